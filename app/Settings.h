@@ -1,0 +1,153 @@
+// The one settings record of the recorder: every user choice, with the
+// built-in defaults, and the output-type code table shared by the capture and
+// writer code. Loading and saving live in SettingsStore.h.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "capture/Geometry.h"
+
+namespace framory {
+
+// Output type codes. Below 10: a series of picture files; 10 and above: movie
+// output (30 is a live stream).
+namespace OutputTypes {
+inline constexpr std::int32_t Bmp = 0;
+inline constexpr std::int32_t Jpg = 1;
+inline constexpr std::int32_t Pcx = 2;
+inline constexpr std::int32_t Png = 3;
+inline constexpr std::int32_t AviMpg4 = 10;
+inline constexpr std::int32_t AviUncompressed = 11;
+inline constexpr std::int32_t AviDivx = 12;
+inline constexpr std::int32_t AviWmv3 = 13;
+inline constexpr std::int32_t AviXvid = 14;
+inline constexpr std::int32_t QuickTimeMov = 15;
+inline constexpr std::int32_t WmvV80_384Video = 16;
+inline constexpr std::int32_t WmvV80_56Video = 17;
+inline constexpr std::int32_t WmvV80_700PALVideo = 18;
+inline constexpr std::int32_t ScreenEncoder = 19;
+inline constexpr std::int32_t Broadcast = 30;
+}  // namespace OutputTypes
+
+inline constexpr std::int32_t FirstMovieOutputType = 10;
+inline constexpr std::int32_t DefaultMovieOutputType = OutputTypes::WmvV80_384Video;
+inline constexpr std::int32_t ScreenEncoderOutputType = OutputTypes::ScreenEncoder;
+inline constexpr std::int32_t BroadcastOutputType = OutputTypes::Broadcast;
+inline constexpr std::int32_t QuickTimeOutputType = OutputTypes::QuickTimeMov;
+
+inline bool IsPictureOutputType(std::int32_t code) { return code < FirstMovieOutputType; }
+inline bool IsEncoderOutputType(std::int32_t code) {
+  return code == ScreenEncoderOutputType || code == BroadcastOutputType;
+}
+// Sound is recorded only with the WMV file types, the screen encoder and the
+// broadcast.
+inline bool SoundAllowedFor(std::int32_t code) { return code >= DefaultMovieOutputType; }
+
+class Settings {
+ public:
+  // Capture triggers.
+  bool TakeShotOnPrintScreen() const { return takeShotOnPrintScreen_; }
+  void SetTakeShotOnPrintScreen(bool v) { takeShotOnPrintScreen_ = v; }
+  bool TakeShotOnClick() const { return takeShotOnClick_; }
+  void SetTakeShotOnClick(bool v) { takeShotOnClick_ = v; }
+  bool TakeShotOnWinEvent() const { return takeShotOnWinEvent_; }
+  void SetTakeShotOnWinEvent(bool v) { takeShotOnWinEvent_ = v; }
+  bool TakeShotOnKey() const { return takeShotOnKey_; }
+  void SetTakeShotOnKey(bool v) { takeShotOnKey_ = v; }
+  bool TakeShotOnTimer() const { return takeShotOnTimer_; }
+  void SetTakeShotOnTimer(bool v) { takeShotOnTimer_ = v; }
+  // Loaded and saved only; no dialog changes it.
+  bool TakeShotOnAuto() const { return takeShotOnAuto_; }
+  void SetTakeShotOnAuto(bool v) { takeShotOnAuto_ = v; }
+
+  bool RestoreMouse() const { return restoreMouse_; }
+  void SetRestoreMouse(bool v) { restoreMouse_ = v; }
+  bool RecordSound() const { return recordSound_; }
+  void SetRecordSound(bool v) { recordSound_ = v; }
+
+  // Capture target.
+  bool UseDesktopWindow() const { return useDesktopWindow_; }
+  void SetUseDesktopWindow(bool v) { useDesktopWindow_ = v; }
+  bool UseMainAppWindow() const { return useMainAppWindow_; }
+  void SetUseMainAppWindow(bool v) { useMainAppWindow_ = v; }
+  bool UseForegrounWindow() const { return useForegrounWindow_; }
+  void SetUseForegrounWindow(bool v) { useForegrounWindow_ = v; }
+  bool UseForegrounWindowInside() const { return useForegrounWindowInside_; }
+  void SetUseForegrounWindowInside(bool v) { useForegrounWindowInside_ = v; }
+  bool UseArea() const { return useArea_; }
+  void SetUseArea(bool v) { useArea_ = v; }
+
+  bool PutCursorInBitmap() const { return putCursorInBitmap_; }
+  void SetPutCursorInBitmap(bool v) { putCursorInBitmap_ = v; }
+  bool ResizeFGWindow() const { return resizeFGWindow_; }
+  void SetResizeFGWindow(bool v) { resizeFGWindow_ = v; }
+  bool SizeWindowToMovieSize() const { return sizeWindowToMovieSize_; }
+  void SetSizeWindowToMovieSize(bool v) { sizeWindowToMovieSize_ = v; }
+
+  // The area-marked flag: a user area has been marked. Saved under the name
+  // HasMarkUserArea.
+  bool HasMarkUserArea() const { return hasMarkUserArea_; }
+  void SetHasMarkUserArea(bool v) { hasMarkUserArea_ = v; }
+  // The marked area, corners as inclusive screen pixels.
+  const Rect& UserArea() const { return userArea_; }
+  void SetUserArea(const Rect& r) { userArea_ = r; }
+  std::int32_t UserAreaLeft() const { return userArea_.left; }
+  void SetUserAreaLeft(std::int32_t v) { userArea_.left = v; }
+  std::int32_t UserAreaTop() const { return userArea_.top; }
+  void SetUserAreaTop(std::int32_t v) { userArea_.top = v; }
+  std::int32_t UserAreaRight() const { return userArea_.right; }
+  void SetUserAreaRight(std::int32_t v) { userArea_.right = v; }
+  std::int32_t UserAreaBottom() const { return userArea_.bottom; }
+  void SetUserAreaBottom(std::int32_t v) { userArea_.bottom = v; }
+
+  std::int32_t ResizeFGWindowX() const { return resizeFGWindowX_; }
+  void SetResizeFGWindowX(std::int32_t v) { resizeFGWindowX_ = v; }
+  std::int32_t ResizeFGWindowY() const { return resizeFGWindowY_; }
+  void SetResizeFGWindowY(std::int32_t v) { resizeFGWindowY_ = v; }
+  std::int32_t OutputType() const { return outputType_; }
+  void SetOutputType(std::int32_t v) { outputType_ = v; }
+  // Capture period in milliseconds; also the frame period of movies.
+  std::int32_t TimerValue() const { return timerValue_; }
+  void SetTimerValue(std::int32_t v) { timerValue_ = v; }
+
+  const std::string& ProjectDirectory() const { return projectDirectory_; }
+  void SetProjectDirectory(std::string v) { projectDirectory_ = std::move(v); }
+  const std::string& ProjectName() const { return projectName_; }
+  void SetProjectName(std::string v) { projectName_ = std::move(v); }
+
+  // ProjectDirectory immediately followed by ProjectName; no separator is
+  // added, so the directory normally ends with one.
+  std::string ProjectFolder() const { return projectDirectory_ + projectName_; }
+
+  bool IsEncoderOutput() const { return IsEncoderOutputType(outputType_); }
+  bool SoundAllowed() const { return SoundAllowedFor(outputType_); }
+
+ private:
+  bool takeShotOnPrintScreen_ = false;
+  bool takeShotOnClick_ = false;
+  bool takeShotOnWinEvent_ = false;
+  bool takeShotOnKey_ = true;
+  bool takeShotOnTimer_ = false;
+  bool takeShotOnAuto_ = false;
+  bool restoreMouse_ = true;
+  bool recordSound_ = false;
+  bool useDesktopWindow_ = false;
+  bool useMainAppWindow_ = true;
+  bool useForegrounWindow_ = false;
+  bool useForegrounWindowInside_ = false;
+  bool useArea_ = false;
+  bool putCursorInBitmap_ = true;
+  bool resizeFGWindow_ = false;
+  bool sizeWindowToMovieSize_ = true;
+  bool hasMarkUserArea_ = false;
+  Rect userArea_{};
+  std::int32_t resizeFGWindowX_ = 640;
+  std::int32_t resizeFGWindowY_ = 480;
+  std::int32_t outputType_ = OutputTypes::Bmp;
+  std::int32_t timerValue_ = 100;
+  std::string projectDirectory_;
+  std::string projectName_ = "Project1";
+};
+
+}  // namespace framory

@@ -1,0 +1,2 @@
+// Entry point of the framory program.
+int main() { return 0; }

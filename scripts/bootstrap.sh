@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building, running and testing Framory
+# needs. Does nothing when all of them are already present, so it is safe to
+# run before every build.
+set -euo pipefail
+
+PACKAGES=(
+  # toolchain
+  build-essential cmake ninja-build pkg-config git
+  # GUI toolkit
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  # X11: screen grab, cursor, input recording, tests
+  libx11-dev libxext-dev libxfixes-dev libxtst-dev libxrandr-dev x11-utils
+  # media
+  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libavdevice-dev
+  libjpeg62-turbo-dev libpng-dev zlib1g-dev
+  # tests
+  libgtest-dev libgmock-dev xvfb openbox xdotool xauth
+  ffmpeg imagemagick netpbm libjpeg-turbo-progs
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "bootstrap: installing ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then
+  SUDO="sudo"
+fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -q
+$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Runs a command inside a private X session: Xvfb on a free display number with
+# openbox as window manager. Both are stopped afterwards, whatever the command
+# does, and the command's exit status is returned. Nothing depends on the
+# caller's DISPLAY.
+#
+#   with-xvfb.sh [--depth N] [--size WxH] [--no-wm] -- command [args...]
+set -u
+
+depth=24
+size=1920x1080
+wm=1
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --depth) depth="$2"; shift 2 ;;
+    --size) size="$2"; shift 2 ;;
+    --no-wm) wm=0; shift ;;
+    --) shift; break ;;
+    *) break ;;
+  esac
+done
+[ $# -gt 0 ] || { echo "usage: with-xvfb.sh [--depth N] [--size WxH] [--no-wm] -- command" >&2; exit 2; }
+
+xvfb_pid=""
+wm_pid=""
+cleanup() {
+  [ -n "$wm_pid" ] && kill "$wm_pid" 2>/dev/null
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  [ -n "$wm_pid" ] && wait "$wm_pid" 2>/dev/null
+  [ -n "$xvfb_pid" ] && wait "$xvfb_pid" 2>/dev/null
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# Xvfb refuses a display whose lock file exists; -displayfd lets the server
+# pick a free number itself and tell us which one it took.
+fifo_dir=$(mktemp -d)
+mkfifo "$fifo_dir/fd"
+Xvfb -displayfd 3 -screen 0 "${size}x${depth}" -nolisten tcp +extension RECORD \
+  +extension MIT-SHM -ac 3>"$fifo_dir/fd" >"$fifo_dir/xvfb.log" 2>&1 &
+xvfb_pid=$!
+display_number=""
+if read -r -t 20 display_number <"$fifo_dir/fd"; then :; fi
+if [ -z "$display_number" ]; then
+  echo "with-xvfb.sh: Xvfb did not start" >&2
+  cat "$fifo_dir/xvfb.log" >&2
+  rm -rf "$fifo_dir"
+  exit 1
+fi
+rm -rf "$fifo_dir"
+export DISPLAY=":$display_number"
+unset WAYLAND_DISPLAY XAUTHORITY
+
+if [ "$wm" = 1 ]; then
+  openbox --sm-disable >/dev/null 2>&1 &
+  wm_pid=$!
+  # Wait until the window manager has announced itself on the root window.
+  for _ in $(seq 1 100); do
+    if xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; then break; fi
+    sleep 0.05
+  done
+fi
+
+"$@"
+status=$?
+exit $status
