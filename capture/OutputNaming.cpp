@@ -1,0 +1,62 @@
+#include "capture/OutputNaming.h"
+
+#include <cstdio>
+
+namespace framory {
+
+namespace {
+
+bool CanOpenForReading(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "r");
+  if (f == nullptr) return false;
+  std::fclose(f);
+  return true;
+}
+
+}  // namespace
+
+std::string OutputNaming::NextFreeName(const std::string& base, std::int32_t& counter,
+                                       const std::string& extension) {
+  lastResult_.clear();
+  for (std::int32_t i = counter; i < kNumberLimit; ++i) {
+    std::string candidate = base + std::to_string(i) + extension;
+    if (!CanOpenForReading(candidate)) {
+      counter = i + 1;
+      lastResult_ = candidate;
+      return candidate;
+    }
+  }
+  // Every number up to the limit is taken (or the counter already passed it):
+  // there is no name, and nothing may be written.
+  return {};
+}
+
+PictureName OutputNaming::PictureFileName() {
+  PictureName name;
+  const char* extension = ".bmp";
+  switch (settings_.OutputType()) {
+    case OutputTypes::Jpg:
+      extension = ".jpg";
+      name.ImageFormat = ImageFormats::Jpg;
+      break;
+    case OutputTypes::Pcx:
+      extension = ".pcx";
+      name.ImageFormat = ImageFormats::Pcx;
+      break;
+    case OutputTypes::Png:
+      extension = ".png";
+      name.ImageFormat = ImageFormats::Png;
+      break;
+    default:
+      name.ImageFormat = ImageFormats::Bmp;
+      break;
+  }
+  name.Path = NextFreeName(settings_.ProjectFolder() + "/pic", pictureCounter_, extension);
+  return name;
+}
+
+std::string OutputNaming::MovieFileName(const std::string& extension) {
+  return NextFreeName(settings_.ProjectFolder() + "/movie", movieCounter_, extension);
+}
+
+}  // namespace framory
