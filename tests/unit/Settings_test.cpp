@@ -1,0 +1,358 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+
+#include "app/RegistryStore.h"
+#include "app/Settings.h"
+#include "app/SettingsStore.h"
+#include "support/TempDir.h"
+
+namespace framory {
+namespace {
+
+using testing::ReadWholeFile;
+using testing::TempDir;
+using testing::WriteWholeFile;
+
+const char* const kNamesInOrder[] = {"TakeShotOnPrintScreen",
+                                     "TakeShotOnClick",
+                                     "TakeShotOnWinEvent",
+                                     "TakeShotOnKey",
+                                     "TakeShotOnTimer",
+                                     "TakeShotOnAuto",
+                                     "RestoreMouse",
+                                     "RecordSound",
+                                     "UseDesktopWindow",
+                                     "UseMainAppWindow",
+                                     "UseForegrounWindow",
+                                     "UseForegrounWindowInside",
+                                     "UseArea",
+                                     "PutCursorInBitmap",
+                                     "ResizeFGWindow",
+                                     "SizeWindowToMovieSize",
+                                     "HasMarkUserArea",
+                                     "UserAreaBottom",
+                                     "UserAreaTop",
+                                     "UserAreaLeft",
+                                     "UserAreaRight",
+                                     "ResizeFGWindowX",
+                                     "ResizeFGWindowY",
+                                     "OutputType",
+                                     "TimerValue",
+                                     "ProjectDirectory",
+                                     "ProjectName"};
+
+// Every field of the record as one comparable text.
+std::string Describe(const Settings& s) {
+  std::ostringstream o;
+  o << s.TakeShotOnPrintScreen() << s.TakeShotOnClick() << s.TakeShotOnWinEvent()
+    << s.TakeShotOnKey() << s.TakeShotOnTimer() << s.TakeShotOnAuto() << s.RestoreMouse()
+    << s.RecordSound() << s.UseDesktopWindow() << s.UseMainAppWindow() << s.UseForegrounWindow()
+    << s.UseForegrounWindowInside() << s.UseArea() << s.PutCursorInBitmap() << s.ResizeFGWindow()
+    << s.SizeWindowToMovieSize() << s.HasMarkUserArea() << " area " << s.UserAreaLeft() << ","
+    << s.UserAreaTop() << "," << s.UserAreaRight() << "," << s.UserAreaBottom() << " resize "
+    << s.ResizeFGWindowX() << "x" << s.ResizeFGWindowY() << " type " << s.OutputType() << " timer "
+    << s.TimerValue() << " dir [" << s.ProjectDirectory() << "] name [" << s.ProjectName() << "]";
+  return o.str();
+}
+
+std::string Section(const std::string& body) { return "[Software\\Framory]\n" + body; }
+
+TEST(Settings, DefaultsOfAFirstRun) {
+  TempDir dir;
+  RegistryStore store(dir.File("none/registry.ini"));
+  Settings s;
+  LoadSettings(s, store);
+  EXPECT_EQ(Describe(s), Describe(Settings{}));
+  EXPECT_TRUE(s.TakeShotOnKey());
+  EXPECT_TRUE(s.UseMainAppWindow());
+  EXPECT_FALSE(s.TakeShotOnPrintScreen() || s.TakeShotOnClick() || s.TakeShotOnWinEvent() ||
+               s.TakeShotOnTimer() || s.TakeShotOnAuto());
+  EXPECT_FALSE(s.UseDesktopWindow() || s.UseForegrounWindow() || s.UseForegrounWindowInside() ||
+               s.UseArea());
+  EXPECT_TRUE(s.RestoreMouse());
+  EXPECT_TRUE(s.PutCursorInBitmap());
+  EXPECT_TRUE(s.SizeWindowToMovieSize());
+  EXPECT_EQ(s.ResizeFGWindowX(), 640);
+  EXPECT_EQ(s.ResizeFGWindowY(), 480);
+  EXPECT_EQ(s.OutputType(), 0);
+  EXPECT_EQ(s.TimerValue(), 100);
+  EXPECT_EQ(s.ProjectDirectory(), "");
+  EXPECT_EQ(s.ProjectName(), "Project1");
+  EXPECT_EQ(s.UserArea(), (Rect{0, 0, 0, 0}));
+}
+
+TEST(Settings, SaveWritesAll27ValuesAsTextInOrderAndCreatesTheFolder) {
+  TempDir dir;
+  RegistryStore store(dir.File("deep/er/registry.ini"));
+  Settings s;
+  s.SetUserAreaLeft(-1280);
+  SaveSettings(s, store);
+
+  std::istringstream file(ReadWholeFile(store.Path()));
+  std::string line;
+  std::getline(file, line);
+  EXPECT_EQ(line, "[Software\\Framory]");
+  std::vector<std::string> names, values;
+  while (std::getline(file, line)) {
+    if (line.empty()) continue;
+    auto eq = line.find('=');
+    ASSERT_NE(eq, std::string::npos) << line;
+    names.push_back(line.substr(0, eq));
+    values.push_back(line.substr(eq + 1));
+  }
+  ASSERT_EQ(names.size(), 27u);
+  for (std::size_t i = 0; i < 27; ++i) EXPECT_EQ(names[i], kNamesInOrder[i]) << i;
+  EXPECT_EQ(values[0], "0");       // TakeShotOnPrintScreen
+  EXPECT_EQ(values[3], "1");       // TakeShotOnKey
+  EXPECT_EQ(values[19], "-1280");  // UserAreaLeft
+  EXPECT_EQ(values[21], "640");
+  EXPECT_EQ(values[24], "100");
+  EXPECT_EQ(values[25], "");
+  EXPECT_EQ(values[26], "Project1");
+}
+
+TEST(Settings, SaveThenLoadReproducesEveryField) {
+  TempDir dir;
+  RegistryStore store(dir.File("registry.ini"));
+  Settings s;
+  s.SetTakeShotOnPrintScreen(true);
+  s.SetTakeShotOnClick(true);
+  s.SetTakeShotOnWinEvent(true);
+  s.SetTakeShotOnKey(false);
+  s.SetTakeShotOnTimer(true);
+  s.SetTakeShotOnAuto(true);
+  s.SetRestoreMouse(false);
+  s.SetRecordSound(true);
+  s.SetUseDesktopWindow(true);
+  s.SetUseMainAppWindow(false);
+  s.SetUseForegrounWindow(true);
+  s.SetUseForegrounWindowInside(true);
+  s.SetUseArea(true);
+  s.SetPutCursorInBitmap(false);
+  s.SetResizeFGWindow(true);
+  s.SetSizeWindowToMovieSize(false);
+  s.SetHasMarkUserArea(true);
+  s.SetUserArea(Rect{-1280, 7, 300, 401});
+  s.SetResizeFGWindowX(800);
+  s.SetResizeFGWindowY(-600);
+  s.SetOutputType(BroadcastOutputType);
+  s.SetTimerValue(40);
+  s.SetProjectDirectory("/home/u/Shots [1]/a=b\\c/");
+  s.SetProjectName("Demo\nTwo\r\\Lines");
+  SaveSettings(s, store);
+
+  Settings loaded;
+  LoadSettings(loaded, store);
+  // Includes the area-marked flag: a marked area survives a restart.
+  EXPECT_EQ(Describe(loaded), Describe(s));
+}
+
+TEST(Settings, StoredMarkedAreaRestoresTheFlagOnly) {
+  TempDir dir;
+  RegistryStore store(dir.File("registry.ini"));
+  ASSERT_TRUE(WriteWholeFile(store.Path(), Section("HasMarkUserArea=1\nUserAreaLeft=100\n")));
+  Settings s;
+  LoadSettings(s, store);
+  EXPECT_TRUE(s.HasMarkUserArea());
+  EXPECT_EQ(s.UserAreaLeft(), 100);
+
+  ASSERT_TRUE(WriteWholeFile(store.Path(), Section("HasMarkUserArea=0\n")));
+  Settings t;
+  t.SetHasMarkUserArea(true);
+  LoadSettings(t, store);
+  EXPECT_FALSE(t.HasMarkUserArea());
+}
+
+TEST(Settings, TextFormsOfBooleansAndNumbers) {
+  TempDir dir;
+  RegistryStore store(dir.File("registry.ini"));
+  ASSERT_TRUE(WriteWholeFile(store.Path(), Section("TakeShotOnKey=01\n"
+                                                   "RestoreMouse=true\n"
+                                                   "TakeShotOnClick=1\n"
+                                                   "PutCursorInBitmap= 1\n"
+                                                   "TimerValue=25ms\n"
+                                                   "ResizeFGWindowX=  -42abc\n"
+                                                   "ResizeFGWindowY=+7\n"
+                                                   "OutputType=abc\n"
+                                                   "UserAreaTop=-\n"
+                                                   "UserAreaBottom=99999999999\n"
+                                                   "UserAreaRight=-99999999999\n")));
+  Settings s;
+  LoadSettings(s, store);
+  EXPECT_FALSE(s.TakeShotOnKey()) << "01 is not the text 1";
+  EXPECT_FALSE(s.RestoreMouse()) << "true is not the text 1";
+  EXPECT_TRUE(s.TakeShotOnClick());
+  EXPECT_FALSE(s.PutCursorInBitmap()) << "a blank before the 1 makes another text";
+  EXPECT_EQ(s.TimerValue(), 25);
+  EXPECT_EQ(s.ResizeFGWindowX(), -42);
+  EXPECT_EQ(s.ResizeFGWindowY(), 7);
+  EXPECT_EQ(s.OutputType(), 0) << "no number scans as 0";
+  EXPECT_EQ(s.UserAreaTop(), 0);
+  EXPECT_EQ(s.UserAreaBottom(), INT32_MAX) << "too large saturates";
+  EXPECT_EQ(s.UserAreaRight(), INT32_MIN);
+}
+
+TEST(Settings, EmptyValuesKeepDefaultsAndNothingIsValidated) {
+  TempDir dir;
+  RegistryStore store(dir.File("registry.ini"));
+  ASSERT_TRUE(WriteWholeFile(store.Path(), Section("ProjectName=\nTakeShotOnKey=\nTimerValue=0\n"
+                                                   "ResizeFGWindowX=-5\nOutputType=30\n")));
+  Settings s;
+  LoadSettings(s, store);
+  EXPECT_EQ(s.ProjectName(), "Project1");
+  EXPECT_TRUE(s.TakeShotOnKey());
+  EXPECT_EQ(s.TimerValue(), 0);
+  EXPECT_EQ(s.ResizeFGWindowX(), -5);
+  EXPECT_EQ(s.OutputType(), BroadcastOutputType);
+}
+
+TEST(Settings, GarbageStoreNeverCrashesAndKeepsDefaults) {
+  TempDir dir;
+  RegistryStore store(dir.File("registry.ini"));
+  std::string garbage =
+      "\x01\x02 not ini at all\n[\n]\n=novalue\n[Software\\Framory\n"
+      "TimerValue 50\n[Other]\nTimerValue=7\n";
+  garbage += std::string("\0\xff\xfe", 3);
+  ASSERT_TRUE(WriteWholeFile(store.Path(), garbage));
+  Settings s;
+  LoadSettings(s, store);
+  EXPECT_EQ(Describe(s), Describe(Settings{})) << "values of other keys must not leak in";
+
+  // Saving over it keeps the unknown lines and the other key, and works.
+  SaveSettings(s, store);
+  EXPECT_EQ(store.ReadText("Other", "TimerValue"), "7");
+  EXPECT_NE(ReadWholeFile(store.Path()).find("not ini at all"), std::string::npos);
+  Settings again;
+  LoadSettings(again, store);
+  EXPECT_EQ(Describe(again), Describe(s));
+}
+
+TEST(Settings, UnwritableFolderIsSilentAndLeavesNoFile) {
+  if (geteuid() == 0) {
+    // root writes through permission bits; use a path under a plain file.
+    TempDir dir;
+    ASSERT_TRUE(WriteWholeFile(dir.File("file"), "x"));
+    RegistryStore store(dir.File("file/sub/registry.ini"));
+    SaveSettings(Settings{}, store);
+    EXPECT_EQ(store.ReadText(kSettingsKey, "TimerValue"), "");
+    return;
+  }
+  TempDir dir;
+  ASSERT_EQ(mkdir(dir.File("ro").c_str(), 0500), 0);
+  RegistryStore store(dir.File("ro/registry.ini"));
+  SaveSettings(Settings{}, store);
+  EXPECT_EQ(store.ReadText(kSettingsKey, "TimerValue"), "");
+}
+
+TEST(Settings, ProjectFolderAndOutputTypePredicates) {
+  Settings s;
+  s.SetProjectDirectory("C:\\Results");
+  s.SetProjectName("Demo");
+  EXPECT_EQ(s.ProjectFolder(), "C:\\ResultsDemo");
+  s.SetProjectDirectory("/home/u/Framory/");
+  EXPECT_EQ(s.ProjectFolder(), "/home/u/Framory/Demo");
+
+  for (int code : {0, 1, 2, 3, 10, 11, 12, 13, 14, 15}) {
+    s.SetOutputType(code);
+    EXPECT_FALSE(s.SoundAllowed()) << code;
+    EXPECT_FALSE(s.IsEncoderOutput()) << code;
+  }
+  for (int code : {16, 17, 18}) {
+    s.SetOutputType(code);
+    EXPECT_TRUE(s.SoundAllowed()) << code;
+    EXPECT_FALSE(s.IsEncoderOutput()) << code;
+  }
+  for (int code : {19, 30}) {
+    s.SetOutputType(code);
+    EXPECT_TRUE(s.SoundAllowed()) << code;
+    EXPECT_TRUE(s.IsEncoderOutput()) << code;
+  }
+  EXPECT_TRUE(IsPictureOutputType(3));
+  EXPECT_FALSE(IsPictureOutputType(10));
+}
+
+TEST(RegistryStore, TextsRoundTripWithEscapes) {
+  TempDir dir;
+  RegistryStore store(dir.File("registry.ini"));
+  const std::string texts[] = {"plain", "back\\slash\\", "a\nb\r\nc",       "\\n literal",
+                               "=x=y",  " padded ",      "[not a section]", ""};
+  int i = 0;
+  for (const std::string& t : texts) {
+    ASSERT_TRUE(store.WriteText("Software\\Test", "V" + std::to_string(i++), t));
+  }
+  i = 0;
+  for (const std::string& t : texts) {
+    EXPECT_EQ(store.ReadText("Software\\Test", "V" + std::to_string(i++)), t);
+  }
+  // One line per value: no raw line break was written.
+  std::string file = ReadWholeFile(store.Path());
+  EXPECT_NE(file.find("V2=a\\nb\\r\\nc\n"), std::string::npos) << file;
+  EXPECT_NE(file.find("V1=back\\\\slash\\\\\n"), std::string::npos) << file;
+}
+
+TEST(RegistryStore, KeysAreSeparateAndNamesCaseBlind) {
+  TempDir dir;
+  RegistryStore store(dir.File("registry.ini"));
+  ASSERT_TRUE(store.WriteText("Software\\A", "Name", "a"));
+  ASSERT_TRUE(store.WriteText("Software\\B", "Name", "b"));
+  ASSERT_TRUE(store.WriteText("Software\\A", "Other", "a2"));
+  ASSERT_TRUE(store.WriteText("software\\a", "NAME", "a3"));
+  EXPECT_EQ(store.ReadText("Software\\A", "Name"), "a3");
+  EXPECT_EQ(store.ReadText("Software\\A", "Other"), "a2");
+  EXPECT_EQ(store.ReadText("Software\\B", "name"), "b");
+  EXPECT_EQ(store.ReadText("Software\\C", "Name"), "");
+  EXPECT_EQ(store.ReadText("Software", "Name"), "");
+  // Rewriting a value replaces its line; it does not add another.
+  std::string file = ReadWholeFile(store.Path());
+  EXPECT_EQ(file.find("Name=a\n"), std::string::npos) << file;
+}
+
+TEST(RegistryStore, OverlongTextReadsAsMissing) {
+  TempDir dir;
+  RegistryStore store(dir.File("registry.ini"));
+  ASSERT_TRUE(store.WriteText("K", "Fits", std::string(2047, 'x')));
+  ASSERT_TRUE(store.WriteText("K", "TooLong", std::string(2048, 'x')));
+  EXPECT_EQ(store.ReadText("K", "Fits").size(), 2047u);
+  EXPECT_EQ(store.ReadText("K", "TooLong"), "");
+}
+
+TEST(RegistryStore, RewriteLeavesNoTemporaryFiles) {
+  TempDir dir;
+  RegistryStore store(dir.File("registry.ini"));
+  for (int i = 0; i < 5; ++i) ASSERT_TRUE(store.WriteText("K", "V", std::to_string(i)));
+  int entries = 0;
+  for (auto& e : std::filesystem::directory_iterator(dir.Path())) {
+    (void)e;
+    ++entries;
+  }
+  EXPECT_EQ(entries, 1);
+  EXPECT_EQ(store.ReadText("K", "V"), "4");
+}
+
+TEST(RegistryStore, LocationsFollowTheEnvironment) {
+  const char* oldConfig = std::getenv("XDG_CONFIG_HOME");
+  std::string saved = oldConfig ? oldConfig : "";
+  setenv("XDG_CONFIG_HOME", "/tmp/cfg", 1);
+  EXPECT_EQ(RegistryStore::CurrentUser().Path(), "/tmp/cfg/framory/registry.ini");
+  setenv("XDG_CONFIG_HOME", "", 1);
+  const char* home = std::getenv("HOME");
+  EXPECT_EQ(RegistryStore::CurrentUser().Path(),
+            std::string(home ? home : "") + "/.config/framory/registry.ini");
+  if (oldConfig)
+    setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+  else
+    unsetenv("XDG_CONFIG_HOME");
+
+  setenv("FRAMORY_MACHINE_REGISTRY", "/tmp/machine.ini", 1);
+  EXPECT_EQ(RegistryStore::LocalMachine().Path(), "/tmp/machine.ini");
+  unsetenv("FRAMORY_MACHINE_REGISTRY");
+  EXPECT_EQ(RegistryStore::LocalMachine().Path(), "/etc/framory/registry.ini");
+}
+
+}  // namespace
+}  // namespace framory
