@@ -50,7 +50,8 @@ class CaptureTarget {
  private:
   // Returns true when the candidate was resized and the shot is to be skipped.
   bool ResizeIfRequested(WindowHandle candidate);
-  void WindowRegion(WindowHandle candidate, CaptureRegion* region);
+  // False when the window cannot be examined any more.
+  bool WindowRegion(WindowHandle candidate, CaptureRegion* region);
   void AreaRegion(CaptureRegion* region);
   void ScreenRegion(CaptureRegion* region);
 

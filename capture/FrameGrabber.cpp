@@ -1,0 +1,179 @@
+#include "capture/FrameGrabber.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <limits>
+
+namespace framory {
+
+namespace {
+
+// Reads and writes one pixel of a frame as 8-bit red, green and blue through
+// the frame's channel masks.
+struct ChannelMask {
+  std::uint32_t Mask;
+  int Shift;
+  int Bits;
+  explicit ChannelMask(std::uint32_t mask)
+      : Mask(mask),
+        Shift(mask ? std::countr_zero(mask) : 0),
+        Bits(mask ? std::popcount(mask) : 0) {}
+  std::uint8_t Get(std::uint32_t pixel) const {
+    if (Bits == 0) return 0;
+    std::uint32_t v = (pixel & Mask) >> Shift;
+    std::uint32_t max = (1u << Bits) - 1;
+    return static_cast<std::uint8_t>((v * 255 + max / 2) / max);
+  }
+  std::uint32_t Put(std::uint8_t value) const {
+    if (Bits == 0) return 0;
+    std::uint32_t max = (1u << Bits) - 1;
+    return (((value * max + 127) / 255) << Shift) & Mask;
+  }
+};
+
+std::uint32_t LoadPixel(const std::uint8_t* p, int bytes) {
+  std::uint32_t v = 0;
+  for (int i = 0; i < bytes; ++i) v |= static_cast<std::uint32_t>(p[i]) << (8 * i);
+  return v;
+}
+
+void StorePixel(std::uint8_t* p, int bytes, std::uint32_t v) {
+  for (int i = 0; i < bytes; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+// Premultiplied "over": result = source + destination × (255 − alpha) / 255.
+std::uint8_t Over(std::uint8_t src, std::uint8_t dst, std::uint32_t inverseAlpha) {
+  std::uint32_t v = src + (dst * inverseAlpha + 127) / 255;
+  return static_cast<std::uint8_t>(std::min<std::uint32_t>(v, 255));
+}
+
+std::uint8_t NearestPaletteIndex(const Palette& palette, int r, int g, int b) {
+  int best = 0;
+  int bestDistance = std::numeric_limits<int>::max();
+  for (int i = 0; i < 256; ++i) {
+    const PaletteEntry& e = palette.Entries[i];
+    int dr = e.Red - r, dg = e.Green - g, db = e.Blue - b;
+    int d = dr * dr + dg * dg + db * db;
+    if (d < bestDistance) {
+      bestDistance = d;
+      best = i;
+      if (d == 0) break;
+    }
+  }
+  return static_cast<std::uint8_t>(best);
+}
+
+}  // namespace
+
+void DrawCursor(Frame& frame, const CursorImage& cursor, std::int32_t x, std::int32_t y,
+                const Palette* palette) {
+  // A hot spot left of or above the region is not drawn; one at the right or
+  // bottom is drawn and clipped by the frame.
+  if (x < 0 || y < 0 || frame.Empty()) return;
+  if (cursor.Width <= 0 || cursor.Height <= 0 ||
+      cursor.Argb.size() < static_cast<std::size_t>(cursor.Width) * cursor.Height) {
+    return;
+  }
+  if (frame.BitsPerPixel == 8 && palette == nullptr) return;
+  const int bytes = frame.BitsPerPixel / 8;
+  if (bytes < 1 || bytes > 4) return;
+
+  const ChannelMask red(frame.RedMask), green(frame.GreenMask), blue(frame.BlueMask);
+  const std::int32_t left = x - cursor.XHot;
+  const std::int32_t top = y - cursor.YHot;
+  const std::int32_t fromRow = std::max(0, -top);
+  const std::int32_t toRow = std::min(cursor.Height, frame.Height - top);
+  const std::int32_t fromCol = std::max(0, -left);
+  const std::int32_t toCol = std::min(cursor.Width, frame.Width - left);
+
+  for (std::int32_t cy = fromRow; cy < toRow; ++cy) {
+    std::uint8_t* row = frame.Row(top + cy);
+    const std::uint32_t* src = cursor.Argb.data() + static_cast<std::size_t>(cy) * cursor.Width;
+    for (std::int32_t cx = fromCol; cx < toCol; ++cx) {
+      const std::uint32_t argb = src[cx];
+      const std::uint32_t alpha = argb >> 24;
+      if (alpha == 0) continue;
+      const std::uint32_t inverse = 255 - alpha;
+      const std::uint8_t sr = static_cast<std::uint8_t>(argb >> 16);
+      const std::uint8_t sg = static_cast<std::uint8_t>(argb >> 8);
+      const std::uint8_t sb = static_cast<std::uint8_t>(argb);
+      std::uint8_t* p = row + static_cast<std::ptrdiff_t>(left + cx) * bytes;
+      if (bytes == 1) {
+        const PaletteEntry& e = palette->Entries[*p];
+        *p = NearestPaletteIndex(*palette, Over(sr, e.Red, inverse), Over(sg, e.Green, inverse),
+                                 Over(sb, e.Blue, inverse));
+        continue;
+      }
+      const std::uint32_t pixel = LoadPixel(p, bytes);
+      const std::uint32_t rest = pixel & ~(frame.RedMask | frame.GreenMask | frame.BlueMask);
+      StorePixel(p, bytes,
+                 rest | red.Put(Over(sr, red.Get(pixel), inverse)) |
+                     green.Put(Over(sg, green.Get(pixel), inverse)) |
+                     blue.Put(Over(sb, blue.Get(pixel), inverse)));
+    }
+  }
+}
+
+FrameGrabber::FrameGrabber(const Settings& settings, ScreenGrabber& screen, CaptureTarget& target,
+                           const CaptureLinks& links)
+    : settings_(settings), screen_(screen), target_(target), links_(links) {}
+
+void FrameGrabber::TakeShot() {
+  const bool clipWasOpen = links_.Clip != nullptr && links_.Clip->ClipOpen();
+  const bool hadResult = links_.Stills != nullptr && links_.Stills->HasLastResult();
+  auto refreshTitleIfChanged = [&] {
+    const bool clipOpen = links_.Clip != nullptr && links_.Clip->ClipOpen();
+    const bool hasResult = links_.Stills != nullptr && links_.Stills->HasLastResult();
+    if ((clipOpen != clipWasOpen || hasResult != hadResult) && links_.Dialog != nullptr &&
+        links_.Dialog->DialogWindow() != kNoWindow) {
+      links_.Dialog->RefreshTitle();
+    }
+  };
+
+  const CaptureDecision decision = target_.ComputeCaptureRegion();
+  if (decision.ResizedNoFrame) return;  // the next shot is already scheduled
+  const CaptureRegion& region = decision.Region;
+
+  // The encoder captures the screen itself: it only needs the rectangle.
+  if (settings_.IsEncoderOutput()) {
+    if (links_.Clip != nullptr)
+      links_.Clip->DeliverMovieFrame(nullptr, kNoWindow, region.ScreenRect);
+    refreshTitleIfChanged();
+    return;
+  }
+
+  Frame frame;
+  if (!screen_.Grab(region.SourceWindow, region.SourceOrigin.x, region.SourceOrigin.y, region.Width,
+                    region.Height, &frame)) {
+    // Nothing to show (a zero-sized region, a window gone, the display lost):
+    // the shot is dropped rather than handing on pixels that were never read.
+    screen_.ReleaseFrame();
+    return;
+  }
+
+  Palette palette;
+  const bool hasPalette =
+      screen_.IsPaletteDisplay() && screen_.ReadPalette(region.PaletteWindow, &palette);
+
+  if (settings_.PutCursorInBitmap()) {
+    CursorImage cursor;
+    if (screen_.CurrentCursor(&cursor)) {
+      DrawCursor(frame, cursor, region.CursorPosition.x, region.CursorPosition.y,
+                 hasPalette ? &palette : nullptr);
+    }
+  }
+
+  if (!IsPictureOutputType(settings_.OutputType())) {
+    if (links_.Clip != nullptr) {
+      links_.Clip->DeliverMovieFrame(&frame, region.SourceWindow, Rect{-1, -1, -1, -1});
+    }
+  } else if (links_.Stills != nullptr) {
+    links_.Stills->SaveStill(frame, hasPalette ? &palette : nullptr);
+  }
+
+  screen_.ReleaseFrame();
+  refreshTitleIfChanged();
+}
+
+}  // namespace framory

@@ -1,0 +1,300 @@
+#include "capture/FrameGrabber.h"
+
+#include <gtest/gtest.h>
+
+#include "support/FakeWindowSystem.h"
+
+namespace framory {
+namespace {
+
+using testing::FakeWindowSystem;
+
+// A screen of 32-bit pixels whose value is a function of the position, so
+// that any grab can be checked pixel by pixel.
+std::uint32_t ScreenPixel(std::int32_t x, std::int32_t y) {
+  return (static_cast<std::uint32_t>(x & 0xFF) << 16) |
+         (static_cast<std::uint32_t>(y & 0xFF) << 8) | 0x40;
+}
+
+struct FakeScreen : ScreenGrabber {
+  bool Grab(WindowHandle source, std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h,
+            Frame* frame) override {
+    grabs.push_back({source, x, y, w, h});
+    if (w <= 0 || h <= 0 || failGrab) return false;
+    pixels.assign(static_cast<std::size_t>(w) * h, 0);
+    for (std::int32_t r = 0; r < h; ++r)
+      for (std::int32_t c = 0; c < w; ++c) pixels[r * w + c] = ScreenPixel(x + c, y + r);
+    frame->Width = w;
+    frame->Height = h;
+    frame->BitsPerPixel = 32;
+    frame->BytesPerLine = w * 4;
+    frame->Pixels = reinterpret_cast<std::uint8_t*>(pixels.data());
+    outstanding = true;
+    return true;
+  }
+  void ReleaseFrame() override {
+    outstanding = false;
+    ++releases;
+  }
+  bool IsPaletteDisplay() override { return palette; }
+  bool ReadPalette(WindowHandle, Palette* p) override {
+    for (int i = 0; i < 256; ++i) p->Entries[i] = PaletteEntry{std::uint8_t(i), 0, 0, 0};
+    return true;
+  }
+  bool CurrentCursor(CursorImage* c) override {
+    if (!cursorShown) return false;
+    *c = cursor;
+    return true;
+  }
+
+  struct GrabCall {
+    WindowHandle Source;
+    std::int32_t X, Y, W, H;
+  };
+  std::vector<GrabCall> grabs;
+  std::vector<std::uint32_t> pixels;
+  bool outstanding = false;
+  int releases = 0;
+  bool failGrab = false;
+  bool palette = false;
+  bool cursorShown = true;
+  CursorImage cursor;
+};
+
+struct RecordingStills : StillImageSink {
+  void SaveStill(const Frame& frame, const Palette* palette) override {
+    ++saves;
+    width = frame.Width;
+    height = frame.Height;
+    first = *reinterpret_cast<const std::uint32_t*>(frame.Row(0));
+    hadPalette = palette != nullptr;
+    hasResult = true;
+  }
+  bool HasLastResult() const override { return hasResult; }
+  int saves = 0;
+  std::int32_t width = 0, height = 0;
+  std::uint32_t first = 0;
+  bool hadPalette = false;
+  bool hasResult = false;
+};
+
+struct RecordingClip : MovieFrameSink {
+  void DeliverMovieFrame(const Frame* frame, WindowHandle source, const Rect& rect) override {
+    ++deliveries;
+    gotFrame = frame != nullptr;
+    lastSource = source;
+    lastRect = rect;
+    open = true;
+  }
+  bool ClipOpen() const override { return open; }
+  std::int32_t MovieWidth() const override { return 0; }
+  std::int32_t MovieHeight() const override { return 0; }
+  int deliveries = 0;
+  bool gotFrame = false;
+  WindowHandle lastSource = kNoWindow;
+  Rect lastRect;
+  bool open = false;
+};
+
+struct CountingDialog : MainDialogView {
+  WindowHandle DialogWindow() const override { return window; }
+  void RefreshTitle() override { ++refreshes; }
+  WindowHandle window = 77;
+  int refreshes = 0;
+};
+
+// A 3 × 2 cursor of opaque white with the hot spot at (1, 1) and one half
+// transparent pixel (premultiplied grey) at (2, 0).
+CursorImage SmallCursor() {
+  CursorImage c;
+  c.Width = 3;
+  c.Height = 2;
+  c.XHot = 1;
+  c.YHot = 1;
+  c.Argb = {0xFFFFFFFF, 0xFFFFFFFF, 0x80404040, 0xFFFFFFFF, 0xFFFFFFFF, 0x00000000};
+  return c;
+}
+
+struct Canvas {
+  Canvas(int w, int h, std::uint32_t fill) : pixels(w * h, fill) {
+    frame.Width = w;
+    frame.Height = h;
+    frame.BitsPerPixel = 32;
+    frame.BytesPerLine = w * 4;
+    frame.Pixels = reinterpret_cast<std::uint8_t*>(pixels.data());
+  }
+  std::uint32_t At(int x, int y) const { return pixels[y * frame.Width + x]; }
+  std::vector<std::uint32_t> pixels;
+  Frame frame;
+};
+
+TEST(DrawCursor, HotSpotOnTheEdgesAndClipping) {
+  const CursorImage cursor = SmallCursor();
+  {
+    Canvas c(4, 4, 0x00102030);
+    DrawCursor(c.frame, cursor, 0, 0);  // hot spot on the top-left pixel: drawn
+    EXPECT_EQ(c.At(0, 0), 0x00FFFFFFu);
+    EXPECT_EQ(c.At(1, 0), 0x00102030u) << "(1,0) is under the transparent cursor pixel";
+    EXPECT_EQ(c.At(2, 0), 0x00102030u);
+  }
+  {
+    Canvas c(4, 4, 0x00102030);
+    DrawCursor(c.frame, cursor, -1, 2);
+    DrawCursor(c.frame, cursor, 2, -1);
+    for (std::uint32_t p : c.pixels)
+      EXPECT_EQ(p, 0x00102030u) << "a negative hot spot draws nothing";
+  }
+  {
+    Canvas c(4, 4, 0x00000000);
+    DrawCursor(c.frame, cursor, 3, 3);  // half outside right and bottom: clipped
+    EXPECT_EQ(c.At(2, 2), 0x00FFFFFFu);
+    EXPECT_EQ(c.At(3, 2), 0x00FFFFFFu);
+    EXPECT_EQ(c.At(2, 3), 0x00FFFFFFu);
+    EXPECT_EQ(c.At(3, 3), 0x00FFFFFFu);
+  }
+}
+
+TEST(DrawCursor, PremultipliedAlphaIsBlendedOverTheFrame) {
+  Canvas c(4, 4, 0x00C8C8C8);  // grey 200
+  DrawCursor(c.frame, SmallCursor(), 1, 1);
+  // 0x40 + 200 × (255 − 128) / 255 = 64 + 99.6 → 164 (0xA4)
+  EXPECT_EQ(c.At(2, 0), 0x00A4A4A4u);
+  EXPECT_EQ(c.At(0, 0), 0x00FFFFFFu);
+  EXPECT_EQ(c.At(2, 1), 0x00C8C8C8u) << "fully transparent pixels leave the frame alone";
+}
+
+TEST(DrawCursor, SixteenAndEightBitFrames) {
+  // 565: white over black must give all channel bits set, padding untouched.
+  std::vector<std::uint16_t> px(4 * 4, 0);
+  Frame f;
+  f.Width = 4;
+  f.Height = 4;
+  f.BitsPerPixel = 16;
+  f.BytesPerLine = 8;
+  f.RedMask = 0xF800;
+  f.GreenMask = 0x07E0;
+  f.BlueMask = 0x001F;
+  f.Pixels = reinterpret_cast<std::uint8_t*>(px.data());
+  DrawCursor(f, SmallCursor(), 1, 1);
+  EXPECT_EQ(px[0], 0xFFFF);
+  EXPECT_EQ(px[2], ((0x40 >> 3) << 11) | ((0x40 >> 2) << 5) | (0x40 >> 3)) << std::hex << px[2];
+
+  // 8-bit: the blended colour becomes the nearest palette entry.
+  Palette pal;
+  for (int i = 0; i < 256; ++i)
+    pal.Entries[i] = PaletteEntry{std::uint8_t(i), std::uint8_t(i), std::uint8_t(i), 0};
+  pal.Entries[9] = PaletteEntry{255, 255, 255, 0};
+  pal.Entries[255] = PaletteEntry{0, 0, 255, 0};
+  std::vector<std::uint8_t> idx(16, 3);
+  Frame g;
+  g.Width = 4;
+  g.Height = 4;
+  g.BitsPerPixel = 8;
+  g.BytesPerLine = 4;
+  g.Pixels = idx.data();
+  DrawCursor(g, SmallCursor(), 1, 1, &pal);
+  EXPECT_EQ(idx[0], 9) << "white is entry 9";
+  EXPECT_EQ(idx[2], 65) << "0x40 + 3 × 127/255 ≈ 65";
+  DrawCursor(g, SmallCursor(), 1, 1, nullptr);  // no palette: nothing to map to, no crash
+}
+
+class FrameGrabberTest : public ::testing::Test {
+ protected:
+  FrameGrabberTest() {
+    links.Stills = &stills;
+    links.Clip = &clip;
+    links.Dialog = &dialog;
+    settings.SetUseMainAppWindow(false);
+    settings.SetUseArea(true);
+    settings.SetHasMarkUserArea(true);
+    settings.SetUserArea(Rect{10, 20, 13, 22});  // 4 × 3 at (10, 20)
+    windows.pointer = Point{11, 21};
+    screen.cursor = SmallCursor();
+  }
+  Settings settings;
+  FakeWindowSystem windows;
+  FakeScreen screen;
+  RecordingStills stills;
+  RecordingClip clip;
+  CountingDialog dialog;
+  CaptureLinks links;
+  CaptureTarget target{settings, windows, links};
+  FrameGrabber grabber{settings, screen, target, links};
+};
+
+TEST_F(FrameGrabberTest, StillShotGrabsTheRegionAndDrawsTheCursor) {
+  settings.SetPutCursorInBitmap(false);
+  grabber.TakeShot();
+  ASSERT_EQ(screen.grabs.size(), 1u);
+  EXPECT_EQ(screen.grabs[0].Source, FakeWindowSystem::kRoot);
+  EXPECT_EQ(screen.grabs[0].X, 10);
+  EXPECT_EQ(screen.grabs[0].Y, 20);
+  EXPECT_EQ(stills.saves, 1);
+  EXPECT_EQ(stills.width, 4);
+  EXPECT_EQ(stills.height, 3);
+  EXPECT_EQ(stills.first, ScreenPixel(10, 20)) << "without the cursor the frame is the screen";
+  EXPECT_FALSE(stills.hadPalette);
+  EXPECT_FALSE(screen.outstanding) << "the frame is released before the shot returns";
+  EXPECT_EQ(dialog.refreshes, 1) << "the last result turned non-empty";
+
+  settings.SetPutCursorInBitmap(true);
+  grabber.TakeShot();
+  EXPECT_EQ(stills.first, 0x00FFFFFFu) << "cursor hot spot at (1,1) of the region covers (0,0)";
+  EXPECT_EQ(dialog.refreshes, 1) << "nothing changed for the title";
+  EXPECT_EQ(clip.deliveries, 0);
+
+  screen.cursorShown = false;
+  grabber.TakeShot();
+  EXPECT_EQ(stills.first, ScreenPixel(10, 20)) << "a hidden cursor is not drawn";
+}
+
+TEST_F(FrameGrabberTest, PaletteTravelsOnlyOnPaletteDisplays) {
+  screen.palette = true;
+  grabber.TakeShot();
+  EXPECT_TRUE(stills.hadPalette);
+}
+
+TEST_F(FrameGrabberTest, MovieShotsGoToTheClipAndEncoderShotsGrabNothing) {
+  settings.SetOutputType(OutputTypes::AviUncompressed);
+  grabber.TakeShot();
+  EXPECT_EQ(clip.deliveries, 1);
+  EXPECT_TRUE(clip.gotFrame);
+  EXPECT_EQ(clip.lastSource, FakeWindowSystem::kRoot);
+  EXPECT_EQ(clip.lastRect, (Rect{-1, -1, -1, -1}));
+  EXPECT_EQ(stills.saves, 0);
+  EXPECT_EQ(dialog.refreshes, 1) << "the clip opened";
+
+  for (int type : {ScreenEncoderOutputType, BroadcastOutputType}) {
+    screen.grabs.clear();
+    settings.SetOutputType(type);
+    grabber.TakeShot();
+    EXPECT_TRUE(screen.grabs.empty()) << "no pixels are grabbed for the encoder, type " << type;
+    EXPECT_FALSE(clip.gotFrame);
+    EXPECT_EQ(clip.lastRect, (Rect{10, 20, 13, 22}));
+  }
+}
+
+TEST_F(FrameGrabberTest, FailedGrabsAndResizesTakeNoFrame) {
+  screen.failGrab = true;
+  grabber.TakeShot();
+  EXPECT_EQ(stills.saves, 0);
+  EXPECT_FALSE(screen.outstanding);
+
+  screen.failGrab = false;
+  settings.SetUserArea(Rect{10, 20, 9, 22});  // zero width
+  grabber.TakeShot();
+  EXPECT_EQ(stills.saves, 0);
+
+  settings.SetUseArea(false);
+  settings.SetUseForegrounWindow(true);
+  settings.SetResizeFGWindow(true);
+  windows.Add(5, Rect{0, 0, 100, 100});
+  windows.foreground = 5;
+  screen.grabs.clear();
+  grabber.TakeShot();
+  EXPECT_TRUE(screen.grabs.empty()) << "a resized window is captured by the next shot";
+  EXPECT_EQ(windows.resizes.size(), 1u);
+}
+
+}  // namespace
+}  // namespace framory
