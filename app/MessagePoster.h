@@ -1,0 +1,26 @@
+// Posting the main window's private messages. The message is delivered later,
+// from the event loop, never inside the call that posts it.
+#pragma once
+
+#include <cstdint>
+
+namespace framory {
+
+namespace MainWindowMessages {
+inline constexpr std::uint32_t User = 0x400;
+inline constexpr std::uint32_t TrayNotify = User + 1;         // 1025
+inline constexpr std::uint32_t ToggleMainView = User + 2;     // 1026
+inline constexpr std::uint32_t NewProject = User + 3;         // 1027
+inline constexpr std::uint32_t OpenCommentWindow = User + 4;  // 1028
+inline constexpr std::uint32_t Startup = User + 5;            // 1029
+inline constexpr std::uint32_t UserAreaDefined = User + 6;    // 1030
+}  // namespace MainWindowMessages
+
+class MessagePoster {
+ public:
+  virtual ~MessagePoster() = default;
+  // Posts `message` with wParam and lParam 0.
+  virtual void PostMessage(std::uint32_t message) = 0;
+};
+
+}  // namespace framory

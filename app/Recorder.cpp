@@ -1,0 +1,123 @@
+#include "app/Recorder.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace framory {
+
+const char* const kFirstViewText =
+    "Framory is now ready to start capturing movies or bitmaps! However, while Framory is "
+    "pausing (as shown by title bar or letter P over the icon in the system tray) no movie or "
+    "snapshots will be recorded. This gives you time to prepare for recording or update the "
+    "comment window.\n\nHold down Ctrl and press Shift at any time, from anywhere, (even if "
+    "Framory is hidden) to start, pause or resume recordings. You can hold down Shift and then "
+    "press Control to open or hide the Framory options window. Doing so may put Framory in "
+    "pause mode depending on the recording settings.";
+
+Recorder::Recorder(const Settings& settings, Services services)
+    : settings_(settings), services_(std::move(services)) {}
+
+bool Recorder::AnyTriggerEnabled() const {
+  return settings_.TakeShotOnClick() || settings_.TakeShotOnWinEvent() ||
+         settings_.TakeShotOnKey() || settings_.TakeShotOnTimer();
+}
+
+void Recorder::TogglePause() {
+  state_.SetPaused(!state_.Paused());
+  const bool paused = state_.Paused();
+
+  if (services_.View != nullptr) services_.View->RefreshTitle();
+
+  if (services_.Encoder != nullptr && services_.Encoder->Exists()) {
+    if (paused) {
+      services_.Encoder->PauseEncoding();
+    } else {
+      services_.Encoder->StartEncoding();
+    }
+  }
+
+  std::int32_t icon;
+  const char* tip;
+  if (paused) {
+    state_.SetSavedMousePos(services_.Windows->CursorPos());
+    state_.SetMousePosSaved(true);
+    if (state_.DelayedShotPending()) {
+      services_.Timers->KillTimer(kDelayedShotTimer);
+      state_.SetDelayedShotPending(false);
+    }
+    if (state_.PeriodicTimerRunning()) {
+      services_.Timers->KillTimer(kPeriodicShotTimer);
+      state_.SetPeriodicTimerRunning(false);
+    }
+    icon = kPausedIcon;
+    tip = kTipPaused;
+  } else {
+    icon = kProgramIcon;
+    tip = kTipRecording;
+    if (state_.MousePosSaved() && settings_.RestoreMouse()) {
+      services_.Windows->SetCursorPos(state_.SavedMousePos());
+    }
+    // The period is read here, so a TimerValue changed while active takes
+    // effect at the next resume.
+    if (!state_.PeriodicTimerRunning() && settings_.TakeShotOnTimer()) {
+      services_.Timers->SetTimer(kPeriodicShotTimer, settings_.TimerValue());
+      state_.SetPeriodicTimerRunning(true);
+    }
+  }
+
+  services_.Tray->Modify(icon, tip);
+}
+
+bool Recorder::ToggleMainView() {
+  OptionsViewHost* view = services_.View;
+  if (view == nullptr) return true;
+  if (view->IsShown()) {
+    if (!view->IsForeground() && view->ShowAndBringToFront()) return true;
+    // Closing the view leaves the pause state alone.
+    view->Destroy();
+    return true;
+  }
+  if (AnyTriggerEnabled() && !state_.Paused()) TogglePause();
+  view->Create();
+  if (state_.FirstView()) {
+    state_.SetFirstView(false);
+    services_.Boxes->Show(kFirstViewText, kFirstViewCaption, MessageBoxFlags::IconInformation);
+  }
+  return true;
+}
+
+int Recorder::ReportErrorAndPause(const char* format, ...) {
+  char text[500];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  if (!state_.Paused()) TogglePause();
+  return services_.Boxes->Show(text, kErrorCaption, MessageBoxFlags::IconWarning);
+}
+
+int Recorder::ReportApiFailure(const char* name) {
+  // Read before anything else can overwrite it.
+  const std::uint32_t code = services_.LastError->LastError();
+  return ReportErrorAndPause("%s failed: GetLastError returned %X\n", name, code);
+}
+
+bool Recorder::OnTimer(std::int32_t id) {
+  if (id == kDelayedShotTimer) {
+    services_.Timers->KillTimer(kDelayedShotTimer);
+    state_.SetDelayedShotPending(false);
+    TakeShot();
+    return true;
+  }
+  if (id == kPeriodicShotTimer) {
+    TakeShot();
+    return true;
+  }
+  return false;
+}
+
+void Recorder::TakeShot() {
+  if (services_.TakeShot) services_.TakeShot();
+}
+
+}  // namespace framory
