@@ -45,6 +45,9 @@ struct Frame {
   std::uint32_t GreenMask = 0x00FF00;
   std::uint32_t BlueMask = 0x0000FF;
   std::uint8_t* Pixels = nullptr;
+  // The colours of an 8-bit frame's indices (the palette captured with it);
+  // null for the other depths. Not owned, lent like Pixels.
+  const Palette* Colors = nullptr;
 
   bool Empty() const { return Pixels == nullptr || Width <= 0 || Height <= 0; }
   std::uint8_t* Row(std::int32_t y) const { return Pixels + static_cast<std::ptrdiff_t>(y) * BytesPerLine; }

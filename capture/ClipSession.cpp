@@ -1,0 +1,211 @@
+#include "capture/ClipSession.h"
+
+#include <cstdio>
+#include <limits>
+
+namespace framory {
+
+namespace {
+
+// Texts the user sees through the recorder's error box.
+constexpr char kBitmapFailure[] = "Unable to create bitmap.";
+constexpr char kQuickTimePrepareFailure[] = "Unable to initialize Quicktime graphics world.";
+constexpr char kAviAppendFailure[] = "AVI file unable to append frame. Pausing recorder.";
+constexpr char kQuickTimeAppendFailure[] = "Unable to append frame to quicktime movie.";
+
+// Movie sizes used when the size found is 0. The height falls back to 640
+// and the width to 480; that pairing is how movies of this program have
+// always come out, so it is kept.
+constexpr std::int32_t kFallbackHeight = 640;
+constexpr std::int32_t kFallbackWidth = 480;
+
+// Rounds up to a multiple of 4; -1 when the result does not fit.
+std::int32_t RoundUpTo4(std::int32_t value) {
+  const std::int64_t rounded = (std::int64_t{value} + 3) & ~std::int64_t{3};
+  return rounded > std::numeric_limits<std::int32_t>::max() ? -1
+                                                            : static_cast<std::int32_t>(rounded);
+}
+
+// The extension of a clip's video file, kept for the merged file: from the
+// last "." of the file name (not of a folder), at most 10 characters.
+std::string MergedExtension(const std::string& videoPath) {
+  const std::size_t slash = videoPath.find_last_of('/');
+  const std::size_t dot = videoPath.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return ".wmv";
+  return videoPath.substr(dot, 10);
+}
+
+bool IsAviType(std::int32_t type) {
+  return type >= OutputTypes::AviMpg4 && type <= OutputTypes::AviXvid;
+}
+bool IsWmvFileType(std::int32_t type) {
+  return type >= OutputTypes::WmvV80_384Video && type <= OutputTypes::WmvV80_700PALVideo;
+}
+
+}  // namespace
+
+ClipSession::ClipSession(const Settings& settings, OutputNaming& naming,
+                         MovieWriterFactory& writers, ClipHost& host)
+    : settings_(settings), naming_(naming), writers_(writers), host_(host) {}
+
+ClipSession::~ClipSession() { DestroyWriters(); }
+
+void ClipSession::DeliverMovieFrame(const Frame* frame, WindowHandle /*source*/,
+                                    const Rect& screenRect) {
+  const std::int32_t type = settings_.OutputType();
+  if (IsPictureOutputType(type)) return;
+
+  // A new output type ends the clip; the new clip starts with this shot.
+  if (clipStarted_ && type != lastClipOutputType_) EndClip();
+  lastClipOutputType_ = type;
+
+  if (!movieFrame_.Exists() && frame != nullptr && !IsEncoderOutputType(type)) {
+    if (!CreateFrameBuffer(*frame)) {
+      host_.ReportApiFailure(kBitmapFailure);
+      clipStarted_ = false;
+      return;
+    }
+    host_.RefreshMainDialogTitle();
+  }
+
+  if (!clipStarted_ && !StartClip(type, screenRect)) return;
+
+  if (encoder_ && !aviWriter_ && !wmvWriter_ && !qtMovieWriter_) {
+    encoder_->SetCaptureRect(screenRect);
+    return;
+  }
+  // A file writer without a frame to read (a shot that brought no pixels)
+  // has nothing to append.
+  if (frame == nullptr || !movieFrame_.Exists()) return;
+  movieFrame_.Compose(*frame);
+  AppendFrame();
+}
+
+bool ClipSession::CreateFrameBuffer(const Frame& frame) {
+  std::int32_t height = settings_.ResizeFGWindow() ? settings_.ResizeFGWindowY() : frame.Height;
+  if (height == 0) height = kFallbackHeight;
+  std::int32_t width = settings_.ResizeFGWindow() ? settings_.ResizeFGWindowX() : frame.Width;
+  if (width == 0) width = kFallbackWidth;
+  return movieFrame_.Create(RoundUpTo4(width), RoundUpTo4(height));
+}
+
+bool ClipSession::StartClip(std::int32_t type, const Rect& screenRect) {
+  clipStarted_ = true;
+  if (!writers_.Supports(type)) {
+    clipStarted_ = false;
+    return false;
+  }
+  const std::int32_t period = settings_.TimerValue();
+  std::string path;
+  if (IsAviType(type)) {
+    path = naming_.MovieFileName(".avi");
+    aviWriter_ = writers_.CreateFileWriter(type, path, period);
+  } else if (type == OutputTypes::QuickTimeMov) {
+    path = naming_.MovieFileName(".mov");
+    qtMovieWriter_ = writers_.CreateFileWriter(type, path, period);
+    if (qtMovieWriter_ && qtMovieWriter_->Prepare(movieFrame_) < 0) {
+      host_.ReportApiFailure(kQuickTimePrepareFailure);
+      qtMovieWriter_->Close();
+      qtMovieWriter_.reset();
+      clipStarted_ = false;
+      return false;
+    }
+  } else if (IsWmvFileType(type)) {
+    path = naming_.MovieFileName(".wmv");
+    wmvWriter_ = writers_.CreateFileWriter(type, path, period);
+  } else if (type == ScreenEncoderOutputType) {
+    path = naming_.MovieFileName(".wmv");
+    // No name left: an encoder configured without a file would broadcast.
+    if (!path.empty()) encoder_ = StartEncoder(screenRect, path, false);
+  } else if (type == BroadcastOutputType) {
+    encoder_ = StartEncoder(screenRect, std::string(), true);
+  }
+  if (!aviWriter_ && !wmvWriter_ && !qtMovieWriter_ && !encoder_) {
+    clipStarted_ = false;
+    return false;
+  }
+
+  if (settings_.RecordSound() && !encoder_ && SoundAllowedFor(type)) StartSoundTrack(path);
+  return true;
+}
+
+std::unique_ptr<ScreenEncoder> ClipSession::StartEncoder(const Rect& screenRect,
+                                                         const std::string& path, bool broadcast) {
+  std::unique_ptr<ScreenEncoder> encoder = writers_.CreateEncoderSession();
+  if (!encoder) return nullptr;
+  encoder->SetCaptureRect(screenRect);
+  if (settings_.TimerValue() > 0) encoder->SetFramesPerSecond(1000.0 / settings_.TimerValue());
+  encoder->SetRecordAudio(settings_.RecordSound());
+  if (broadcast) encoder->SetBroadcast(true);
+  // The session reports its own configuration and start failures.
+  encoder->Configure(path);
+  encoder->StartEncoding();
+  return encoder;
+}
+
+// The sound of a WMV clip is recorded by an encoder session into a file of
+// its own while the WMV writer writes the pictures; EndClip merges the two.
+void ClipSession::StartSoundTrack(const std::string& videoPath) {
+  std::unique_ptr<ScreenEncoder> sound = writers_.CreateEncoderSession();
+  if (!sound) return;
+  std::string audioPath = naming_.MovieFileName(".wmv");
+  if (audioPath.empty()) return;
+  pendingVideoFile_ = videoPath;
+  pendingAudioFile_ = std::move(audioPath);
+  sound->SetRecordAudio(true);
+  sound->SetRecordVideo(false);
+  sound->Configure(pendingAudioFile_);
+  sound->StartEncoding();
+  encoder_ = std::move(sound);
+}
+
+void ClipSession::AppendFrame() {
+  std::int32_t result = kWriterOk;
+  const char* failure = nullptr;
+  if (aviWriter_) {
+    result = aviWriter_->AddFrame(movieFrame_);
+    failure = kAviAppendFailure;
+  } else if (wmvWriter_) {
+    result = wmvWriter_->AddFrame(movieFrame_);
+    failure = kAviAppendFailure;  // the WMV family reports with the AVI text
+  } else if (qtMovieWriter_) {
+    result = qtMovieWriter_->AddFrame(movieFrame_);
+    failure = kQuickTimeAppendFailure;
+  }
+  if (result < 0) {
+    // The clip stays open; the recorder stands paused once both calls ran.
+    host_.TogglePause();
+    host_.ReportApiFailure(failure);
+  }
+}
+
+void ClipSession::DestroyWriters() {
+  for (std::unique_ptr<MovieWriter>* writer : {&aviWriter_, &wmvWriter_, &qtMovieWriter_}) {
+    if (*writer) {
+      (*writer)->Close();
+      writer->reset();
+    }
+  }
+  encoder_.reset();
+}
+
+void ClipSession::EndClip() {
+  movieFrame_.Release();
+  clipStarted_ = false;
+  DestroyWriters();
+
+  if (!pendingVideoFile_.empty() && !pendingAudioFile_.empty()) {
+    const std::string merged = naming_.MovieFileName(MergedExtension(pendingVideoFile_));
+    if (!merged.empty() && writers_.MergeSoundTrack(pendingVideoFile_, pendingAudioFile_, merged)) {
+      std::remove(pendingVideoFile_.c_str());
+      std::remove(pendingAudioFile_.c_str());
+    }
+  }
+  pendingVideoFile_.clear();
+  pendingAudioFile_.clear();
+
+  host_.RefreshMainDialogTitle();
+  host_.ClearMousePosSaved();
+}
+
+}  // namespace framory

@@ -1,0 +1,83 @@
+// The open movie clip: its frame buffer of fixed size, the one writer of the
+// clip's format, the encoder session of the encoder outputs (or of a WMV
+// clip's sound), and the steps that end a clip, including the merge of a
+// separately recorded sound track into WMV clips.
+//
+// A clip starts with the first movie frame delivered after the previous one
+// ended. Its first frame fixes the movie size (rounded up to multiples of 4);
+// later frames are stretched down into it or centred on black.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "app/Settings.h"
+#include "capture/CaptureLinks.h"
+#include "capture/ClipHost.h"
+#include "capture/MovieFrame.h"
+#include "capture/OutputNaming.h"
+#include "writers/MovieWriter.h"
+#include "writers/MovieWriterFactory.h"
+#include "writers/ScreenEncoder.h"
+
+namespace framory {
+
+class ClipSession : public MovieFrameSink {
+ public:
+  ClipSession(const Settings& settings, OutputNaming& naming, MovieWriterFactory& writers,
+              ClipHost& host);
+  // Closes whatever is still open (finishing its file) without telling the
+  // host; the shell ends the clip properly before this.
+  ~ClipSession() override;
+  ClipSession(const ClipSession&) = delete;
+  ClipSession& operator=(const ClipSession&) = delete;
+
+  // One shot for a movie output type: `frame` for the file formats, null for
+  // the encoder outputs (which get only the screen rectangle).
+  void DeliverMovieFrame(const Frame* frame, WindowHandle source, const Rect& screenRect) override;
+  // Ends the open clip: frees the frame buffer, finishes the writers' files,
+  // merges a pending sound track, refreshes the dialog title and clears the
+  // saved mouse position.
+  void EndClip();
+
+  bool ClipOpen() const override { return encoder_ != nullptr || movieFrame_.Exists(); }
+  std::int32_t MovieWidth() const override { return movieFrame_.Width(); }
+  std::int32_t MovieHeight() const override { return movieFrame_.Height(); }
+
+  bool ClipStarted() const { return clipStarted_; }
+  std::int32_t LastClipOutputType() const { return lastClipOutputType_; }
+  const MovieFrame& Buffer() const { return movieFrame_; }
+  // The running encoder session, for the recorder's pause and resume; null
+  // when none.
+  ScreenEncoder* EncoderSession() const { return encoder_.get(); }
+  const std::string& PendingVideoFile() const { return pendingVideoFile_; }
+  const std::string& PendingAudioFile() const { return pendingAudioFile_; }
+
+ private:
+  bool CreateFrameBuffer(const Frame& frame);
+  // Sets up the writer for `outputType`; false when the clip did not start.
+  bool StartClip(std::int32_t outputType, const Rect& screenRect);
+  std::unique_ptr<ScreenEncoder> StartEncoder(const Rect& screenRect, const std::string& path,
+                                              bool broadcast);
+  void StartSoundTrack(const std::string& videoPath);
+  void AppendFrame();
+  void DestroyWriters();
+
+  const Settings& settings_;
+  OutputNaming& naming_;
+  MovieWriterFactory& writers_;
+  ClipHost& host_;
+
+  bool clipStarted_ = false;
+  std::int32_t lastClipOutputType_ = -1;
+  MovieFrame movieFrame_;
+  std::unique_ptr<MovieWriter> aviWriter_;
+  std::unique_ptr<MovieWriter> wmvWriter_;
+  std::unique_ptr<MovieWriter> qtMovieWriter_;
+  std::unique_ptr<ScreenEncoder> encoder_;
+  std::string pendingVideoFile_;
+  std::string pendingAudioFile_;
+};
+
+}  // namespace framory

@@ -1,0 +1,163 @@
+#include "writers/AviWriter.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "app/Settings.h"
+#include "capture/MovieFrame.h"
+#include "writers/WriterAlerts.h"
+
+namespace framory {
+
+namespace {
+
+constexpr char kRenderError[] = "Error Occured While Rendering the Movie";
+constexpr char kErrorCaption[] = "Error";
+
+}  // namespace
+
+AviWriter::AviWriter(AviFileLibrary& library, WriterAlerts& alerts, std::string path,
+                     std::int32_t screenWidth, std::int32_t screenHeight)
+    : library_(library),
+      alerts_(alerts),
+      screenWidth_(screenWidth),
+      screenHeight_(screenHeight),
+      path_(std::move(path)) {}
+
+AviWriter::~AviWriter() { Close(); }
+
+void AviWriter::SetCodecFromOutputType(std::int32_t outputType) {
+  compress_ = outputType != OutputTypes::AviUncompressed;
+  useDivx_ = outputType == OutputTypes::AviDivx;
+  useWmv3_ = outputType == OutputTypes::AviWmv3;
+  useXvid_ = outputType == OutputTypes::AviXvid;
+}
+
+std::uint32_t AviWriter::HandlerCode() const {
+  std::uint32_t code = FourCC::Mpg4;
+  if (useDivx_) code = FourCC::Divx;
+  if (useWmv3_) code = FourCC::Wmv3;
+  if (useXvid_) code = FourCC::Xvid;
+  return code;
+}
+
+AviBitmapHeader AviWriter::FormatOf(const MovieFrame& frame) {
+  // The stored rows go bottom-up (positive height), as every AVI reader
+  // expects of BI_RGB frames.
+  AviBitmapHeader header;
+  header.Width = frame.Width();
+  header.Height = frame.Height();
+  header.BitCount = 32;
+  header.Compression = kBiRgb;
+  header.SizeImage =
+      static_cast<std::uint32_t>(frame.BytesPerLine()) * static_cast<std::uint32_t>(frame.Height());
+  return header;
+}
+
+std::int32_t AviWriter::AddFrame(const MovieFrame& frame) {
+  switch (state_) {
+    case kReady:
+      return Open(frame);
+    case kWriting:
+      return Write(frame);
+    default:
+      return kWriterFail;
+  }
+}
+
+std::int32_t AviWriter::Open(const MovieFrame& frame) {
+  auto fail = [this] {
+    Close();
+    alerts_.ShowError(kErrorCaption, kRenderError, false);
+    return kWriterFail;
+  };
+  if (!frame.Exists()) return fail();
+  const AviBitmapHeader format = FormatOf(frame);
+
+  // One buffer for the whole clip, large enough for the screen or the frame,
+  // whichever is larger in each direction.
+  const std::int64_t bufferBytes = std::int64_t{std::max(screenWidth_, frame.Width())} *
+                                   std::max(screenHeight_, frame.Height()) * 4;
+  if (bufferBytes > MovieFrame::kMaxBytes) return fail();
+  try {
+    pixels_.assign(static_cast<std::size_t>(bufferBytes), 0);
+  } catch (const std::bad_alloc&) {
+    return fail();
+  }
+
+  // A path that does not fit the path field is refused like a file that
+  // cannot be created.
+  if (path_.empty() || path_.size() >= kPathCapacity) return fail();
+  if (library_.OpenFile(&file_, path_, kAviCreateWrite) != AviResult::Ok || !file_) return fail();
+
+  streamInfo_ = AviStreamInfo{};
+  streamInfo_.Type = FourCC::Vids;
+  streamInfo_.Handler = HandlerCode();
+  if (framePeriod_ > 0) {
+    streamInfo_.Scale = static_cast<std::uint32_t>(framePeriod_);
+    streamInfo_.Rate = 1000;
+  } else {
+    streamInfo_.Scale = 1;
+    streamInfo_.Rate = 1;
+  }
+  streamInfo_.Quality = -1;
+  streamInfo_.SuggestedBufferSize = static_cast<std::uint32_t>(bufferBytes);
+  streamInfo_.Frame = AviRect{0, 0, format.Width, format.Height};
+  streamInfo_.Name = "Video Stream";
+  if (file_->CreateStream(&rawStream_, streamInfo_) != AviResult::Ok || !rawStream_) return fail();
+
+  AviStream* carrier = rawStream_.get();
+  if (compress_) {
+    compressOptions_ = AviCompressOptions{};
+    compressOptions_.Type = FourCC::Vids;
+    compressOptions_.Handler = streamInfo_.Handler;
+    compressOptions_.KeyFrameEvery = 15;
+    compressOptions_.Flags = kCompressDataRateValid;
+    compressOptions_.BytesPerSecond = 0;
+    compressOptions_.Quality = 0;
+    if (library_.MakeCompressedStream(&compressedStream_, *rawStream_, compressOptions_) !=
+            AviResult::Ok ||
+        !compressedStream_) {
+      return fail();
+    }
+    carrier = compressedStream_.get();
+  }
+  if (carrier->SetFormat(0, format) != AviResult::Ok) return fail();
+
+  state_ = kWriting;
+  return Write(frame);
+}
+
+std::int32_t AviWriter::Write(const MovieFrame& frame) {
+  const AviBitmapHeader format = FormatOf(frame);
+  AviStream* carrier = compressedStream_ ? compressedStream_.get() : rawStream_.get();
+  // A frame that no longer fits the clip's buffer cannot be read back.
+  if (!frame.Exists() || format.SizeImage > pixels_.size() || carrier == nullptr) {
+    ++frameIndex_;
+    return kWriterFail;
+  }
+  const std::size_t rowBytes = static_cast<std::size_t>(frame.BytesPerLine());
+  const std::int32_t height = frame.Height();
+  for (std::int32_t y = 0; y < height; ++y) {
+    std::memcpy(pixels_.data() + static_cast<std::size_t>(height - 1 - y) * rowBytes, frame.Row(y),
+                rowBytes);
+  }
+  // No key-frame flag: a codec stream decides its key frames itself.
+  const std::int32_t result = carrier->Write(frameIndex_, 1, pixels_.data(),
+                                             static_cast<std::int32_t>(format.SizeImage), 0);
+  ++frameIndex_;
+  return result == AviResult::Ok ? kWriterOk : kWriterFail;
+}
+
+void AviWriter::Close() {
+  state_ = kClosed;
+  // The codec stream first, so that what it still holds reaches the file,
+  // then the stream, then the file, which completes it on disk.
+  compressedStream_.reset();
+  rawStream_.reset();
+  file_.reset();
+  std::vector<std::uint8_t>().swap(pixels_);
+}
+
+}  // namespace framory

@@ -1,0 +1,74 @@
+// Writes one AVI file with one video stream through the AVI file library.
+// The file is created and the stream set up with the first frame; every
+// later frame is appended. Frames are compressed by the codec named by
+// four-character code, or stored as uncompressed 32-bit rows.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "writers/AviFileApi.h"
+#include "writers/MovieWriter.h"
+
+namespace framory {
+
+class WriterAlerts;
+
+class AviWriter : public MovieWriter {
+ public:
+  // Longest path taken, terminator included (the fixed path field).
+  static constexpr std::size_t kPathCapacity = 260;
+
+  enum State : std::int32_t { kClosed = 0, kReady = 1, kWriting = 2 };
+
+  // Nothing is opened yet. The screen size only sizes the pixel buffer.
+  AviWriter(AviFileLibrary& library, WriterAlerts& alerts, std::string path,
+            std::int32_t screenWidth, std::int32_t screenHeight);
+  ~AviWriter() override;
+
+  // Frame period in milliseconds; 0 or less leaves one frame a second.
+  void SetFramePeriod(std::int32_t milliseconds) { framePeriod_ = milliseconds; }
+  void SetCompress(bool on) { compress_ = on; }
+  void SetUseDivx(bool on) { useDivx_ = on; }
+  void SetUseWmv3(bool on) { useWmv3_ = on; }
+  void SetUseXvid(bool on) { useXvid_ = on; }
+  // The codec choice of an AVI output type (10 MPEG-4, 11 uncompressed,
+  // 12 DivX, 13 WMV3, 14 XviD).
+  void SetCodecFromOutputType(std::int32_t outputType);
+
+  std::int32_t AddFrame(const MovieFrame& frame) override;
+  void Close() override;
+
+  std::int32_t State() const { return state_; }
+  std::int32_t FrameIndex() const { return frameIndex_; }
+  // The handler code the stream is created with: the last codec flag set wins.
+  std::uint32_t HandlerCode() const;
+
+ private:
+  std::int32_t Open(const MovieFrame& frame);
+  std::int32_t Write(const MovieFrame& frame);
+  static AviBitmapHeader FormatOf(const MovieFrame& frame);
+
+  AviFileLibrary& library_;
+  WriterAlerts& alerts_;
+  std::int32_t screenWidth_;
+  std::int32_t screenHeight_;
+  std::vector<std::uint8_t> pixels_;  // one frame, bottom-up rows, sized once per clip
+  std::int32_t frameIndex_ = 0;
+  std::string path_;
+  std::unique_ptr<AviFile> file_;
+  std::unique_ptr<AviStream> rawStream_;
+  std::unique_ptr<AviStream> compressedStream_;
+  AviStreamInfo streamInfo_;
+  AviCompressOptions compressOptions_;
+  std::int32_t state_ = kReady;
+  std::int32_t framePeriod_ = -1;
+  bool compress_ = true;
+  bool useDivx_ = false;
+  bool useWmv3_ = false;
+  bool useXvid_ = false;
+};
+
+}  // namespace framory

@@ -1,0 +1,33 @@
+// The contract of the movie file writers (AVI, WMV, QuickTime): one writer
+// per clip, made by the clip session when the clip starts, given every frame
+// of the clip, and destroyed when the clip ends. Destroying a writer closes
+// it, and closing finishes the file.
+#pragma once
+
+#include <cstdint>
+
+namespace framory {
+
+class MovieFrame;
+
+// 32-bit status results of the writers: 0 is success, anything below 0 a
+// failure.
+inline constexpr std::int32_t kWriterOk = 0;
+inline constexpr std::int32_t kWriterFail = static_cast<std::int32_t>(0x80004005);  // E_FAIL
+
+class MovieWriter {
+ public:
+  virtual ~MovieWriter() = default;
+
+  // Called once, right after the writer is made, with the clip's frame
+  // buffer. A writer that works on the buffer itself (QuickTime) sets itself
+  // up here; the others open their file lazily with the first frame and have
+  // nothing to do. Below 0: the writer cannot be used.
+  virtual std::int32_t Prepare(const MovieFrame& /*frame*/) { return kWriterOk; }
+  // Appends the buffer's present contents as the next frame.
+  virtual std::int32_t AddFrame(const MovieFrame& frame) = 0;
+  // Finishes the file and frees what the writer holds. Safe to call again.
+  virtual void Close() = 0;
+};
+
+}  // namespace framory

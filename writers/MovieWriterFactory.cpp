@@ -1,0 +1,48 @@
+// The AVI family is made here; the WMV writer (16–18), the QuickTime writer
+// (15) and the encoder session (19, 30, sound) are not part of this build
+// yet, so those types report no support and their clips do not start.
+#include "writers/MovieWriterFactory.h"
+
+#include "app/Settings.h"
+#include "capture/WindowSystem.h"
+#include "writers/AviWriter.h"
+
+namespace framory {
+
+namespace {
+
+bool IsAviOutputType(std::int32_t type) {
+  return type >= OutputTypes::AviMpg4 && type <= OutputTypes::AviXvid;
+}
+
+}  // namespace
+
+MovieWriterFactory::MovieWriterFactory(AviFileLibrary* aviLibrary, WriterAlerts* alerts,
+                                       WindowSystem* screen)
+    : aviLibrary_(aviLibrary), alerts_(alerts), screen_(screen) {}
+
+bool MovieWriterFactory::Supports(std::int32_t outputType) const {
+  return IsAviOutputType(outputType) && aviLibrary_ != nullptr && alerts_ != nullptr;
+}
+
+std::unique_ptr<MovieWriter> MovieWriterFactory::CreateFileWriter(std::int32_t outputType,
+                                                                  const std::string& path,
+                                                                  std::int32_t timerValue) {
+  if (!Supports(outputType)) return nullptr;
+  const std::int32_t screenWidth = screen_ != nullptr ? screen_->ScreenWidth() : 0;
+  const std::int32_t screenHeight = screen_ != nullptr ? screen_->ScreenHeight() : 0;
+  auto writer =
+      std::make_unique<AviWriter>(*aviLibrary_, *alerts_, path, screenWidth, screenHeight);
+  writer->SetFramePeriod(timerValue);
+  writer->SetCodecFromOutputType(outputType);
+  return writer;
+}
+
+std::unique_ptr<ScreenEncoder> MovieWriterFactory::CreateEncoderSession() { return nullptr; }
+
+bool MovieWriterFactory::MergeSoundTrack(const std::string&, const std::string&,
+                                         const std::string&) {
+  return false;
+}
+
+}  // namespace framory

@@ -1,0 +1,50 @@
+// Makes the writers of a clip: the file writer of the clip's output family
+// set up as a clip start needs it, the encoder session, and the sound-track
+// merge. A family whose writer this build does not provide is reported by
+// Supports(), and the clip then does not start.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "writers/MovieWriter.h"
+#include "writers/ScreenEncoder.h"
+
+namespace framory {
+
+class AviFileLibrary;
+class WindowSystem;
+class WriterAlerts;
+
+class MovieWriterFactory {
+ public:
+  // Services left null make their families unavailable. `screen` gives the
+  // screen size that sizes the AVI writer's buffer (the frame size alone
+  // when null).
+  MovieWriterFactory(AviFileLibrary* aviLibrary, WriterAlerts* alerts, WindowSystem* screen);
+  virtual ~MovieWriterFactory() = default;
+
+  // Whether a clip of `outputType` can be started.
+  virtual bool Supports(std::int32_t outputType) const;
+  // The file writer for an AVI (10–14), QuickTime (15) or WMV (16–18) clip
+  // writing to `path`, its frame period or rate set from `timerValue`
+  // (milliseconds) and its codec or profile chosen from `outputType`. Null
+  // when the family is not provided.
+  virtual std::unique_ptr<MovieWriter> CreateFileWriter(std::int32_t outputType,
+                                                        const std::string& path,
+                                                        std::int32_t timerValue);
+  // A fresh encoder session with its defaults; null when not provided.
+  virtual std::unique_ptr<ScreenEncoder> CreateEncoderSession();
+  // Joins the sound of `audioPath` and the pictures of `videoPath` into
+  // `mergedPath`; true when the merged file was written.
+  virtual bool MergeSoundTrack(const std::string& videoPath, const std::string& audioPath,
+                               const std::string& mergedPath);
+
+ private:
+  AviFileLibrary* aviLibrary_;
+  WriterAlerts* alerts_;
+  WindowSystem* screen_;
+};
+
+}  // namespace framory
