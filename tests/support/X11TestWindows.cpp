@@ -1,0 +1,221 @@
+#include "X11TestWindows.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xutil.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "platform/x11/X11ErrorTrap.h"
+
+namespace framory {
+namespace {
+
+unsigned long Compose(unsigned long mask, std::uint8_t value) {
+  if (mask == 0) return 0;
+  int shift = 0;
+  while (((mask >> shift) & 1) == 0) ++shift;
+  int bits = 0;
+  while (((mask >> (shift + bits)) & 1) != 0) ++bits;
+  const unsigned long scaled = bits >= 8 ? static_cast<unsigned long>(value) << (bits - 8)
+                                         : static_cast<unsigned long>(value) >> (8 - bits);
+  return (scaled << shift) & mask;
+}
+
+}  // namespace
+
+X11TestWindows::X11TestWindows() = default;
+
+X11TestWindows::~X11TestWindows() {
+  if (!connection_.Alive()) return;
+  for (Window window : windows_) {
+    X11ErrorTrap trap(display());
+    XDestroyWindow(display(), window);
+    trap.Failed();
+  }
+  for (Pixmap pixmap : pixmaps_) XFreePixmap(display(), pixmap);
+  XSync(display(), False);
+}
+
+int X11TestWindows::ScreenWidth() const { return DisplayWidth(display(), connection_.screen()); }
+int X11TestWindows::ScreenHeight() const { return DisplayHeight(display(), connection_.screen()); }
+int X11TestWindows::Depth() const { return DefaultDepth(display(), connection_.screen()); }
+
+unsigned long X11TestWindows::Pixel(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
+  Visual* visual = DefaultVisual(display(), connection_.screen());
+  if (visual->c_class == TrueColor || visual->c_class == DirectColor) {
+    return Compose(visual->red_mask, red) | Compose(visual->green_mask, green) |
+           Compose(visual->blue_mask, blue);
+  }
+  XColor colour{};
+  colour.red = static_cast<unsigned short>(red * 257);
+  colour.green = static_cast<unsigned short>(green * 257);
+  colour.blue = static_cast<unsigned short>(blue * 257);
+  colour.flags = DoRed | DoGreen | DoBlue;
+  if (!XAllocColor(display(), DefaultColormap(display(), connection_.screen()), &colour)) return 0;
+  return colour.pixel;
+}
+
+Window X11TestWindows::CreateSolid(int x, int y, int width, int height, unsigned long pixel,
+                                   bool overrideRedirect, int borderWidth) {
+  XSetWindowAttributes attributes{};
+  attributes.background_pixel = pixel;
+  attributes.border_pixel = pixel;
+  attributes.override_redirect = overrideRedirect ? True : False;
+  Window window = XCreateWindow(display(), root(), x, y, static_cast<unsigned>(width),
+                                static_cast<unsigned>(height), static_cast<unsigned>(borderWidth),
+                                CopyFromParent, InputOutput, CopyFromParent,
+                                CWBackPixel | CWBorderPixel | CWOverrideRedirect, &attributes);
+  XSizeHints hints{};
+  hints.flags = USPosition | USSize;
+  hints.x = x;
+  hints.y = y;
+  hints.width = width;
+  hints.height = height;
+  XSetWMNormalHints(display(), window, &hints);
+  XStoreName(display(), window, "framory test window");
+  windows_.push_back(window);
+  return window;
+}
+
+std::uint32_t X11TestWindows::PatternPixel(int x, int y) {
+  return (static_cast<std::uint32_t>((x * 7 + y) & 0xFF) << 16) |
+         (static_cast<std::uint32_t>((y * 5) & 0xFF) << 8) |
+         static_cast<std::uint32_t>((x ^ y) & 0xFF);
+}
+
+Window X11TestWindows::CreatePattern(int x, int y, int width, int height, bool overrideRedirect) {
+  Window window = CreateSolid(x, y, width, height, 0, overrideRedirect);
+  Visual* visual = DefaultVisual(display(), connection_.screen());
+  Pixmap pixmap = XCreatePixmap(display(), window, static_cast<unsigned>(width),
+                                static_cast<unsigned>(height), static_cast<unsigned>(Depth()));
+  XImage* image =
+      XCreateImage(display(), visual, static_cast<unsigned>(Depth()), ZPixmap, 0, nullptr,
+                   static_cast<unsigned>(width), static_cast<unsigned>(height), 32, 0);
+  image->data = static_cast<char*>(std::calloc(image->bytes_per_line, height));
+  for (int row = 0; row < height; ++row) {
+    for (int column = 0; column < width; ++column) {
+      const std::uint32_t rgb = PatternPixel(column, row);
+      XPutPixel(image, column, row, Pixel(rgb >> 16, (rgb >> 8) & 0xFF, rgb & 0xFF));
+    }
+  }
+  GC gc = XCreateGC(display(), pixmap, 0, nullptr);
+  XPutImage(display(), pixmap, gc, image, 0, 0, 0, 0, static_cast<unsigned>(width),
+            static_cast<unsigned>(height));
+  XFreeGC(display(), gc);
+  XDestroyImage(image);
+  XSetWindowBackgroundPixmap(display(), window, pixmap);
+  pixmaps_.push_back(pixmap);
+  return window;
+}
+
+bool X11TestWindows::MapAndWait(Window window) {
+  XWindowAttributes attributes;
+  if (!XGetWindowAttributes(display(), window, &attributes)) return false;
+  XMapWindow(display(), window);
+  XSync(display(), False);
+  const Atom wmState = XInternAtom(display(), "WM_STATE", False);
+  const Atom extents = XInternAtom(display(), "_NET_FRAME_EXTENTS", False);
+  auto hasProperty = [&](Atom property) {
+    Atom type = None;
+    int format = 0;
+    unsigned long items = 0, remaining = 0;
+    unsigned char* data = nullptr;
+    XGetWindowProperty(display(), window, property, 0, 0, False, AnyPropertyType, &type, &format,
+                       &items, &remaining, &data);
+    if (data != nullptr) XFree(data);
+    return type != None;
+  };
+  return WaitFor([&] {
+    XWindowAttributes now;
+    if (!XGetWindowAttributes(display(), window, &now) || now.map_state != IsViewable) return false;
+    if (attributes.override_redirect) return true;
+    Window rootReturn = None, parent = None, *children = nullptr;
+    unsigned count = 0;
+    XQueryTree(display(), window, &rootReturn, &parent, &children, &count);
+    if (children != nullptr) XFree(children);
+    return parent != root() && hasProperty(wmState) && hasProperty(extents);
+  });
+}
+
+unsigned long X11TestWindows::ScreenPixel(int x, int y) {
+  XImage* image = XGetImage(display(), root(), x, y, 1, 1, AllPlanes, ZPixmap);
+  if (image == nullptr) return ~0UL;
+  const unsigned long pixel = XGetPixel(image, 0, 0);
+  XDestroyImage(image);
+  return pixel;
+}
+
+bool X11TestWindows::WaitForScreenPixel(int x, int y, unsigned long pixel) {
+  return WaitFor([&] { return ScreenPixel(x, y) == pixel; });
+}
+
+bool X11TestWindows::Activate(Window window) {
+  const Atom active = XInternAtom(display(), "_NET_ACTIVE_WINDOW", False);
+  XEvent event{};
+  event.xclient.type = ClientMessage;
+  event.xclient.window = window;
+  event.xclient.message_type = active;
+  event.xclient.format = 32;
+  event.xclient.data.l[0] = 2;  // from a pager: honoured without focus-stealing checks
+  event.xclient.data.l[1] = CurrentTime;
+  XSendEvent(display(), root(), False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
+  XSync(display(), False);
+  return WaitFor([&] { return ActiveWindow() == window; });
+}
+
+Window X11TestWindows::ActiveWindow() {
+  const Atom active = XInternAtom(display(), "_NET_ACTIVE_WINDOW", False);
+  Atom type = None;
+  int format = 0;
+  unsigned long items = 0, remaining = 0;
+  unsigned char* data = nullptr;
+  XGetWindowProperty(display(), root(), active, 0, 1, False, XA_WINDOW, &type, &format, &items,
+                     &remaining, &data);
+  Window window = None;
+  if (data != nullptr && items == 1) window = static_cast<Window>(*reinterpret_cast<long*>(data));
+  if (data != nullptr) XFree(data);
+  return window;
+}
+
+void X11TestWindows::SetTransientFor(Window window, Window owner) {
+  XSetTransientForHint(display(), window, owner);
+  XSync(display(), False);
+}
+
+bool X11TestWindows::FrameGeometry(Window window, int* x, int* y, int* width, int* height) {
+  Window current = window;
+  while (true) {
+    Window rootReturn = None, parent = None, *children = nullptr;
+    unsigned count = 0;
+    if (!XQueryTree(display(), current, &rootReturn, &parent, &children, &count)) return false;
+    if (children != nullptr) XFree(children);
+    if (parent == rootReturn) break;
+    current = parent;
+  }
+  Window rootReturn = None;
+  unsigned w = 0, h = 0, border = 0, depth = 0;
+  if (!XGetGeometry(display(), current, &rootReturn, x, y, &w, &h, &border, &depth)) return false;
+  *width = static_cast<int>(w + 2 * border);
+  *height = static_cast<int>(h + 2 * border);
+  return true;
+}
+
+void X11TestWindows::Destroy(Window window) {
+  XDestroyWindow(display(), window);
+  XSync(display(), False);
+  windows_.erase(std::remove(windows_.begin(), windows_.end(), window), windows_.end());
+}
+
+bool X11TestWindows::WaitFor(const std::function<bool()>& condition, int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (true) {
+    if (condition()) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+}  // namespace framory
