@@ -1,0 +1,53 @@
+#include "ui/AboutBox.h"
+
+#include <QCloseEvent>
+#include <QLabel>
+#include <QPushButton>
+
+#include "app/Launchers.h"
+#include "ui/DialogServices.h"
+#include "ui/DialogTemplate.h"
+#include "ui/DialogUnits.h"
+
+namespace framory {
+
+namespace {
+
+using K = ControlKind;
+
+constexpr int kClose = 1;
+constexpr int kHelp = 1058;
+constexpr int kVersion = 1059;
+
+}  // namespace
+
+AboutBox::AboutBox(DialogServices& services, Launchers& launchers, QWidget* parent)
+    : QDialog(parent) {
+  BuildDialog(
+      this, QStringLiteral("About"), 275, 129,
+      {
+          {kClose, K::DefaultPushButton, "Close", 218, 108, 50, 14},
+          {kHelp, K::PushButton, "Help..", 7, 108, 50, 14},
+          {kVersion, K::StaticCentered, "Desktop Framory version 1.3", 7, 17, 261, 14},
+          {kNoControlId, K::StaticCentered,
+           "Portions utilize Microsoft Windows Media Technologies.", 46, 82, 176, 8},
+          {kNoControlId, K::StaticCentered,
+           "Copyright (c) 1999-2002 Microsoft Corporation. All rights reserved.", 21, 92, 226, 8},
+          {kNoControlId, K::Icon, "", 249, 7, 21, 20},
+      });
+  setModal(true);
+  FindControl(this, kVersion)->setFont(DialogUnits::TitleFont());
+  connect(FindControlAs<QPushButton>(this, kClose), &QPushButton::clicked, this,
+          [this] { done(1); });
+  connect(FindControlAs<QPushButton>(this, kHelp), &QPushButton::clicked, this,
+          [&services, &launchers] {
+            if (const auto failure = launchers.OpenHelp()) {
+              services.MessageBox(failure->Text, failure->Caption, failure->Style);
+            }
+          });
+  CenterOnScreen(this);
+}
+
+void AboutBox::closeEvent(QCloseEvent* event) { event->ignore(); }
+
+}  // namespace framory

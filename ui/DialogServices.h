@@ -1,0 +1,79 @@
+// What the dialogs need from the rest of the program: the recorder's pause
+// control, the clip session, the capture target, the input watch, the last
+// result, the hidden main window's message queue, message boxes and the
+// desktop. The shell implements it over the real parts; tests use fakes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace framory {
+
+// Message box styles and answers, with the numbers the dialog code uses.
+namespace MessageBoxStyle {
+inline constexpr std::uint32_t Ok = 0x0;
+inline constexpr std::uint32_t YesNo = 0x4;
+inline constexpr std::uint32_t IconError = 0x10;
+inline constexpr std::uint32_t IconQuestion = 0x20;
+inline constexpr std::uint32_t IconWarning = 0x30;
+inline constexpr std::uint32_t IconInformation = 0x40;
+inline constexpr std::uint32_t SystemModal = 0x1000;
+}  // namespace MessageBoxStyle
+
+namespace MessageBoxAnswer {
+inline constexpr int Ok = 1;
+inline constexpr int Yes = 6;
+inline constexpr int No = 7;
+}  // namespace MessageBoxAnswer
+
+// Private messages of the hidden main window that the dialogs post, and the
+// destroy message that ends the program.
+namespace MainWindowMessage {
+inline constexpr int Destroy = 0x0002;
+inline constexpr int TrayNotify = 1025;
+inline constexpr int ToggleMainView = 1026;
+inline constexpr int NewProject = 1027;
+inline constexpr int OpenCommentWindow = 1028;
+inline constexpr int Startup = 1029;
+inline constexpr int UserAreaDefined = 1030;
+}  // namespace MainWindowMessage
+
+class DialogServices {
+ public:
+  virtual ~DialogServices() = default;
+
+  // Recorder control.
+  virtual bool Paused() const = 0;
+  virtual void TogglePause() = 0;
+  virtual bool AnyTriggerEnabled() const = 0;
+  virtual void ClearMousePosSaved() = 0;
+  // Shows the options view (or brings it forward, or closes it).
+  virtual void ToggleMainView() = 0;
+
+  // Clip session and capture target.
+  virtual bool ClipOpen() const = 0;
+  virtual void EndClip() = 0;
+  virtual void ForgetResizedWindow() = 0;
+  // Input watch: the next two right clicks mark the user area.
+  virtual void ArmMarking(bool arm) = 0;
+  // Path of the last result file; empty when there is none.
+  virtual std::string LastResult() const = 0;
+
+  // Posts a message to the hidden main window; it is handled after the
+  // current one.
+  virtual void PostMainMessage(int message) = 0;
+
+  // Shows a message box, kept above all windows; returns the answer.
+  virtual int MessageBox(const std::string& text, const std::string& caption,
+                         std::uint32_t style) = 0;
+
+  // Opens a file or folder with the desktop's default application; false
+  // when it does not exist or nothing could be started for it.
+  virtual bool OpenPath(const std::string& path) = 0;
+  // Lets the user pick a folder; false when the choice was cancelled or has
+  // no file-system path.
+  virtual bool ChooseFolder(const std::string& title, const std::string& start,
+                            std::string* chosen) = 0;
+};
+
+}  // namespace framory

@@ -1,0 +1,144 @@
+#include "ui/DialogTemplate.h"
+
+#include <QCheckBox>
+#include <QDialog>
+#include <QFile>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPalette>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpressionValidator>
+#include <QScreen>
+
+#include "ui/DialogUnits.h"
+
+namespace framory {
+
+namespace {
+
+QString ObjectNameFor(int id) { return QStringLiteral("id%1").arg(id); }
+
+QWidget* CreateControl(QDialog* dialog, const ControlSpec& spec, const DialogUnits& units) {
+  const QString text = QString::fromUtf8(spec.text);
+  QWidget* widget = nullptr;
+  switch (spec.kind) {
+    case ControlKind::PushButton:
+    case ControlKind::DefaultPushButton: {
+      auto* button = new QPushButton(text, dialog);
+      button->setAutoDefault(true);
+      button->setDefault(spec.kind == ControlKind::DefaultPushButton);
+      widget = button;
+      break;
+    }
+    case ControlKind::RadioButton: {
+      auto* radio = new QRadioButton(text, dialog);
+      // The dialog runs the automatic-radio behaviour itself, over a group
+      // that may span more than one row of choices.
+      radio->setAutoExclusive(false);
+      radio->setFocusPolicy(Qt::ClickFocus);
+      widget = radio;
+      break;
+    }
+    case ControlKind::CheckBox:
+      widget = new QCheckBox(text, dialog);
+      break;
+    case ControlKind::Edit:
+    case ControlKind::NumberEdit: {
+      auto* edit = new QLineEdit(dialog);
+      if (spec.kind == ControlKind::NumberEdit) {
+        // Typing is limited to digits; text set by other means (pasting,
+        // the program) is not, so readers still check what they get.
+        edit->setValidator(
+            new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), edit));
+      }
+      widget = edit;
+      break;
+    }
+    case ControlKind::Static:
+    case ControlKind::StaticCentered: {
+      auto* label = new QLabel(text, dialog);
+      label->setWordWrap(true);
+      label->setAlignment(
+          (spec.kind == ControlKind::StaticCentered ? Qt::AlignHCenter : Qt::AlignLeft) |
+          Qt::AlignTop);
+      label->setTextFormat(Qt::PlainText);
+      widget = label;
+      break;
+    }
+    case ControlKind::GroupBox:
+      widget = new QGroupBox(text, dialog);
+      break;
+    case ControlKind::Icon: {
+      auto* label = new QLabel(dialog);
+      const QRect rect = units.Rect(spec.x, spec.y, spec.w, spec.h);
+      const int side = std::min(32, std::min(rect.width(), rect.height()));
+      label->setPixmap(QIcon(ProgramIconPath()).pixmap(side, side));
+      widget = label;
+      break;
+    }
+    case ControlKind::ListBox: {
+      auto* list = new QListWidget(dialog);
+      list->setSortingEnabled(true);
+      list->setSelectionMode(QAbstractItemView::SingleSelection);
+      list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+      widget = list;
+      break;
+    }
+  }
+  widget->setGeometry(units.Rect(spec.x, spec.y, spec.w, spec.h));
+  widget->setProperty("controlId", spec.id);
+  if (spec.id != kNoControlId) widget->setObjectName(ObjectNameFor(spec.id));
+  if (spec.kind == ControlKind::GroupBox) widget->lower();
+  return widget;
+}
+
+}  // namespace
+
+QColor DialogBrushColor() { return QColor(229, 241, 249); }
+
+void BuildDialog(QDialog* dialog, const QString& title, int w, int h,
+                 std::initializer_list<ControlSpec> controls) {
+  const QFont font = DialogUnits::DialogFont();
+  dialog->setFont(font);
+  dialog->setWindowTitle(title);
+  // A caption but no system menu and no close box.
+  dialog->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+
+  QPalette palette = dialog->palette();
+  for (QPalette::ColorRole role : {QPalette::Window, QPalette::Button, QPalette::Base}) {
+    palette.setColor(role, DialogBrushColor());
+  }
+  dialog->setPalette(palette);
+  dialog->setAutoFillBackground(true);
+
+  const DialogUnits units(font);
+  dialog->setFixedSize(units.X(w), units.Y(h));
+  for (const ControlSpec& spec : controls) CreateControl(dialog, spec, units);
+  for (QGroupBox* group : dialog->findChildren<QGroupBox*>()) group->lower();
+}
+
+QWidget* FindControl(const QWidget* dialog, int id) {
+  return dialog->findChild<QWidget*>(ObjectNameFor(id), Qt::FindDirectChildrenOnly);
+}
+
+QString ProgramIconPath() {
+  for (const char* path : {":/icons/107.png", ":/icons/icon107.png", ":/107.png"}) {
+    if (QFile::exists(QString::fromLatin1(path))) return QString::fromLatin1(path);
+  }
+  return QString();
+}
+
+void CenterOnScreen(QWidget* widget) {
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  if (screen == nullptr) return;
+  QRect frame = widget->frameGeometry();
+  frame.moveCenter(screen->availableGeometry().center());
+  widget->move(frame.topLeft());
+}
+
+}  // namespace framory

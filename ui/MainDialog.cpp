@@ -1,0 +1,441 @@
+#include "ui/MainDialog.h"
+
+#include <QAbstractButton>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+
+#include "app/Launchers.h"
+#include "ui/DialogServices.h"
+#include "ui/DialogTemplate.h"
+#include "ui/DialogText.h"
+#include "ui/OutputFormatDialog.h"
+#include "ui/ToolsDialog.h"
+#include "ui/UiState.h"
+
+namespace framory {
+
+namespace {
+
+using K = ControlKind;
+using namespace MessageBoxStyle;
+
+constexpr int kRecordMovie = 1003;
+constexpr int kCaptureBitmaps = 1022;
+constexpr int kBroadcast = 1042;
+constexpr int kFormatSettings = 1037;
+constexpr int kDesktop = 1006;
+constexpr int kMainWindow = 1007;
+constexpr int kForeground = 1008;
+constexpr int kInnerWindow = 1009;
+constexpr int kArea = 1063;
+constexpr int kCapturePeriodically = 1015;
+constexpr int kRateEdit = 1016;
+constexpr int kPrintScreen = 1014;
+constexpr int kMouseClick = 1011;
+constexpr int kWindowsEvent = 1012;
+constexpr int kAnyKey = 1013;
+constexpr int kShowCursor = 1010;
+constexpr int kRestoreMouse = 1033;
+constexpr int kResizeWindows = 1017;
+constexpr int kWidthEdit = 1018;
+constexpr int kHeightEdit = 1019;
+constexpr int kNewProject = 1028;
+constexpr int kNewClip = 1034;
+constexpr int kPlayLast = 1036;
+constexpr int kBrowseResults = 1021;
+constexpr int kStopAndExit = 2;
+constexpr int kTools = 1035;
+constexpr int kOpenComment = 1029;
+constexpr int kHide = 1;
+constexpr int kRateLabel = 1027;
+constexpr int kCaptureGroup = 1026;
+constexpr int kSizeToMovie = 1067;
+
+constexpr int kRadioButtons[] = {kRecordMovie, kCaptureBitmaps, kBroadcast,   kDesktop,
+                                 kMainWindow,  kForeground,     kInnerWindow, kArea};
+
+constexpr std::int32_t kImageOutputOnFamilyChange = OutputTypes::Png;
+
+const char kBroadcastInstructions[] =
+    "Once you press Ctrl and then Shift to start recording, clients over a\nnetwork will be able "
+    "to receive the broadcast by starting Windows Media Player\nand opening the following url "
+    "from it: "
+    "http://YourIPAddressOrMachineName:8080"
+    ". \nYou can run ipconfig from a DOS window to obtain your IP address or use the machine "
+    "name.";
+
+}  // namespace
+
+MainDialog::MainDialog(Settings& settings, DialogServices& services, Launchers& launchers,
+                       UiState& state, QWidget* parent)
+    : QDialog(parent),
+      settings_(settings),
+      services_(services),
+      launchers_(launchers),
+      state_(state) {
+  BuildDialog(
+      this, QString::fromLatin1(kTitle), 317, 214,
+      {
+          {kRecordMovie, K::RadioButton, "Record Movie Clips", 15, 18, 76, 10},
+          {kCaptureBitmaps, K::RadioButton, "Capture a Series of Bitmap Files", 92, 18, 117, 10},
+          {kBroadcast, K::RadioButton, "Broadcast", 210, 18, 48, 10},
+          {kFormatSettings, K::PushButton, "Settings..", 259, 16, 43, 14},
+          {kDesktop, K::RadioButton, "Desktop", 15, 50, 42, 10},
+          {kMainWindow, K::RadioButton, "Main Window", 62, 50, 58, 10},
+          {kForeground, K::RadioButton, "Foreground Window", 125, 50, 81, 10},
+          {kInnerWindow, K::RadioButton, "Inner Window", 211, 50, 59, 10},
+          {kArea, K::RadioButton, "Area", 275, 50, 31, 10},
+          {kCapturePeriodically, K::CheckBox, "Capture periodically", 15, 94, 79, 10},
+          {kRateEdit, K::NumberEdit, "", 102, 77, 40, 14},
+          {kPrintScreen, K::CheckBox, "Ctrl-Print Screen", 97, 94, 69, 10},
+          {kMouseClick, K::CheckBox, "Mouse Click", 15, 79, 53, 10},
+          {kWindowsEvent, K::CheckBox, "Windows Event", 169, 94, 65, 10},
+          {kAnyKey, K::CheckBox, "Any key pressed", 237, 94, 69, 10},
+          {kShowCursor, K::CheckBox, "Show Mouse Cursor", 16, 123, 79, 10},
+          {kRestoreMouse, K::CheckBox, "Restore Mouse Position on Resume", 16, 135, 128, 10},
+          {kResizeWindows, K::CheckBox, "Resize Windows to", 119, 123, 76, 10},
+          {kWidthEdit, K::NumberEdit, "", 197, 121, 40, 14},
+          {kHeightEdit, K::NumberEdit, "", 258, 121, 40, 14},
+          {kNewProject, K::PushButton, "New Project", 7, 155, 56, 14},
+          {kNewClip, K::PushButton, "New / End Movie Clip", 67, 155, 73, 14},
+          {kPlayLast, K::PushButton, "Play / View Last Result", 162, 155, 83, 14},
+          {kBrowseResults, K::PushButton, "Browse Results", 249, 155, 61, 14},
+          {kStopAndExit, K::PushButton, "Stop and Exit", 7, 193, 56, 14},
+          {kTools, K::PushButton, "Tools..", 67, 193, 73, 14},
+          {kOpenComment, K::PushButton, "Open Comment Window", 162, 193, 83, 14},
+          {kHide, K::DefaultPushButton, "Hide this Window", 249, 193, 61, 14},
+          {kNoControlId, K::GroupBox, "Output Type", 7, 7, 303, 28},
+          {kNoControlId, K::GroupBox, "Focus Camera On", 7, 39, 303, 26},
+          {kRateLabel, K::Static, "/ 1000 seconds.", 148, 79, 154, 8},
+          {kCaptureGroup, K::GroupBox, "Capture On", 7, 68, 303, 41},
+          {kNoControlId, K::GroupBox, "Other Options", 7, 112, 303, 39},
+          {kNoControlId, K::Static, "by", 243, 123, 9, 8},
+          {kNoControlId, K::StaticCentered,
+           "Hold Ctrl and press Shift to start, pause or resume recording at any time from "
+           "anywhere.",
+           15, 173, 286, 8},
+          {kNoControlId, K::StaticCentered,
+           "Hold Shift and press Ctrl to show or hide this view. This may also pause recording.",
+           27, 181, 263, 8},
+          {kNoControlId, K::Static, "Rate:", 77, 79, 19, 8},
+          {kSizeToMovie, K::CheckBox, "Resize Windows to Existing Movie Size", 150, 135, 138, 10},
+      });
+
+  for (QAbstractButton* button : findChildren<QAbstractButton*>()) {
+    const int id = button->property("controlId").toInt();
+    if (id == kNoControlId) continue;
+    const bool radio = std::find(std::begin(kRadioButtons), std::end(kRadioButtons), id) !=
+                       std::end(kRadioButtons);
+    connect(button, &QAbstractButton::clicked, this,
+            [this, id, radio] { radio ? RadioClicked(id) : Command(id); });
+  }
+  for (int id : {kRateEdit, kWidthEdit, kHeightEdit}) {
+    connect(FindControlAs<QLineEdit>(this, id), &QLineEdit::textChanged, this,
+            [this, id] { EditChanged(id); });
+  }
+
+  Fill();
+  CenterOnScreen(this);
+}
+
+void MainDialog::SetChecked(int id, bool checked) {
+  FindControlAs<QAbstractButton>(this, id)->setChecked(checked);
+}
+
+bool MainDialog::IsChecked(int id) const {
+  return FindControlAs<QAbstractButton>(this, id)->isChecked();
+}
+
+void MainDialog::SetOutputButtons() {
+  const std::int32_t type = settings_.OutputType();
+  SetChecked(kBroadcast, type == BroadcastOutputType);
+  SetChecked(kRecordMovie, type >= FirstMovieOutputType && type < BroadcastOutputType);
+  SetChecked(kCaptureBitmaps, IsPictureOutputType(type));
+}
+
+void MainDialog::Fill() {
+  filling_ = true;
+  SetOutputButtons();
+  auto* captureGroup = FindControlAs<QGroupBox>(this, kCaptureGroup);
+  if (settings_.OutputType() >= FirstMovieOutputType) {
+    if (state_.FirstFill) {
+      settings_.SetTakeShotOnTimer(true);
+      settings_.SetTakeShotOnKey(false);
+      settings_.SetTakeShotOnPrintScreen(false);
+      settings_.SetTakeShotOnWinEvent(false);
+      settings_.SetTakeShotOnClick(false);
+    }
+    captureGroup->setTitle(QStringLiteral("Frame Rate"));
+  } else {
+    if (state_.FirstFill) {
+      settings_.SetTakeShotOnTimer(false);
+      settings_.SetTakeShotOnKey(false);
+      settings_.SetTakeShotOnPrintScreen(true);
+      settings_.SetTakeShotOnWinEvent(false);
+      settings_.SetTakeShotOnClick(false);
+    }
+    captureGroup->setTitle(QStringLiteral("Capture On"));
+  }
+
+  SetChecked(kCapturePeriodically, settings_.TakeShotOnTimer());
+  SetChecked(kPrintScreen, settings_.TakeShotOnPrintScreen());
+  SetChecked(kWindowsEvent, settings_.TakeShotOnWinEvent());
+  SetChecked(kAnyKey, settings_.TakeShotOnKey());
+  SetChecked(kMouseClick, settings_.TakeShotOnClick());
+  SetChecked(kResizeWindows, settings_.ResizeFGWindow());
+  SetChecked(kSizeToMovie, settings_.SizeWindowToMovieSize());
+  SetChecked(kRestoreMouse, settings_.RestoreMouse());
+  SetChecked(kMainWindow, settings_.UseMainAppWindow());
+  SetChecked(kDesktop, settings_.UseDesktopWindow());
+  SetChecked(kArea, settings_.UseArea());
+  SetChecked(kForeground, settings_.UseForegrounWindow() && !settings_.UseForegrounWindowInside());
+  SetChecked(kInnerWindow, settings_.UseForegrounWindowInside());
+  SetChecked(kShowCursor, settings_.PutCursorInBitmap());
+
+  FindControlAs<QLineEdit>(this, kWidthEdit)->setText(QString::number(settings_.ResizeFGWindowX()));
+  FindControlAs<QLineEdit>(this, kHeightEdit)
+      ->setText(QString::number(settings_.ResizeFGWindowY()));
+  FindControlAs<QLineEdit>(this, kRateEdit)->setText(QString::number(settings_.TimerValue()));
+  RebuildRateLabel();
+  state_.FirstFill = false;
+  filling_ = false;
+}
+
+void MainDialog::RebuildRateLabel() {
+  FindControlAs<QLabel>(this, kRateLabel)
+      ->setText(QString::fromStdString(RateLabelText(settings_.TimerValue())));
+}
+
+void MainDialog::RefreshTitle() {
+  if (refreshingTitle_) return;
+  refreshingTitle_ = true;
+  const bool clipOpen = services_.ClipOpen();
+  FindControl(this, kFormatSettings)->setEnabled(!clipOpen);
+  FindControl(this, kNewClip)->setEnabled(clipOpen);
+  FindControl(this, kPlayLast)->setEnabled(!services_.LastResult().empty());
+  FindControl(this, kRateEdit)->setEnabled(!clipOpen);
+  setWindowTitle(
+      QString::fromStdString(TitleWithState(windowTitle().toStdString(), services_.Paused())));
+  refreshingTitle_ = false;
+}
+
+void MainDialog::AlignPause() {
+  if (services_.AnyTriggerEnabled() != services_.Paused()) services_.TogglePause();
+}
+
+void MainDialog::PauseIfActive() {
+  if (!services_.Paused()) services_.TogglePause();
+}
+
+int MainDialog::Ask(const char* text, const char* caption, unsigned style) {
+  return services_.MessageBox(text, caption, style);
+}
+
+void MainDialog::RadioClicked(int id) {
+  // One group of eight automatic radio buttons: the clicked one is checked
+  // and the seven others cleared; the command then restores the other row.
+  for (int other : kRadioButtons) SetChecked(other, other == id);
+  Command(id);
+}
+
+void MainDialog::EditChanged(int id) {
+  if (filling_) return;
+  const std::string text = FindControlAs<QLineEdit>(this, id)->text().toStdString();
+  if (id == kRateEdit) {
+    if (const auto value = TimerValueFromText(text)) {
+      settings_.SetTimerValue(*value);
+      RebuildRateLabel();
+    }
+  } else if (const auto size = WindowSizeFromText(text)) {
+    id == kWidthEdit ? settings_.SetResizeFGWindowX(*size) : settings_.SetResizeFGWindowY(*size);
+  }
+}
+
+void MainDialog::reject() { Command(kStopAndExit); }
+
+void MainDialog::CloseSelf() {
+  hide();
+  if (closeHandler_) closeHandler_();
+}
+
+void MainDialog::Command(int id) {
+  switch (id) {
+    case kMouseClick:
+    case kPrintScreen:
+    case kCapturePeriodically:
+    case kWindowsEvent:
+    case kAnyKey: {
+      bool value = false;
+      if (id == kMouseClick) settings_.SetTakeShotOnClick(value = !settings_.TakeShotOnClick());
+      if (id == kPrintScreen)
+        settings_.SetTakeShotOnPrintScreen(value = !settings_.TakeShotOnPrintScreen());
+      if (id == kCapturePeriodically)
+        settings_.SetTakeShotOnTimer(value = !settings_.TakeShotOnTimer());
+      if (id == kWindowsEvent)
+        settings_.SetTakeShotOnWinEvent(value = !settings_.TakeShotOnWinEvent());
+      if (id == kAnyKey) settings_.SetTakeShotOnKey(value = !settings_.TakeShotOnKey());
+      SetChecked(id, value);
+      AlignPause();
+      break;
+    }
+    case kSizeToMovie:
+      settings_.SetSizeWindowToMovieSize(!settings_.SizeWindowToMovieSize());
+      SetChecked(id, settings_.SizeWindowToMovieSize());
+      break;
+    case kResizeWindows:
+      settings_.SetResizeFGWindow(!settings_.ResizeFGWindow());
+      SetChecked(id, settings_.ResizeFGWindow());
+      break;
+    case kRestoreMouse:
+      settings_.SetRestoreMouse(!settings_.RestoreMouse());
+      SetChecked(id, settings_.RestoreMouse());
+      services_.ClearMousePosSaved();
+      break;
+    case kShowCursor:
+      settings_.SetPutCursorInBitmap(!settings_.PutCursorInBitmap());
+      SetChecked(id, settings_.PutCursorInBitmap());
+      break;
+    case kRecordMovie:
+      PauseIfActive();
+      services_.EndClip();
+      settings_.SetTakeShotOnTimer(true);
+      settings_.SetTakeShotOnPrintScreen(false);
+      services_.ForgetResizedWindow();
+      settings_.SetOutputType(DefaultMovieOutputType);
+      Fill();
+      RefreshTitle();
+      break;
+    case kBroadcast:
+      PauseIfActive();
+      services_.EndClip();
+      services_.ForgetResizedWindow();
+      settings_.SetTakeShotOnTimer(true);
+      settings_.SetTakeShotOnPrintScreen(false);
+      settings_.SetOutputType(BroadcastOutputType);
+      Ask(kBroadcastInstructions, "Instructions", IconInformation | SystemModal);
+      Fill();
+      RefreshTitle();
+      break;
+    case kCaptureBitmaps:
+      if (services_.AnyTriggerEnabled() && !services_.Paused()) services_.TogglePause();
+      services_.EndClip();
+      services_.ForgetResizedWindow();
+      settings_.SetTakeShotOnTimer(false);
+      settings_.SetTakeShotOnPrintScreen(true);
+      settings_.SetOutputType(kImageOutputOnFamilyChange);
+      AlignPause();
+      Fill();
+      RefreshTitle();
+      break;
+    case kDesktop:
+    case kMainWindow:
+    case kForeground:
+    case kInnerWindow:
+      FocusChosen();
+      break;
+    case kArea:
+      AreaChosen();
+      break;
+    case kHide:
+      CloseSelf();
+      if (!services_.AnyTriggerEnabled() && services_.Paused()) services_.TogglePause();
+      break;
+    case kStopAndExit:
+      state_.ExitRequested = true;
+      CloseSelf();
+      services_.PostMainMessage(MainWindowMessage::Destroy);
+      break;
+    case kBrowseResults:
+      services_.OpenPath(settings_.ProjectFolder());
+      break;
+    case kNewProject:
+      CloseSelf();
+      services_.PostMainMessage(MainWindowMessage::NewProject);
+      break;
+    case kOpenComment:
+      services_.PostMainMessage(MainWindowMessage::OpenCommentWindow);
+      break;
+    case kNewClip:
+      if (services_.ClipOpen()) {
+        PauseIfActive();
+        services_.EndClip();
+        services_.ForgetResizedWindow();
+        Ask("When Recording Resumes a New Movie Clip Will be Recorded.", "Starting New Movie Clip",
+            IconInformation | SystemModal);
+      }
+      RefreshTitle();
+      break;
+    case kTools: {
+      ToolsDialog tools(settings_, services_, launchers_, this);
+      tools.exec();
+      break;
+    }
+    case kPlayLast:
+      PlayLastResult();
+      break;
+    case kFormatSettings: {
+      OutputFormatDialog format(settings_, services_, launchers_, this);
+      format.exec();
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+void MainDialog::FocusChosen() {
+  for (int id : {kDesktop, kMainWindow, kForeground, kInnerWindow, kArea}) {
+    if (!IsChecked(id)) continue;
+    for (int other : {kDesktop, kMainWindow, kForeground, kInnerWindow, kArea}) {
+      if (other != id) SetChecked(other, false);
+    }
+    break;
+  }
+  settings_.SetUseDesktopWindow(IsChecked(kDesktop));
+  settings_.SetUseMainAppWindow(IsChecked(kMainWindow));
+  settings_.SetUseForegrounWindow(IsChecked(kForeground) || IsChecked(kInnerWindow));
+  settings_.SetUseForegrounWindowInside(IsChecked(kInnerWindow));
+  settings_.SetUseArea(false);
+  SetOutputButtons();
+}
+
+void MainDialog::AreaChosen() {
+  for (int id : {kDesktop, kMainWindow, kForeground, kInnerWindow}) SetChecked(id, false);
+  settings_.SetUseDesktopWindow(false);
+  settings_.SetUseMainAppWindow(false);
+  settings_.SetUseForegrounWindow(false);
+  settings_.SetUseForegrounWindowInside(false);
+  settings_.SetUseArea(true);
+  SetOutputButtons();
+  const int answer = Ask(
+      "Would you like to mark the area for focus now?\n(If not, then the previously defined area "
+      "or the entire desktop area will be used.)",
+      "Record User Specified Desktop Area", YesNo | IconQuestion | SystemModal);
+  if (answer != MessageBoxAnswer::Yes) return;
+  Ask("Right after you close this dialog box, right mouse click\nonce at one corner of the area "
+      "(anywhere on the screen)\nand then right mouse click once again at opposite corner of the "
+      "area.\nThe next two right mouse button clicks will define the area.",
+      "How To Set User Specified Desktop Area", IconInformation | SystemModal);
+  services_.ArmMarking(true);
+}
+
+void MainDialog::PlayLastResult() {
+  if (services_.ClipOpen()) {
+    const int answer =
+        Ask("Do you wish to end the current movie clip so you can view it?\nIf you say yes, the "
+            "recorder will also go into pause mode.",
+            "Busy Recording to Movie Clip", YesNo | IconInformation | SystemModal);
+    if (answer != MessageBoxAnswer::Yes) return;
+    PauseIfActive();
+    services_.EndClip();
+    services_.ForgetResizedWindow();
+  }
+  RefreshTitle();
+  const std::string last = services_.LastResult();
+  if (!last.empty() && !services_.OpenPath(last)) {
+    Ask("Unable to open the last file result.", "Unable to Open", IconInformation | SystemModal);
+  }
+}
+
+}  // namespace framory

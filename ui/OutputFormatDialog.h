@@ -1,0 +1,39 @@
+// The output format dialog (template 136): the exact format within the output
+// family chosen in the options view, and whether sound is recorded. Modal;
+// every change goes straight into the settings record. Enter closes it, Esc
+// does nothing.
+#pragma once
+
+#include <QDialog>
+
+#include "app/Settings.h"
+
+namespace framory {
+
+class DialogServices;
+class Launchers;
+
+class OutputFormatDialog : public QDialog {
+  Q_OBJECT
+ public:
+  OutputFormatDialog(Settings& settings, DialogServices& services, Launchers& launchers,
+                     QWidget* parent = nullptr);
+
+  // The list text of output type `code`; empty for broadcast.
+  static QString ListText(std::int32_t code);
+
+ protected:
+  void reject() override {}
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void SelectionChanged();
+  void SetSoundBox();
+
+  Settings& settings_;
+  DialogServices& services_;
+  Launchers& launchers_;
+  bool filling_ = false;
+};
+
+}  // namespace framory

@@ -1,0 +1,173 @@
+#include "ui/ProjectDialog.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QCloseEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <cstdlib>
+
+#include "app/Launchers.h"
+#include "ui/AboutBox.h"
+#include "ui/DialogServices.h"
+#include "ui/DialogTemplate.h"
+#include "ui/DialogUnits.h"
+#include "ui/UiState.h"
+
+namespace framory {
+
+namespace {
+
+using K = ControlKind;
+
+constexpr int kStartUsing = 1;
+constexpr int kDirectoryEdit = 1000;
+constexpr int kNameEdit = 1001;
+constexpr int kIntroduction = 1066;
+constexpr int kHelp = 1039;
+constexpr int kAbout = 1056;
+constexpr int kExit = 2;
+constexpr int kTitle = 1024;
+constexpr int kBrowse = 1038;
+
+// The edit boxes hold at most this many characters; longer texts are refused
+// rather than cut.
+constexpr std::size_t kMaxText = 259;
+
+}  // namespace
+
+ProjectDialog::ProjectDialog(Settings& settings, DialogServices& services, Launchers& launchers,
+                             UiState& state, QWidget* parent)
+    : QDialog(parent),
+      settings_(settings),
+      services_(services),
+      launchers_(launchers),
+      state_(state) {
+  BuildDialog(
+      this, QStringLiteral("Desktop Framory"), 293, 163,
+      {
+          {kStartUsing, K::DefaultPushButton, "Start Using..", 213, 140, 73, 14},
+          {kDirectoryEdit, K::Edit, "", 7, 58, 261, 14},
+          {kNameEdit, K::Edit, "", 60, 76, 226, 14},
+          {kIntroduction, K::PushButton, "Play Introduction..", 213, 120, 73, 14},
+          {kHelp, K::PushButton, "Help and Tutorials...", 109, 120, 73, 14},
+          {kAbout, K::PushButton, "About..", 109, 140, 73, 14},
+          {kExit, K::PushButton, "Exit", 7, 140, 73, 14},
+          {kTitle, K::StaticCentered, "Welcome to Desktop Framory!", 16, 14, 243, 9},
+          {kNoControlId, K::Static, "Results Directory:", 7, 48, 58, 8},
+          {kNoControlId, K::Static, "Project Name:", 7, 79, 46, 8},
+          {1025, K::StaticCentered,
+           "Framory will create movie clips or screenshots of your activities.", 7, 28, 279, 12},
+          {1023, K::Icon, "", 264, 7, 20, 20},
+          {kBrowse, K::PushButton, "..", 273, 58, 13, 14},
+          {kNoControlId, K::Static,
+           "Move clips and bitmaps will be stored in the results directory under the project "
+           "name.",
+           14, 94, 272, 8},
+          {kNoControlId, K::StaticCentered,
+           "If you are a first time user, be sure to review the tutorials!", 16, 106, 255, 12},
+      });
+  setModal(true);
+  // The title font is taller than the 9 units of its static; let the text
+  // show whole by giving the static the font's height.
+  QWidget* title = FindControl(this, kTitle);
+  title->setFont(DialogUnits::TitleFont());
+  title->resize(title->width(), std::max(title->height(), title->fontMetrics().height()));
+
+  FindControlAs<QLineEdit>(this, kDirectoryEdit)
+      ->setText(QString::fromStdString(settings_.ProjectDirectory()));
+  FindControlAs<QLineEdit>(this, kNameEdit)
+      ->setText(QString::fromStdString(settings_.ProjectName()));
+
+  for (int id : {kStartUsing, kIntroduction, kHelp, kAbout, kExit, kBrowse}) {
+    connect(FindControlAs<QPushButton>(this, id), &QPushButton::clicked, this,
+            [this, id] { Command(id); });
+  }
+  CenterOnScreen(this);
+}
+
+void ProjectDialog::Command(int id) {
+  switch (id) {
+    case kStartUsing:
+      StartUsing();
+      break;
+    case kExit:
+      state_.ExitRequested = true;
+      done(1);
+      break;
+    case kBrowse:
+      BrowseFolder();
+      break;
+    case kHelp:
+      if (const auto failure = launchers_.OpenHelp()) ShowFailure(*failure);
+      break;
+    case kIntroduction:
+      if (const auto failure = launchers_.OpenTutorial()) ShowFailure(*failure);
+      break;
+    case kAbout: {
+      AboutBox about(services_, launchers_, this);
+      about.exec();
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+void ProjectDialog::ShowFailure(const FailureBox& failure) {
+  services_.MessageBox(failure.Text, failure.Caption, failure.Style);
+}
+
+void ProjectDialog::StartUsing() {
+  std::string directory = FindControlAs<QLineEdit>(this, kDirectoryEdit)->text().toStdString();
+  const std::string name = FindControlAs<QLineEdit>(this, kNameEdit)->text().toStdString();
+  if (!directory.empty() && directory.back() != '/') directory += '/';
+  bool usable = directory.size() <= kMaxText + 1 && name.size() <= kMaxText;
+  if (usable) {
+    settings_.SetProjectDirectory(directory);
+    settings_.SetProjectName(name);
+    // An empty directory would mean whatever folder the program was started
+    // in; it is refused like any folder that cannot be written.
+    usable = !directory.empty();
+  }
+  if (usable) {
+    ::mkdir(directory.c_str(), 0777);
+    usable = WriteTest(directory);
+  }
+  if (!usable) {
+    services_.MessageBox("Unable to write to the project directory.", "Invalid Project Directory",
+                         MessageBoxStyle::IconWarning | MessageBoxStyle::SystemModal);
+    return;
+  }
+  done(1);
+}
+
+bool ProjectDialog::WriteTest(const std::string& directory) {
+  std::string pattern = directory + "TESTXXXXXX";
+  const int fd = ::mkstemp(pattern.data());
+  if (fd < 0) return false;
+  ::close(fd);
+  ::unlink(pattern.c_str());
+  return true;
+}
+
+void ProjectDialog::BrowseFolder() {
+  std::string chosen;
+  if (services_.ChooseFolder("Select Project Folder", settings_.ProjectDirectory(), &chosen) &&
+      !chosen.empty()) {
+    settings_.SetProjectDirectory(chosen + "/");
+  }
+  FindControlAs<QLineEdit>(this, kDirectoryEdit)
+      ->setText(QString::fromStdString(settings_.ProjectDirectory()));
+}
+
+void ProjectDialog::reject() { Command(kExit); }
+
+void ProjectDialog::closeEvent(QCloseEvent* event) {
+  // The window manager's close ends the dialog as "Exit" does.
+  event->ignore();
+  Command(kExit);
+}
+
+}  // namespace framory

@@ -1,0 +1,17 @@
+// Flags of the dialogs that outlive any one showing of them.
+#pragma once
+
+namespace framory {
+
+struct UiState {
+  // The next fill of the options view is the first since start-up: it
+  // imposes the trigger defaults of the output family.
+  bool FirstFill = true;
+  // "Stop and Exit" or "Exit" was chosen; never cleared. Every later
+  // project dialog run ends the program.
+  bool ExitRequested = false;
+  // The default project directory is worked out on the first run only.
+  bool FirstProjectRun = true;
+};
+
+}  // namespace framory
