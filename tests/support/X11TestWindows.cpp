@@ -36,6 +36,7 @@ X11TestWindows::~X11TestWindows() {
     trap.Failed();
   }
   for (Pixmap pixmap : pixmaps_) XFreePixmap(display(), pixmap);
+  for (Cursor cursor : cursors_) XFreeCursor(display(), cursor);
   XSync(display(), False);
 }
 
@@ -207,6 +208,35 @@ void X11TestWindows::Destroy(Window window) {
   XDestroyWindow(display(), window);
   XSync(display(), False);
   windows_.erase(std::remove(windows_.begin(), windows_.end(), window), windows_.end());
+}
+
+std::uint32_t X11TestWindows::BlockCursorPixel(int x, int y) {
+  const bool inside = x >= 2 && x < 8 && y >= 3 && y < 7;
+  const bool frame = !inside && x >= 1 && x < 9 && y >= 2 && y < 8;
+  return inside ? 0xFFFF0000u : frame ? 0xFF0000FFu : 0u;
+}
+
+Cursor X11TestWindows::CreateBlockCursor(bool visible, int xHot, int yHot) {
+  unsigned char source[32] = {}, mask[32] = {};
+  for (int y = 0; y < 16; ++y) {
+    for (int x = 0; x < 16; ++x) {
+      const std::uint32_t pixel = BlockCursorPixel(x, y);
+      if (visible && pixel != 0) mask[y * 2 + x / 8] |= 1 << (x % 8);
+      if (pixel == 0xFFFF0000u) source[y * 2 + x / 8] |= 1 << (x % 8);
+    }
+  }
+  Pixmap sourceMap =
+      XCreateBitmapFromData(display(), root(), reinterpret_cast<char*>(source), 16, 16);
+  Pixmap maskMap = XCreateBitmapFromData(display(), root(), reinterpret_cast<char*>(mask), 16, 16);
+  XColor foreground{}, background{};
+  foreground.red = 0xFFFF;
+  background.blue = 0xFFFF;
+  Cursor cursor = XCreatePixmapCursor(display(), sourceMap, maskMap, &foreground, &background,
+                                      static_cast<unsigned>(xHot), static_cast<unsigned>(yHot));
+  XFreePixmap(display(), sourceMap);
+  XFreePixmap(display(), maskMap);
+  cursors_.push_back(cursor);
+  return cursor;
 }
 
 bool X11TestWindows::WaitFor(const std::function<bool()>& condition, int timeoutMs) {

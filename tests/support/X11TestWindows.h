@@ -56,6 +56,13 @@ class X11TestWindows {
   // of the root) and its outer rectangle, border included.
   bool FrameGeometry(Window window, int* x, int* y, int* width, int* height);
   void Destroy(Window window);
+
+  // A 16 × 16 cursor: a red 6 × 4 block at (2, 3) in a blue 1-pixel frame,
+  // transparent elsewhere; fully transparent when `visible` is false. Freed
+  // with the windows.
+  Cursor CreateBlockCursor(bool visible, int xHot, int yHot);
+  // The premultiplied ARGB pixel (x, y) of the visible block cursor.
+  static std::uint32_t BlockCursorPixel(int x, int y);
   void Sync() { XSync(display(), False); }
 
   // Polls `condition` every 10 ms for up to `timeoutMs`.
@@ -65,6 +72,7 @@ class X11TestWindows {
   X11Connection connection_;
   std::vector<Window> windows_;
   std::vector<Pixmap> pixmaps_;
+  std::vector<Cursor> cursors_;
 };
 
 }  // namespace framory

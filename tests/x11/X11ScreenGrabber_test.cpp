@@ -152,38 +152,14 @@ TEST_F(X11ScreenGrabberTest, ReusesTheImageAndRefusesImpossibleGrabs) {
   EXPECT_FALSE(grabber.ReadPalette(root(), &palette)) << "no palette on a TrueColor display";
 }
 
-// A 16 × 16 cursor: a filled 6 × 4 block in the foreground colour at (2, 3)
-// inside a mask that also shows a 1-pixel background frame around it.
-Cursor MakeBlockCursor(Display* display, Window window, bool visible, int xHot, int yHot) {
-  unsigned char source[32] = {}, mask[32] = {};
-  for (int y = 2; y < 8; ++y) {
-    for (int x = 1; x < 9; ++x) {
-      const bool inside = x >= 2 && x < 8 && y >= 3 && y < 7;
-      if (visible) mask[y * 2 + x / 8] |= 1 << (x % 8);
-      if (inside) source[y * 2 + x / 8] |= 1 << (x % 8);
-    }
-  }
-  Pixmap sourceMap =
-      XCreateBitmapFromData(display, window, reinterpret_cast<char*>(source), 16, 16);
-  Pixmap maskMap = XCreateBitmapFromData(display, window, reinterpret_cast<char*>(mask), 16, 16);
-  XColor foreground{}, background{};
-  foreground.red = 0xFFFF;
-  background.blue = 0xFFFF;
-  Cursor cursor = XCreatePixmapCursor(display, sourceMap, maskMap, &foreground, &background,
-                                      static_cast<unsigned>(xHot), static_cast<unsigned>(yHot));
-  XFreePixmap(display, sourceMap);
-  XFreePixmap(display, maskMap);
-  return cursor;
-}
-
 TEST_F(X11ScreenGrabberTest, CursorImageWithHotSpotAndHiddenCursor) {
   Display* display = windows.display();
   Window window = windows.CreateSolid(500, 500, 200, 200, windows.Pixel(0, 0, 0), true);
   Window other = windows.CreateSolid(800, 500, 200, 200, windows.Pixel(0, 0, 0), true);
   ASSERT_TRUE(windows.MapAndWait(window));
   ASSERT_TRUE(windows.MapAndWait(other));
-  Cursor block = MakeBlockCursor(display, window, true, 3, 5);
-  Cursor blank = MakeBlockCursor(display, window, false, 0, 0);
+  Cursor block = windows.CreateBlockCursor(true, 3, 5);
+  Cursor blank = windows.CreateBlockCursor(false, 0, 0);
   XDefineCursor(display, window, block);
   XDefineCursor(display, other, blank);
   XWarpPointer(display, None, windows.root(), 0, 0, 0, 0, 600, 600);
@@ -197,14 +173,9 @@ TEST_F(X11ScreenGrabberTest, CursorImageWithHotSpotAndHiddenCursor) {
   EXPECT_EQ(cursor.YHot, 5);
   ASSERT_EQ(cursor.Argb.size(), 256u);
   int wrong = 0;
-  for (int y = 0; y < 16; ++y) {
-    for (int x = 0; x < 16; ++x) {
-      const bool inside = x >= 2 && x < 8 && y >= 3 && y < 7;
-      const bool frame = !inside && x >= 1 && x < 9 && y >= 2 && y < 8;
-      const std::uint32_t expected = inside ? 0xFFFF0000u : frame ? 0xFF0000FFu : 0u;
-      wrong += cursor.Argb[y * 16 + x] != expected;
-    }
-  }
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 16; ++x)
+      wrong += cursor.Argb[y * 16 + x] != X11TestWindows::BlockCursorPixel(x, y);
   EXPECT_EQ(wrong, 0) << "premultiplied ARGB: red block, blue frame, transparent elsewhere";
 
   XWarpPointer(display, None, windows.root(), 0, 0, 0, 0, 900, 600);
@@ -215,8 +186,6 @@ TEST_F(X11ScreenGrabberTest, CursorImageWithHotSpotAndHiddenCursor) {
   XSync(display, False);
   EXPECT_TRUE(X11TestWindows::WaitFor([&] { return grabber.CurrentCursor(&cursor); }))
       << "visible again over the first window";
-  XFreeCursor(display, block);
-  XFreeCursor(display, blank);
 }
 
 }  // namespace
