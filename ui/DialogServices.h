@@ -7,36 +7,13 @@
 #include <cstdint>
 #include <string>
 
+#include "app/MessageBoxService.h"
+#include "app/MessagePoster.h"
+
 namespace framory {
 
-// Message box styles and answers, with the numbers the dialog code uses.
-namespace MessageBoxStyle {
-inline constexpr std::uint32_t Ok = 0x0;
-inline constexpr std::uint32_t YesNo = 0x4;
-inline constexpr std::uint32_t IconError = 0x10;
-inline constexpr std::uint32_t IconQuestion = 0x20;
-inline constexpr std::uint32_t IconWarning = 0x30;
-inline constexpr std::uint32_t IconInformation = 0x40;
-inline constexpr std::uint32_t SystemModal = 0x1000;
-}  // namespace MessageBoxStyle
-
-namespace MessageBoxAnswer {
-inline constexpr int Ok = 1;
-inline constexpr int Yes = 6;
-inline constexpr int No = 7;
-}  // namespace MessageBoxAnswer
-
-// Private messages of the hidden main window that the dialogs post, and the
-// destroy message that ends the program.
-namespace MainWindowMessage {
-inline constexpr int Destroy = 0x0002;
-inline constexpr int TrayNotify = 1025;
-inline constexpr int ToggleMainView = 1026;
-inline constexpr int NewProject = 1027;
-inline constexpr int OpenCommentWindow = 1028;
-inline constexpr int Startup = 1029;
-inline constexpr int UserAreaDefined = 1030;
-}  // namespace MainWindowMessage
+// The destroy message that "Stop and Exit" posts to end the program.
+inline constexpr std::uint32_t kDestroyMessage = 0x0002;
 
 class DialogServices {
  public:
@@ -61,9 +38,10 @@ class DialogServices {
 
   // Posts a message to the hidden main window; it is handled after the
   // current one.
-  virtual void PostMainMessage(int message) = 0;
+  virtual void PostMainMessage(std::uint32_t message) = 0;
 
-  // Shows a message box, kept above all windows; returns the answer.
+  // Shows a message box (MessageBoxFlags), kept above all windows; returns
+  // the answer (MessageBoxResults).
   virtual int MessageBox(const std::string& text, const std::string& caption,
                          std::uint32_t style) = 0;
 

@@ -18,7 +18,7 @@ namespace framory {
 namespace {
 
 using K = ControlKind;
-using namespace MessageBoxStyle;
+using namespace MessageBoxFlags;
 
 constexpr int kRecordMovie = 1003;
 constexpr int kCaptureBitmaps = 1022;
@@ -344,17 +344,17 @@ void MainDialog::Command(int id) {
     case kStopAndExit:
       state_.ExitRequested = true;
       CloseSelf();
-      services_.PostMainMessage(MainWindowMessage::Destroy);
+      services_.PostMainMessage(kDestroyMessage);
       break;
     case kBrowseResults:
       services_.OpenPath(settings_.ProjectFolder());
       break;
     case kNewProject:
       CloseSelf();
-      services_.PostMainMessage(MainWindowMessage::NewProject);
+      services_.PostMainMessage(MainWindowMessages::NewProject);
       break;
     case kOpenComment:
-      services_.PostMainMessage(MainWindowMessage::OpenCommentWindow);
+      services_.PostMainMessage(MainWindowMessages::OpenCommentWindow);
       break;
     case kNewClip:
       if (services_.ClipOpen()) {
@@ -412,7 +412,7 @@ void MainDialog::AreaChosen() {
       "Would you like to mark the area for focus now?\n(If not, then the previously defined area "
       "or the entire desktop area will be used.)",
       "Record User Specified Desktop Area", YesNo | IconQuestion | SystemModal);
-  if (answer != MessageBoxAnswer::Yes) return;
+  if (answer != MessageBoxResults::Yes) return;
   Ask("Right after you close this dialog box, right mouse click\nonce at one corner of the area "
       "(anywhere on the screen)\nand then right mouse click once again at opposite corner of the "
       "area.\nThe next two right mouse button clicks will define the area.",
@@ -426,7 +426,7 @@ void MainDialog::PlayLastResult() {
         Ask("Do you wish to end the current movie clip so you can view it?\nIf you say yes, the "
             "recorder will also go into pause mode.",
             "Busy Recording to Movie Clip", YesNo | IconInformation | SystemModal);
-    if (answer != MessageBoxAnswer::Yes) return;
+    if (answer != MessageBoxResults::Yes) return;
     PauseIfActive();
     services_.EndClip();
     services_.ForgetResizedWindow();

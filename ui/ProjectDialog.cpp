@@ -137,7 +137,7 @@ void ProjectDialog::StartUsing() {
   }
   if (!usable) {
     services_.MessageBox("Unable to write to the project directory.", "Invalid Project Directory",
-                         MessageBoxStyle::IconWarning | MessageBoxStyle::SystemModal);
+                         MessageBoxFlags::IconWarning | MessageBoxFlags::SystemModal);
     return;
   }
   done(1);

@@ -255,7 +255,7 @@ TEST_F(MainDialogTest, PlayLastResultAnsweredNoChangesNothing) {
   services.lastResult = "/tmp/movie0.avi";
   auto dialog = OpenLater();
   dialog->setWindowTitle("marker");
-  services.answers = {MessageBoxAnswer::No};
+  services.answers = {MessageBoxResults::No};
   Click(*dialog, 1036);
   ASSERT_EQ(services.boxes.size(), 1u);
   EXPECT_EQ(services.boxes[0].Caption, "Busy Recording to Movie Clip");
@@ -265,7 +265,7 @@ TEST_F(MainDialogTest, PlayLastResultAnsweredNoChangesNothing) {
   EXPECT_TRUE(services.opened.empty());
   EXPECT_EQ(dialog->windowTitle(), "marker") << "not even the title is refreshed";
 
-  services.answers = {MessageBoxAnswer::Yes};
+  services.answers = {MessageBoxResults::Yes};
   services.openSucceeds = false;
   Click(*dialog, 1036);
   EXPECT_TRUE(services.paused);
@@ -279,7 +279,7 @@ TEST_F(MainDialogTest, PlayLastResultAnsweredNoChangesNothing) {
 
 TEST_F(MainDialogTest, AreaAsksAndArmsTheMarkingOnYesOnly) {
   auto dialog = OpenLater();
-  services.answers = {MessageBoxAnswer::No};
+  services.answers = {MessageBoxResults::No};
   Click(*dialog, 1063);
   EXPECT_TRUE(settings.UseArea());
   EXPECT_FALSE(settings.UseMainAppWindow());
@@ -288,7 +288,7 @@ TEST_F(MainDialogTest, AreaAsksAndArmsTheMarkingOnYesOnly) {
   EXPECT_EQ(services.boxes[0].Style, 0x4u | 0x20u | 0x1000u);
   EXPECT_TRUE(services.armed.empty());
 
-  services.answers = {MessageBoxAnswer::Yes};
+  services.answers = {MessageBoxResults::Yes};
   Click(*dialog, 1063);
   ASSERT_EQ(services.boxes.size(), 3u);
   EXPECT_EQ(services.boxes[2].Caption, "How To Set User Specified Desktop Area");
@@ -339,7 +339,7 @@ TEST_F(MainDialogTest, EscStopsAndExitsEnterHides) {
   QTest::keyClick(second.get(), Qt::Key_Escape);
   EXPECT_EQ(closes, 2);
   EXPECT_TRUE(state.ExitRequested);
-  EXPECT_EQ(services.posted, std::vector<int>{MainWindowMessage::Destroy});
+  EXPECT_EQ(services.posted, std::vector<std::uint32_t>{kDestroyMessage});
 }
 
 TEST_F(MainDialogTest, ButtonsPostToTheMainWindow) {
@@ -348,7 +348,7 @@ TEST_F(MainDialogTest, ButtonsPostToTheMainWindow) {
   EXPECT_EQ(closes, 0) << "the comment window request keeps the view";
   Click(*dialog, 1028);
   EXPECT_EQ(closes, 1);
-  EXPECT_EQ(services.posted, (std::vector<int>{1028, 1027}));
+  EXPECT_EQ(services.posted, (std::vector<std::uint32_t>{1028, 1027}));
 }
 
 TEST_F(MainDialogTest, RestoreMouseBoxForgetsTheSavedPosition) {

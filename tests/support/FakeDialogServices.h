@@ -44,11 +44,11 @@ class FakeDialogServices : public DialogServices {
   void ForgetResizedWindow() override { ++forgets; }
   void ArmMarking(bool arm) override { armed.push_back(arm); }
   std::string LastResult() const override { return lastResult; }
-  void PostMainMessage(int message) override { posted.push_back(message); }
+  void PostMainMessage(std::uint32_t message) override { posted.push_back(message); }
   int MessageBox(const std::string& text, const std::string& caption,
                  std::uint32_t style) override {
     boxes.push_back({text, caption, style});
-    if (answers.empty()) return MessageBoxAnswer::Ok;
+    if (answers.empty()) return MessageBoxResults::Ok;
     const int answer = answers.front();
     answers.pop_front();
     return answer;
@@ -73,7 +73,7 @@ class FakeDialogServices : public DialogServices {
   int forgets = 0;
   std::vector<bool> armed;
   std::string lastResult;
-  std::vector<int> posted;
+  std::vector<std::uint32_t> posted;
   std::vector<ShownBox> boxes;
   std::deque<int> answers;
   std::vector<std::string> opened;

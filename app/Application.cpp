@@ -1,0 +1,105 @@
+#include "app/Application.h"
+
+namespace framory {
+
+Application::Application(Settings& settings, Recorder& recorder, TimerService& timers,
+                         MessagePoster& poster, MessageBoxService& boxes,
+                         ShellPlatform& platform, Steps steps)
+    : settings_(settings), recorder_(recorder), timers_(timers), poster_(poster), boxes_(boxes),
+      platform_(platform), steps_(std::move(steps)) {}
+
+bool Application::Start() {
+  settings_.SetUserArea(Rect{0, 0, 0, 0});
+  if (!platform_.CreateMainWindow()) return false;
+  recorder_.State().SetTrayIconAdded(true);
+  steps_.LoadSettings(settings_);
+  // The recorder state starts active, so this always runs: the program starts
+  // paused, with the paused tray icon.
+  if (!recorder_.Paused()) recorder_.TogglePause();
+  poster_.PostMessage(MainWindowMessages::Startup);
+  return true;
+}
+
+void Application::HandleMessage(std::uint32_t message, std::int32_t lParam) {
+  RecorderState& state = recorder_.State();
+  switch (message) {
+    case kDestroyWindowMessage:
+      state.SetQuitRequested(true);
+      QuitApplication();
+      break;
+    case MainWindowMessages::TrayNotify:
+      switch (lParam) {
+        case TrayMouse::LeftButtonDown:
+        case TrayMouse::LeftButtonDoubleClick:
+          if (state.ProjectReady()) recorder_.ToggleMainView();
+          break;
+        case TrayMouse::ContextMenu:
+        case TrayMouse::RightButtonDown:
+        case TrayMouse::RightButtonDoubleClick:
+          recorder_.TogglePause();
+          break;
+        default:
+          break;
+      }
+      break;
+    case MainWindowMessages::ToggleMainView:
+      if (state.ProjectReady()) recorder_.ToggleMainView();
+      break;
+    case MainWindowMessages::NewProject:
+      NewProject();
+      break;
+    case MainWindowMessages::OpenCommentWindow:
+      if (steps_.OpenCommentWindow) steps_.OpenCommentWindow();
+      break;
+    case MainWindowMessages::Startup:
+      Startup();
+      break;
+    case MainWindowMessages::UserAreaDefined:
+      boxes_.Show(kUserAreaDefinedText, "Framory",
+                  MessageBoxFlags::SystemModal | MessageBoxFlags::IconInformation);
+      break;
+    default:
+      break;
+  }
+}
+
+void Application::HandleTimer(std::int32_t id) { recorder_.OnTimer(id); }
+
+void Application::NewProject() {
+  recorder_.State().SetProjectReady(false);
+  if (steps_.RunProjectDialog()) {
+    recorder_.State().SetProjectReady(true);
+  } else {
+    QuitApplication();
+  }
+}
+
+void Application::Startup() {
+  steps_.StartHook();
+  if (!steps_.RunProjectDialog()) QuitApplication();
+  recorder_.State().SetProjectReady(true);
+}
+
+void Application::QuitApplication() {
+  RecorderState& state = recorder_.State();
+  if (state.TrayIconAdded()) platform_.RemoveTrayIcon();
+  state.SetTrayIconAdded(false);
+  platform_.QuitLoop(0);
+}
+
+void Application::ShutDown() {
+  steps_.SaveSettings(settings_);
+  RecorderState& state = recorder_.State();
+  if (state.DelayedShotPending()) {
+    timers_.KillTimer(kDelayedShotTimer);
+    state.SetDelayedShotPending(false);
+  }
+  if (state.PeriodicTimerRunning()) {
+    timers_.KillTimer(kPeriodicShotTimer);
+    state.SetPeriodicTimerRunning(false);
+  }
+  steps_.StopHook();
+  steps_.EndClip();
+}
+
+}  // namespace framory
