@@ -45,6 +45,8 @@ class OutputNaming {
   const std::string& LastResult() const { return lastResult_; }
   std::int32_t MovieCounter() const { return movieCounter_; }
   std::int32_t PictureCounter() const { return pictureCounter_; }
+  // Where the next picture search starts (tests reach the number limit with it).
+  void SetPictureCounter(std::int32_t value) { pictureCounter_ = value; }
 
  private:
   const Settings& settings_;

@@ -71,6 +71,10 @@ bool WriteImage(const CxImage& image, CxFile* file, png_structp png, png_infop i
   }
 
   png_write_end(png, info);
+  // libpng leaves the last bytes to the stream's buffer; push them out now so
+  // that a full disk shows up here as a PNG error and not after the fact.
+  FlushData(png);
+  if (file->HasError()) png_error(png, "Write Error");
   return true;
 }
 
