@@ -189,6 +189,14 @@ void ClipSession::DestroyWriters() {
   encoder_.reset();
 }
 
+void ClipSession::PauseEncoding() {
+  if (encoder_) encoder_->PauseEncoding();
+}
+
+void ClipSession::StartEncoding() {
+  if (encoder_) encoder_->StartEncoding();
+}
+
 void ClipSession::EndClip() {
   movieFrame_.Release();
   clipStarted_ = false;

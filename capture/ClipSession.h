@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "app/EncoderControl.h"
 #include "app/Settings.h"
 #include "capture/CaptureLinks.h"
 #include "capture/ClipHost.h"
@@ -23,7 +24,7 @@
 
 namespace framory {
 
-class ClipSession : public MovieFrameSink {
+class ClipSession : public MovieFrameSink, public EncoderControl {
  public:
   ClipSession(const Settings& settings, OutputNaming& naming, MovieWriterFactory& writers,
               ClipHost& host);
@@ -48,9 +49,13 @@ class ClipSession : public MovieFrameSink {
   bool ClipStarted() const { return clipStarted_; }
   std::int32_t LastClipOutputType() const { return lastClipOutputType_; }
   const MovieFrame& Buffer() const { return movieFrame_; }
-  // The running encoder session, for the recorder's pause and resume; null
-  // when none.
+  // The running encoder session; null when none.
   ScreenEncoder* EncoderSession() const { return encoder_.get(); }
+
+  // The recorder pauses and resumes the encoder session through these.
+  bool Exists() const override { return encoder_ != nullptr; }
+  void PauseEncoding() override;
+  void StartEncoding() override;
   const std::string& PendingVideoFile() const { return pendingVideoFile_; }
   const std::string& PendingAudioFile() const { return pendingAudioFile_; }
 

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <new>
 
+#include "app/MessageBoxService.h"
 #include "app/Settings.h"
 #include "capture/MovieFrame.h"
-#include "writers/WriterAlerts.h"
 
 namespace framory {
 
@@ -17,10 +17,10 @@ constexpr char kErrorCaption[] = "Error";
 
 }  // namespace
 
-AviWriter::AviWriter(AviFileLibrary& library, WriterAlerts& alerts, std::string path,
+AviWriter::AviWriter(AviFileLibrary& library, MessageBoxService& boxes, std::string path,
                      std::int32_t screenWidth, std::int32_t screenHeight)
     : library_(library),
-      alerts_(alerts),
+      boxes_(boxes),
       screenWidth_(screenWidth),
       screenHeight_(screenHeight),
       path_(std::move(path)) {}
@@ -69,7 +69,7 @@ std::int32_t AviWriter::AddFrame(const MovieFrame& frame) {
 std::int32_t AviWriter::Open(const MovieFrame& frame) {
   auto fail = [this] {
     Close();
-    alerts_.ShowError(kErrorCaption, kRenderError, false);
+    boxes_.Show(kRenderError, kErrorCaption, MessageBoxFlags::IconError);
     return kWriterFail;
   };
   if (!frame.Exists()) return fail();

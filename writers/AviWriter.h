@@ -14,7 +14,7 @@
 
 namespace framory {
 
-class WriterAlerts;
+class MessageBoxService;
 
 class AviWriter : public MovieWriter {
  public:
@@ -24,7 +24,7 @@ class AviWriter : public MovieWriter {
   enum State : std::int32_t { kClosed = 0, kReady = 1, kWriting = 2 };
 
   // Nothing is opened yet. The screen size only sizes the pixel buffer.
-  AviWriter(AviFileLibrary& library, WriterAlerts& alerts, std::string path,
+  AviWriter(AviFileLibrary& library, MessageBoxService& boxes, std::string path,
             std::int32_t screenWidth, std::int32_t screenHeight);
   ~AviWriter() override;
 
@@ -52,7 +52,7 @@ class AviWriter : public MovieWriter {
   static AviBitmapHeader FormatOf(const MovieFrame& frame);
 
   AviFileLibrary& library_;
-  WriterAlerts& alerts_;
+  MessageBoxService& boxes_;
   std::int32_t screenWidth_;
   std::int32_t screenHeight_;
   std::vector<std::uint8_t> pixels_;  // one frame, bottom-up rows, sized once per clip

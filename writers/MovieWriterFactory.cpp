@@ -17,12 +17,12 @@ bool IsAviOutputType(std::int32_t type) {
 
 }  // namespace
 
-MovieWriterFactory::MovieWriterFactory(AviFileLibrary* aviLibrary, WriterAlerts* alerts,
+MovieWriterFactory::MovieWriterFactory(AviFileLibrary* aviLibrary, MessageBoxService* boxes,
                                        WindowSystem* screen)
-    : aviLibrary_(aviLibrary), alerts_(alerts), screen_(screen) {}
+    : aviLibrary_(aviLibrary), boxes_(boxes), screen_(screen) {}
 
 bool MovieWriterFactory::Supports(std::int32_t outputType) const {
-  return IsAviOutputType(outputType) && aviLibrary_ != nullptr && alerts_ != nullptr;
+  return IsAviOutputType(outputType) && aviLibrary_ != nullptr && boxes_ != nullptr;
 }
 
 std::unique_ptr<MovieWriter> MovieWriterFactory::CreateFileWriter(std::int32_t outputType,
@@ -31,8 +31,7 @@ std::unique_ptr<MovieWriter> MovieWriterFactory::CreateFileWriter(std::int32_t o
   if (!Supports(outputType)) return nullptr;
   const std::int32_t screenWidth = screen_ != nullptr ? screen_->ScreenWidth() : 0;
   const std::int32_t screenHeight = screen_ != nullptr ? screen_->ScreenHeight() : 0;
-  auto writer =
-      std::make_unique<AviWriter>(*aviLibrary_, *alerts_, path, screenWidth, screenHeight);
+  auto writer = std::make_unique<AviWriter>(*aviLibrary_, *boxes_, path, screenWidth, screenHeight);
   writer->SetFramePeriod(timerValue);
   writer->SetCodecFromOutputType(outputType);
   return writer;

@@ -15,14 +15,14 @@ namespace framory {
 
 class AviFileLibrary;
 class WindowSystem;
-class WriterAlerts;
+class MessageBoxService;
 
 class MovieWriterFactory {
  public:
   // Services left null make their families unavailable. `screen` gives the
   // screen size that sizes the AVI writer's buffer (the frame size alone
   // when null).
-  MovieWriterFactory(AviFileLibrary* aviLibrary, WriterAlerts* alerts, WindowSystem* screen);
+  MovieWriterFactory(AviFileLibrary* aviLibrary, MessageBoxService* boxes, WindowSystem* screen);
   virtual ~MovieWriterFactory() = default;
 
   // Whether a clip of `outputType` can be started.
@@ -43,7 +43,7 @@ class MovieWriterFactory {
 
  private:
   AviFileLibrary* aviLibrary_;
-  WriterAlerts* alerts_;
+  MessageBoxService* boxes_;
   WindowSystem* screen_;
 };
 

@@ -1,0 +1,100 @@
+#include "platform/media/AviMuxer.h"
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+extern "C" {
+#include <libavformat/avformat.h>
+#include <libavutil/dict.h>
+}
+
+namespace framory {
+
+std::int32_t AviMuxer::Create(const std::string& path, std::shared_ptr<AviMuxer>* muxer) {
+  std::shared_ptr<AviMuxer> m(new AviMuxer());
+  m->path_ = path;
+  // "file:" keeps a name with a colon from being taken for a protocol.
+  const std::string url = "file:" + path;
+  if (avformat_alloc_output_context2(&m->context_, nullptr, "avi", url.c_str()) < 0 ||
+      m->context_ == nullptr) {
+    return AviResult::Memory;
+  }
+  // Every packet goes to the file as it is written, so a frame reported
+  // written is on disk even if a later one fails (a full disk).
+  m->context_->flush_packets = 1;
+  if (avio_open(&m->context_->pb, url.c_str(), AVIO_FLAG_WRITE) < 0) return AviResult::FileOpen;
+  *muxer = std::move(m);
+  return AviResult::Ok;
+}
+
+AviMuxer::~AviMuxer() {
+  if (context_ == nullptr) return;
+  if (begun_) av_write_trailer(context_);  // index and final sizes; nobody to tell on failure
+  if (context_->pb != nullptr) avio_closep(&context_->pb);
+  avformat_free_context(context_);
+}
+
+AVRational AviMuxer::SampleTimeBase() const {
+  AVRational period{0, 1};
+  av_reduce(&period.num, &period.den, info_.Scale, info_.Rate, 1 << 30);
+  return period;
+}
+
+std::int32_t AviMuxer::AddStream(const AviStreamInfo& info) {
+  if (stream_ != nullptr || info.Type != FourCC::Vids || info.Scale == 0 || info.Rate == 0) {
+    return AviResult::Unsupported;
+  }
+  stream_ = avformat_new_stream(context_, nullptr);
+  if (stream_ == nullptr) return AviResult::Memory;
+  info_ = info;  // SampleTimeBase() reads it
+  const AVRational period = SampleTimeBase();
+  stream_->time_base = period;
+  stream_->avg_frame_rate = av_inv_q(period);
+  if (!info.Name.empty()) av_dict_set(&stream_->metadata, "title", info.Name.c_str(), 0);
+  return AviResult::Ok;
+}
+
+std::int32_t AviMuxer::Begin(const AVCodecParameters& parameters, bool bottomUp) {
+  if (stream_ == nullptr || begun_) return AviResult::Unsupported;
+  if (avcodec_parameters_copy(stream_->codecpar, &parameters) < 0) return AviResult::Memory;
+  AVDictionary* options = nullptr;
+  if (bottomUp) av_dict_set(&options, "flipped_raw_rgb", "1", 0);
+  const int result = avformat_write_header(context_, &options);
+  av_dict_free(&options);
+  if (result < 0) return AviResult::FileWrite;
+  begun_ = true;
+  avio_flush(context_->pb);
+  if (context_->pb->error < 0) return AviResult::FileWrite;
+  StoreHandlerCode();
+  return AviResult::Ok;
+}
+
+void AviMuxer::StoreHandlerCode() {
+  if (stream_->codecpar->codec_tag == info_.Handler) return;
+  // The header has just been flushed; its stream header lies in the first
+  // few kilobytes. Only the four handler bytes change, in place.
+  std::FILE* f = std::fopen(path_.c_str(), "r+b");
+  if (f == nullptr) return;
+  std::vector<unsigned char> head(16384);
+  const std::size_t got = std::fread(head.data(), 1, head.size(), f);
+  for (std::size_t i = 0; i + 16 <= got; ++i) {
+    if (std::memcmp(&head[i], "strh", 4) == 0 && std::memcmp(&head[i + 8], "vids", 4) == 0) {
+      unsigned char code[4];
+      for (int b = 0; b < 4; ++b) code[b] = static_cast<unsigned char>(info_.Handler >> (8 * b));
+      if (std::fseek(f, static_cast<long>(i + 12), SEEK_SET) == 0) std::fwrite(code, 1, 4, f);
+      break;
+    }
+  }
+  std::fclose(f);
+}
+
+std::int32_t AviMuxer::Write(AVPacket* packet) {
+  if (!begun_) return AviResult::Unsupported;
+  packet->stream_index = stream_->index;
+  // Sample counts become the muxer's time base (normally the same).
+  av_packet_rescale_ts(packet, SampleTimeBase(), stream_->time_base);
+  return av_write_frame(context_, packet) < 0 ? AviResult::FileWrite : AviResult::Ok;
+}
+
+}  // namespace framory

@@ -1,0 +1,58 @@
+// One AVI file being written by libavformat's AVI muxer (which switches to
+// OpenDML extensions by itself once the file passes 1 GB). Shared by the
+// file and the streams of the AVI file library: whichever of them is
+// released last finishes the file (writes the index and the final sizes).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "writers/AviFileApi.h"
+
+extern "C" {
+#include <libavutil/rational.h>
+struct AVFormatContext;
+struct AVStream;
+struct AVPacket;
+struct AVCodecParameters;
+}
+
+namespace framory {
+
+class AviMuxer {
+ public:
+  // Creates the file. FileOpen when it cannot be created.
+  static std::int32_t Create(const std::string& path, std::shared_ptr<AviMuxer>* muxer);
+  ~AviMuxer();
+  AviMuxer(const AviMuxer&) = delete;
+  AviMuxer& operator=(const AviMuxer&) = delete;
+
+  // The one video stream of the file. Unsupported for anything else.
+  std::int32_t AddStream(const AviStreamInfo& info);
+  bool HasStream() const { return stream_ != nullptr; }
+  bool Begun() const { return begun_; }
+  const AviStreamInfo& Info() const { return info_; }
+  // Duration of one sample (Scale / Rate seconds), reduced.
+  AVRational SampleTimeBase() const;
+
+  // Gives the stream its format and writes the file header. `bottomUp`
+  // marks raw RGB rows stored bottom-up (a positive height in the header).
+  std::int32_t Begin(const AVCodecParameters& parameters, bool bottomUp);
+  // Writes one packet whose times count samples (1 / the stream's rate).
+  std::int32_t Write(AVPacket* packet);
+
+ private:
+  AviMuxer() = default;
+  // The stream header keeps the handler code the stream was created with,
+  // as AVI files always have, whatever codec tag the format carries.
+  void StoreHandlerCode();
+
+  std::string path_;
+  AVFormatContext* context_ = nullptr;
+  AVStream* stream_ = nullptr;
+  AviStreamInfo info_;
+  bool begun_ = false;
+};
+
+}  // namespace framory

@@ -1,0 +1,34 @@
+// The stream created in an AVI file: carries uncompressed 32-bit frames
+// written to it directly, or the packets of a codec stream put on top of it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "platform/media/AviMuxer.h"
+#include "writers/AviFileApi.h"
+
+namespace framory {
+
+class AviRawStream : public AviStream {
+ public:
+  explicit AviRawStream(std::shared_ptr<AviMuxer> muxer);
+  ~AviRawStream() override;
+  AviRawStream(const AviRawStream&) = delete;
+  AviRawStream& operator=(const AviRawStream&) = delete;
+
+  // Only 32-bit BI_RGB frames are stored uncompressed; a positive height
+  // means the rows come bottom-up.
+  std::int32_t SetFormat(std::int32_t position, const AviBitmapHeader& format) override;
+  std::int32_t Write(std::int32_t start, std::int32_t samples, const void* data, std::int32_t bytes,
+                     std::uint32_t flags) override;
+
+  const std::shared_ptr<AviMuxer>& Muxer() const { return muxer_; }
+
+ private:
+  std::shared_ptr<AviMuxer> muxer_;
+  AVPacket* packet_ = nullptr;
+  std::int64_t frameBytes_ = 0;
+};
+
+}  // namespace framory

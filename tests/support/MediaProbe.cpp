@@ -1,0 +1,123 @@
+#include "support/MediaProbe.h"
+
+#include <cstdio>
+#include <cstring>
+#include <sstream>
+
+#include "support/TempDir.h"
+
+namespace framory::testing {
+
+namespace {
+
+std::string Quote(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+std::string Run(const std::string& command) {
+  std::string out;
+  std::FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return out;
+  char buffer[65536];
+  std::size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, got);
+  pclose(pipe);
+  return out;
+}
+
+std::uint32_t Le32(const std::string& s, std::size_t at) {
+  std::uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<std::uint8_t>(s[at + i]);
+  return v;
+}
+std::uint16_t Le16(const std::string& s, std::size_t at) {
+  return static_cast<std::uint16_t>(static_cast<std::uint8_t>(s[at]) |
+                                    (static_cast<std::uint8_t>(s[at + 1]) << 8));
+}
+
+}  // namespace
+
+VideoProbe ProbeVideo(const std::string& path) {
+  VideoProbe probe;
+  const std::string out =
+      Run("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+          "stream=codec_name,codec_tag_string,width,height,r_frame_rate,nb_read_frames "
+          "-of default=noprint_wrappers=1 " +
+          Quote(path) + " 2>/dev/null");
+  std::istringstream lines(out);
+  std::string line;
+  while (std::getline(lines, line)) {
+    const std::size_t eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    const std::string key = line.substr(0, eq);
+    const std::string value = line.substr(eq + 1);
+    if (key == "codec_name") {
+      probe.CodecName = value;
+      probe.Ok = true;
+    } else if (key == "codec_tag_string") {
+      probe.CodecTag = value;
+    } else if (key == "width") {
+      probe.Width = std::stoi(value);
+    } else if (key == "height") {
+      probe.Height = std::stoi(value);
+    } else if (key == "r_frame_rate") {
+      probe.FrameRate = value;
+    } else if (key == "nb_read_frames" && value != "N/A") {
+      probe.FrameCount = std::stoll(value);
+    }
+  }
+  return probe;
+}
+
+std::vector<std::vector<std::uint32_t>> DecodeFrames(const std::string& path, std::int32_t width,
+                                                     std::int32_t height) {
+  std::vector<std::vector<std::uint32_t>> frames;
+  const std::string bytes = Run("ffmpeg -v error -i " + Quote(path) +
+                                " -fps_mode passthrough -f rawvideo -pix_fmt bgr0 - 2>/dev/null");
+  const std::size_t frameBytes = static_cast<std::size_t>(width) * height * 4;
+  if (frameBytes == 0) return frames;
+  for (std::size_t at = 0; at + frameBytes <= bytes.size(); at += frameBytes) {
+    std::vector<std::uint32_t> pixels(frameBytes / 4);
+    std::memcpy(pixels.data(), bytes.data() + at, frameBytes);
+    for (std::uint32_t& p : pixels) p &= 0x00FFFFFF;
+    frames.push_back(std::move(pixels));
+  }
+  return frames;
+}
+
+AviHeaderFields ReadAviHeader(const std::string& path) {
+  AviHeaderFields fields;
+  const std::string file = ReadWholeFile(path);
+  const std::string head = file.substr(0, 65536);
+  const std::size_t strh = head.find("strh");
+  if (strh == std::string::npos || strh + 8 + 56 > head.size()) return fields;
+  const std::size_t h = strh + 8;
+  fields.Type = head.substr(h, 4);
+  fields.Handler = head.substr(h + 4, 4);
+  fields.Scale = Le32(head, h + 20);
+  fields.Rate = Le32(head, h + 24);
+  fields.Quality = static_cast<std::int32_t>(Le32(head, h + 40));
+  fields.FrameRight = static_cast<std::int16_t>(Le16(head, h + 52));
+  fields.FrameBottom = static_cast<std::int16_t>(Le16(head, h + 54));
+  const std::size_t strf = head.find("strf", h);
+  if (strf == std::string::npos || strf + 8 + 40 > head.size()) return fields;
+  const std::size_t f = strf + 8;
+  fields.Width = static_cast<std::int32_t>(Le32(head, f + 4));
+  fields.Height = static_cast<std::int32_t>(Le32(head, f + 8));
+  fields.BitCount = Le16(head, f + 14);
+  fields.Compression = head.substr(f + 16, 4);
+  fields.CompressionValue = Le32(head, f + 16);
+  fields.SizeImage = Le32(head, f + 20);
+  const std::size_t strn = head.find("strn", f);
+  if (strn != std::string::npos && strn + 8 < head.size()) {
+    const std::uint32_t size = Le32(head, strn + 4);
+    fields.Name = head.substr(strn + 8, size);
+    fields.Name = fields.Name.substr(0, fields.Name.find('\0'));
+  }
+  fields.Found = true;
+  return fields;
+}
+
+}  // namespace framory::testing

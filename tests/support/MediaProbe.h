@@ -1,0 +1,47 @@
+// Reads movie files back with tools independent of the code under test:
+// ffprobe for the stream description, ffmpeg for the decoded pictures, and a
+// small RIFF walk for the AVI stream header and format fields.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace framory::testing {
+
+struct VideoProbe {
+  bool Ok = false;  // ffprobe found a video stream
+  std::string CodecName;
+  std::string CodecTag;  // four characters as ffprobe spells them
+  std::int32_t Width = 0;
+  std::int32_t Height = 0;
+  std::string FrameRate;         // r_frame_rate, e.g. "10/1"
+  std::int64_t FrameCount = -1;  // frames decoded by ffprobe
+};
+
+VideoProbe ProbeVideo(const std::string& path);
+
+// Every decoded picture as 0x00RRGGBB words, rows top-down, in file order;
+// empty when the file cannot be decoded.
+std::vector<std::vector<std::uint32_t>> DecodeFrames(const std::string& path, std::int32_t width,
+                                                     std::int32_t height);
+
+// The video stream header ("strh"), name ("strn") and format ("strf") of an
+// AVI file, as stored.
+struct AviHeaderFields {
+  bool Found = false;
+  std::string Type, Handler;
+  std::uint32_t Scale = 0, Rate = 0;
+  std::int32_t Quality = 0;
+  std::int16_t FrameRight = 0, FrameBottom = 0;
+  std::string Name;
+  std::int32_t Width = 0, Height = 0;
+  std::uint16_t BitCount = 0;
+  std::string Compression;  // four characters; "\0\0\0\0" is BI_RGB
+  std::uint32_t CompressionValue = 0;
+  std::uint32_t SizeImage = 0;
+};
+
+AviHeaderFields ReadAviHeader(const std::string& path);
+
+}  // namespace framory::testing
