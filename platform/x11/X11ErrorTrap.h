@@ -19,7 +19,7 @@
 //
 // A trap sees only errors of requests sent after it was constructed (it
 // compares serial numbers), so traps may nest and stale errors do not leak in.
-// Call ForgetConnection() before XCloseDisplay.
+// Call ForgetConnection() right after XCloseDisplay (X11Connection does both).
 #pragma once
 
 #include <X11/Xlib.h>
@@ -47,7 +47,8 @@ class X11ErrorTrap {
   static void InstallHandlers();
   // Keeps Xlib from exiting the process when `display`'s connection breaks.
   static void WatchConnection(Display* display);
-  // Drops what is recorded for `display`; call before closing it.
+  // Drops what is recorded for `display`; call once it is closed, before the
+  // pointer can be reused by another XOpenDisplay.
   static void ForgetConnection(Display* display);
   static bool ConnectionDead(Display* display);
 
