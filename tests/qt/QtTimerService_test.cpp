@@ -1,0 +1,53 @@
+// The capture timers on the Qt event loop: expiries come back by id, a timer
+// repeats until killed, and setting a running id again restarts it with the
+// new period.
+#include "platform/qt/QtTimerService.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <map>
+
+#include "support/QtGTestMain.h"
+
+namespace framory {
+namespace {
+
+bool PumpUntil(const std::function<bool()>& done) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!done() && clock.elapsed() < 10000) {
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  }
+  return done();
+}
+
+TEST(QtTimerService, ExpiriesArriveByIdUntilKilled) {
+  QtTimerService timers;
+  std::map<std::int32_t, int> fired;
+  timers.SetExpiryHandler([&](std::int32_t id) {
+    ++fired[id];
+    if (id == 1) timers.KillTimer(1);  // as the delayed-shot handler does
+  });
+  timers.SetTimer(1, 5);
+  timers.SetTimer(2, 5);
+  EXPECT_TRUE(PumpUntil([&] { return fired[2] >= 5; })) << "timer 2 repeats";
+  EXPECT_EQ(fired[1], 1) << "timer 1 was killed at its first expiry";
+  EXPECT_FALSE(timers.IsRunning(1));
+  EXPECT_TRUE(timers.IsRunning(2));
+  timers.KillTimer(2);
+  EXPECT_FALSE(timers.IsRunning(2));
+  timers.KillTimer(7);  // an id never set is harmless
+}
+
+TEST(QtTimerService, SettingARunningIdRestartsWithTheNewPeriod) {
+  QtTimerService timers;
+  timers.SetTimer(2, 100);
+  timers.SetTimer(2, 40);
+  EXPECT_EQ(timers.Period(2), 40);
+  EXPECT_TRUE(timers.IsRunning(2));
+}
+
+}  // namespace
+}  // namespace framory

@@ -1,0 +1,409 @@
+// The input watch on a real X server: events are made by other processes
+// (xdotool, a forked window maker) and reach the recorder through X RECORD
+// and root window events, served by the Qt event loop of this process.
+// Waits are "until a condition holds, or give up after a deadline"; no test
+// asserts on timing.
+// Qt and GoogleTest come before the X headers, whose macros (None, Bool,
+// Status) clash with both.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+
+#include "platform/qt/QtSocketWatcher.h"
+#include "platform/qt/QtTimerService.h"
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/Recorder.h"
+#include "capture/InputWatch.h"
+#include "support/RecorderFakes.h"
+
+#include <X11/XF86keysym.h>
+#include <X11/XKBlib.h>
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/keysym.h>
+
+#include "platform/x11/X11InputRecorder.h"
+#include "platform/x11/X11WindowEvents.h"
+#include "platform/x11/X11WindowSystem.h"
+
+namespace framory {
+namespace {
+
+using namespace InputMessages;
+
+QCoreApplication& App() {
+  static int argc = 1;
+  static char name[] = "x11_InputRecording_test";
+  static char* argv[] = {name, nullptr};
+  static QCoreApplication* app = new QCoreApplication(argc, argv);
+  return *app;
+}
+
+// Runs the event loop until `done` holds or `seconds` have passed.
+bool PumpUntil(const std::function<bool()>& done, int seconds = 10) {
+  App();
+  QElapsedTimer clock;
+  clock.start();
+  while (!done()) {
+    if (clock.elapsed() > seconds * 1000) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    usleep(2000);
+  }
+  return true;
+}
+
+void PumpFor(int milliseconds) {
+  QElapsedTimer clock;
+  clock.start();
+  while (clock.elapsed() < milliseconds) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    usleep(2000);
+  }
+}
+
+int Shell(const std::string& command) { return std::system(command.c_str()); }
+
+// Passes the recorded events on to the input watch and keeps a copy.
+class TeeSource : public InputEventSource, public InputEventSink {
+ public:
+  explicit TeeSource(InputEventSource& real) : real_(real) {}
+  bool Install(InputEventSink& sink) override {
+    next_ = &sink;
+    return real_.Install(*this);
+  }
+  bool Remove() override { return real_.Remove(); }
+  void JournalHookProc(int code, const InputEvent& event) override {
+    events.push_back(event);
+    next_->JournalHookProc(code, event);
+  }
+  void InputSourceLost() override { next_->InputSourceLost(); }
+  bool Saw(std::uint32_t message, std::uint32_t key) const {
+    for (const InputEvent& e : events) {
+      if (e.Message == message && (e.ParamL & 0xFF) == key) return true;
+    }
+    return false;
+  }
+  std::vector<InputEvent> events;
+
+ private:
+  InputEventSource& real_;
+  InputEventSink* next_ = nullptr;
+};
+
+struct LiveRig {
+  explicit LiveRig(const std::string& display = {})
+      : input(sockets, display), windowEvents(sockets, display), tee(input), pointer(display) {
+    App();
+    settings.SetTakeShotOnKey(false);
+    Recorder::Services s;
+    s.Timers = &timers;
+    s.Tray = &tray;
+    s.Boxes = &boxes;
+    s.Windows = &pointer;
+    s.LastError = &lastError;
+    s.TakeShot = [this] { ++shots; };
+    recorder = std::make_unique<Recorder>(settings, s);
+    timers.SetExpiryHandler([this](std::int32_t id) { recorder->OnTimer(id); });
+    watch = std::make_unique<InputWatch>(settings, *recorder, timers, poster, pointer, tee,
+                                         windowEvents);
+    recorder->TogglePause();  // the program starts paused
+  }
+  ~LiveRig() { watch->StopHook(); }
+  void Resume() {
+    if (recorder->Paused()) recorder->TogglePause();
+  }
+  // Sends a, waits for its release: every earlier event has been handled.
+  bool Sync() {
+    const std::size_t before = tee.events.size();
+    Shell("xdotool key a");
+    return PumpUntil([&] {
+      for (std::size_t i = before; i < tee.events.size(); ++i) {
+        if (tee.events[i].Message == KeyUp && (tee.events[i].ParamL & 0xFF) == 'A') return true;
+      }
+      return false;
+    });
+  }
+
+  Settings settings;
+  QtSocketWatcher sockets;
+  QtTimerService timers;
+  X11InputRecorder input;
+  X11WindowEvents windowEvents;
+  TeeSource tee;
+  TrayState tray;
+  testing::FakeBoxes boxes;
+  testing::FakePoster poster;
+  X11WindowSystem pointer;
+  ThreadLastErrorSource lastError;
+  std::unique_ptr<Recorder> recorder;
+  std::unique_ptr<InputWatch> watch;
+  int shots = 0;
+};
+
+TEST(InputRecording, ChordsToggleRecorderAndView) {
+  LiveRig rig;
+  ASSERT_TRUE(rig.watch->StartHook());
+  ASSERT_TRUE(rig.recorder->Paused());
+
+  Shell("xdotool keydown ctrl keydown shift keyup shift keyup ctrl");
+  EXPECT_TRUE(PumpUntil([&] { return !rig.recorder->Paused(); })) << "Ctrl then Shift resumes";
+  EXPECT_TRUE(rig.tee.Saw(KeyDown, 0x11));
+  EXPECT_TRUE(rig.tee.Saw(KeyDown, 0x10));
+  EXPECT_EQ(rig.tray.IconId(), kProgramIcon);
+
+  rig.settings.SetTakeShotOnClick(true);
+  Shell("xdotool keydown shift keydown ctrl keyup ctrl keyup shift");
+  EXPECT_TRUE(PumpUntil([&] { return rig.poster.Count(MainWindowMessages::ToggleMainView) == 1; }))
+      << "Shift then Ctrl posts the view toggle";
+  EXPECT_TRUE(rig.recorder->Paused()) << "with an automatic trigger on, the view chord pauses";
+  ASSERT_TRUE(rig.Sync());
+  EXPECT_EQ(rig.poster.Count(MainWindowMessages::ToggleMainView), 1);
+}
+
+TEST(InputRecording, KeysAndButtonsArriveWithTheirMessagesAndCodes) {
+  LiveRig rig;
+  rig.settings.SetTakeShotOnKey(true);
+  rig.settings.SetTakeShotOnPrintScreen(true);
+  rig.settings.SetTakeShotOnClick(true);
+  ASSERT_TRUE(rig.watch->StartHook());
+  rig.Resume();
+
+  Shell("xdotool key Print");
+  ASSERT_TRUE(PumpUntil([&] { return rig.tee.Saw(KeyUp, 0x2C); }));
+  EXPECT_TRUE(rig.tee.Saw(KeyDown, 0x2C));
+  EXPECT_EQ(rig.shots, 2) << "Print Screen press and its release (key trigger)";
+
+  Shell("xdotool key 5 ctrl+Pause");
+  ASSERT_TRUE(PumpUntil([&] { return !rig.watch->JournalHookInstalled(); }));
+  EXPECT_TRUE(rig.tee.Saw(KeyDown, '5'));
+  EXPECT_TRUE(rig.tee.Saw(KeyUp, '5'));
+  EXPECT_TRUE(rig.tee.Saw(KeyDown, 0x03)) << "Ctrl+Pause is Ctrl+Break";
+  EXPECT_TRUE(rig.boxes.shown.empty());
+
+  LiveRig mouse;
+  mouse.settings.SetTakeShotOnClick(true);
+  ASSERT_TRUE(mouse.watch->StartHook());
+  mouse.Resume();
+  Shell("xdotool mousemove 300 300 click 1 click 2 click 3 click 4 click 5");
+  ASSERT_TRUE(mouse.Sync());
+  std::vector<std::uint32_t> buttons;
+  for (const InputEvent& e : mouse.tee.events) {
+    if (e.Message >= 0x200 && e.Message <= 0x20E) buttons.push_back(e.Message);
+  }
+  EXPECT_EQ(buttons, (std::vector<std::uint32_t>{0x201, 0x202, 0x207, 0x208, 0x204, 0x205}))
+      << "left, middle, right; the wheel is not recorded";
+  EXPECT_EQ(mouse.shots, 3) << "presses take shots, releases do not";
+}
+
+TEST(InputRecording, KeyWithoutVirtualKeyIsIgnored) {
+  LiveRig rig;
+  ASSERT_TRUE(rig.watch->StartHook());
+  // A keycode given no keysym at all, pressed by another client.
+  Display* display = XOpenDisplay(nullptr);
+  ASSERT_NE(display, nullptr);
+  int minCode = 0, maxCode = 0;
+  XDisplayKeycodes(display, &minCode, &maxCode);
+  int free = 0;
+  for (int code = maxCode; code >= minCode && free == 0; --code) {
+    if (XkbKeycodeToKeysym(display, code, 0, 0) == NoSymbol) free = code;
+  }
+  XCloseDisplay(display);
+  ASSERT_NE(free, 0) << "no unmapped keycode on this server";
+  EXPECT_FALSE(X11InputRecorder::TranslateKey(NoSymbol, true, false, false).has_value());
+  EXPECT_FALSE(X11InputRecorder::TranslateKey(XF86XK_AudioMute, true, false, false).has_value());
+
+  Shell("xdotool key " + std::to_string(free) + " XF86AudioMute");
+  ASSERT_TRUE(rig.Sync());
+  ASSERT_EQ(rig.tee.events.size(), 2u) << "only the sentinel key arrived";
+  EXPECT_EQ(rig.tee.events[0].Message, KeyDown);
+}
+
+TEST(InputRecording, TwoRightClicksMarkTheArea) {
+  LiveRig rig;
+  ASSERT_TRUE(rig.watch->StartHook());
+  rig.watch->ArmMarking(true);
+  Shell("xdotool mousemove 500 400 click 3");
+  ASSERT_TRUE(PumpUntil([&] { return rig.watch->MarkStep() == 2; }));
+  Shell("xdotool mousemove 100 100 click 3");
+  ASSERT_TRUE(PumpUntil([&] { return rig.watch->MarkStep() == 0; }));
+  EXPECT_EQ(rig.watch->UserArea(), (Rect{100, 100, 500, 400}));
+  EXPECT_TRUE(rig.settings.HasMarkUserArea());
+  Shell("xdotool click 3");
+  ASSERT_TRUE(rig.Sync());
+  EXPECT_EQ(rig.poster.Count(MainWindowMessages::UserAreaDefined), 1);
+}
+
+// Forks a process that opens its own connection, creates and maps a window,
+// then waits to be killed.
+pid_t SpawnWindowMaker(bool overrideRedirect = false) {
+  int ready[2];
+  if (pipe(ready) != 0) return -1;
+  const pid_t child = fork();
+  if (child == 0) {
+    close(ready[0]);
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) _exit(1);
+    XSetWindowAttributes attributes{};
+    attributes.override_redirect = overrideRedirect;
+    Window window =
+        XCreateWindow(display, DefaultRootWindow(display), 50, 60, 200, 150, 0, CopyFromParent,
+                      InputOutput, CopyFromParent, CWOverrideRedirect, &attributes);
+    XMapWindow(display, window);
+    XSync(display, False);
+    char byte = 1;
+    (void)!write(ready[1], &byte, 1);
+    for (;;) pause();
+  }
+  close(ready[1]);
+  char byte = 0;
+  (void)!read(ready[0], &byte, 1);
+  close(ready[0]);
+  return child;
+}
+
+void Reap(pid_t child) {
+  if (child <= 0) return;
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+}
+
+TEST(InputRecording, ForeignWindowGivesExactlyOneDelayedShot) {
+  LiveRig rig;
+  rig.settings.SetTakeShotOnWinEvent(true);
+  ASSERT_TRUE(rig.watch->StartHook());
+  ASSERT_TRUE(rig.watch->WinEventHookInstalled());
+  rig.Resume();
+  PumpFor(300);  // let anything left from earlier tests settle
+  rig.shots = 0;
+
+  const pid_t child = SpawnWindowMaker();
+  ASSERT_GT(child, 0);
+  EXPECT_TRUE(PumpUntil([&] { return rig.shots >= 1; })) << "the new window takes a shot";
+  // Give a second burst every chance to show up before counting.
+  PumpFor(700);
+  EXPECT_EQ(rig.shots, 1);
+  EXPECT_FALSE(rig.recorder->State().DelayedShotPending());
+  rig.watch->StopHook();
+  Reap(child);
+}
+
+TEST(InputRecording, OwnWindowsAreSkipped) {
+  LiveRig rig;
+  rig.settings.SetTakeShotOnWinEvent(true);
+  ASSERT_TRUE(rig.watch->StartHook());
+  rig.Resume();
+  PumpFor(300);
+  rig.shots = 0;
+
+  Display* display = XOpenDisplay(nullptr);
+  ASSERT_NE(display, nullptr);
+  Window probe = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 10, 10, 0, 0, 0);
+  const unsigned long mask = 0x1FFFFF;  // the usual client id range of an X server
+  rig.windowEvents.AddOwnClient(probe & ~mask, mask);
+  XSetWindowAttributes attributes{};
+  attributes.override_redirect = True;
+  Window own = XCreateWindow(display, DefaultRootWindow(display), 10, 10, 80, 80, 0, CopyFromParent,
+                             InputOutput, CopyFromParent, CWOverrideRedirect, &attributes);
+  XMapWindow(display, own);
+  XMoveWindow(display, own, 40, 40);
+  XUnmapWindow(display, own);
+  XDestroyWindow(display, own);
+  XDestroyWindow(display, probe);
+  XSync(display, False);
+  PumpFor(500);
+  EXPECT_EQ(rig.shots, 0) << "events of this process's windows take no shot";
+
+  // A window of this process made on another connection (outside the
+  // registered id range), found by its _NET_WM_PID.
+  Display* other = XOpenDisplay(nullptr);
+  ASSERT_NE(other, nullptr);
+  Window tagged = XCreateSimpleWindow(other, DefaultRootWindow(other), 0, 0, 10, 10, 0, 0, 0);
+  const unsigned long pid = static_cast<unsigned long>(getpid());
+  XChangeProperty(other, tagged, XInternAtom(other, "_NET_WM_PID", False), XA_CARDINAL, 32,
+                  PropModeReplace, reinterpret_cast<const unsigned char*>(&pid), 1);
+  XSync(other, False);
+  EXPECT_TRUE(rig.windowEvents.BelongsToThisProcess(tagged));
+  XDestroyWindow(other, tagged);
+  XSync(other, False);
+  EXPECT_FALSE(rig.windowEvents.BelongsToThisProcess(tagged))
+      << "a window that vanished is examined without harm";
+  XCloseDisplay(other);
+  XCloseDisplay(display);
+}
+
+TEST(InputRecording, WhilePausedOnlyChordsMarkingAndCtrlBreakWork) {
+  LiveRig rig;
+  rig.settings.SetTakeShotOnKey(true);
+  rig.settings.SetTakeShotOnPrintScreen(true);
+  rig.settings.SetTakeShotOnClick(true);
+  rig.settings.SetTakeShotOnWinEvent(true);
+  ASSERT_TRUE(rig.watch->StartHook());
+  ASSERT_TRUE(rig.recorder->Paused());
+
+  const pid_t child = SpawnWindowMaker(true);
+  Shell("xdotool key Print b click 1");
+  ASSERT_TRUE(rig.Sync());
+  PumpFor(300);
+  EXPECT_EQ(rig.shots, 0);
+  EXPECT_FALSE(rig.recorder->State().DelayedShotPending());
+  Reap(child);
+
+  rig.watch->ArmMarking(true);
+  Shell("xdotool mousemove 20 30 click 3");
+  EXPECT_TRUE(PumpUntil([&] { return rig.watch->MarkStep() == 2; })) << "marking works paused";
+
+  Shell("xdotool keydown shift keydown ctrl keyup ctrl keyup shift");
+  EXPECT_TRUE(PumpUntil([&] { return rig.poster.Count(MainWindowMessages::ToggleMainView) == 1; }));
+  EXPECT_TRUE(rig.recorder->Paused());
+
+  Shell("xdotool key ctrl+Pause");
+  EXPECT_TRUE(PumpUntil([&] { return !rig.watch->JournalHookInstalled(); }));
+  EXPECT_FALSE(rig.watch->WinEventHookInstalled());
+  Shell("xdotool keydown ctrl keydown shift keyup shift keyup ctrl");
+  PumpFor(500);
+  EXPECT_TRUE(rig.recorder->Paused()) << "after Ctrl+Break the chords are gone";
+}
+
+TEST(InputRecording, IdleCostWhilePaused) {
+  LiveRig rig;
+  ASSERT_TRUE(rig.watch->StartHook());
+  ASSERT_TRUE(rig.recorder->Paused());
+  rusage before{};
+  getrusage(RUSAGE_SELF, &before);
+  QElapsedTimer clock;
+  clock.start();
+  // The program's loop blocks in the dispatcher until a notifier or timer
+  // fires; run one the same way.
+  QEventLoop loop;
+  QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+  loop.exec();
+  rusage after{};
+  getrusage(RUSAGE_SELF, &after);
+  auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+  const double cpu = seconds(after.ru_utime) - seconds(before.ru_utime) + seconds(after.ru_stime) -
+                     seconds(before.ru_stime);
+  std::printf("idle CPU over %.1f s with the input watch installed and paused: %.3f s\n",
+              clock.elapsed() / 1000.0, cpu);
+  RecordProperty("idle_cpu_seconds", std::to_string(cpu));
+}
+
+}  // namespace
+}  // namespace framory
