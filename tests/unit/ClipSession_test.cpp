@@ -1,0 +1,406 @@
+// The clip session against recording writers: movie size, clip start per
+// output family, encoder-only shots, failure paths and texts, type changes,
+// and the end of a clip with its sound-track merge.
+#include "capture/ClipSession.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/ClipSessionFakes.h"
+#include "support/TempDir.h"
+
+namespace framory {
+namespace {
+
+using testing::FakeClipHost;
+using testing::TempDir;
+using testing::TestPicture;
+
+using Log = std::vector<std::string>;
+
+class FakeWriter : public MovieWriter {
+ public:
+  FakeWriter(Log& log, std::string name) : log_(log), name_(std::move(name)) {}
+  std::int32_t Prepare(const MovieFrame& frame) override {
+    log_.push_back(name_ + " Prepare " + std::to_string(frame.Width()));
+    return prepareResult;
+  }
+  std::int32_t AddFrame(const MovieFrame& frame) override {
+    log_.push_back(name_ + " AddFrame");
+    frames.push_back(frame.Pixel(frame.Width() / 2, frame.Height() / 2));
+    return addResult;
+  }
+  void Close() override { log_.push_back(name_ + " Close"); }
+
+  std::int32_t prepareResult = kWriterOk;
+  std::int32_t addResult = kWriterOk;
+  std::vector<std::uint32_t> frames;  // centre pixel of each frame added
+
+ private:
+  Log& log_;
+  std::string name_;
+};
+
+class FakeEncoder : public ScreenEncoder {
+ public:
+  explicit FakeEncoder(Log& log) : log_(log) {}
+  ~FakeEncoder() override { log_.push_back("Encoder destroyed"); }
+  void SetCaptureRect(const Rect& r) override {
+    log_.push_back("SetCaptureRect " + std::to_string(r.left) + " " + std::to_string(r.top) + " " +
+                   std::to_string(r.right) + " " + std::to_string(r.bottom));
+  }
+  void SetFramesPerSecond(double fps) override {
+    log_.push_back("Fps " + std::to_string(static_cast<int>(fps * 100)));
+  }
+  void SetRecordAudio(bool on) override {
+    log_.push_back(std::string("Audio ") + (on ? "1" : "0"));
+  }
+  void SetRecordVideo(bool on) override {
+    log_.push_back(std::string("Video ") + (on ? "1" : "0"));
+  }
+  void SetBroadcast(bool on) override {
+    log_.push_back(std::string("Broadcast ") + (on ? "1" : "0"));
+  }
+  std::int32_t Configure(const std::string& path) override {
+    log_.push_back("Configure " + path);
+    return 0;
+  }
+  void StartEncoding() override { log_.push_back("Start"); }
+  void PauseEncoding() override { log_.push_back("Pause"); }
+
+ private:
+  Log& log_;
+};
+
+// Makes recording writers for every family; Supports() follows `supported`.
+class FakeFactory : public MovieWriterFactory {
+ public:
+  FakeFactory() : MovieWriterFactory(nullptr, nullptr, nullptr) {}
+  bool Supports(std::int32_t type) const override {
+    return type != unsupportedType && ((type >= 10 && type <= 19) || type == 30);
+  }
+  std::unique_ptr<MovieWriter> CreateFileWriter(std::int32_t type, const std::string& path,
+                                                std::int32_t timer) override {
+    const std::string name = std::filesystem::path(path).filename().string();
+    log.push_back("Create " + std::to_string(type) + " " + name + " " + std::to_string(timer));
+    auto writer = std::make_unique<FakeWriter>(log, name);
+    if (!prepareResults.empty()) {
+      writer->prepareResult = prepareResults.front();
+      prepareResults.erase(prepareResults.begin());
+    }
+    writer->addResult = addResult;
+    last = writer.get();
+    return writer;
+  }
+  std::unique_ptr<ScreenEncoder> CreateEncoderSession() override {
+    log.push_back("Encoder created");
+    return std::make_unique<FakeEncoder>(log);
+  }
+  bool MergeSoundTrack(const std::string& video, const std::string& audio,
+                       const std::string& merged) override {
+    namespace fs = std::filesystem;
+    log.push_back("Merge " + fs::path(video).filename().string() + " " +
+                  fs::path(audio).filename().string() + " " + fs::path(merged).filename().string());
+    return mergeResult;
+  }
+
+  Log log;
+  FakeWriter* last = nullptr;
+  std::vector<std::int32_t> prepareResults;
+  std::int32_t addResult = kWriterOk;
+  bool mergeResult = true;
+  std::int32_t unsupportedType = -1;
+};
+
+struct ClipSessionTest : ::testing::Test {
+  ClipSessionTest() {
+    settings.SetProjectDirectory(dir.Path() + "/");
+    settings.SetProjectName("p");
+    std::filesystem::create_directories(settings.ProjectFolder());
+    settings.SetOutputType(OutputTypes::AviMpg4);
+  }
+  void Shoot(std::int32_t width, std::int32_t height, int seed = 1) {
+    TestPicture p = TestPicture::Pattern(width, height, seed);
+    session.DeliverMovieFrame(&p.frame, 42, Rect{-1, -1, -1, -1});
+  }
+  void ShootEncoder(const Rect& r) { session.DeliverMovieFrame(nullptr, kNoWindow, r); }
+  bool Has(const std::string& entry) const {
+    for (const auto& e : writers.log)
+      if (e == entry) return true;
+    return false;
+  }
+
+  TempDir dir;
+  Settings settings;
+  OutputNaming naming{settings};
+  FakeFactory writers;
+  FakeClipHost host;
+  ClipSession session{settings, naming, writers, host};
+};
+
+TEST_F(ClipSessionTest, StartsIdleAndIgnoresPictureTypes) {
+  EXPECT_FALSE(session.ClipOpen());
+  EXPECT_FALSE(session.ClipStarted());
+  EXPECT_EQ(session.LastClipOutputType(), -1);
+  EXPECT_EQ(session.MovieWidth(), 0);
+  settings.SetOutputType(OutputTypes::Png);
+  Shoot(100, 100);
+  EXPECT_FALSE(session.ClipOpen());
+  EXPECT_EQ(session.LastClipOutputType(), -1);
+  EXPECT_TRUE(writers.log.empty());
+}
+
+TEST_F(ClipSessionTest, FirstFrameFixesTheMovieSizeInMultiplesOfFour) {
+  Shoot(1024, 768);
+  EXPECT_EQ(session.MovieWidth(), 1024);
+  EXPECT_EQ(session.MovieHeight(), 768);
+  EXPECT_TRUE(session.ClipOpen());
+  EXPECT_TRUE(session.ClipStarted());
+  EXPECT_EQ(writers.log, (Log{"Create 10 movie0.avi 100", "movie0.avi AddFrame"}));
+  EXPECT_EQ(host.log, (Log{"Title"}));
+  session.EndClip();
+
+  TestPicture p = TestPicture::Pattern(641, 481, 2);
+  session.DeliverMovieFrame(&p.frame, 42, Rect{-1, -1, -1, -1});
+  EXPECT_EQ(session.MovieWidth(), 644);
+  EXPECT_EQ(session.MovieHeight(), 484);
+  EXPECT_EQ(session.Buffer().Pixel(0, 0), 0u);
+  EXPECT_EQ(session.Buffer().Pixel(1, 1), p.pixels[0]) << "centred at (1, 1)";
+  EXPECT_EQ(writers.log.back(), "movie1.avi AddFrame");
+
+  // The size stays for the clip: a larger window is scaled down into it.
+  Shoot(2000, 1000);
+  EXPECT_EQ(session.MovieWidth(), 644);
+  EXPECT_EQ(session.MovieHeight(), 484);
+  EXPECT_EQ(writers.last->frames.size(), 2u);
+}
+
+TEST_F(ClipSessionTest, ResizeSettingsGiveTheMovieSizeAndZeroFallsBack) {
+  settings.SetResizeFGWindow(true);
+  settings.SetResizeFGWindowX(640);
+  settings.SetResizeFGWindowY(480);
+  TestPicture p = TestPicture::Pattern(641, 481, 3);
+  session.DeliverMovieFrame(&p.frame, 42, Rect{-1, -1, -1, -1});
+  EXPECT_EQ(session.MovieWidth(), 640);
+  EXPECT_EQ(session.MovieHeight(), 480);
+  EXPECT_EQ(session.Buffer().Pixel(639, 479), p.pixels[480 * 641 + 640]) << "stretched";
+  session.EndClip();
+
+  // A size of 0 falls back to 640 for the height and 480 for the width.
+  settings.SetResizeFGWindowX(0);
+  settings.SetResizeFGWindowY(0);
+  Shoot(100, 100);
+  EXPECT_EQ(session.MovieWidth(), 480);
+  EXPECT_EQ(session.MovieHeight(), 640);
+  session.EndClip();
+
+  settings.SetResizeFGWindowX(201);
+  settings.SetResizeFGWindowY(0);
+  Shoot(100, 100);
+  EXPECT_EQ(session.MovieWidth(), 204);
+  EXPECT_EQ(session.MovieHeight(), 640);
+}
+
+TEST_F(ClipSessionTest, AviTypesPassTheirTypeAndPeriodToTheWriter) {
+  settings.SetTimerValue(40);
+  for (std::int32_t type = OutputTypes::AviMpg4; type <= OutputTypes::AviXvid; ++type) {
+    settings.SetOutputType(type);
+    Shoot(64, 64);
+    EXPECT_EQ(writers.log.back(), "movie" + std::to_string(type - 10) + ".avi AddFrame");
+    EXPECT_TRUE(
+        Has("Create " + std::to_string(type) + " movie" + std::to_string(type - 10) + ".avi 40"));
+  }
+  // Each type change ended the previous clip at the next shot.
+  EXPECT_TRUE(Has("movie3.avi Close"));
+  EXPECT_FALSE(Has("movie4.avi Close"));
+}
+
+TEST_F(ClipSessionTest, TypeChangeEndsTheClipAndStartsTheNewOneWithTheSameShot) {
+  Shoot(320, 240);
+  settings.SetOutputType(OutputTypes::WmvV80_384Video);
+  host.log.clear();
+  writers.log.clear();
+  Shoot(160, 120, 4);
+  EXPECT_EQ(writers.log,
+            (Log{"movie0.avi Close", "Create 16 movie1.wmv 100", "movie1.wmv AddFrame"}));
+  EXPECT_EQ(host.log, (Log{"Title", "ClearMouse", "Title"}));
+  EXPECT_EQ(session.MovieWidth(), 160) << "the new clip takes the size of its first frame";
+  EXPECT_EQ(session.LastClipOutputType(), OutputTypes::WmvV80_384Video);
+}
+
+TEST_F(ClipSessionTest, FailedQuickTimeStartKeepsTheClipOpenAndRetries) {
+  settings.SetOutputType(OutputTypes::QuickTimeMov);
+  writers.prepareResults = {kWriterFail, kWriterOk};
+  Shoot(100, 60);
+  EXPECT_EQ(writers.log,
+            (Log{"Create 15 movie0.mov 100", "movie0.mov Prepare 100", "movie0.mov Close"}));
+  EXPECT_EQ(host.reports, (Log{"Unable to initialize Quicktime graphics world."}));
+  EXPECT_TRUE(session.ClipOpen()) << "the frame buffer survives the failed start";
+  EXPECT_FALSE(session.ClipStarted());
+
+  writers.log.clear();
+  Shoot(300, 300);
+  EXPECT_EQ(writers.log,
+            (Log{"Create 15 movie1.mov 100", "movie1.mov Prepare 100", "movie1.mov AddFrame"}));
+  EXPECT_TRUE(session.ClipStarted());
+  EXPECT_EQ(session.MovieWidth(), 100) << "the buffer of the failed start is kept";
+}
+
+TEST_F(ClipSessionTest, UnsupportedTypeDoesNotStartNorUseANumber) {
+  writers.unsupportedType = OutputTypes::WmvV80_56Video;
+  settings.SetOutputType(OutputTypes::WmvV80_56Video);
+  Shoot(100, 100);
+  EXPECT_TRUE(writers.log.empty());
+  EXPECT_TRUE(host.reports.empty());
+  EXPECT_TRUE(session.ClipOpen());
+  EXPECT_FALSE(session.ClipStarted());
+  EXPECT_EQ(naming.MovieCounter(), 0);
+}
+
+TEST_F(ClipSessionTest, FrameBufferThatCannotBeMadeIsReportedAndRetried) {
+  settings.SetResizeFGWindow(true);
+  settings.SetResizeFGWindowX(100000);
+  settings.SetResizeFGWindowY(100000);
+  Shoot(64, 64);
+  EXPECT_EQ(host.reports, (Log{"Unable to create bitmap."}));
+  EXPECT_FALSE(session.ClipOpen());
+  EXPECT_FALSE(session.ClipStarted());
+  EXPECT_EQ(session.MovieWidth(), 0);
+  EXPECT_TRUE(writers.log.empty());
+
+  settings.SetResizeFGWindowX(-8);  // a negative size is no better
+  Shoot(64, 64);
+  EXPECT_EQ(host.reports.size(), 2u);
+
+  settings.SetResizeFGWindow(false);
+  Shoot(64, 64);
+  EXPECT_TRUE(session.ClipStarted());
+}
+
+TEST_F(ClipSessionTest, AppendFailurePausesThenReportsWithTheFamilyText) {
+  struct Case {
+    std::int32_t type;
+    const char* text;
+  };
+  for (const Case& c :
+       {Case{OutputTypes::AviXvid, "AVI file unable to append frame. Pausing recorder."},
+        Case{OutputTypes::WmvV80_700PALVideo, "AVI file unable to append frame. Pausing recorder."},
+        Case{OutputTypes::QuickTimeMov, "Unable to append frame to quicktime movie."}}) {
+    SCOPED_TRACE(c.type);
+    settings.SetOutputType(c.type);
+    writers.addResult = kWriterFail;
+    host = FakeClipHost{};
+    Shoot(64, 64);
+    EXPECT_EQ(host.log.back(), std::string("Report ") + c.text);
+    EXPECT_EQ(host.log[host.log.size() - 2], "TogglePause");
+    EXPECT_TRUE(host.paused);
+    EXPECT_TRUE(session.ClipOpen()) << "the clip stays open";
+    EXPECT_TRUE(session.ClipStarted());
+  }
+}
+
+TEST_F(ClipSessionTest, ScreenEncoderShotsOnlyPassTheRectangle) {
+  settings.SetOutputType(OutputTypes::ScreenEncoder);
+  settings.SetTimerValue(40);
+  settings.SetRecordSound(true);
+  ShootEncoder(Rect{10, 20, 330, 260});
+  EXPECT_EQ(writers.log, (Log{"Encoder created", "SetCaptureRect 10 20 330 260", "Fps 2500",
+                              "Audio 1", "Configure " + settings.ProjectFolder() + "/movie0.wmv",
+                              "Start", "SetCaptureRect 10 20 330 260"}));
+  EXPECT_TRUE(session.ClipOpen());
+  EXPECT_EQ(session.MovieWidth(), 0) << "no frame buffer for the encoder";
+  writers.log.clear();
+  ShootEncoder(Rect{0, 0, 100, 100});
+  EXPECT_EQ(writers.log, (Log{"SetCaptureRect 0 0 100 100"}));
+
+  session.PauseEncoding();
+  session.StartEncoding();
+  EXPECT_TRUE(session.Exists());
+  EXPECT_EQ(writers.log.back(), "Start");
+  session.EndClip();
+  EXPECT_FALSE(session.Exists());
+  EXPECT_EQ(writers.log.back(), "Encoder destroyed");
+}
+
+TEST_F(ClipSessionTest, BroadcastMakesNoName) {
+  settings.SetOutputType(OutputTypes::Broadcast);
+  settings.SetTimerValue(0);
+  ShootEncoder(Rect{0, 0, 640, 480});
+  EXPECT_EQ(writers.log, (Log{"Encoder created", "SetCaptureRect 0 0 640 480", "Audio 0",
+                              "Broadcast 1", "Configure ", "Start", "SetCaptureRect 0 0 640 480"}))
+      << "no frame rate is set for a period of 0";
+  EXPECT_EQ(naming.MovieCounter(), 0);
+  EXPECT_TRUE(session.ClipOpen());
+}
+
+TEST_F(ClipSessionTest, WmvClipWithSoundRecordsAndMergesTheSoundTrack) {
+  settings.SetOutputType(OutputTypes::WmvV80_384Video);
+  settings.SetRecordSound(true);
+  Shoot(64, 64);
+  const std::string folder = settings.ProjectFolder() + "/";
+  EXPECT_EQ(session.PendingVideoFile(), folder + "movie0.wmv");
+  EXPECT_EQ(session.PendingAudioFile(), folder + "movie1.wmv");
+  EXPECT_EQ(writers.log,
+            (Log{"Create 16 movie0.wmv 100", "Encoder created", "Audio 1", "Video 0",
+                 "Configure " + folder + "movie1.wmv", "Start", "movie0.wmv AddFrame"}))
+      << "frames go to the WMV writer, not to the encoder";
+
+  // The writers would have written these files.
+  ASSERT_TRUE(testing::WriteWholeFile(folder + "movie0.wmv", "video"));
+  ASSERT_TRUE(testing::WriteWholeFile(folder + "movie1.wmv", "sound"));
+  writers.log.clear();
+  session.EndClip();
+  EXPECT_EQ(writers.log, (Log{"movie0.wmv Close", "Encoder destroyed",
+                              "Merge movie0.wmv movie1.wmv movie2.wmv"}));
+  EXPECT_FALSE(std::filesystem::exists(folder + "movie0.wmv"));
+  EXPECT_FALSE(std::filesystem::exists(folder + "movie1.wmv"));
+  EXPECT_TRUE(session.PendingVideoFile().empty());
+  EXPECT_TRUE(session.PendingAudioFile().empty());
+  EXPECT_FALSE(session.ClipOpen());
+
+  // A failed merge leaves both files where they are.
+  writers.mergeResult = false;
+  Shoot(64, 64);
+  EXPECT_EQ(session.PendingVideoFile(), folder + "movie3.wmv");
+  ASSERT_TRUE(testing::WriteWholeFile(folder + "movie3.wmv", "video"));
+  ASSERT_TRUE(testing::WriteWholeFile(folder + "movie4.wmv", "sound"));
+  session.EndClip();
+  EXPECT_TRUE(Has("Merge movie3.wmv movie4.wmv movie5.wmv"));
+  EXPECT_TRUE(std::filesystem::exists(folder + "movie3.wmv"));
+  EXPECT_TRUE(std::filesystem::exists(folder + "movie4.wmv"));
+  EXPECT_TRUE(session.PendingAudioFile().empty());
+}
+
+TEST_F(ClipSessionTest, AviAndQuickTimeClipsNeverRecordSound) {
+  settings.SetRecordSound(true);
+  for (std::int32_t type : {OutputTypes::AviMpg4, OutputTypes::QuickTimeMov}) {
+    settings.SetOutputType(type);
+    Shoot(64, 64);
+    EXPECT_FALSE(session.Exists());
+    EXPECT_TRUE(session.PendingAudioFile().empty());
+  }
+  EXPECT_FALSE(Has("Encoder created"));
+}
+
+TEST_F(ClipSessionTest, EndClipWithNothingOpenOnlyRefreshesAndClearsTheMouse) {
+  session.EndClip();
+  EXPECT_EQ(host.log, (Log{"Title", "ClearMouse"}));
+  EXPECT_TRUE(writers.log.empty());
+
+  Shoot(64, 64);
+  host.log.clear();
+  session.EndClip();
+  EXPECT_EQ(host.log, (Log{"Title", "ClearMouse"}));
+  EXPECT_EQ(writers.log.back(), "movie0.avi Close");
+  EXPECT_FALSE(session.ClipOpen());
+  EXPECT_FALSE(session.ClipStarted());
+  EXPECT_EQ(session.MovieWidth(), 0);
+  EXPECT_EQ(session.MovieHeight(), 0);
+}
+
+}  // namespace
+}  // namespace framory
