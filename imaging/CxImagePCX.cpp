@@ -24,21 +24,24 @@ std::uint32_t BytesPerPlaneLine(std::uint32_t width, std::uint32_t bitsPerPixel)
   return bytes + (bytes & 1);
 }
 
-void EmitRun(std::uint8_t value, std::size_t count, std::vector<std::uint8_t>* out) {
+// Appends one run at `out`; returns the new end.
+inline std::uint8_t* EmitRun(std::uint8_t value, std::size_t count, std::uint8_t* out) {
   if (count == 1 && value < 0xC0) {
-    out->push_back(value);
+    *out++ = value;
   } else {
-    out->push_back(static_cast<std::uint8_t>(0xC0 | count));
-    out->push_back(value);
+    *out++ = static_cast<std::uint8_t>(0xC0 | count);
+    *out++ = value;
   }
+  return out;
 }
 
 int Brightness(const CxRgbQuad& c) { return (306 * c.Red + 601 * c.Green + 117 * c.Blue) >> 10; }
 
 }  // namespace
 
-void CxImagePCX::PackByteRuns(const std::uint8_t* line, std::size_t count, std::size_t stride,
-                              bool padToEven, std::vector<std::uint8_t>* out) {
+std::size_t CxImagePCX::PackByteRuns(const std::uint8_t* line, std::size_t count,
+                                     std::size_t stride, bool padToEven, std::uint8_t* out) {
+  std::uint8_t* const start = out;
   std::size_t i = 0;
   while (i < count) {
     const std::uint8_t value = line[i * stride];
@@ -47,27 +50,29 @@ void CxImagePCX::PackByteRuns(const std::uint8_t* line, std::size_t count, std::
     i += run;
     // Full runs of 63 first, then the rest: the same bytes as packing one
     // pixel at a time with a run cut whenever it reaches 63.
-    for (; run >= kMaxRun; run -= kMaxRun) EmitRun(value, kMaxRun, out);
-    if (run > 0) EmitRun(value, run, out);
+    for (; run >= kMaxRun; run -= kMaxRun) out = EmitRun(value, kMaxRun, out);
+    if (run > 0) out = EmitRun(value, run, out);
   }
-  if (padToEven) out->push_back(0x00);
+  if (padToEven) *out++ = 0x00;
+  return static_cast<std::size_t>(out - start);
 }
 
-void CxImagePCX::PackPlane(const std::uint8_t* line, std::size_t count,
-                           std::vector<std::uint8_t>* out) {
-  if (count == 0) return;
+std::size_t CxImagePCX::PackPlane(const std::uint8_t* line, std::size_t count, std::uint8_t* out) {
+  if (count == 0) return 0;
+  std::uint8_t* const start = out;
   std::uint8_t value = line[0];
   std::size_t run = 1;
   for (std::size_t i = 1; i < count; ++i) {
     if (line[i] == value && run < kMaxRun) {
       ++run;
     } else {
-      EmitRun(value, run, out);
+      out = EmitRun(value, run, out);
       value = line[i];
       run = 1;
     }
   }
-  EmitRun(value, run, out);
+  out = EmitRun(value, run, out);
+  return static_cast<std::size_t>(out - start);
 }
 
 void CxImagePCX::BuildHeader(std::uint8_t header[128]) const {
@@ -102,8 +107,8 @@ void CxImagePCX::EncodeBody(CxFile* body) const {
   const std::uint32_t bpp = BitsPerPixel();
   const std::uint32_t planeBytes = BytesPerPlaneLine(width, bpp);
   const bool odd = (width & 1) != 0;
-  std::vector<std::uint8_t> packed;
-  packed.reserve(4 * 2 * static_cast<std::size_t>(planeBytes) + 16);
+  // Room for the worst case of every plane of one line (two bytes a byte).
+  std::vector<std::uint8_t> packed(4 * (2 * static_cast<std::size_t>(planeBytes) + 1));
 
   // Bit-plane images: a 1-bit palette whose entry 0 is the brighter one is
   // written with its indices turned over, so that bit value 1 stays white.
@@ -118,13 +123,13 @@ void CxImagePCX::EncodeBody(CxFile* body) const {
 
   for (std::uint32_t y = 0; y < Height(); ++y) {
     const std::uint8_t* row = TopDownRow(y);
-    packed.clear();
+    std::size_t used = 0;
     if (bpp == 24) {
       for (int channel = 2; channel >= 0; --channel) {
-        PackByteRuns(row + channel, width, 3, odd, &packed);
+        used += PackByteRuns(row + channel, width, 3, odd, packed.data() + used);
       }
     } else if (bpp == 8) {
-      PackByteRuns(row, width, 1, odd, &packed);
+      used = PackByteRuns(row, width, 1, odd, packed.data());
     } else {
       for (std::uint32_t x = 0; x < width; ++x) {
         const std::uint8_t index = PixelIndex(row, x);
@@ -135,10 +140,10 @@ void CxImagePCX::EncodeBody(CxFile* body) const {
         for (std::uint32_t x = 0; x < width; ++x) {
           if ((indices[x] >> k) & 1) planeLine[x / 8] |= 0x80 >> (x % 8);
         }
-        PackPlane(planeLine.data(), planeLine.size(), &packed);
+        used += PackPlane(planeLine.data(), planeLine.size(), packed.data() + used);
       }
     }
-    body->Write(packed.data(), 1, packed.size());
+    body->Write(packed.data(), 1, used);
   }
 }
 

@@ -18,16 +18,16 @@ class CxImagePCX : public CxImage {
   using CxImage::Encode;
   bool Encode(CxFile* file);
 
-  // The packers, open for tests. Both append to `out`.
+  // The packers, open for tests. Each writes to `out`, which must have room
+  // for 2 × count + 1 bytes, and returns the number of bytes written.
   //
   // Byte-run packer for 8-bit plane lines: `count` bytes `stride` apart, then
   // a 0x00 padding byte when `padToEven` (odd widths). Runs are at most 63
   // long; a single byte below 0xC0 is written as itself.
-  static void PackByteRuns(const std::uint8_t* line, std::size_t count, std::size_t stride,
-                           bool padToEven, std::vector<std::uint8_t>* out);
+  static std::size_t PackByteRuns(const std::uint8_t* line, std::size_t count, std::size_t stride,
+                                  bool padToEven, std::uint8_t* out);
   // Plane packer for bit-plane lines of 1- and 4-bit images.
-  static void PackPlane(const std::uint8_t* line, std::size_t count,
-                        std::vector<std::uint8_t>* out);
+  static std::size_t PackPlane(const std::uint8_t* line, std::size_t count, std::uint8_t* out);
 
  private:
   void BuildHeader(std::uint8_t header[128]) const;

@@ -77,8 +77,14 @@ Bytes ReferenceByteRuns(const Bytes& line, bool odd) {
 }
 
 Bytes ByteRuns(const Bytes& line, bool odd) {
-  Bytes out;
-  CxImagePCX::PackByteRuns(line.data(), line.size(), 1, odd, &out);
+  Bytes out(2 * line.size() + 1);
+  out.resize(CxImagePCX::PackByteRuns(line.data(), line.size(), 1, odd, out.data()));
+  return out;
+}
+
+Bytes Plane(const Bytes& line) {
+  Bytes out(2 * line.size() + 1);
+  out.resize(CxImagePCX::PackPlane(line.data(), line.size(), out.data()));
   return out;
 }
 
@@ -90,12 +96,9 @@ TEST(CxImagePCXPacker, KnownVectors) {
   EXPECT_EQ(ByteRuns(Bytes(64, 0x05), false), (Bytes{0xFF, 0x05, 0x05}));
   EXPECT_EQ(ByteRuns(Bytes{0, 0, 0}, true), (Bytes{0xC3, 0x00, 0x00}));
 
-  Bytes plane;
-  CxImagePCX::PackPlane(Bytes{0xFF, 0xFF, 0x00, 0xC3, 0x7F}.data(), 5, &plane);
-  EXPECT_EQ(plane, (Bytes{0xC2, 0xFF, 0x00, 0xC1, 0xC3, 0x7F}));
-  plane.clear();
-  CxImagePCX::PackPlane(Bytes(130, 0xAA).data(), 130, &plane);
-  EXPECT_EQ(plane, (Bytes{0xFF, 0xAA, 0xFF, 0xAA, 0xC4, 0xAA}));
+  EXPECT_EQ(Plane(Bytes{0xFF, 0xFF, 0x00, 0xC3, 0x7F}),
+            (Bytes{0xC2, 0xFF, 0x00, 0xC1, 0xC3, 0x7F}));
+  EXPECT_EQ(Plane(Bytes(130, 0xAA)), (Bytes{0xFF, 0xAA, 0xFF, 0xAA, 0xC4, 0xAA}));
 }
 
 TEST(CxImagePCXPacker, MatchesThePixelAtATimeMachineOnRandomLines) {
