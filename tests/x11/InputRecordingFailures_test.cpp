@@ -1,0 +1,179 @@
+// The input watch when X lets it down: a server without RECORD, a server that
+// dies under it, a connection that breaks. Each ends in the error report the
+// user sees; none of them ends the process. Private X servers are started
+// here, beside the one the test runner provides.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include "platform/qt/QtSocketWatcher.h"
+#include "platform/qt/QtTimerService.h"
+
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/Recorder.h"
+#include "capture/InputWatch.h"
+#include "support/RecorderFakes.h"
+
+#include "platform/x11/X11InputRecorder.h"
+#include "platform/x11/X11WindowEvents.h"
+
+namespace framory {
+namespace {
+
+QCoreApplication& App() {
+  static int argc = 1;
+  static char name[] = "x11_InputRecordingFailures_test";
+  static char* argv[] = {name, nullptr};
+  static QCoreApplication* app = new QCoreApplication(argc, argv);
+  return *app;
+}
+
+bool PumpUntil(const std::function<bool()>& done) {
+  App();
+  QElapsedTimer clock;
+  clock.start();
+  while (!done()) {
+    if (clock.elapsed() > 10000) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    usleep(2000);
+  }
+  return true;
+}
+
+// An Xvfb of our own on a free display number.
+class PrivateServer {
+ public:
+  explicit PrivateServer(bool withRecord) {
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      close(fds[0]);
+      const std::string fd = std::to_string(fds[1]);
+      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "640x480x24", "-nolisten",
+             "tcp", withRecord ? "+extension" : "-extension", "RECORD",
+             static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(fds[1]);
+    char buffer[32] = {};
+    std::size_t used = 0;
+    while (used < sizeof buffer - 1) {
+      const ssize_t n = read(fds[0], buffer + used, sizeof buffer - 1 - used);
+      if (n <= 0) break;
+      used += static_cast<std::size_t>(n);
+      if (buffer[used - 1] == '\n') break;
+    }
+    close(fds[0]);
+    if (used > 0) name_ = ":" + std::string(buffer, buffer + used - (buffer[used - 1] == '\n'));
+  }
+  ~PrivateServer() { Kill(); }
+  void Kill() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+  const std::string& name() const { return name_; }
+
+ private:
+  pid_t pid_ = -1;
+  std::string name_;
+};
+
+struct Rig {
+  explicit Rig(const std::string& display)
+      : input(sockets, display), windowEvents(sockets, display) {
+    App();
+    Recorder::Services s;
+    s.Timers = &timers;
+    s.Tray = &tray;
+    s.Boxes = &boxes;
+    s.Windows = &pointer;
+    s.LastError = &lastError;
+    s.TakeShot = [] {};
+    recorder = std::make_unique<Recorder>(settings, s);
+    watch = std::make_unique<InputWatch>(settings, *recorder, timers, poster, pointer, input,
+                                         windowEvents);
+  }
+  Settings settings;
+  QtSocketWatcher sockets;
+  QtTimerService timers;
+  X11InputRecorder input;
+  X11WindowEvents windowEvents;
+  TrayState tray;
+  testing::FakeBoxes boxes;
+  testing::FakePoster poster;
+  testing::FakePointer pointer;
+  ThreadLastErrorSource lastError;
+  std::unique_ptr<Recorder> recorder;
+  std::unique_ptr<InputWatch> watch;
+};
+
+TEST(InputRecordingFailures, ServerWithoutRecordGivesTheStartHookReport) {
+  PrivateServer server(false);
+  ASSERT_FALSE(server.name().empty()) << "Xvfb did not start";
+  Rig rig(server.name());
+  EXPECT_FALSE(rig.watch->StartHook());
+  ASSERT_EQ(rig.boxes.shown.size(), 1u);
+  // ENOSYS: the facility does not exist on this server.
+  EXPECT_EQ(rig.boxes.shown[0].text, "StartHook failed: GetLastError returned 26\n");
+  EXPECT_EQ(rig.boxes.shown[0].caption, "Error - Recorder will go in pause mode");
+  EXPECT_TRUE(rig.recorder->Paused());
+  EXPECT_FALSE(rig.watch->WinEventHookInstalled());
+  EXPECT_FALSE(rig.input.Installed());
+  EXPECT_EQ(rig.input.ConnectionFd(), -1);
+}
+
+TEST(InputRecordingFailures, UnreachableDisplayGivesTheStartHookReport) {
+  Rig rig(":987");
+  EXPECT_FALSE(rig.watch->StartHook());
+  ASSERT_EQ(rig.boxes.shown.size(), 1u);
+  EXPECT_EQ(rig.boxes.shown[0].text, "StartHook failed: GetLastError returned 6F\n");
+}
+
+TEST(InputRecordingFailures, ServerDeathEndsTheWatchWithAStopHookReport) {
+  PrivateServer server(true);
+  ASSERT_FALSE(server.name().empty()) << "Xvfb did not start";
+  Rig rig(server.name());
+  ASSERT_TRUE(rig.watch->StartHook());
+  ASSERT_TRUE(rig.windowEvents.Installed());
+  server.Kill();
+  EXPECT_TRUE(PumpUntil([&] { return !rig.watch->JournalHookInstalled(); }));
+  EXPECT_TRUE(PumpUntil([&] { return !rig.windowEvents.Installed(); }));
+  ASSERT_EQ(rig.boxes.shown.size(), 1u);
+  EXPECT_EQ(rig.boxes.shown[0].text, "StopHook failed: GetLastError returned 20\n");
+  EXPECT_TRUE(rig.recorder->Paused());
+  EXPECT_TRUE(rig.watch->StopHook()) << "nothing left to remove";
+}
+
+TEST(InputRecordingFailures, BrokenConnectionIsNoticedAndCleanedUp) {
+  Rig rig("");
+  ASSERT_TRUE(rig.watch->StartHook());
+  const int fd = rig.input.ConnectionFd();
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(shutdown(fd, SHUT_RDWR), 0);
+  EXPECT_TRUE(PumpUntil([&] { return !rig.watch->JournalHookInstalled(); }));
+  EXPECT_FALSE(rig.input.Installed());
+  ASSERT_EQ(rig.boxes.shown.size(), 1u);
+  EXPECT_EQ(rig.boxes.shown[0].text, "StopHook failed: GetLastError returned 20\n");
+
+  // The watch can be put back on a fresh connection.
+  rig.boxes.shown.clear();
+  EXPECT_TRUE(rig.watch->StartHook());
+  EXPECT_TRUE(rig.input.Installed());
+  EXPECT_TRUE(rig.watch->StopHook());
+  EXPECT_TRUE(rig.boxes.shown.empty());
+}
+
+}  // namespace
+}  // namespace framory
