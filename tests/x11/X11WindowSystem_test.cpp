@@ -179,9 +179,9 @@ TEST_F(X11WindowSystemTest, VisibilityExistenceAndVanishedWindows) {
 }
 
 // Without an EWMH window manager the input focus, climbed to its top-level
-// window, stands for the foreground window. Runs last: it hides openbox's
-// check window from the root for its duration.
-TEST_F(X11WindowSystemTest, ZzForegroundFromInputFocusWithoutEwmh) {
+// window, stands for the foreground window. Runs last: it asks openbox to
+// quit, which leaves a stale _NET_SUPPORTING_WM_CHECK behind on the root.
+TEST_F(X11WindowSystemTest, ZzForegroundFromInputFocusWithoutWindowManager) {
   Display* display = windows.display();
   Window application = Managed(200, 150);
   Window child = XCreateSimpleWindow(display, application, 5, 5, 20, 20, 0, 0, 0);
@@ -191,33 +191,52 @@ TEST_F(X11WindowSystemTest, ZzForegroundFromInputFocusWithoutEwmh) {
   XMapWindow(display, unmanagedChild);
   ASSERT_TRUE(windows.MapAndWait(unmanaged));
 
-  const Atom check = XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", False);
   Window wmCheck = None;
   {
+    const Atom check = XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", False);
     Atom type = None;
     int format = 0;
     unsigned long items = 0, remaining = 0;
     unsigned char* data = nullptr;
     XGetWindowProperty(display, windows.root(), check, 0, 1, False, XA_WINDOW, &type, &format,
                        &items, &remaining, &data);
-    ASSERT_NE(data, nullptr);
+    ASSERT_NE(data, nullptr) << "openbox announced itself";
     wmCheck = static_cast<Window>(*reinterpret_cast<long*>(data));
     XFree(data);
   }
-  XDeleteProperty(display, windows.root(), check);
+  // openbox --exit sends the same message.
+  XEvent event{};
+  event.xclient.type = ClientMessage;
+  event.xclient.window = windows.root();
+  event.xclient.message_type = XInternAtom(display, "_OB_CONTROL", False);
+  event.xclient.format = 32;
+  event.xclient.data.l[0] = 3;
+  XSendEvent(display, windows.root(), False, SubstructureRedirectMask | SubstructureNotifyMask,
+             &event);
+  windows.Sync();
+  ASSERT_TRUE(X11TestWindows::WaitFor([&] { return !system.IsWindow(wmCheck); }))
+      << "openbox quits";
+  ASSERT_TRUE(X11TestWindows::WaitFor([&] {
+    Window root = None, parent = None, *children = nullptr;
+    unsigned count = 0;
+    XQueryTree(display, application, &root, &parent, &children, &count);
+    if (children != nullptr) XFree(children);
+    return parent == root;
+  })) << "the application window is back on the root";
+
   XSetInputFocus(display, child, RevertToParent, CurrentTime);
   windows.Sync();
-  EXPECT_EQ(system.ForegroundWindow(), application) << "focus on a child of a managed window";
+  EXPECT_EQ(system.ForegroundWindow(), application) << "focus on a child of a top-level window";
   XSetInputFocus(display, unmanagedChild, RevertToParent, CurrentTime);
   windows.Sync();
   EXPECT_EQ(system.ForegroundWindow(), unmanaged) << "no WM_STATE: the top-level window";
   XSetInputFocus(display, PointerRoot, RevertToPointerRoot, CurrentTime);
   windows.Sync();
-  EXPECT_EQ(system.ForegroundWindow(), kNoWindow);
+  EXPECT_EQ(system.ForegroundWindow(), kNoWindow) << "focus on no window";
 
-  XChangeProperty(display, windows.root(), check, XA_WINDOW, 32, PropModeReplace,
-                  reinterpret_cast<unsigned char*>(&wmCheck), 1);
-  windows.Sync();
+  Rect outer, client;
+  ASSERT_TRUE(system.GetWindowInfo(application, &outer, &client));
+  EXPECT_EQ(outer.right - outer.left, 200) << "no frame any more";
 }
 
 }  // namespace
