@@ -1,2 +1,5 @@
-// Entry point of the framory program.
-int main() { return 0; }
+// Entry point of the framory program: everything happens in RunProgram, on
+// the one GUI thread.
+#include "ui/Program.h"
+
+int main(int argc, char** argv) { return framory::RunProgram(argc, argv); }

@@ -14,6 +14,7 @@
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
 #include <QScreen>
+#include <vector>
 
 #include "ui/DialogUnits.h"
 
@@ -30,7 +31,8 @@ QWidget* CreateControl(QDialog* dialog, const ControlSpec& spec, const DialogUni
     case ControlKind::PushButton:
     case ControlKind::DefaultPushButton: {
       auto* button = new QPushButton(text, dialog);
-      button->setAutoDefault(true);
+      // Enter presses the default button wherever the focus is.
+      button->setAutoDefault(spec.kind == ControlKind::DefaultPushButton);
       button->setDefault(spec.kind == ControlKind::DefaultPushButton);
       widget = button;
       break;
@@ -97,6 +99,40 @@ QWidget* CreateControl(QDialog* dialog, const ControlSpec& spec, const DialogUni
   return widget;
 }
 
+// Widens a text control whose text would be cut with the substituted font:
+// a left-aligned one to the right, a centred one on both sides, never past
+// the dialog's edges nor into a control beside it.
+void FitText(QDialog* dialog, QWidget* widget, ControlKind kind) {
+  int needed = 0;
+  if (kind == ControlKind::Static || kind == ControlKind::StaticCentered) {
+    auto* label = static_cast<QLabel*>(widget);
+    // Only one-line statics; taller ones wrap their words.
+    if (widget->height() >= 2 * label->fontMetrics().lineSpacing()) return;
+    needed = label->fontMetrics().horizontalAdvance(label->text()) + 2;
+  } else if (kind == ControlKind::CheckBox || kind == ControlKind::RadioButton) {
+    needed = widget->sizeHint().width();
+  } else {
+    return;
+  }
+  QRect rect = widget->geometry();
+  if (needed <= rect.width()) return;
+  const int margin = 2;
+  int leftLimit = margin;
+  int rightLimit = dialog->width() - margin;
+  for (QWidget* other : dialog->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    if (other == widget || qobject_cast<QGroupBox*>(other) != nullptr) continue;
+    const QRect o = other->geometry();
+    if (o.bottom() < rect.top() || o.top() > rect.bottom()) continue;
+    if (o.left() > rect.left()) rightLimit = std::min(rightLimit, o.left() - 1);
+    if (o.right() < rect.left()) leftLimit = std::max(leftLimit, o.right() + 1);
+  }
+  if (kind == ControlKind::StaticCentered) {
+    rect.setLeft(std::max(leftLimit, rect.center().x() - needed / 2));
+  }
+  rect.setRight(std::min(rightLimit, rect.left() + needed - 1));
+  widget->setGeometry(rect);
+}
+
 }  // namespace
 
 QColor DialogBrushColor() { return QColor(229, 241, 249); }
@@ -115,10 +151,19 @@ void BuildDialog(QDialog* dialog, const QString& title, int w, int h,
   }
   dialog->setPalette(palette);
   dialog->setAutoFillBackground(true);
+  // The gap between a check mark and its text of the classic controls.
+  dialog->setStyleSheet(QStringLiteral("QCheckBox, QRadioButton { spacing: 3px; }"));
 
   const DialogUnits units(font);
   dialog->setFixedSize(units.X(w), units.Y(h));
-  for (const ControlSpec& spec : controls) CreateControl(dialog, spec, units);
+  std::vector<std::pair<QWidget*, ControlKind>> created;
+  for (const ControlSpec& spec : controls) {
+    created.emplace_back(CreateControl(dialog, spec, units), spec.kind);
+  }
+  for (auto& [widget, kind] : created) {
+    widget->ensurePolished();
+    FitText(dialog, widget, kind);
+  }
   for (QGroupBox* group : dialog->findChildren<QGroupBox*>()) group->lower();
 }
 
@@ -127,10 +172,8 @@ QWidget* FindControl(const QWidget* dialog, int id) {
 }
 
 QString ProgramIconPath() {
-  for (const char* path : {":/icons/107.png", ":/icons/icon107.png", ":/107.png"}) {
-    if (QFile::exists(QString::fromLatin1(path))) return QString::fromLatin1(path);
-  }
-  return QString();
+  const QString path = QStringLiteral(":/icons/framory.png");
+  return QFile::exists(path) ? path : QString();
 }
 
 void CenterOnScreen(QWidget* widget) {

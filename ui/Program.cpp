@@ -1,0 +1,190 @@
+#include "ui/Program.h"
+
+#include <QApplication>
+#include <cstdlib>
+
+#include "app/Application.h"
+#include "app/LastError.h"
+#include "app/Launchers.h"
+#include "app/Recorder.h"
+#include "app/SettingsStore.h"
+#include "app/TrayState.h"
+#include "capture/CaptureTarget.h"
+#include "capture/ClipSession.h"
+#include "capture/FrameGrabber.h"
+#include "capture/InputWatch.h"
+#include "capture/OutputNaming.h"
+#include "capture/StillImageWriter.h"
+#include "platform/media/FfmpegAviFileLibrary.h"
+#include "platform/qt/QtDesktopActions.h"
+#include "platform/qt/QtMessageBoxService.h"
+#include "platform/qt/QtShell.h"
+#include "platform/qt/QtSocketWatcher.h"
+#include "platform/qt/QtTimerService.h"
+#include "platform/x11/X11InputRecorder.h"
+#include "platform/x11/X11ScreenGrabber.h"
+#include "platform/x11/X11WindowEvents.h"
+#include "platform/x11/X11WindowSystem.h"
+#include "ui/OptionsView.h"
+#include "ui/ProjectDialogRun.h"
+#include "ui/ShellDialogServices.h"
+#include "ui/UiState.h"
+#include "writers/MovieWriterFactory.h"
+
+// The icon resources live in a static library; they are registered by hand.
+static void RegisterIconResources() { Q_INIT_RESOURCE(icons); }
+
+namespace framory {
+
+namespace {
+
+// The clip session's view of the recorder and the options view.
+class RecorderClipHost : public ClipHost {
+ public:
+  explicit RecorderClipHost(Recorder& recorder) : recorder_(recorder) {}
+  void SetView(OptionsView* view) { view_ = view; }
+
+  void TogglePause() override { recorder_.TogglePause(); }
+  void ReportApiFailure(const std::string& name) override {
+    recorder_.ReportApiFailure(name.c_str());
+  }
+  void RefreshMainDialogTitle() override {
+    if (view_ != nullptr) view_->RefreshTitle();
+  }
+  void ClearMousePosSaved() override { recorder_.State().ClearMousePosSaved(); }
+
+ private:
+  Recorder& recorder_;
+  OptionsView* view_ = nullptr;
+};
+
+// The encoder session of the open clip, as the pause toggle drives it.
+class ClipEncoderControl : public EncoderControl {
+ public:
+  explicit ClipEncoderControl(ClipSession& clip) : clip_(clip) {}
+  bool Exists() const override { return clip_.EncoderSession() != nullptr; }
+  void PauseEncoding() override {
+    if (ScreenEncoder* encoder = clip_.EncoderSession()) encoder->PauseEncoding();
+  }
+  void StartEncoding() override {
+    if (ScreenEncoder* encoder = clip_.EncoderSession()) encoder->StartEncoding();
+  }
+
+ private:
+  ClipSession& clip_;
+};
+
+// The options view as the capture target sees it: its window is never
+// resized, and a shot refreshes nothing else.
+class OptionsViewLink : public MainDialogView {
+ public:
+  void SetView(OptionsView* view) { view_ = view; }
+  WindowHandle DialogWindow() const override {
+    if (view_ == nullptr || view_->Dialog() == nullptr) return kNoWindow;
+    return static_cast<WindowHandle>(view_->Dialog()->winId());
+  }
+  void RefreshTitle() override {
+    if (view_ != nullptr) view_->RefreshTitle();
+  }
+
+ private:
+  OptionsView* view_ = nullptr;
+};
+
+}  // namespace
+
+int RunProgram(int argc, char** argv) {
+  QApplication application(argc, argv);
+  RegisterIconResources();
+  // The dialogs come and go; the program lives on in the tray.
+  QApplication::setQuitOnLastWindowClosed(false);
+  QApplication::setApplicationName(QStringLiteral("Framory"));
+
+  Settings settings;
+  TrayState tray;
+  QtTimerService timers;
+  QtSocketWatcher sockets;
+  QtMessageBoxService boxes;
+  QtShell shell(tray);
+  X11WindowSystem windows;
+  X11ScreenGrabber screen;
+  ThreadLastErrorSource lastError;
+
+  OutputNaming naming(settings);
+  StillImageWriter stills(naming);
+  FfmpegAviFileLibrary aviLibrary;
+  MovieWriterFactory writers(&aviLibrary, &boxes, &windows);
+
+  FrameGrabber* grabber = nullptr;
+  Recorder::Services recorderServices;
+  recorderServices.Timers = &timers;
+  recorderServices.Tray = &tray;
+  recorderServices.Boxes = &boxes;
+  recorderServices.Windows = &windows;
+  recorderServices.LastError = &lastError;
+  recorderServices.TakeShot = [&grabber] {
+    if (grabber != nullptr) grabber->TakeShot();
+  };
+  Recorder recorder(settings, recorderServices);
+
+  RecorderClipHost clipHost(recorder);
+  ClipSession clip(settings, naming, writers, clipHost);
+  ClipEncoderControl encoder(clip);
+  recorder.SetEncoder(&encoder);
+
+  X11InputRecorder input(sockets);
+  X11WindowEvents windowEvents(sockets);
+  InputWatch watch(settings, recorder, timers, shell, windows, input, windowEvents);
+
+  OptionsViewLink viewLink;
+  CaptureLinks links;
+  links.Clip = &clip;
+  links.Stills = &stills;
+  links.Scheduler = &watch;
+  links.Dialog = &viewLink;
+  CaptureTarget target(settings, windows, links);
+  FrameGrabber frameGrabber(settings, screen, target, links);
+  grabber = &frameGrabber;
+
+  QtDesktopActions desktop;
+  const char* searchPath = std::getenv("PATH");
+  Launchers launchers(desktop, OwnProgramPath(), searchPath != nullptr ? searchPath : "");
+  ShellDialogServices::Parts parts;
+  parts.Control = &recorder;
+  parts.Clip = &clip;
+  parts.Target = &target;
+  parts.Input = &watch;
+  parts.Naming = &naming;
+  parts.Poster = &shell;
+  parts.Boxes = &boxes;
+  parts.Desktop = &desktop;
+  ShellDialogServices services(parts);
+  UiState uiState;
+  OptionsView view(settings, services, launchers, uiState);
+  recorder.SetOptionsView(&view);
+  clipHost.SetView(&view);
+  viewLink.SetView(&view);
+  ProjectDialogRun projectRun(settings, services, launchers, uiState);
+
+  Application::Steps steps;
+  steps.LoadSettings = [](Settings& s) { LoadSettings(s); };
+  steps.SaveSettings = [](const Settings& s) { SaveSettings(s); };
+  steps.StartHook = [&watch] { return watch.StartHook(); };
+  steps.StopHook = [&watch] { return watch.StopHook(); };
+  steps.EndClip = [&clip] { clip.EndClip(); };
+  steps.RunProjectDialog = [&projectRun] { return projectRun.Run(); };
+  Application shellLogic(settings, recorder, timers, shell, boxes, shell, std::move(steps));
+
+  timers.SetExpiryHandler([&shellLogic](std::int32_t id) { shellLogic.HandleTimer(id); });
+  boxes.SetSysModalHandler([&watch](bool active) { watch.SysModalChanged(active); });
+  shell.SetMessageHandler([&shellLogic](std::uint32_t message, std::int32_t lParam) {
+    shellLogic.HandleMessage(message, lParam);
+  });
+
+  if (!shellLogic.Start()) return 0;
+  const int code = QApplication::exec();
+  shellLogic.ShutDown();
+  return code;
+}
+
+}  // namespace framory
