@@ -213,6 +213,41 @@ TEST(InputRecording, KeysAndButtonsArriveWithTheirMessagesAndCodes) {
   EXPECT_EQ(mouse.shots, 3) << "presses take shots, releases do not";
 }
 
+TEST(InputRecording, KeysymsBecomeVirtualKeysAndSystemKeys) {
+  using R = X11InputRecorder;
+  EXPECT_EQ(R::VirtualKeyOf(XK_Shift_L), 0x10);
+  EXPECT_EQ(R::VirtualKeyOf(XK_Shift_R), 0x10);
+  EXPECT_EQ(R::VirtualKeyOf(XK_Control_R), 0x11);
+  EXPECT_EQ(R::VirtualKeyOf(XK_Print), 0x2C);
+  EXPECT_EQ(R::VirtualKeyOf(XK_a), 'A');
+  EXPECT_EQ(R::VirtualKeyOf(XK_Z), 'Z');
+  EXPECT_EQ(R::VirtualKeyOf(XK_7), '7');
+  EXPECT_EQ(R::VirtualKeyOf(XK_F1), 0x70);
+  EXPECT_EQ(R::VirtualKeyOf(XK_F12), 0x7B);
+  EXPECT_EQ(R::VirtualKeyOf(XK_KP_3), 0x63);
+  EXPECT_EQ(R::VirtualKeyOf(XK_Return), 0x0D);
+  EXPECT_EQ(R::VirtualKeyOf(XK_Escape), 0x1B);
+
+  const auto pause = R::TranslateKey(XK_Pause, true, false, false);
+  const auto ctrlPause = R::TranslateKey(XK_Pause, true, true, false);
+  ASSERT_TRUE(pause && ctrlPause);
+  EXPECT_EQ(pause->ParamL, 0x13u);
+  EXPECT_EQ(ctrlPause->ParamL, 0x03u) << "Ctrl+Pause is Break";
+  EXPECT_EQ(ctrlPause->Message, KeyDown);
+
+  EXPECT_EQ(R::TranslateKey(XK_Tab, true, false, true)->Message, SysKeyDown) << "Alt+Tab";
+  EXPECT_EQ(R::TranslateKey(XK_Alt_L, false, false, true)->Message, SysKeyUp);
+  EXPECT_EQ(R::TranslateKey(XK_F10, true, false, false)->Message, SysKeyDown);
+  EXPECT_EQ(R::TranslateKey(XK_x, true, true, true)->Message, KeyDown) << "Ctrl+Alt+X";
+  EXPECT_EQ(R::TranslateKey(XK_x, false, false, false)->Message, KeyUp);
+
+  EXPECT_EQ(R::TranslateButton(1, true)->Message, LButtonDown);
+  EXPECT_EQ(R::TranslateButton(3, false)->Message, RButtonUp);
+  for (unsigned wheel = 4; wheel <= 9; ++wheel) {
+    EXPECT_FALSE(R::TranslateButton(wheel, true).has_value()) << wheel;
+  }
+}
+
 TEST(InputRecording, KeyWithoutVirtualKeyIsIgnored) {
   LiveRig rig;
   ASSERT_TRUE(rig.watch->StartHook());
