@@ -180,7 +180,8 @@ bool CxImage::CreateFromBitmap(const Frame* frame, const Palette* palette) {
              depth, CxImageFormats::Unknown) == nullptr) {
     return false;
   }
-  if (!ConvertFramePixels(*frame, palette)) {
+  // The palette comes as an argument or travels with the frame itself.
+  if (!ConvertFramePixels(*frame, palette != nullptr ? palette : frame->Colors)) {
     // The block stays, zero-filled, as the caller may save it anyway.
     SetLastError("GetDIBits failed");
     return false;

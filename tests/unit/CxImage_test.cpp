@@ -210,6 +210,18 @@ TEST(CxImageFromFrame, EightBitFramesKeepIndicesAndCopyThePalette) {
   EXPECT_EQ(entry.Green, 55);
   EXPECT_EQ(entry.Blue, 100);
   EXPECT_EQ(entry.Reserved, 0);
+
+  // The palette may also travel with the frame.
+  frame.Colors = &palette;
+  CxImage fromFrame(0);
+  ASSERT_TRUE(fromFrame.CreateFromBitmap(&frame, nullptr));
+  EXPECT_EQ(fromFrame.PaletteEntries()[200].Green, 55);
+
+  // Without any palette, index i shows as grey i.
+  frame.Colors = nullptr;
+  ASSERT_TRUE(fromFrame.CreateFromBitmap(&frame, nullptr));
+  EXPECT_EQ(fromFrame.PaletteEntries()[200].Green, 200);
+  EXPECT_EQ(fromFrame.PaletteEntries()[200].Red, 200);
 }
 
 TEST(CxImageFromFrame, NullFramesAndUnusableFrames) {

@@ -81,6 +81,42 @@ TEST_F(StillImageWriterTest, EachFrameBecomesTheNextPictureInTheChosenFormat) {
   }
 }
 
+TEST_F(StillImageWriterTest, PaletteFramesKeepTheirColoursButAreNoJpeg) {
+  OutputNaming naming(settings_);
+  StillImageWriter writer(naming);
+  std::vector<std::uint8_t> indices(6 * 2);
+  for (std::size_t i = 0; i < indices.size(); ++i) indices[i] = static_cast<std::uint8_t>(i * 20);
+  Frame frame;
+  frame.Width = 6;
+  frame.Height = 2;
+  frame.BitsPerPixel = 8;
+  frame.BytesPerLine = 6;
+  frame.Pixels = indices.data();
+  Palette palette;
+  for (int i = 0; i < 256; ++i) {
+    palette.Entries[i] =
+        PaletteEntry{static_cast<std::uint8_t>(255 - i), static_cast<std::uint8_t>(i),
+                     static_cast<std::uint8_t>(i / 3), 0};
+  }
+  settings_.SetOutputType(OutputTypes::Png);
+  writer.SaveStill(frame, &palette);
+  RgbImage decoded;
+  PngFacts facts;
+  std::string error;
+  ASSERT_TRUE(DecodePng(Pic("pic0.png"), &decoded, &facts, &error)) << error;
+  EXPECT_EQ(facts.ColorType, 3);
+  EXPECT_EQ(facts.PaletteSize, 221) << "a small picture keeps entries up to index 220";
+  const std::uint8_t* last = decoded.At(5, 1);  // index 220
+  EXPECT_EQ(last[0], 35);
+  EXPECT_EQ(last[1], 220);
+  EXPECT_EQ(last[2], 73);
+
+  settings_.SetOutputType(OutputTypes::Jpg);
+  writer.SaveStill(frame, &palette);
+  ASSERT_TRUE(std::filesystem::exists(Pic("pic1.jpg")));
+  EXPECT_EQ(std::filesystem::file_size(Pic("pic1.jpg")), 0u) << "a colour palette is no JPEG";
+}
+
 TEST_F(StillImageWriterTest, WithNoNameLeftNothingIsWritten) {
   OutputNaming naming(settings_);
   naming.SetPictureCounter(OutputNaming::kNumberLimit);
