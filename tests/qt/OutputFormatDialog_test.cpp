@@ -1,0 +1,128 @@
+// The output format and tools dialogs: list positions, the sound rule, the
+// broadcast view, Enter and Esc, and the outside programs.
+#include "ui/OutputFormatDialog.h"
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+
+#include "support/FakeDialogServices.h"
+#include "support/QtGTestMain.h"
+#include "ui/DialogTemplate.h"
+#include "ui/ToolsDialog.h"
+
+namespace framory {
+namespace {
+
+using testing::FakeDesktop;
+using testing::FakeDialogServices;
+
+class FormatDialogTest : public ::testing::Test {
+ protected:
+  FormatDialogTest() : services(settings), launchers(desktop, "/opt/framory/framory", "") {}
+
+  QListWidget* List(const QWidget& dialog) { return FindControlAs<QListWidget>(&dialog, 1005); }
+  QCheckBox* Sound(const QWidget& dialog) { return FindControlAs<QCheckBox>(&dialog, 1043); }
+
+  Settings settings;
+  FakeDialogServices services;
+  FakeDesktop desktop;
+  Launchers launchers;
+};
+
+TEST_F(FormatDialogTest, ListPositionIsCodeMinusFamilyBase) {
+  settings.SetOutputType(QuickTimeOutputType);
+  OutputFormatDialog movies(settings, services, launchers);
+  ASSERT_EQ(List(movies)->count(), 10);
+  for (int code = 10; code <= 19; ++code) {
+    EXPECT_EQ(List(movies)->item(code - 10)->text(), OutputFormatDialog::ListText(code)) << code;
+  }
+  EXPECT_EQ(List(movies)->currentRow(), 5);
+  List(movies)->setCurrentRow(2);
+  EXPECT_EQ(settings.OutputType(), 12);
+  EXPECT_EQ(services.clipsEnded, 1) << "a new format ends the clip";
+  EXPECT_EQ(services.forgets, 1);
+  EXPECT_EQ(services.toggles, 0) << "the pause state is not touched";
+
+  settings.SetOutputType(OutputTypes::Pcx);
+  OutputFormatDialog images(settings, services, launchers);
+  ASSERT_EQ(List(images)->count(), 4);
+  EXPECT_EQ(List(images)->currentRow(), 2);
+  List(images)->setCurrentRow(1);
+  EXPECT_EQ(settings.OutputType(), OutputTypes::Jpg);
+}
+
+TEST_F(FormatDialogTest, SoundBoxFollowsTheSoundRule) {
+  settings.SetOutputType(DefaultMovieOutputType);
+  settings.SetRecordSound(true);
+  OutputFormatDialog dialog(settings, services, launchers);
+  EXPECT_TRUE(Sound(dialog)->isEnabled());
+  EXPECT_TRUE(Sound(dialog)->isChecked());
+  List(dialog)->setCurrentRow(2);
+  EXPECT_FALSE(settings.RecordSound()) << "AVI cannot record sound";
+  EXPECT_FALSE(Sound(dialog)->isEnabled());
+  List(dialog)->setCurrentRow(6);
+  EXPECT_TRUE(Sound(dialog)->isEnabled());
+  EXPECT_FALSE(Sound(dialog)->isChecked()) << "back to WMV: enabled but unticked";
+  Sound(dialog)->click();
+  EXPECT_TRUE(settings.RecordSound());
+}
+
+TEST_F(FormatDialogTest, ImageFamilyShowsSoundOffEvenWhenStoredOn) {
+  settings.SetOutputType(OutputTypes::Png);
+  settings.SetRecordSound(true);
+  OutputFormatDialog dialog(settings, services, launchers);
+  EXPECT_FALSE(Sound(dialog)->isEnabled());
+  EXPECT_FALSE(Sound(dialog)->isChecked());
+}
+
+TEST_F(FormatDialogTest, BroadcastShowsTheScreenEncoderEntryDisabled) {
+  settings.SetOutputType(BroadcastOutputType);
+  settings.SetRecordSound(true);
+  OutputFormatDialog dialog(settings, services, launchers);
+  EXPECT_EQ(List(dialog)->currentRow(), 9);
+  EXPECT_FALSE(List(dialog)->isEnabled());
+  EXPECT_TRUE(Sound(dialog)->isEnabled());
+  EXPECT_TRUE(Sound(dialog)->isChecked());
+  EXPECT_EQ(settings.OutputType(), BroadcastOutputType);
+}
+
+TEST_F(FormatDialogTest, EnterClosesEscDoesNothing) {
+  OutputFormatDialog dialog(settings, services, launchers);
+  dialog.show();
+  QTest::keyClick(&dialog, Qt::Key_Escape);
+  EXPECT_TRUE(dialog.isVisible());
+  dialog.close();
+  EXPECT_TRUE(dialog.isVisible()) << "the close command does nothing either";
+  QTest::keyClick(&dialog, Qt::Key_Return);
+  EXPECT_FALSE(dialog.isVisible());
+  EXPECT_EQ(dialog.result(), 1);
+}
+
+TEST_F(FormatDialogTest, ToolsDialogStartsProgramsAndReportsAMissingEditor) {
+  settings.SetProjectDirectory("/data/");
+  settings.SetProjectName("P");
+  ToolsDialog tools(settings, services, launchers);
+  tools.show();
+  FindControlAs<QPushButton>(&tools, 1045)->click();
+  ASSERT_EQ(services.boxes.size(), 1u) << "no video editor on an empty search path";
+  EXPECT_EQ(services.boxes[0].Caption,
+            "Unable to run Windows Movie Maker from C:\\Program Files\\Movie Maker\\moviemk.exe");
+  EXPECT_EQ(services.boxes[0].Style,
+            MessageBoxFlags::IconInformation | MessageBoxFlags::SystemModal);
+  EXPECT_TRUE(tools.isVisible());
+  FindControlAs<QPushButton>(&tools, 1046)->click();
+  EXPECT_EQ(services.opened, std::vector<std::string>{"/data/P"});
+  FindControlAs<QPushButton>(&tools, 1064)->click();
+  EXPECT_EQ(services.boxes.size(), 1u) << "missing mouse settings are silent";
+  QTest::keyClick(&tools, Qt::Key_Escape);
+  EXPECT_TRUE(tools.isVisible());
+  QTest::keyClick(&tools, Qt::Key_Return);
+  EXPECT_FALSE(tools.isVisible());
+}
+
+}  // namespace
+}  // namespace framory
