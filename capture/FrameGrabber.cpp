@@ -156,6 +156,9 @@ void FrameGrabber::TakeShot() {
   const bool hasPalette =
       screen_.IsPaletteDisplay() && screen_.ReadPalette(region.PaletteWindow, &palette);
 
+  // The clip session composes 8-bit frames through the palette they carry.
+  frame.Colors = hasPalette ? &palette : nullptr;
+
   if (settings_.PutCursorInBitmap()) {
     CursorImage cursor;
     if (screen_.CurrentCursor(&cursor)) {

@@ -82,6 +82,7 @@ struct RecordingClip : MovieFrameSink {
   void DeliverMovieFrame(const Frame* frame, WindowHandle source, const Rect& rect) override {
     ++deliveries;
     gotFrame = frame != nullptr;
+    framePalette = frame != nullptr && frame->Colors != nullptr;
     lastSource = source;
     lastRect = rect;
     open = true;
@@ -91,6 +92,7 @@ struct RecordingClip : MovieFrameSink {
   std::int32_t MovieHeight() const override { return 0; }
   int deliveries = 0;
   bool gotFrame = false;
+  bool framePalette = false;
   WindowHandle lastSource = kNoWindow;
   Rect lastRect;
   bool open = false;
@@ -252,6 +254,13 @@ TEST_F(FrameGrabberTest, PaletteTravelsOnlyOnPaletteDisplays) {
   screen.palette = true;
   grabber.TakeShot();
   EXPECT_TRUE(stills.hadPalette);
+
+  settings.SetOutputType(OutputTypes::AviUncompressed);
+  grabber.TakeShot();
+  EXPECT_TRUE(clip.framePalette) << "movie frames carry the palette for composition";
+  screen.palette = false;
+  grabber.TakeShot();
+  EXPECT_FALSE(clip.framePalette);
 }
 
 TEST_F(FrameGrabberTest, MovieShotsGoToTheClipAndEncoderShotsGrabNothing) {
