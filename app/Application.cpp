@@ -3,10 +3,15 @@
 namespace framory {
 
 Application::Application(Settings& settings, Recorder& recorder, TimerService& timers,
-                         MessagePoster& poster, MessageBoxService& boxes,
-                         ShellPlatform& platform, Steps steps)
-    : settings_(settings), recorder_(recorder), timers_(timers), poster_(poster), boxes_(boxes),
-      platform_(platform), steps_(std::move(steps)) {}
+                         MessagePoster& poster, MessageBoxService& boxes, ShellPlatform& platform,
+                         Steps steps)
+    : settings_(settings),
+      recorder_(recorder),
+      timers_(timers),
+      poster_(poster),
+      boxes_(boxes),
+      platform_(platform),
+      steps_(std::move(steps)) {}
 
 bool Application::Start() {
   settings_.SetUserArea(Rect{0, 0, 0, 0});
