@@ -24,16 +24,16 @@ namespace {
 
 QString ObjectNameFor(int id) { return QStringLiteral("id%1").arg(id); }
 
-QWidget* CreateControl(QDialog* dialog, const ControlSpec& spec, const DialogUnits& units) {
-  const QString text = QString::fromUtf8(spec.text);
+QWidget* CreateControl(QDialog* dialog, const ControlTemplate& control, const DialogUnits& units) {
+  const QString text = QString::fromUtf8(control.text);
   QWidget* widget = nullptr;
-  switch (spec.kind) {
+  switch (control.kind) {
     case ControlKind::PushButton:
     case ControlKind::DefaultPushButton: {
       auto* button = new QPushButton(text, dialog);
       // Enter presses the default button wherever the focus is.
-      button->setAutoDefault(spec.kind == ControlKind::DefaultPushButton);
-      button->setDefault(spec.kind == ControlKind::DefaultPushButton);
+      button->setAutoDefault(control.kind == ControlKind::DefaultPushButton);
+      button->setDefault(control.kind == ControlKind::DefaultPushButton);
       widget = button;
       break;
     }
@@ -52,7 +52,7 @@ QWidget* CreateControl(QDialog* dialog, const ControlSpec& spec, const DialogUni
     case ControlKind::Edit:
     case ControlKind::NumberEdit: {
       auto* edit = new QLineEdit(dialog);
-      if (spec.kind == ControlKind::NumberEdit) {
+      if (control.kind == ControlKind::NumberEdit) {
         // Typing is limited to digits; text set by other means (pasting,
         // the program) is not, so readers still check what they get.
         edit->setValidator(
@@ -66,7 +66,7 @@ QWidget* CreateControl(QDialog* dialog, const ControlSpec& spec, const DialogUni
       auto* label = new QLabel(text, dialog);
       label->setWordWrap(true);
       label->setAlignment(
-          (spec.kind == ControlKind::StaticCentered ? Qt::AlignHCenter : Qt::AlignLeft) |
+          (control.kind == ControlKind::StaticCentered ? Qt::AlignHCenter : Qt::AlignLeft) |
           Qt::AlignTop);
       label->setTextFormat(Qt::PlainText);
       widget = label;
@@ -77,7 +77,7 @@ QWidget* CreateControl(QDialog* dialog, const ControlSpec& spec, const DialogUni
       break;
     case ControlKind::Icon: {
       auto* label = new QLabel(dialog);
-      const QRect rect = units.Rect(spec.x, spec.y, spec.w, spec.h);
+      const QRect rect = units.Rect(control.x, control.y, control.w, control.h);
       const int side = std::min(32, std::min(rect.width(), rect.height()));
       label->setPixmap(QIcon(ProgramIconPath()).pixmap(side, side));
       widget = label;
@@ -92,10 +92,10 @@ QWidget* CreateControl(QDialog* dialog, const ControlSpec& spec, const DialogUni
       break;
     }
   }
-  widget->setGeometry(units.Rect(spec.x, spec.y, spec.w, spec.h));
-  widget->setProperty("controlId", spec.id);
-  if (spec.id != kNoControlId) widget->setObjectName(ObjectNameFor(spec.id));
-  if (spec.kind == ControlKind::GroupBox) widget->lower();
+  widget->setGeometry(units.Rect(control.x, control.y, control.w, control.h));
+  widget->setProperty("controlId", control.id);
+  if (control.id != kNoControlId) widget->setObjectName(ObjectNameFor(control.id));
+  if (control.kind == ControlKind::GroupBox) widget->lower();
   return widget;
 }
 
@@ -138,7 +138,7 @@ void FitText(QDialog* dialog, QWidget* widget, ControlKind kind) {
 QColor DialogBrushColor() { return QColor(229, 241, 249); }
 
 void BuildDialog(QDialog* dialog, const QString& title, int w, int h,
-                 std::initializer_list<ControlSpec> controls) {
+                 std::initializer_list<ControlTemplate> controls) {
   const QFont font = DialogUnits::DialogFont();
   dialog->setFont(font);
   dialog->setWindowTitle(title);
@@ -157,8 +157,8 @@ void BuildDialog(QDialog* dialog, const QString& title, int w, int h,
   const DialogUnits units(font);
   dialog->setFixedSize(units.X(w), units.Y(h));
   std::vector<std::pair<QWidget*, ControlKind>> created;
-  for (const ControlSpec& spec : controls) {
-    created.emplace_back(CreateControl(dialog, spec, units), spec.kind);
+  for (const ControlTemplate& control : controls) {
+    created.emplace_back(CreateControl(dialog, control, units), control.kind);
   }
   for (auto& [widget, kind] : created) {
     widget->ensurePolished();

@@ -28,7 +28,7 @@ enum class ControlKind {
   ListBox,
 };
 
-struct ControlSpec {
+struct ControlTemplate {
   int id;
   ControlKind kind;
   const char* text;
@@ -44,7 +44,7 @@ QColor DialogBrushColor();
 // Group boxes are kept beneath the other controls so that they never take
 // their clicks.
 void BuildDialog(QDialog* dialog, const QString& title, int w, int h,
-                 std::initializer_list<ControlSpec> controls);
+                 std::initializer_list<ControlTemplate> controls);
 
 QWidget* FindControl(const QWidget* dialog, int id);
 template <typename T>
