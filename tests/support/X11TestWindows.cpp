@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <thread>
 
@@ -26,7 +27,35 @@ unsigned long Compose(unsigned long mask, std::uint8_t value) {
 
 }  // namespace
 
-X11TestWindows::X11TestWindows() = default;
+X11TestWindows::X11TestWindows() {
+  if (!Valid() || !WindowManagerAnnounced()) return;
+  Window probe = CreateSolid(0, 0, 1, 1, 0, false);
+  XMapWindow(display(), probe);
+  XSync(display(), False);
+  if (!WaitFor([&] { return Framed(probe); }, 60000))
+    std::fprintf(stderr, "X11TestWindows: the window manager does not manage windows\n");
+  Destroy(probe);
+}
+
+bool X11TestWindows::WindowManagerAnnounced() {
+  const Atom check = XInternAtom(display(), "_NET_SUPPORTING_WM_CHECK", False);
+  Atom type = None;
+  int format = 0;
+  unsigned long items = 0, remaining = 0;
+  unsigned char* data = nullptr;
+  XGetWindowProperty(display(), root(), check, 0, 1, False, XA_WINDOW, &type, &format, &items,
+                     &remaining, &data);
+  if (data != nullptr) XFree(data);
+  return type == XA_WINDOW && items == 1;
+}
+
+bool X11TestWindows::Framed(Window window) {
+  Window rootReturn = None, parent = None, *children = nullptr;
+  unsigned count = 0;
+  if (!XQueryTree(display(), window, &rootReturn, &parent, &children, &count)) return false;
+  if (children != nullptr) XFree(children);
+  return parent != rootReturn;
+}
 
 X11TestWindows::~X11TestWindows() {
   if (!connection_.Alive()) return;
@@ -129,7 +158,7 @@ bool X11TestWindows::MapAndWait(Window window) {
     if (data != nullptr) XFree(data);
     return type != None;
   };
-  return WaitFor([&] {
+  const bool shown = WaitFor([&] {
     XWindowAttributes now;
     if (!XGetWindowAttributes(display(), window, &now) || now.map_state != IsViewable) return false;
     if (attributes.override_redirect) return true;
@@ -139,6 +168,18 @@ bool X11TestWindows::MapAndWait(Window window) {
     if (children != nullptr) XFree(children);
     return parent != root() && hasProperty(wmState) && hasProperty(extents);
   });
+  if (!shown) {
+    XWindowAttributes now{};
+    XGetWindowAttributes(display(), window, &now);
+    Window rootReturn = None, parent = None, *children = nullptr;
+    unsigned count = 0;
+    XQueryTree(display(), window, &rootReturn, &parent, &children, &count);
+    if (children != nullptr) XFree(children);
+    std::fprintf(
+        stderr, "window 0x%lx not shown: map state %d, framed %d, WM_STATE %d, extents %d\n",
+        window, now.map_state, parent != root(), hasProperty(wmState), hasProperty(extents));
+  }
+  return shown;
 }
 
 unsigned long X11TestWindows::ScreenPixel(int x, int y) {

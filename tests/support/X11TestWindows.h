@@ -16,6 +16,9 @@ namespace framory {
 
 class X11TestWindows {
  public:
+  // Opens a connection and, when a window manager has announced itself, waits
+  // until it really manages windows (it finishes starting up well after it
+  // has set its root properties).
   X11TestWindows();
   ~X11TestWindows();
 
@@ -66,9 +69,12 @@ class X11TestWindows {
   void Sync() { XSync(display(), False); }
 
   // Polls `condition` every 10 ms for up to `timeoutMs`.
-  static bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 5000);
+  static bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 15000);
 
  private:
+  bool WindowManagerAnnounced();
+  bool Framed(Window window);
+
   X11Connection connection_;
   std::vector<Window> windows_;
   std::vector<Pixmap> pixmaps_;

@@ -52,13 +52,27 @@ export DISPLAY=":$display_number"
 unset WAYLAND_DISPLAY XAUTHORITY
 
 if [ "$wm" = 1 ]; then
-  openbox --sm-disable >/dev/null 2>&1 &
-  wm_pid=$!
-  # Wait until the window manager has announced itself on the root window.
-  for _ in $(seq 1 100); do
-    if xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; then break; fi
-    sleep 0.05
+  # Wait until the window manager has announced itself on the root window. On
+  # a loaded machine openbox sometimes fails to connect right after the server
+  # came up; start it again when it quit before announcing itself.
+  wm_ready=0
+  for _attempt in 1 2 3; do
+    openbox --sm-disable >"${FRAMORY_OPENBOX_LOG:-/dev/null}" 2>&1 &
+    wm_pid=$!
+    for _ in $(seq 1 300); do
+      if xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; then
+        wm_ready=1
+        break
+      fi
+      kill -0 "$wm_pid" 2>/dev/null || break
+      sleep 0.05
+    done
+    [ "$wm_ready" = 1 ] && break
+    kill "$wm_pid" 2>/dev/null
+    wait "$wm_pid" 2>/dev/null
+    wm_pid=""
   done
+  [ "$wm_ready" = 1 ] || echo "with-xvfb.sh: openbox did not start" >&2
 fi
 
 "$@"
