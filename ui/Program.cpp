@@ -1,5 +1,7 @@
 #include "ui/Program.h"
 
+#include <xcb/xcb.h>
+
 #include <QApplication>
 #include <cstdlib>
 
@@ -91,6 +93,16 @@ class OptionsViewLink : public MainDialogView {
   OptionsView* view_ = nullptr;
 };
 
+// Tells the window-event source which window ids are the toolkit's own: a
+// window just created has no properties yet, so its id is the only clue.
+void RegisterOwnWindows(X11WindowEvents& windowEvents) {
+  const auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+  xcb_connection_t* connection = x11 != nullptr ? x11->connection() : nullptr;
+  const xcb_setup_t* setup = connection != nullptr ? xcb_get_setup(connection) : nullptr;
+  if (setup == nullptr) return;
+  windowEvents.AddOwnClient(setup->resource_id_base, setup->resource_id_mask);
+}
+
 }  // namespace
 
 int RunProgram(int argc, char** argv) {
@@ -134,6 +146,7 @@ int RunProgram(int argc, char** argv) {
 
   X11InputRecorder input(sockets);
   X11WindowEvents windowEvents(sockets);
+  RegisterOwnWindows(windowEvents);
   InputWatch watch(settings, recorder, timers, shell, windows, input, windowEvents);
 
   OptionsViewLink viewLink;
