@@ -33,6 +33,11 @@ X11WindowSystem::X11WindowSystem(const std::string& displayName) : connection_(d
   randr_ = XRRQueryExtension(connection_.display(), &eventBase, &errorBase) &&
            XRRQueryVersion(connection_.display(), &major, &minor) &&
            (major > 1 || (major == 1 && minor >= 3));
+  if (randr_) {
+    randrEventBase_ = eventBase;
+    XRRSelectInput(connection_.display(), connection_.root(),
+                   RRScreenChangeNotifyMask | RROutputChangeNotifyMask | RRCrtcChangeNotifyMask);
+  }
 }
 
 WindowHandle X11WindowSystem::DesktopWindow() { return connection_.root(); }
@@ -194,17 +199,34 @@ void X11WindowSystem::SetCursorPos(Point position) {
 }
 
 std::int32_t X11WindowSystem::ScreenWidth() {
-  std::int32_t width = 0, height = 0;
-  if (PrimaryOutputSize(&width, &height)) return width;
-  if (!connection_.Valid()) return 0;
-  return DisplayWidth(connection_.display(), connection_.screen());
+  RefreshScreenSize();
+  return screenWidth_;
 }
 
 std::int32_t X11WindowSystem::ScreenHeight() {
-  std::int32_t width = 0, height = 0;
-  if (PrimaryOutputSize(&width, &height)) return height;
-  if (!connection_.Valid()) return 0;
-  return DisplayHeight(connection_.display(), connection_.screen());
+  RefreshScreenSize();
+  return screenHeight_;
+}
+
+void X11WindowSystem::RefreshScreenSize() {
+  if (!connection_.Alive()) return;
+  Display* display = connection_.display();
+  // Only RandR events are selected on this connection; whatever has arrived
+  // is read without waiting for the server.
+  while (XEventsQueued(display, QueuedAfterReading) > 0) {
+    XEvent event;
+    XNextEvent(display, &event);
+    if (randr_ && event.type >= randrEventBase_ && event.type <= randrEventBase_ + RRNotify) {
+      XRRUpdateConfiguration(&event);
+      screenSizeKnown_ = false;
+    }
+  }
+  if (screenSizeKnown_) return;
+  if (!PrimaryOutputSize(&screenWidth_, &screenHeight_)) {
+    screenWidth_ = DisplayWidth(display, connection_.screen());
+    screenHeight_ = DisplayHeight(display, connection_.screen());
+  }
+  screenSizeKnown_ = true;
 }
 
 bool X11WindowSystem::PrimaryOutputSize(std::int32_t* width, std::int32_t* height) {

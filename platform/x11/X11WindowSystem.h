@@ -50,6 +50,9 @@ class X11WindowSystem : public WindowSystem {
   // Reads a property of 32-bit items; false when missing or of another format.
   bool ReadCardinals(Window window, Atom property, Atom type, long* values, int count);
   bool PrimaryOutputSize(std::int32_t* width, std::int32_t* height);
+  // The primary screen's size, read once and again only after RandR reported
+  // a change (checked without a round trip).
+  void RefreshScreenSize();
 
   X11Connection connection_;
   Atom netActiveWindow_ = None;
@@ -57,6 +60,10 @@ class X11WindowSystem : public WindowSystem {
   Atom netSupportingWmCheck_ = None;
   Atom wmState_ = None;
   bool randr_ = false;
+  int randrEventBase_ = 0;
+  bool screenSizeKnown_ = false;
+  std::int32_t screenWidth_ = 0;
+  std::int32_t screenHeight_ = 0;
 };
 
 }  // namespace framory
