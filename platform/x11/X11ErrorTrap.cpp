@@ -103,7 +103,10 @@ bool X11ErrorTrap::Failed() {
     errorCode_ = -1;
     return true;
   }
-  XSync(display_, False);
+  // When the server has answered the last request sent (a call with a reply
+  // was the last one), every error before it has been read already and the
+  // round trip of XSync can be saved.
+  if (LastKnownRequestProcessed(display_) + 1 < NextRequest(display_)) XSync(display_, False);
   std::lock_guard lock(StateMutex());
   ConnectionState& state = States()[display_];
   if (state.dead) {

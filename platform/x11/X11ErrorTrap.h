@@ -32,7 +32,8 @@ class X11ErrorTrap {
   X11ErrorTrap(const X11ErrorTrap&) = delete;
   X11ErrorTrap& operator=(const X11ErrorTrap&) = delete;
 
-  // Waits until the server has answered every request sent so far, then tells
+  // Waits until the server has answered every request sent so far (XSync,
+  // skipped when the last request already got its reply), then tells
   // whether one sent since the trap's construction failed or the connection
   // died.
   bool Failed();
