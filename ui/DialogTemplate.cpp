@@ -158,7 +158,12 @@ void BuildDialog(QDialog* dialog, const QString& title, int w, int h,
   dialog->setFixedSize(units.X(w), units.Y(h));
   std::vector<std::pair<QWidget*, ControlKind>> created;
   for (const ControlTemplate& control : controls) {
-    created.emplace_back(CreateControl(dialog, control, units), control.kind);
+    QWidget* widget = CreateControl(dialog, control, units);
+    // Each control carries the dialog font itself: inherited, it is lost in
+    // a dialog owned by another dialog with a style sheet, where the
+    // controls fall back to the application font and their texts get cut.
+    widget->setFont(font);
+    created.emplace_back(widget, control.kind);
   }
   for (auto& [widget, kind] : created) {
     widget->ensurePolished();
