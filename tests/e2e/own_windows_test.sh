@@ -27,13 +27,15 @@ pictures() { find "$folder" -maxdepth 1 -name 'pic*.png' 2>/dev/null | wc -l; }
 # window would come 100 ms after the window's first event. Watching for two
 # seconds is ample for it to show; a correct program never takes one, however
 # long the watch.
-no_picture_for_a_while() {
+no_new_picture_for_a_while() {
+  local before="$1"
   for _ in $(seq 1 40); do
-    [ "$(pictures)" = 0 ] || { echo "  found $(pictures) picture(s)"; return 1; }
+    [ "$(pictures)" = "$before" ] || { echo "  $(($(pictures) - before)) new picture(s)"; return 1; }
     sleep 0.05
   done
-  [ "$(pictures)" = 0 ]
+  [ "$(pictures)" = "$before" ]
 }
+more_pictures_than() { [ "$(pictures)" -gt "$1" ]; }
 
 # "Windows Event" (id 1012) sits at 169, 94, 65 x 10 dialog units. Turning an
 # automatic trigger on keeps the recorder paused.
@@ -44,15 +46,17 @@ require "Ctrl+Shift starts the recorder" toggle_recorder_to Active
 # a new top-level window of Framory's own.
 require "'Settings..' is clicked" click_options_control 259 16 43 14
 require "the output format dialog appears" wait_window "$FORMAT_DIALOG"
-check "Framory's own new dialog takes no picture" no_picture_for_a_while
+check "Framory's own new dialog takes no picture" no_new_picture_for_a_while 0
+shown=$(pictures)
 require "Enter closes the output format dialog" dismiss_box "$FORMAT_DIALOG"
-check "closing it takes no picture either" no_picture_for_a_while
+check "closing it takes no picture either" no_new_picture_for_a_while "$shown"
 
 # Another program's window is a window event that counts.
+closed=$(pictures)
 xmessage -geometry +50+50 "another program" >/dev/null 2>&1 &
 E2E_HELPER_PIDS+=($!)
 check "another program's new window takes a picture" \
-  wait_until "$E2E_WAIT" test -e "$folder/pic0.png"
+  wait_until "$E2E_WAIT" more_pictures_than "$closed"
 
 exit_with_escape
 check "'Windows Event' stayed on" registry_is TakeShotOnWinEvent 1
