@@ -37,6 +37,9 @@ for i in 0 1 2; do
 done
 
 require "Ctrl+Shift pauses the recorder" toggle_recorder_to Paused
+colours=$(identify -format '%k' "$folder/pic0.png" 2>/dev/null)
+check "pic0.png shows the screen with the options view (${colours:-no} colours)" \
+  test "${colours:-0}" -gt 8
 check "exactly three pictures after three presses (found $(pictures))" test "$(pictures)" = 3
 
 # Enter hides the options view ("Hide this Window"); with no automatic trigger
