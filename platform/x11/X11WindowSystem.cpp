@@ -260,17 +260,21 @@ bool X11WindowSystem::FrameExtents(Window window, Extents* extents) {
   return true;
 }
 
-Window X11WindowSystem::TopLevelAncestor(Window window) {
+bool X11WindowSystem::QueryParent(Window window, Window* root, Window* parent) {
   Display* display = connection_.display();
+  Window* children = nullptr;
+  unsigned count = 0;
+  X11ErrorTrap trap(display);
+  Status ok = XQueryTree(display, window, root, parent, &children, &count);
+  if (children != nullptr) XFree(children);
+  return !trap.Failed() && ok;
+}
+
+Window X11WindowSystem::TopLevelAncestor(Window window) {
   Window current = window;
   while (true) {
     Window root = None, parent = None;
-    Window* children = nullptr;
-    unsigned count = 0;
-    X11ErrorTrap trap(display);
-    Status ok = XQueryTree(display, current, &root, &parent, &children, &count);
-    if (children != nullptr) XFree(children);
-    if (trap.Failed() || !ok) return None;
+    if (!QueryParent(current, &root, &parent)) return None;
     if (parent == root || parent == None) return current;
     current = parent;
   }
@@ -282,12 +286,7 @@ Window X11WindowSystem::ClientOf(Window window) {
   for (Window current = window; current != None;) {
     if (HasProperty(current, wmState_)) return current;
     Window root = None, parent = None;
-    Window* children = nullptr;
-    unsigned count = 0;
-    X11ErrorTrap trap(display);
-    Status ok = XQueryTree(display, current, &root, &parent, &children, &count);
-    if (children != nullptr) XFree(children);
-    if (trap.Failed() || !ok) return None;
+    if (!QueryParent(current, &root, &parent)) return None;
     if (parent == root) break;
     current = parent;
   }

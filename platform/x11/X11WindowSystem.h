@@ -42,6 +42,8 @@ class X11WindowSystem : public WindowSystem {
   bool FrameExtents(Window window, Extents* extents);
   // The ancestor of `window` that is a child of the root (itself when it is
   // one); None on error.
+  // The parent and root of `window`; false when it cannot be examined.
+  bool QueryParent(Window window, Window* root, Window* parent);
   Window TopLevelAncestor(Window window);
   // The client (the window with WM_STATE) at or below the top-level `frame`
   // that contains `window`; `window`'s top-level ancestor when there is none.
