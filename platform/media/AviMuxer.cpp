@@ -1,5 +1,6 @@
 #include "platform/media/AviMuxer.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -10,6 +11,21 @@ extern "C" {
 }
 
 namespace framory {
+
+namespace {
+
+// Bytes of an AVISTREAMHEADER up to and including rcFrame.
+constexpr std::size_t kStreamHeaderBytes = 56;
+
+std::uint32_t Le32(const unsigned char* at) {
+  return at[0] | (at[1] << 8) | (at[2] << 16) | (std::uint32_t{at[3]} << 24);
+}
+
+void PutLe32(unsigned char* at, std::uint32_t v) {
+  for (int b = 0; b < 4; ++b) at[b] = static_cast<unsigned char>(v >> (8 * b));
+}
+
+}  // namespace
 
 std::int32_t AviMuxer::Create(const std::string& path, std::shared_ptr<AviMuxer>* muxer) {
   std::shared_ptr<AviMuxer> m(new AviMuxer());
@@ -33,6 +49,8 @@ AviMuxer::~AviMuxer() {
   if (begun_) av_write_trailer(context_);  // index and final sizes; nobody to tell on failure
   if (context_->pb != nullptr) avio_closep(&context_->pb);
   avformat_free_context(context_);
+  // The trailer rewrites the suggested buffer size with the largest chunk.
+  if (begun_) StoreStreamHeader();
 }
 
 AVRational AviMuxer::SampleTimeBase() const {
@@ -66,25 +84,30 @@ std::int32_t AviMuxer::Begin(const AVCodecParameters& parameters, bool bottomUp)
   begun_ = true;
   avio_flush(context_->pb);
   if (context_->pb->error < 0) return AviResult::FileWrite;
-  StoreHandlerCode();
+  StoreStreamHeader();
   return AviResult::Ok;
 }
 
-void AviMuxer::StoreHandlerCode() {
-  if (stream_->codecpar->codec_tag == info_.Handler) return;
-  // The header has just been flushed; its stream header lies in the first
-  // few kilobytes. Only the four handler bytes change, in place.
+void AviMuxer::StoreStreamHeader() {
+  // The header lies in the first few kilobytes of the file; only these
+  // fields of the video stream header change, in place.
   std::FILE* f = std::fopen(path_.c_str(), "r+b");
   if (f == nullptr) return;
   std::vector<unsigned char> head(16384);
   const std::size_t got = std::fread(head.data(), 1, head.size(), f);
-  for (std::size_t i = 0; i + 16 <= got; ++i) {
-    if (std::memcmp(&head[i], "strh", 4) == 0 && std::memcmp(&head[i + 8], "vids", 4) == 0) {
-      unsigned char code[4];
-      for (int b = 0; b < 4; ++b) code[b] = static_cast<unsigned char>(info_.Handler >> (8 * b));
-      if (std::fseek(f, static_cast<long>(i + 12), SEEK_SET) == 0) std::fwrite(code, 1, 4, f);
-      break;
+  for (std::size_t i = 0; i + 8 + kStreamHeaderBytes <= got; ++i) {
+    if (std::memcmp(&head[i], "strh", 4) != 0 || std::memcmp(&head[i + 8], "vids", 4) != 0) {
+      continue;
     }
+    unsigned char* const h = &head[i + 8];
+    const std::uint32_t suggested = Le32(h + 36);
+    PutLe32(h + 4, info_.Handler);
+    PutLe32(h + 20, info_.Scale);
+    PutLe32(h + 24, info_.Rate);
+    PutLe32(h + 36, std::max(suggested, info_.SuggestedBufferSize));
+    // fccHandler through dwSuggestedBufferSize, written back in one piece.
+    if (std::fseek(f, static_cast<long>(i + 8 + 4), SEEK_SET) == 0) std::fwrite(h + 4, 1, 36, f);
+    break;
   }
   std::fclose(f);
 }

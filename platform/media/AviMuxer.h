@@ -44,9 +44,11 @@ class AviMuxer {
 
  private:
   AviMuxer() = default;
-  // The stream header keeps the handler code the stream was created with,
-  // as AVI files always have, whatever codec tag the format carries.
-  void StoreHandlerCode();
+  // The stream header keeps what the stream was created with, as AVI files
+  // always have: the handler code (whatever codec tag the format carries),
+  // the scale and rate as given (the muxer stores them reduced), and a
+  // suggested buffer size of at least the one asked for.
+  void StoreStreamHeader();
 
   std::string path_;
   AVFormatContext* context_ = nullptr;

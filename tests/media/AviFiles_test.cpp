@@ -107,8 +107,9 @@ TEST(AviFiles, UncompressedClipStoresTheComposedPixelsExactly) {
   ASSERT_TRUE(h.Found);
   EXPECT_EQ(h.Type, "vids");
   EXPECT_EQ(h.Handler, "MPG4") << "the stream header keeps the default handler code";
-  EXPECT_EQ(h.Scale, 1u);
-  EXPECT_EQ(h.Rate, 10u);
+  EXPECT_EQ(h.Scale, 100u) << "the frame period as given";
+  EXPECT_EQ(h.Rate, 1000u);
+  EXPECT_EQ(h.SuggestedBufferSize, 64u * 48u * 4u) << "the writer's frame buffer";
   EXPECT_EQ(h.Quality, -1);
   EXPECT_EQ(h.FrameRight, 64);
   EXPECT_EQ(h.FrameBottom, 48);
@@ -136,8 +137,8 @@ TEST(AviFiles, FrameRateIsAThousandOverTimerValue) {
   EXPECT_EQ(probe.FrameRate, "25/1");
   EXPECT_EQ(probe.FrameCount, 3);
   const AviHeaderFields h = ReadAviHeader(r.Movie(0));
-  EXPECT_EQ(h.Scale, 1u);
-  EXPECT_EQ(h.Rate, 25u);
+  EXPECT_EQ(h.Scale, 40u);
+  EXPECT_EQ(h.Rate, 1000u);
 }
 
 TEST(AviFiles, CompressedTypesDecodeWithTheirCodecs) {
@@ -166,7 +167,12 @@ TEST(AviFiles, CompressedTypesDecodeWithTheirCodecs) {
     EXPECT_EQ(probe.Height, 120);
     EXPECT_EQ(probe.FrameRate, "10/1");
     EXPECT_EQ(probe.FrameCount, 20);
-    EXPECT_EQ(ReadAviHeader(r.Movie(0)).Handler, c.handler);
+    const AviHeaderFields h = ReadAviHeader(r.Movie(0));
+    EXPECT_EQ(h.Handler, c.handler);
+    EXPECT_EQ(h.Scale, 100u);
+    EXPECT_EQ(h.Rate, 1000u);
+    EXPECT_EQ(h.SuggestedBufferSize, 160u * 120u * 4u);
+    EXPECT_EQ(h.Quality, -1);
 
     const auto decoded = DecodeFrames(r.Movie(0), 160, 120);
     ASSERT_EQ(decoded.size(), composed.size());

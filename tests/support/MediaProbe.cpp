@@ -98,6 +98,7 @@ AviHeaderFields ReadAviHeader(const std::string& path) {
   fields.Handler = head.substr(h + 4, 4);
   fields.Scale = Le32(head, h + 20);
   fields.Rate = Le32(head, h + 24);
+  fields.SuggestedBufferSize = Le32(head, h + 36);
   fields.Quality = static_cast<std::int32_t>(Le32(head, h + 40));
   fields.FrameRight = static_cast<std::int16_t>(Le16(head, h + 52));
   fields.FrameBottom = static_cast<std::int16_t>(Le16(head, h + 54));

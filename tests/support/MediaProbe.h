@@ -32,6 +32,7 @@ struct AviHeaderFields {
   bool Found = false;
   std::string Type, Handler;
   std::uint32_t Scale = 0, Rate = 0;
+  std::uint32_t SuggestedBufferSize = 0;
   std::int32_t Quality = 0;
   std::int16_t FrameRight = 0, FrameBottom = 0;
   std::string Name;
