@@ -17,6 +17,11 @@ if [ -z "${DISPLAY:-}" ]; then
   exit 2
 fi
 
+if ! xwininfo -root >/dev/null 2>&1; then
+  echo "FAIL: the X server on $DISPLAY cannot be reached"
+  exit 1
+fi
+
 E2E_ROOT=$(mktemp -d "${TMPDIR:-/tmp}/framory-e2e.XXXXXX")
 E2E_FAILURES=0
 FRAMORY_PID=""
@@ -173,7 +178,14 @@ count_windows() {
   xdotool search --all --onlyvisible --pid "$FRAMORY_PID" --name "$1" 2>/dev/null | wc -l
 }
 
-wait_window() { wait_until "$E2E_WAIT" window_shown "$1"; }
+# Gives up at once when the program has ended meanwhile.
+window_shown_or_gone() { window_shown "$1" || ! framory_running; }
+wait_window() {
+  wait_until "$E2E_WAIT" window_shown_or_gone "$1"
+  window_shown "$1" && return 0
+  framory_running || echo "  framory is no longer running"
+  return 1
+}
 wait_window_gone() { wait_until "$E2E_WAIT" window_gone "$1"; }
 
 # Gives the keyboard to a window: through the window manager when there is
