@@ -196,7 +196,10 @@ bool CxImage::ConvertFramePixels(const Frame& frame, const Palette* palette) {
   if (frame.Pixels == nullptr || bpp < 1 || bpp > 32) return false;
   // Palette frames come as 1, 4 or 8 bits a pixel, the depths the block keeps.
   if (bpp < 8 && bpp != 1 && bpp != 4) return false;
-  const std::int64_t needed = (static_cast<std::int64_t>(bpp) * width + 7) / 8;
+  // Packed pixels are read a whole number of bytes each (a 12-bit pixel
+  // takes two), so a line must hold that many bytes, not just its bits.
+  const std::int64_t needed = bpp <= 8 ? (static_cast<std::int64_t>(bpp) * width + 7) / 8
+                                       : static_cast<std::int64_t>((bpp + 7) / 8) * width;
   if (frame.BytesPerLine < needed) return false;
 
   if (bpp <= 8) {

@@ -242,6 +242,16 @@ TEST(CxImageFromFrame, NullFramesAndUnusableFrames) {
   frame.BytesPerLine = 16;
   EXPECT_FALSE(image.CreateFromBitmap(&frame, nullptr));
   EXPECT_STREQ(image.LastError(), "GetDIBits failed");
+
+  // 12 bits a pixel are read as two bytes each: a line of 15 bytes holds the
+  // bits of 10 pixels but not the 20 bytes read, and is refused rather than
+  // read past its end (the sanitizer build catches the overrun).
+  Frame packed = MakeFrame(&pixels, 10, 3, 12, 15);
+  pixels.shrink_to_fit();
+  EXPECT_FALSE(image.CreateFromBitmap(&packed, nullptr));
+  EXPECT_STREQ(image.LastError(), "GetDIBits failed");
+  packed = MakeFrame(&pixels, 10, 3, 12, 20);
+  EXPECT_TRUE(image.CreateFromBitmap(&packed, nullptr)) << image.LastError();
 }
 
 // --- Files ---------------------------------------------------------------------
