@@ -27,6 +27,10 @@ bool Application::Start() {
 
 void Application::HandleMessage(std::uint32_t message, std::int32_t lParam) {
   RecorderState& state = recorder_.State();
+  // Once the main window is destroyed the loop is over: whatever the event
+  // loop still delivers before it returns (a queued chord, a tray click) must
+  // not open views or dialogs on the way out.
+  if (state.QuitRequested()) return;
   switch (message) {
     case kDestroyWindowMessage:
       state.SetQuitRequested(true);
@@ -68,7 +72,11 @@ void Application::HandleMessage(std::uint32_t message, std::int32_t lParam) {
   }
 }
 
-void Application::HandleTimer(std::int32_t id) { recorder_.OnTimer(id); }
+void Application::HandleTimer(std::int32_t id) {
+  // No shot after the main window is destroyed (see HandleMessage).
+  if (recorder_.State().QuitRequested()) return;
+  recorder_.OnTimer(id);
+}
 
 void Application::NewProject() {
   recorder_.State().SetProjectReady(false);

@@ -62,9 +62,10 @@ class Application {
   // created (nothing is loaded then, and nothing is to be saved).
   bool Start();
   // The main window procedure for one message; lParam carries the tray's
-  // mouse message.
+  // mouse message. Messages after the destroy message are dropped, as the
+  // message loop ends at the first one.
   void HandleMessage(std::uint32_t message, std::int32_t lParam = 0);
-  // A main-window timer expired.
+  // A main-window timer expired (dropped after the destroy message).
   void HandleTimer(std::int32_t id);
   // Removes the tray icon and ends the event loop.
   void QuitApplication();

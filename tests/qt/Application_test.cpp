@@ -160,6 +160,29 @@ TEST_F(ApplicationTest, DestroyRequestsQuitOnceAndRemovesTheTrayIconOnce) {
   EXPECT_EQ(std::count(log.begin(), log.end(), "RemoveTrayIcon"), 1);
 }
 
+TEST_F(ApplicationTest, NothingIsHandledAfterTheDestroyMessage) {
+  application->Start();
+  application->HandleMessage(MainWindowMessages::Startup);
+  recorder.TogglePause();  // active, periodic timer on
+  application->HandleMessage(kDestroyWindowMessage);
+  const bool pausedAtQuit = recorder.Paused();
+
+  application->HandleMessage(MainWindowMessages::ToggleMainView);
+  application->HandleMessage(MainWindowMessages::TrayNotify, TrayMouse::LeftButtonDown);
+  application->HandleMessage(MainWindowMessages::TrayNotify, TrayMouse::RightButtonDown);
+  application->HandleMessage(MainWindowMessages::NewProject);
+  application->HandleMessage(MainWindowMessages::UserAreaDefined);
+  application->HandleTimer(kPeriodicShotTimer);
+  EXPECT_FALSE(view.IsShown()) << "the view must not open on the way out";
+  EXPECT_EQ(recorder.Paused(), pausedAtQuit);
+  EXPECT_EQ(std::count(log.begin(), log.end(), "RunProjectDialog"), 1);
+  EXPECT_TRUE(boxes.shown.empty());
+  EXPECT_EQ(shots, 0);
+
+  application->ShutDown();
+  EXPECT_TRUE(Logged("SaveSettings")) << "shut-down still runs";
+}
+
 TEST_F(ApplicationTest, UserAreaDefinedShowsOneSystemModalBox) {
   application->HandleMessage(MainWindowMessages::UserAreaDefined);
   ASSERT_EQ(boxes.shown.size(), 1u);
