@@ -25,6 +25,9 @@ class QtTimerService : public QObject, public TimerService {
   void SetTimer(std::int32_t id, std::int32_t milliseconds) override;
   void KillTimer(std::int32_t id) override;
   bool IsRunning(std::int32_t id) const;
+  // The period a timer really runs with: at least 10 ms; negative means the
+  // longest period there is.
+  static std::int32_t WindowTimerPeriod(std::int32_t milliseconds);
   std::int32_t Period(std::int32_t id) const;
 
  private:

@@ -49,5 +49,21 @@ TEST(QtTimerService, SettingARunningIdRestartsWithTheNewPeriod) {
   EXPECT_TRUE(timers.IsRunning(2));
 }
 
+TEST(QtTimerService, PeriodsBelowTenMillisecondsRunAtTenAndNegativeOnesNeverSoon) {
+  // A TimerValue of 0 or less can come straight from the stored settings.
+  QtTimerService timers;
+  timers.SetTimer(2, 0);
+  EXPECT_EQ(timers.Period(2), 10) << "a 0 ms timer would spin the event loop";
+  timers.SetTimer(2, 3);
+  EXPECT_EQ(timers.Period(2), 10);
+  timers.SetTimer(2, 10);
+  EXPECT_EQ(timers.Period(2), 10);
+  timers.SetTimer(2, 11);
+  EXPECT_EQ(timers.Period(2), 11);
+  timers.SetTimer(2, -5);
+  EXPECT_EQ(timers.Period(2), 0x7FFFFFFF);
+  EXPECT_TRUE(timers.IsRunning(2));
+}
+
 }  // namespace
 }  // namespace framory
