@@ -92,6 +92,7 @@ void X11WindowEvents::Teardown() {
   iconic_.clear();
   followed_.clear();
   geometry_.clear();
+  ownFrames_.clear();
 }
 
 void X11WindowEvents::ProcessPending() {
@@ -130,14 +131,25 @@ void X11WindowEvents::Translate(const XEvent& event, std::vector<std::uint32_t>*
     }
     case DestroyNotify: {
       const Window window = event.xdestroywindow.window;
-      const bool own = InOwnRange(window);
+      const bool own = IsOwnTopLevel(window);
       Forget(window);
       if (!own) out->push_back(ObjectDestroy);
       return;
     }
+    case ReparentNotify: {
+      // A window manager takes one of our windows into its frame: from now on
+      // the frame's moves, restacking, unmapping and destruction are ours.
+      const XReparentEvent& e = event.xreparent;
+      if (e.parent != connection_->root() && IsOwnTopLevel(e.window)) ownFrames_.insert(e.parent);
+      return;
+    }
     case MapNotify: {
       const XMapEvent& e = event.xmap;
-      if (e.event != connection_->root() || BelongsToThisProcess(e.window)) return;
+      if (e.event != connection_->root()) return;
+      if (IsOwnTopLevel(e.window) || BelongsToThisProcess(e.window)) {
+        ownFrames_.insert(e.window);
+        return;
+      }
       if (e.override_redirect) {
         overrideRedirect_.insert(e.window);
         out->push_back(SystemMenuPopupStart);
@@ -149,13 +161,13 @@ void X11WindowEvents::Translate(const XEvent& event, std::vector<std::uint32_t>*
     }
     case UnmapNotify: {
       const XUnmapEvent& e = event.xunmap;
-      if (e.event != connection_->root() || InOwnRange(e.window)) return;
+      if (e.event != connection_->root() || IsOwnTopLevel(e.window)) return;
       out->push_back(overrideRedirect_.count(e.window) ? SystemMenuPopupEnd : ObjectHide);
       return;
     }
     case ConfigureNotify: {
       const XConfigureEvent& e = event.xconfigure;
-      if (e.event != connection_->root() || InOwnRange(e.window)) return;
+      if (e.event != connection_->root() || IsOwnTopLevel(e.window)) return;
       const Geometry now{e.x, e.y, e.width, e.height, e.border_width};
       auto known = geometry_.find(e.window);
       const bool moved = known == geometry_.end() || !(known->second == now);
@@ -164,12 +176,12 @@ void X11WindowEvents::Translate(const XEvent& event, std::vector<std::uint32_t>*
       return;
     }
     case CirculateNotify:
-      if (!InOwnRange(event.xcirculate.window)) out->push_back(ObjectReorder);
+      if (!IsOwnTopLevel(event.xcirculate.window)) out->push_back(ObjectReorder);
       return;
     case PropertyNotify: {
       const XPropertyEvent& e = event.xproperty;
       if (e.window == connection_->root()) {
-        if (e.atom == activeWindow_) out->push_back(SystemForeground);
+        if (e.atom == activeWindow_ && ActiveWindowIsForeign()) out->push_back(SystemForeground);
         return;
       }
       if (e.atom == wmName_ || e.atom == netWmName_) {
@@ -204,6 +216,33 @@ void X11WindowEvents::Translate(const XEvent& event, std::vector<std::uint32_t>*
     default:
       return;
   }
+}
+
+bool X11WindowEvents::IsOwnTopLevel(Window window) const {
+  return InOwnRange(window) || ownFrames_.count(window) != 0;
+}
+
+bool X11WindowEvents::ActiveWindowIsForeign() {
+  // Our own window becoming the active one is not an outside event. Neither
+  // is "no active window": window managers pass through it for a moment while
+  // focus moves from one window to the next (even between two of ours), and
+  // the window that then becomes active gives its own event.
+  Display* display = connection_->display();
+  Atom type = None;
+  int format = 0;
+  unsigned long items = 0;
+  unsigned long after = 0;
+  unsigned char* data = nullptr;
+  X11ErrorTrap trap(display);
+  const int status = XGetWindowProperty(display, connection_->root(), activeWindow_, 0, 1, False,
+                                        XA_WINDOW, &type, &format, &items, &after, &data);
+  Window active = None;
+  if (status == Success && data != nullptr && format == 32 && items >= 1) {
+    active = static_cast<Window>(reinterpret_cast<unsigned long*>(data)[0]);
+  }
+  if (data != nullptr) XFree(data);
+  if (trap.Failed() || active == None) return false;
+  return !IsOwnTopLevel(active) && !BelongsToThisProcess(active);
 }
 
 bool X11WindowEvents::InOwnRange(Window window) const {
@@ -285,6 +324,7 @@ void X11WindowEvents::Forget(Window window) {
   iconic_.erase(window);
   followed_.erase(window);
   geometry_.erase(window);
+  ownFrames_.erase(window);
 }
 
 }  // namespace framory

@@ -9,9 +9,13 @@
 //   override-redirect (menu) map / unmap        0x0006 0x0007
 //   end of minimise (WM_STATE Iconic -> Normal) 0x0017
 // Windows of this process are left out: those carrying our _NET_WM_PID
-// (directly or on the client inside a window manager frame) and those whose
-// id lies in a client range registered with AddOwnClient (a freshly created
-// window has no properties yet, so the id is the only clue).
+// (directly or on the client inside a window manager frame), those whose id
+// lies in a client range registered with AddOwnClient (a freshly created
+// window has no properties yet, so the id is the only clue), and the frames a
+// window manager puts around them (known from the reparenting, or from the
+// client found at the map). The active window changing to one of ours, or to
+// none, is left out too. A frame is created empty, before anything ties it to us, so its
+// creation alone still counts.
 //
 // Served like X11InputRecorder: its own connection, whose socket the GUI
 // event loop watches; events are read first and delivered afterwards.
@@ -62,6 +66,10 @@ class X11WindowEvents : public WindowEventSource {
 
   void Translate(const XEvent& event, std::vector<std::uint32_t>* out);
   bool InOwnRange(Window window) const;
+  // One of our top-level windows or a known frame around one.
+  bool IsOwnTopLevel(Window window) const;
+  // The active window is now a window of another process.
+  bool ActiveWindowIsForeign();
   bool HasOurPid(Window window);
   Window ClientOf(Window window);
   void FollowClient(Window topLevel);
@@ -79,6 +87,7 @@ class X11WindowEvents : public WindowEventSource {
   std::set<Window> iconic_;
   std::set<Window> followed_;
   std::map<Window, Geometry> geometry_;
+  std::set<Window> ownFrames_;
   Atom activeWindow_ = None;
   Atom wmName_ = None;
   Atom netWmName_ = None;

@@ -384,6 +384,92 @@ TEST(InputRecording, OwnWindowsAreSkipped) {
   XCloseDisplay(display);
 }
 
+Window ActiveWindow(Display* display) {
+  Atom type = None;
+  int format = 0;
+  unsigned long items = 0, after = 0;
+  unsigned char* data = nullptr;
+  Window active = None;
+  if (XGetWindowProperty(display, DefaultRootWindow(display),
+                         XInternAtom(display, "_NET_ACTIVE_WINDOW", False), 0, 1, False, XA_WINDOW,
+                         &type, &format, &items, &after, &data) == Success &&
+      data != nullptr && items >= 1) {
+    active = static_cast<Window>(reinterpret_cast<unsigned long*>(data)[0]);
+  }
+  if (data != nullptr) XFree(data);
+  return active;
+}
+
+void Activate(Display* display, Window window) {
+  XEvent event{};
+  event.xclient.type = ClientMessage;
+  event.xclient.window = window;
+  event.xclient.message_type = XInternAtom(display, "_NET_ACTIVE_WINDOW", False);
+  event.xclient.format = 32;
+  event.xclient.data.l[0] = 2;  // from a pager: no focus-stealing prevention
+  event.xclient.data.l[1] = CurrentTime;
+  XSendEvent(display, DefaultRootWindow(display), False,
+             SubstructureRedirectMask | SubstructureNotifyMask, &event);
+  XFlush(display);
+}
+
+TEST(InputRecording, OwnManagedWindowsAndTheirFramesAreSkipped) {
+  LiveRig rig;
+  rig.settings.SetTakeShotOnWinEvent(true);
+  ASSERT_TRUE(rig.watch->StartHook());
+  rig.Resume();
+
+  Display* display = XOpenDisplay(nullptr);
+  ASSERT_NE(display, nullptr);
+  Window probe = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 10, 10, 0, 0, 0);
+  const unsigned long mask = 0x1FFFFF;
+  rig.windowEvents.AddOwnClient(probe & ~mask, mask);
+  // Two ordinary windows of "this process", each put into a frame by the
+  // window manager.
+  Window first =
+      XCreateSimpleWindow(display, DefaultRootWindow(display), 100, 100, 200, 150, 0, 0, 0);
+  Window second =
+      XCreateSimpleWindow(display, DefaultRootWindow(display), 400, 100, 200, 150, 0, 0, 0);
+  XMapWindow(display, first);
+  XMapWindow(display, second);
+  XSync(display, False);
+  auto framed = [&](Window w) {
+    Window root = None, parent = None, *children = nullptr;
+    unsigned count = 0;
+    if (!XQueryTree(display, w, &root, &parent, &children, &count)) return false;
+    if (children != nullptr) XFree(children);
+    return parent != root;
+  };
+  ASSERT_TRUE(PumpUntil([&] { return framed(first) && framed(second); }))
+      << "the window manager frames both windows";
+  // The empty frames' creation may count; let that settle.
+  PumpFor(700);
+  rig.shots = 0;
+
+  XMoveWindow(display, first, 150, 180);
+  XResizeWindow(display, second, 300, 200);
+  XRaiseWindow(display, first);
+  XStoreName(display, first, "renamed");
+  XSync(display, False);
+  Activate(display, first);
+  ASSERT_TRUE(PumpUntil([&] { return ActiveWindow(display) == first; }));
+  Activate(display, second);
+  ASSERT_TRUE(PumpUntil([&] { return ActiveWindow(display) == second; }));
+  PumpFor(500);
+  EXPECT_EQ(rig.shots, 0) << "moving, restacking, renaming and activating our own windows";
+  EXPECT_FALSE(rig.recorder->State().DelayedShotPending());
+
+  // A foreign window becoming active still counts.
+  const pid_t child = SpawnWindowMaker();
+  ASSERT_GT(child, 0);
+  EXPECT_TRUE(PumpUntil([&] { return rig.shots >= 1; }));
+  Reap(child);
+  XDestroyWindow(display, first);
+  XDestroyWindow(display, second);
+  XDestroyWindow(display, probe);
+  XCloseDisplay(display);
+}
+
 TEST(InputRecording, WhilePausedOnlyChordsMarkingAndCtrlBreakWork) {
   LiveRig rig;
   rig.settings.SetTakeShotOnKey(true);
