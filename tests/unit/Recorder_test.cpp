@@ -216,9 +216,11 @@ TEST(Recorder, OpeningTheViewPausesWhenAutomaticTriggersAreOnAndExplainsOnce) {
   EXPECT_EQ(rig.boxes.shown[0].flags, MessageBoxFlags::IconInformation);
   EXPECT_NE(rig.boxes.shown[0].text.find("\n\nHold down Ctrl and press Shift"), std::string::npos);
   EXPECT_FALSE(recorder.State().FirstView());
-  // The view exists before the explanation comes up.
-  const CallLog tail(rig.log.end() - 2, rig.log.end());
-  EXPECT_EQ(tail, (CallLog{"Create", "Box Framory Pausing..."}));
+  // The recorder pauses before the view is made, and the view exists before
+  // the explanation comes up.
+  const CallLog tail(rig.log.end() - 3, rig.log.end());
+  EXPECT_EQ(tail,
+            (CallLog{"Tray 129 Framory Recording Paused", "Create", "Box Framory Pausing..."}));
 
   recorder.ToggleMainView();  // in front: closes
   EXPECT_FALSE(rig.view.shown);
