@@ -32,22 +32,54 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-# Xvfb refuses a display whose lock file exists; -displayfd lets the server
-# pick a free number itself and tell us which one it took.
-fifo_dir=$(mktemp -d)
-mkfifo "$fifo_dir/fd"
-Xvfb -displayfd 3 -screen 0 "${size}x${depth}" -nolisten tcp +extension RECORD \
-  +extension MIT-SHM -ac 3>"$fifo_dir/fd" >"$fifo_dir/xvfb.log" 2>&1 &
-xvfb_pid=$!
+# Each session takes a display number of its own, picked at random from a wide
+# range rather than the lowest free one: a server that has just stopped may
+# still be removing its sockets, and a new server on the same number could
+# lose its socket to that clean-up. The server says on fd 3 when it accepts
+# connections; the session is used only once a client has really connected.
+start_server() {
+  local number="$1" fifo_dir
+  fifo_dir=$(mktemp -d)
+  mkfifo "$fifo_dir/fd"
+  Xvfb ":$number" -displayfd 3 -screen 0 "${size}x${depth}" -nolisten tcp +extension RECORD \
+    +extension MIT-SHM -ac 3>"$fifo_dir/fd" >"$fifo_dir/xvfb.log" 2>&1 &
+  xvfb_pid=$!
+  local announced=""
+  read -r -t 20 announced <"$fifo_dir/fd" || true
+  if [ -z "$announced" ]; then
+    cat "$fifo_dir/xvfb.log" >&2
+    rm -rf "$fifo_dir"
+    kill "$xvfb_pid" 2>/dev/null
+    wait "$xvfb_pid" 2>/dev/null
+    xvfb_pid=""
+    return 1
+  fi
+  rm -rf "$fifo_dir"
+  for _ in $(seq 1 100); do
+    if DISPLAY=":$number" xprop -root _XKB_RULES_NAMES >/dev/null 2>&1; then
+      display_number="$number"
+      return 0
+    fi
+    sleep 0.05
+  done
+  kill "$xvfb_pid" 2>/dev/null
+  wait "$xvfb_pid" 2>/dev/null
+  xvfb_pid=""
+  return 1
+}
+
 display_number=""
-if read -r -t 20 display_number <"$fifo_dir/fd"; then :; fi
+for _attempt in 1 2 3 4 5 6; do
+  candidate=$((100 + (RANDOM % 900)))
+  if [ -e "/tmp/.X${candidate}-lock" ] || [ -e "/tmp/.X11-unix/X${candidate}" ]; then
+    continue
+  fi
+  start_server "$candidate" && break
+done
 if [ -z "$display_number" ]; then
   echo "with-xvfb.sh: Xvfb did not start" >&2
-  cat "$fifo_dir/xvfb.log" >&2
-  rm -rf "$fifo_dir"
   exit 1
 fi
-rm -rf "$fifo_dir"
 export DISPLAY=":$display_number"
 unset WAYLAND_DISPLAY XAUTHORITY
 
