@@ -151,10 +151,21 @@ void BuildDialog(QDialog* dialog, const QString& title, int w, int h,
   }
   dialog->setPalette(palette);
   dialog->setAutoFillBackground(true);
-  // The gap between a check mark and its text of the classic controls.
-  dialog->setStyleSheet(QStringLiteral("QCheckBox, QRadioButton { spacing: 3px; }"));
 
   const DialogUnits units(font);
+  // The gap between a check mark and its text of the classic controls, and
+  // the classic group box: its frame starts half a text line below the box's
+  // top with the caption sitting on that line. The toolkit's own group box
+  // puts the caption above the frame and starts the frame a whole line
+  // lower, where it runs into the controls the template puts near the top.
+  dialog->setStyleSheet(
+      QStringLiteral("QCheckBox, QRadioButton { spacing: 3px; }"
+                     "QGroupBox { border: 1px solid rgb(160, 160, 160); margin-top: %1px; }"
+                     "QGroupBox::title { subcontrol-origin: margin; left: %2px;"
+                     " padding: 0px 2px; background-color: %3; }")
+          .arg(units.BaseY() / 2)
+          .arg(units.X(2))
+          .arg(DialogBrushColor().name()));
   dialog->setFixedSize(units.X(w), units.Y(h));
   std::vector<std::pair<QWidget*, ControlKind>> created;
   for (const ControlTemplate& control : controls) {

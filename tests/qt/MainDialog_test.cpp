@@ -6,6 +6,7 @@
 
 #include <QAbstractButton>
 #include <QGroupBox>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTest>
@@ -384,6 +385,41 @@ TEST_F(MainDialogTest, ControlsSitAtTheirTemplatePlacesOnTheDialogBrush) {
   EXPECT_EQ(dialog->palette().color(QPalette::Window), QColor(229, 241, 249));
   EXPECT_EQ(FindControlAs<QAbstractButton>(dialog.get(), 1)->text(), "Hide this Window");
   EXPECT_EQ(FindControlAs<QAbstractButton>(dialog.get(), 2)->text(), "Stop and Exit");
+}
+
+// The top of a group box's frame as drawn: the first row, going down its
+// right edge (the caption stays to the left), that is not the dialog brush.
+int FrameTop(const QImage& image, const QGroupBox* group) {
+  const QRgb brush = DialogBrushColor().rgb();
+  for (int y = group->y(); y <= group->geometry().bottom(); ++y) {
+    for (int x = group->geometry().right() - 2; x <= group->geometry().right(); ++x) {
+      if (image.pixel(x, y) != brush) return y;
+    }
+  }
+  return -1;
+}
+
+TEST_F(MainDialogTest, GroupFramesRunAboveTheControlsTheyHold) {
+  auto dialog = OpenLater();
+  dialog->show();
+  const DialogUnits units(DialogUnits::DialogFont());
+  const QImage image = dialog->grab().toImage();
+  ASSERT_EQ(image.size(), dialog->size());
+  int checked = 0;
+  for (QGroupBox* group : dialog->findChildren<QGroupBox*>()) {
+    const int frameTop = FrameTop(image, group);
+    ASSERT_GE(frameTop, 0) << group->title().toStdString() << ": a frame is drawn";
+    EXPECT_LE(frameTop - group->y(), units.BaseY() / 2 + 1)
+        << group->title().toStdString() << ": the frame starts half a line down";
+    for (QWidget* control : dialog->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+      if (qobject_cast<QGroupBox*>(control) != nullptr) continue;
+      if (!group->geometry().contains(control->geometry().topLeft())) continue;
+      ++checked;
+      EXPECT_GT(control->y(), frameTop)
+          << control->objectName().toStdString() << " in " << group->title().toStdString();
+    }
+  }
+  EXPECT_GT(checked, 20) << "the controls of the four groups were looked at";
 }
 
 }  // namespace
