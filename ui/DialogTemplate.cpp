@@ -87,7 +87,8 @@ QWidget* CreateControl(QDialog* dialog, const ControlTemplate& control, const Di
       auto* list = new QListWidget(dialog);
       list->setSortingEnabled(true);
       list->setSelectionMode(QAbstractItemView::SingleSelection);
-      list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+      // The scroll bar shows only while the entries do not all fit.
+      list->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
       widget = list;
       break;
     }

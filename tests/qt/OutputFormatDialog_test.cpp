@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 
 #include "support/FakeDialogServices.h"
@@ -53,6 +55,24 @@ TEST_F(FormatDialogTest, ListPositionIsCodeMinusFamilyBase) {
   EXPECT_EQ(List(images)->currentRow(), 2);
   List(images)->setCurrentRow(1);
   EXPECT_EQ(settings.OutputType(), OutputTypes::Jpg);
+}
+
+TEST_F(FormatDialogTest, ListScrollsOnlyWhenItsEntriesDoNotFit) {
+  settings.SetOutputType(OutputTypes::Png);
+  OutputFormatDialog images(settings, services, launchers);
+  images.show();
+  QApplication::processEvents();
+  EXPECT_FALSE(List(images)->verticalScrollBar()->isVisible()) << "four entries fit";
+
+  settings.SetOutputType(DefaultMovieOutputType);
+  OutputFormatDialog movies(settings, services, launchers);
+  movies.show();
+  QApplication::processEvents();
+  EXPECT_TRUE(List(movies)->verticalScrollBar()->isVisible()) << "ten entries do not";
+  // The longest entry is not cut at the right.
+  const QString longest = OutputFormatDialog::ListText(ScreenEncoderOutputType);
+  EXPECT_LE(List(movies)->fontMetrics().horizontalAdvance(longest),
+            List(movies)->viewport()->width());
 }
 
 TEST_F(FormatDialogTest, SoundBoxFollowsTheSoundRule) {
