@@ -194,5 +194,19 @@ TEST_F(ProjectDialogTest, RunProposesThePicturesFolderOnceAndCreatesTheFolders) 
   qputenv("XDG_CONFIG_HOME", oldXdg);
 }
 
+TEST_F(ProjectDialogTest, FirstRunKeepsAStoredDirectory) {
+  settings.SetProjectDirectory(temp.Path() + "/stored/");
+  ProjectDialogRun run(settings, services, launchers, state);
+  QTimer::singleShot(0, [] {
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+      QTest::keyClick(modal, Qt::Key_Escape);
+    }
+  });
+  EXPECT_FALSE(run.Run()) << "Esc in the welcome dialog exits";
+  EXPECT_EQ(settings.ProjectDirectory(), temp.Path() + "/stored/");
+  EXPECT_FALSE(state.FirstProjectRun) << "the first run is over even though nothing was defaulted";
+  EXPECT_EQ(services.mainViewToggles, 0) << "no options view after an exit";
+}
+
 }  // namespace
 }  // namespace framory
