@@ -4,6 +4,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 
 #include "app/Launchers.h"
 #include "ui/DialogServices.h"
@@ -366,22 +367,28 @@ void MainDialog::Command(int id) {
       }
       RefreshTitle();
       break;
-    case kTools: {
-      ToolsDialog tools(settings_, services_, launchers_, this);
-      tools.exec();
+    case kTools:
+      RunOwnedDialog(new ToolsDialog(settings_, services_, launchers_, this));
       break;
-    }
     case kPlayLast:
       PlayLastResult();
       break;
-    case kFormatSettings: {
-      OutputFormatDialog format(settings_, services_, launchers_, this);
-      format.exec();
+    case kFormatSettings:
+      RunOwnedDialog(new OutputFormatDialog(settings_, services_, launchers_, this));
       break;
-    }
     default:
       break;
   }
+}
+
+void MainDialog::RunOwnedDialog(QDialog* owned) {
+  // The options view can be closed from the modal dialog's own event loop
+  // (the tray, the key chord); it then takes the owned dialog with it, so
+  // that dialog lives on the heap and is deleted here only if it still
+  // exists. Nothing of this dialog is touched after the run.
+  QPointer<QDialog> guard(owned);
+  owned->exec();
+  delete guard.data();
 }
 
 void MainDialog::FocusChosen() {

@@ -54,6 +54,8 @@ class MainDialog : public QDialog {
   void FocusChosen();
   void AreaChosen();
   void PlayLastResult();
+  // Runs a modal dialog owned by this one and deletes it afterwards.
+  void RunOwnedDialog(QDialog* owned);
   void CloseSelf();
   int Ask(const char* text, const char* caption, unsigned style);
 

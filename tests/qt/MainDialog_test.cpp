@@ -9,7 +9,9 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QTest>
+#include <QTimer>
 
 #include "support/FakeDialogServices.h"
 #include "support/QtGTestMain.h"
@@ -374,6 +376,19 @@ TEST_F(MainDialogTest, NewClipEndsAnOpenClipOnly) {
   ASSERT_EQ(services.boxes.size(), 1u);
   EXPECT_EQ(services.boxes[0].Text, "When Recording Resumes a New Movie Clip Will be Recorded.");
   EXPECT_EQ(services.boxes[0].Caption, "Starting New Movie Clip");
+}
+
+TEST_F(MainDialogTest, ViewClosedWhileAnOwnedDialogRunsTakesThatDialogAlong) {
+  for (int id : {1035, 1037}) {
+    state.FirstFill = false;
+    QPointer<MainDialog> dialog = new MainDialog(settings, services, launchers, state);
+    dialog->show();
+    // The view is closed from inside the modal dialog's loop, as the tray
+    // or the key chord may do; its deletion then happens in that loop.
+    QTimer::singleShot(0, dialog.data(), [&dialog] { dialog->deleteLater(); });
+    dialog->Command(id);
+    EXPECT_TRUE(dialog.isNull()) << id << ": the view and its modal dialog are gone";
+  }
 }
 
 TEST_F(MainDialogTest, ControlsSitAtTheirTemplatePlacesOnTheDialogBrush) {
