@@ -56,8 +56,8 @@ ToolsDialog::ToolsDialog(Settings& settings, DialogServices& services, Launchers
     }
   });
   onClick(kMouseSettings, [this] { launchers_.OpenMouseSettings(); });
-  // Placed by the window manager like any new window: this template is not
-  // centred.
+  // This template is not centred on the screen: the toolkit places the
+  // dialog over the options view that owns it.
 }
 
 void ToolsDialog::closeEvent(QCloseEvent* event) { event->ignore(); }
