@@ -28,4 +28,25 @@ Atom X11Connection::Intern(const char* name, bool onlyIfExists) const {
   return XInternAtom(display_, name, onlyIfExists ? True : False);
 }
 
+bool X11Connection::ReadLongs(Window window, Atom property, Atom type, long* values,
+                              int count) const {
+  if (!Alive() || property == None) return false;
+  Atom actualType = None;
+  int format = 0;
+  unsigned long items = 0, remaining = 0;
+  unsigned char* data = nullptr;
+  X11ErrorTrap trap(display_);
+  int status = XGetWindowProperty(display_, window, property, 0, count, False, type, &actualType,
+                                  &format, &items, &remaining, &data);
+  bool ok = !trap.Failed() && status == Success && actualType == type && format == 32 &&
+            items >= static_cast<unsigned long>(count) && data != nullptr;
+  // Xlib hands 32-bit items back as longs.
+  if (ok) {
+    const long* items32 = reinterpret_cast<const long*>(data);
+    for (int i = 0; i < count; ++i) values[i] = items32[i];
+  }
+  if (data != nullptr) XFree(data);
+  return ok;
+}
+
 }  // namespace framory

@@ -25,6 +25,10 @@ class X11Connection {
   Window root() const { return root_; }
   // Interned atom, cached by Xlib's own atom cache.
   Atom Intern(const char* name, bool onlyIfExists = false) const;
+  // Reads the first `count` 32-bit items of `window`'s `property`, which must
+  // be of `type`. False when the window or property is missing, of another
+  // type or shorter, or the connection has broken.
+  bool ReadLongs(Window window, Atom property, Atom type, long* values, int count) const;
 
  private:
   Display* display_ = nullptr;

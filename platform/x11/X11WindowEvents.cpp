@@ -189,21 +189,9 @@ void X11WindowEvents::Translate(const XEvent& event, std::vector<std::uint32_t>*
         return;
       }
       if (e.atom == wmState_ && e.state == PropertyNewValue) {
-        Atom type = None;
-        int format = 0;
-        unsigned long items = 0;
-        unsigned long after = 0;
-        unsigned char* data = nullptr;
-        X11ErrorTrap trap(connection_->display());
-        const int status =
-            XGetWindowProperty(connection_->display(), e.window, wmState_, 0, 1, False, wmState_,
-                               &type, &format, &items, &after, &data);
         long state = -1;
-        if (status == Success && data != nullptr && format == 32 && items >= 1) {
-          state = reinterpret_cast<long*>(data)[0];
-        }
-        if (data != nullptr) XFree(data);
-        if (trap.Failed()) return;  // the window vanished meanwhile
+        // Nothing is read when the window vanished meanwhile.
+        if (!connection_->ReadLongs(e.window, wmState_, wmState_, &state, 1)) return;
         if (state == kIconicState) {
           iconic_.insert(e.window);
         } else if (state == kNormalState && iconic_.erase(e.window) > 0 &&
@@ -227,22 +215,13 @@ bool X11WindowEvents::ActiveWindowIsForeign() {
   // is "no active window": window managers pass through it for a moment while
   // focus moves from one window to the next (even between two of ours), and
   // the window that then becomes active gives its own event.
-  Display* display = connection_->display();
-  Atom type = None;
-  int format = 0;
-  unsigned long items = 0;
-  unsigned long after = 0;
-  unsigned char* data = nullptr;
-  X11ErrorTrap trap(display);
-  const int status = XGetWindowProperty(display, connection_->root(), activeWindow_, 0, 1, False,
-                                        XA_WINDOW, &type, &format, &items, &after, &data);
-  Window active = None;
-  if (status == Success && data != nullptr && format == 32 && items >= 1) {
-    active = static_cast<Window>(reinterpret_cast<unsigned long*>(data)[0]);
+  long active = None;
+  if (!connection_->ReadLongs(connection_->root(), activeWindow_, XA_WINDOW, &active, 1) ||
+      active == None) {
+    return false;
   }
-  if (data != nullptr) XFree(data);
-  if (trap.Failed() || active == None) return false;
-  return !IsOwnTopLevel(active) && !BelongsToThisProcess(active);
+  const Window window = static_cast<Window>(active);
+  return !IsOwnTopLevel(window) && !BelongsToThisProcess(window);
 }
 
 bool X11WindowEvents::InOwnRange(Window window) const {
@@ -253,22 +232,9 @@ bool X11WindowEvents::InOwnRange(Window window) const {
 }
 
 bool X11WindowEvents::HasOurPid(Window window) {
-  Display* display = connection_->display();
-  Atom type = None;
-  int format = 0;
-  unsigned long items = 0;
-  unsigned long after = 0;
-  unsigned char* data = nullptr;
-  X11ErrorTrap trap(display);
-  const int status = XGetWindowProperty(display, window, netWmPid_, 0, 1, False, cardinal_, &type,
-                                        &format, &items, &after, &data);
-  bool ours = false;
-  if (status == Success && data != nullptr && format == 32 && items >= 1) {
-    ours = static_cast<pid_t>(reinterpret_cast<unsigned long*>(data)[0]) == getpid();
-  }
-  if (data != nullptr) XFree(data);
-  if (trap.Failed()) return false;
-  return ours;
+  long pid = 0;
+  return connection_->ReadLongs(window, netWmPid_, cardinal_, &pid, 1) &&
+         static_cast<pid_t>(pid) == getpid();
 }
 
 bool X11WindowEvents::BelongsToThisProcess(Window window) {

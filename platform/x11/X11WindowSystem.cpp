@@ -48,10 +48,10 @@ WindowHandle X11WindowSystem::ForegroundWindow() {
   // An EWMH window manager names the active window on the root; its check
   // window tells that it still runs (a stale property may outlive it).
   long check = 0;
-  if (ReadCardinals(root, netSupportingWmCheck_, XA_WINDOW, &check, 1) && check != 0 &&
+  if (connection_.ReadLongs(root, netSupportingWmCheck_, XA_WINDOW, &check, 1) && check != 0 &&
       IsWindow(static_cast<WindowHandle>(check))) {
     long active = 0;
-    if (ReadCardinals(root, netActiveWindow_, XA_WINDOW, &active, 1)) {
+    if (connection_.ReadLongs(root, netActiveWindow_, XA_WINDOW, &active, 1)) {
       if (active == 0 || !IsWindow(static_cast<WindowHandle>(active))) return kNoWindow;
       return static_cast<WindowHandle>(active);
     }
@@ -255,7 +255,7 @@ bool X11WindowSystem::PrimaryOutputSize(std::int32_t* width, std::int32_t* heigh
 
 bool X11WindowSystem::FrameExtents(Window window, Extents* extents) {
   long values[4] = {0, 0, 0, 0};
-  if (!ReadCardinals(window, netFrameExtents_, XA_CARDINAL, values, 4)) return false;
+  if (!connection_.ReadLongs(window, netFrameExtents_, XA_CARDINAL, values, 4)) return false;
   *extents = Extents{values[0], values[1], values[2], values[3]};
   return true;
 }
@@ -322,27 +322,6 @@ bool X11WindowSystem::HasProperty(Window window, Atom property) {
                                   AnyPropertyType, &type, &format, &items, &remaining, &data);
   if (data != nullptr) XFree(data);
   return !trap.Failed() && status == Success && type != None;
-}
-
-bool X11WindowSystem::ReadCardinals(Window window, Atom property, Atom type, long* values,
-                                    int count) {
-  if (!connection_.Alive() || property == None) return false;
-  Atom actualType = None;
-  int format = 0;
-  unsigned long items = 0, remaining = 0;
-  unsigned char* data = nullptr;
-  X11ErrorTrap trap(connection_.display());
-  int status = XGetWindowProperty(connection_.display(), window, property, 0, count, False, type,
-                                  &actualType, &format, &items, &remaining, &data);
-  bool ok = !trap.Failed() && status == Success && actualType == type && format == 32 &&
-            items >= static_cast<unsigned long>(count) && data != nullptr;
-  // Xlib hands 32-bit items back as longs.
-  if (ok) {
-    const long* items32 = reinterpret_cast<const long*>(data);
-    for (int i = 0; i < count; ++i) values[i] = items32[i];
-  }
-  if (data != nullptr) XFree(data);
-  return ok;
 }
 
 }  // namespace framory

@@ -50,7 +50,6 @@ class X11WindowSystem : public WindowSystem {
   Window ClientOf(Window window);
   bool HasProperty(Window window, Atom property);
   // Reads a property of 32-bit items; false when missing or of another format.
-  bool ReadCardinals(Window window, Atom property, Atom type, long* values, int count);
   bool PrimaryOutputSize(std::int32_t* width, std::int32_t* height);
   // The primary screen's size, read once and again only after RandR reported
   // a change (checked without a round trip).
