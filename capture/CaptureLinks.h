@@ -18,7 +18,8 @@ class MovieFrameSink {
   virtual ~MovieFrameSink() = default;
   // Hands one grabbed frame (file formats) or only the screen rectangle
   // (encoder outputs, `frame` null) to the open clip.
-  virtual void DeliverMovieFrame(const Frame* frame, WindowHandle source, const Rect& screenRect) = 0;
+  virtual void DeliverMovieFrame(const Frame* frame, WindowHandle source,
+                                 const Rect& screenRect) = 0;
   virtual bool ClipOpen() const = 0;
   virtual std::int32_t MovieWidth() const = 0;
   virtual std::int32_t MovieHeight() const = 0;

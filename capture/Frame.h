@@ -50,7 +50,9 @@ struct Frame {
   const Palette* Colors = nullptr;
 
   bool Empty() const { return Pixels == nullptr || Width <= 0 || Height <= 0; }
-  std::uint8_t* Row(std::int32_t y) const { return Pixels + static_cast<std::ptrdiff_t>(y) * BytesPerLine; }
+  std::uint8_t* Row(std::int32_t y) const {
+    return Pixels + static_cast<std::ptrdiff_t>(y) * BytesPerLine;
+  }
 };
 
 // The pointer's image as the user sees it: premultiplied ARGB pixels (alpha in
