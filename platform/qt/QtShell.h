@@ -3,8 +3,17 @@
 // QSystemTrayIcon that follows the recorder's tray state (icons 107 and 129
 // with their tips) and reports its clicks as the tray's mouse messages, and
 // the end of the event loop.
+//
+// On an XEmbed tray the icon is a small window of ours inside the tray host.
+// Qt drops input to every window but the modal one while a modal dialog runs,
+// and the welcome dialog is modal, yet a right click on the icon must still
+// pause or resume the recorder then. So the shell reads the icon window's
+// button presses straight from the X event stream and turns them into the
+// tray's mouse messages itself (double clicks included, for both buttons);
+// trays of other kinds keep reporting through QSystemTrayIcon::activated.
 #pragma once
 
+#include <QAbstractNativeEventFilter>
 #include <QObject>
 #include <QSystemTrayIcon>
 #include <cstdint>
@@ -14,10 +23,14 @@
 #include "app/Application.h"
 #include "app/MessagePoster.h"
 #include "app/TrayState.h"
+#include "platform/qt/TrayClicks.h"
 
 namespace framory {
 
-class QtShell : public QObject, public MessagePoster, public ShellPlatform {
+class QtShell : public QObject,
+                public QAbstractNativeEventFilter,
+                public MessagePoster,
+                public ShellPlatform {
   Q_OBJECT
  public:
   explicit QtShell(TrayState& tray, QObject* parent = nullptr);
@@ -44,14 +57,25 @@ class QtShell : public QObject, public MessagePoster, public ShellPlatform {
 
   QSystemTrayIcon* Tray() const { return tray_.get(); }
 
+  // Takes button presses on the tray icon window out of the X event stream
+  // and posts them as tray notifications.
+  bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
+  // Whether `window` is the X window in which the tray icon is drawn.
+  static bool IsTrayIconWindow(std::uint32_t window);
+
  protected:
   bool event(QEvent* event) override;
 
  private:
   void FollowTrayState();
+  // A press on `window` of X button `button`; true when it was the tray icon's.
+  bool TrayButtonPress(std::uint32_t window, int button, std::uint32_t time, int x, int y);
 
   TrayState& trayState_;
   std::unique_ptr<QSystemTrayIcon> tray_;
+  TrayClicks clicks_;
+  bool filtering_ = false;
+  std::uint8_t xinputOpcode_ = 0;
   std::function<void(std::uint32_t, std::int32_t)> handler_;
 };
 
