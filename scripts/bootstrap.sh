@@ -17,6 +17,7 @@ PACKAGES=(
   # tests
   libgtest-dev libgmock-dev xvfb openbox xdotool xauth
   ffmpeg imagemagick netpbm libjpeg-turbo-progs
+  trayer
 )
 
 missing=()

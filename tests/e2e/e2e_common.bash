@@ -280,3 +280,64 @@ exit_with_escape() {
 }
 
 screen_size() { xwininfo -root | awk '/^ +Width:/ {w=$2} /^ +Height:/ {h=$2} END {print w "x" h}'; }
+
+# The tray: a freedesktop (XEmbed) tray host in the session, trayer docked at
+# the top right corner. Qt docks its icon there as a small window of the
+# program, and takes it out again when the icon is removed.
+tray_host_window() {
+  local id
+  for id in $(xdotool search --onlyvisible --name '^panel$' 2>/dev/null); do
+    if xprop -id "$id" WM_CLASS 2>/dev/null | grep -q '"trayer"'; then
+      echo "$id"
+      return 0
+    fi
+  done
+}
+tray_host_shown() { [ -n "$(tray_host_window)" ]; }
+start_tray_host() {
+  trayer --edge top --align right --widthtype request --height 32 --SetDockType true \
+    --transparent false >"$E2E_ROOT/trayer.log" 2>&1 &
+  E2E_HELPER_PIDS+=($!)
+  wait_until "$E2E_WAIT" tray_host_shown
+}
+
+# The window in which framory draws its tray icon, printed as its id; nothing
+# while the tray host holds no icon of framory.
+tray_icon_window() {
+  local host
+  host=$(tray_host_window)
+  [ -n "$host" ] || return 0
+  xwininfo -tree -id "$host" 2>/dev/null | awk '/\("framory" / {print $1; exit}'
+}
+tray_icon_shown() { [ -n "$(tray_icon_window)" ]; }
+tray_icon_gone() { [ -z "$(tray_icon_window)" ]; }
+
+# Clicks the tray icon window with a button (1 left, 3 right), as many times
+# as asked in a row, then moves the pointer off the icon so that no tool tip
+# covers it.
+click_tray_icon() {
+  local button="$1" repeat="${2:-1}" id
+  id=$(tray_icon_window)
+  [ -n "$id" ] || { echo "  no tray icon"; return 1; }
+  xdotool mousemove --window "$id" 11 11 click --repeat "$repeat" --delay 80 "$button" \
+    mousemove 960 1000
+}
+
+# How many pixels of the icon's window are near the given colour.
+tray_icon_pixels() {
+  local id
+  id=$(tray_icon_window)
+  [ -n "$id" ] || { echo 0; return 1; }
+  import -window "$id" png:- 2>/dev/null |
+    convert - -alpha off -fuzz 15% -fill black +opaque "$1" -fill white -opaque "$1" \
+      -format '%[fx:round(mean*w*h)]' info: 2>/dev/null
+}
+# The paused icon (129) carries a yellow box with the letter P; the active
+# icon (107) has none, only the film strip with the red record dot.
+TRAY_P_YELLOW='#FFD23F'
+TRAY_DOT_RED='#E23B3B'
+tray_icon_paused() { [ "$(tray_icon_pixels "$TRAY_P_YELLOW")" -ge 20 ] 2>/dev/null; }
+tray_icon_active() {
+  [ "$(tray_icon_pixels "$TRAY_P_YELLOW")" -eq 0 ] 2>/dev/null &&
+    [ "$(tray_icon_pixels "$TRAY_DOT_RED")" -ge 5 ] 2>/dev/null
+}
