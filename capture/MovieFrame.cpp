@@ -8,9 +8,10 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cstring>
 #include <new>
+
+#include "imaging/PixelChannel.h"
 
 namespace framory {
 
@@ -26,35 +27,11 @@ std::uint32_t Load32(const std::uint8_t* p) {
   return v;  // pixels are little-endian, as is every machine this runs on
 }
 
-// One colour channel given by its mask: where it sits and how its values
-// widen to 8 bits.
-struct Channel {
-  std::uint32_t mask = 0;
-  int shift = 0;
-  std::array<std::uint8_t, 256> widen{};
-
-  explicit Channel(std::uint32_t m) : mask(m) {
-    if (m == 0) return;
-    int low = std::countr_zero(m);
-    int bits = std::popcount(m);
-    // Channels wider than 8 bits keep their top 8 bits.
-    int keep = std::min(bits, 8);
-    shift = low + (bits - keep);
-    int levels = 1 << keep;
-    for (int v = 0; v < levels; ++v) {
-      std::uint32_t x = static_cast<std::uint32_t>(v) << (8 - keep);
-      for (int s = keep; s < 8; s *= 2) x |= x >> s;
-      widen[v] = static_cast<std::uint8_t>(x);
-    }
-  }
-  std::uint32_t Read(std::uint32_t pixel) const { return widen[((pixel & mask) >> shift) & 0xFF]; }
-};
-
 struct Masks {
-  Channel red, green, blue;
+  PixelChannel red, green, blue;
   explicit Masks(const Frame& f) : red(f.RedMask), green(f.GreenMask), blue(f.BlueMask) {}
   std::uint32_t Read(std::uint32_t v) const {
-    return (red.Read(v) << 16) | (green.Read(v) << 8) | blue.Read(v);
+    return (std::uint32_t{red.Read(v)} << 16) | (std::uint32_t{green.Read(v)} << 8) | blue.Read(v);
   }
 };
 
@@ -166,6 +143,19 @@ void Place(const Read& read, const Frame& f, std::int32_t width, std::int32_t he
   }
 }
 
+// 32- and 24-bit frames with the usual masks are read as they are; any
+// other masks go through the channel tables, which are built only then.
+template <typename Plain, typename Masked>
+void PlaceRgb(const Frame& f, std::int32_t width, std::int32_t height, std::int32_t* columns,
+              std::uint32_t* pixels) {
+  if (StandardMasks(f)) {
+    Place(Plain{}, f, width, height, columns, pixels);
+  } else {
+    const Masks masks(f);
+    Place(Masked{masks}, f, width, height, columns, pixels);
+  }
+}
+
 }  // namespace
 
 bool MovieFrame::Compose(const Frame& frame) {
@@ -180,25 +170,18 @@ bool MovieFrame::Compose(const Frame& frame) {
     std::fill(pixels_.begin(), pixels_.end(), kBlack);
     return false;
   }
-  const Masks masks(frame);
   switch (frame.BitsPerPixel) {
     case 32:
-      if (StandardMasks(frame)) {
-        Place(Plain32{}, frame, width_, height_, columns, pixels);
-      } else {
-        Place(Masked32{masks}, frame, width_, height_, columns, pixels);
-      }
+      PlaceRgb<Plain32, Masked32>(frame, width_, height_, columns, pixels);
       return true;
     case 24:
-      if (StandardMasks(frame)) {
-        Place(Plain24{}, frame, width_, height_, columns, pixels);
-      } else {
-        Place(Masked24{masks}, frame, width_, height_, columns, pixels);
-      }
+      PlaceRgb<Plain24, Masked24>(frame, width_, height_, columns, pixels);
       return true;
-    case 16:
+    case 16: {
+      const Masks masks(frame);
       Place(Masked16{masks}, frame, width_, height_, columns, pixels);
       return true;
+    }
     case 8: {
       std::array<std::uint32_t, 256> colors;
       for (std::uint32_t i = 0; i < 256; ++i) {

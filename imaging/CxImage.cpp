@@ -10,6 +10,7 @@
 #include "imaging/CxImageJPG.h"
 #include "imaging/CxImagePCX.h"
 #include "imaging/CxImagePNG.h"
+#include "imaging/PixelChannel.h"
 
 namespace framory {
 
@@ -25,33 +26,6 @@ std::uint32_t NormalisedDepth(std::uint32_t bitsPerPixel) {
   if (bitsPerPixel <= 8) return 8;
   return 24;
 }
-
-// How to turn one colour channel of a packed pixel into 8 bits: the mask's
-// shift and width. Channels narrower than 8 bits (565, 555 displays) are
-// widened by repeating their top bits, so full intensity stays 255.
-struct Channel {
-  std::uint32_t mask = 0;
-  int shift = 0;
-  int bits = 0;
-
-  explicit Channel(std::uint32_t m) : mask(m) {
-    if (m == 0) return;
-    shift = std::countr_zero(m);
-    bits = std::popcount(m);
-  }
-  std::uint8_t Value(std::uint32_t pixel) const {
-    if (bits == 0) return 0;
-    std::uint32_t v = (pixel & mask) >> shift;
-    if (bits >= 8) return static_cast<std::uint8_t>(v >> (bits - 8));
-    std::uint32_t out = 0;
-    int filled = 0;
-    while (filled < 8) {
-      out = (out << bits) | v;
-      filled += bits;
-    }
-    return static_cast<std::uint8_t>(out >> (filled - 8));
-  }
-};
 
 }  // namespace
 
@@ -226,7 +200,7 @@ bool CxImage::ConvertFramePixels(const Frame& frame, const Palette* palette) {
   const int bytesPerPixel = (bpp + 7) / 8;
   const bool plainBgrx = (bytesPerPixel == 4 || bytesPerPixel == 3) && frame.RedMask == 0xFF0000 &&
                          frame.GreenMask == 0x00FF00 && frame.BlueMask == 0x0000FF;
-  const Channel red(frame.RedMask), green(frame.GreenMask), blue(frame.BlueMask);
+  const PixelChannel red(frame.RedMask), green(frame.GreenMask), blue(frame.BlueMask);
   for (std::uint32_t y = 0; y < height; ++y) {
     const std::uint8_t* src = frame.Row(static_cast<std::int32_t>(y));
     std::uint8_t* dst = TopDownRow(y);
@@ -243,9 +217,9 @@ bool CxImage::ConvertFramePixels(const Frame& frame, const Palette* palette) {
         std::uint32_t pixel = 0;
         for (int b = 0; b < bytesPerPixel; ++b)
           pixel |= static_cast<std::uint32_t>(src[b]) << (8 * b);
-        dst[0] = blue.Value(pixel);
-        dst[1] = green.Value(pixel);
-        dst[2] = red.Value(pixel);
+        dst[0] = blue.Read(pixel);
+        dst[1] = green.Read(pixel);
+        dst[2] = red.Read(pixel);
       }
     }
   }
