@@ -40,11 +40,7 @@ AboutBox::AboutBox(DialogServices& services, Launchers& launchers, QWidget* pare
   connect(FindControlAs<QPushButton>(this, kClose), &QPushButton::clicked, this,
           [this] { done(1); });
   connect(FindControlAs<QPushButton>(this, kHelp), &QPushButton::clicked, this,
-          [&services, &launchers] {
-            if (const auto failure = launchers.OpenHelp()) {
-              services.MessageBox(failure->Text, failure->Caption, failure->Style);
-            }
-          });
+          [&services, &launchers] { services.ShowFailure(launchers.OpenHelp()); });
   CenterOnScreen(this);
 }
 

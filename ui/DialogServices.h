@@ -5,8 +5,10 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
+#include "app/Launchers.h"
 #include "app/MessageBoxService.h"
 #include "app/MessagePoster.h"
 
@@ -44,6 +46,12 @@ class DialogServices {
   // the answer (MessageBoxResults).
   virtual int MessageBox(const std::string& text, const std::string& caption,
                          std::uint32_t style) = 0;
+  // Shows the box a launcher answered with, if it failed; true when shown.
+  bool ShowFailure(const std::optional<FailureBox>& failure) {
+    if (!failure) return false;
+    MessageBox(failure->Text, failure->Caption, failure->Style);
+    return true;
+  }
 
   // Opens a file or folder with the desktop's default application; false
   // when it does not exist or nothing could be started for it.

@@ -122,11 +122,8 @@ OutputFormatDialog::OutputFormatDialog(Settings& settings, DialogServices& servi
           [this] { done(1); });
   connect(FindControlAs<QPushButton>(this, kVolumeControl), &QPushButton::clicked, this,
           [this] { launchers_.StartVolumeControl(); });
-  connect(FindControlAs<QPushButton>(this, kHelp), &QPushButton::clicked, this, [this] {
-    if (const auto failure = launchers_.OpenHelp()) {
-      services_.MessageBox(failure->Text, failure->Caption, failure->Style);
-    }
-  });
+  connect(FindControlAs<QPushButton>(this, kHelp), &QPushButton::clicked, this,
+          [this] { services_.ShowFailure(launchers_.OpenHelp()); });
   CenterOnScreen(this);
 }
 

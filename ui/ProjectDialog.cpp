@@ -100,10 +100,10 @@ void ProjectDialog::Command(int id) {
       BrowseFolder();
       break;
     case kHelp:
-      if (const auto failure = launchers_.OpenHelp()) ShowFailure(*failure);
+      services_.ShowFailure(launchers_.OpenHelp());
       break;
     case kIntroduction:
-      if (const auto failure = launchers_.OpenTutorial()) ShowFailure(*failure);
+      services_.ShowFailure(launchers_.OpenTutorial());
       break;
     case kAbout: {
       AboutBox about(services_, launchers_, this);
@@ -113,10 +113,6 @@ void ProjectDialog::Command(int id) {
     default:
       break;
   }
-}
-
-void ProjectDialog::ShowFailure(const FailureBox& failure) {
-  services_.MessageBox(failure.Text, failure.Caption, failure.Style);
 }
 
 void ProjectDialog::StartUsing() {

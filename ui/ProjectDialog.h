@@ -34,7 +34,6 @@ class ProjectDialog : public QDialog {
  private:
   void StartUsing();
   void BrowseFolder();
-  void ShowFailure(const struct FailureBox& failure);
 
   Settings& settings_;
   DialogServices& services_;

@@ -43,18 +43,10 @@ ToolsDialog::ToolsDialog(Settings& settings, DialogServices& services, Launchers
   };
   onClick(kClose, [this] { done(1); });
   onClick(kVideoEditor, [this] {
-    if (const auto failure = launchers_.StartVideoEditor()) {
-      services_.MessageBox(failure->Text, failure->Caption, failure->Style);
-    } else {
-      done(1);
-    }
+    if (!services_.ShowFailure(launchers_.StartVideoEditor())) done(1);
   });
   onClick(kExploreResults, [this] { services_.OpenPath(settings_.ProjectFolder()); });
-  onClick(kHelp, [this] {
-    if (const auto failure = launchers_.OpenHelp()) {
-      services_.MessageBox(failure->Text, failure->Caption, failure->Style);
-    }
-  });
+  onClick(kHelp, [this] { services_.ShowFailure(launchers_.OpenHelp()); });
   onClick(kMouseSettings, [this] { launchers_.OpenMouseSettings(); });
   // This template is not centred on the screen: the toolkit places the
   // dialog over the options view that owns it.
