@@ -159,25 +159,17 @@ void MainDialog::Fill() {
   filling_ = true;
   SetOutputButtons();
   auto* captureGroup = FindControlAs<QGroupBox>(this, kCaptureGroup);
-  if (settings_.OutputType() >= FirstMovieOutputType) {
-    if (state_.FirstFill) {
-      settings_.SetTakeShotOnTimer(true);
-      settings_.SetTakeShotOnKey(false);
-      settings_.SetTakeShotOnPrintScreen(false);
-      settings_.SetTakeShotOnWinEvent(false);
-      settings_.SetTakeShotOnClick(false);
-    }
-    captureGroup->setTitle(QStringLiteral("Frame Rate"));
-  } else {
-    if (state_.FirstFill) {
-      settings_.SetTakeShotOnTimer(false);
-      settings_.SetTakeShotOnKey(false);
-      settings_.SetTakeShotOnPrintScreen(true);
-      settings_.SetTakeShotOnWinEvent(false);
-      settings_.SetTakeShotOnClick(false);
-    }
-    captureGroup->setTitle(QStringLiteral("Capture On"));
+  const bool movie = settings_.OutputType() >= FirstMovieOutputType;
+  if (state_.FirstFill) {
+    // The first fill starts movies on the timer and pictures on Ctrl-Print
+    // Screen, with every other trigger off.
+    settings_.SetTakeShotOnTimer(movie);
+    settings_.SetTakeShotOnKey(false);
+    settings_.SetTakeShotOnPrintScreen(!movie);
+    settings_.SetTakeShotOnWinEvent(false);
+    settings_.SetTakeShotOnClick(false);
   }
+  captureGroup->setTitle(movie ? QStringLiteral("Frame Rate") : QStringLiteral("Capture On"));
 
   SetChecked(kCapturePeriodically, settings_.TakeShotOnTimer());
   SetChecked(kPrintScreen, settings_.TakeShotOnPrintScreen());
@@ -225,8 +217,10 @@ void MainDialog::AlignPause() {
   if (services_.AnyTriggerEnabled() != services_.Paused()) services_.TogglePause();
 }
 
-void MainDialog::PauseIfActive() {
+void MainDialog::PauseAndEndClip() {
   if (!services_.Paused()) services_.TogglePause();
+  services_.EndClip();
+  services_.ForgetResizedWindow();
 }
 
 int MainDialog::Ask(const char* text, const char* caption, unsigned style) {
@@ -298,19 +292,15 @@ void MainDialog::Command(int id) {
       SetChecked(id, settings_.PutCursorInBitmap());
       break;
     case kRecordMovie:
-      PauseIfActive();
-      services_.EndClip();
+      PauseAndEndClip();
       settings_.SetTakeShotOnTimer(true);
       settings_.SetTakeShotOnPrintScreen(false);
-      services_.ForgetResizedWindow();
       settings_.SetOutputType(DefaultMovieOutputType);
       Fill();
       RefreshTitle();
       break;
     case kBroadcast:
-      PauseIfActive();
-      services_.EndClip();
-      services_.ForgetResizedWindow();
+      PauseAndEndClip();
       settings_.SetTakeShotOnTimer(true);
       settings_.SetTakeShotOnPrintScreen(false);
       settings_.SetOutputType(BroadcastOutputType);
@@ -359,9 +349,7 @@ void MainDialog::Command(int id) {
       break;
     case kNewClip:
       if (services_.ClipOpen()) {
-        PauseIfActive();
-        services_.EndClip();
-        services_.ForgetResizedWindow();
+        PauseAndEndClip();
         Ask("When Recording Resumes a New Movie Clip Will be Recorded.", "Starting New Movie Clip",
             IconInformation | SystemModal);
       }
@@ -434,9 +422,7 @@ void MainDialog::PlayLastResult() {
             "recorder will also go into pause mode.",
             "Busy Recording to Movie Clip", YesNo | IconInformation | SystemModal);
     if (answer != MessageBoxResults::Yes) return;
-    PauseIfActive();
-    services_.EndClip();
-    services_.ForgetResizedWindow();
+    PauseAndEndClip();
   }
   RefreshTitle();
   const std::string last = services_.LastResult();

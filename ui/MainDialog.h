@@ -48,7 +48,9 @@ class MainDialog : public QDialog {
   bool IsChecked(int id) const;
   void RebuildRateLabel();
   void AlignPause();
-  void PauseIfActive();
+  // Pauses the recorder if it runs, ends the open clip and forgets the
+  // resized window: the first steps of every command that ends a clip.
+  void PauseAndEndClip();
   void RadioClicked(int id);
   void EditChanged(int id);
   void FocusChosen();
