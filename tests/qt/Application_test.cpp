@@ -35,7 +35,8 @@ class ApplicationTest : public ::testing::Test {
         pointer(&log),
         view(&log),
         platform(log),
-        recorder(settings, MakeServices()) {
+        recorder(settings,
+                 RecorderServices(timers, tray, boxes, pointer, lastError, [this] { ++shots; })) {
     recorder.SetOptionsView(&view);
     Application::Steps steps;
     steps.LoadSettings = [this](Settings& s) {
@@ -58,16 +59,6 @@ class ApplicationTest : public ::testing::Test {
     };
     application = std::make_unique<Application>(settings, recorder, timers, poster, boxes, platform,
                                                 std::move(steps));
-  }
-  Recorder::Services MakeServices() {
-    Recorder::Services s;
-    s.Timers = &timers;
-    s.Tray = &tray;
-    s.Boxes = &boxes;
-    s.Windows = &pointer;
-    s.LastError = &lastError;
-    s.TakeShot = [this] { ++shots; };
-    return s;
   }
   bool Logged(const std::string& entry) const {
     return std::find(log.begin(), log.end(), entry) != log.end();

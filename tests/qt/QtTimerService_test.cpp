@@ -5,23 +5,15 @@
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <map>
 
 #include "support/QtGTestMain.h"
+#include "support/QtPump.h"
 
 namespace framory {
 namespace {
 
-bool PumpUntil(const std::function<bool()>& done) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!done() && clock.elapsed() < 10000) {
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-  }
-  return done();
-}
+using testing::PumpUntil;
 
 TEST(QtTimerService, ExpiriesArriveByIdUntilKilled) {
   QtTimerService timers;

@@ -4,8 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/EncoderControl.h"
@@ -13,6 +15,7 @@
 #include "app/MessageBoxService.h"
 #include "app/MessagePoster.h"
 #include "app/OptionsViewHost.h"
+#include "app/Recorder.h"
 #include "app/TimerService.h"
 #include "capture/InputEventSource.h"
 #include "capture/WindowEventSource.h"
@@ -159,13 +162,17 @@ class FakeEncoder : public EncoderControl {
   CallLog* log_;
 };
 
-// An input source the test feeds by hand.
-class FakeInputSource : public InputEventSource {
+// A source the test installs, removes and feeds by hand; each step can be
+// made to fail with a given last-error code.
+template <typename Source, typename Sink>
+class FakeSource : public Source {
  public:
-  bool Install(InputEventSink& s) override {
+  FakeSource(std::uint32_t installErrorCode, std::uint32_t removeErrorCode)
+      : installError(installErrorCode), removeError(removeErrorCode) {}
+  bool Install(Sink& s) override {
     ++installCalls;
     if (!installWorks) {
-      SetLastError(installError);
+      if (installError != 0) SetLastError(installError);
       return false;
     }
     sink = &s;
@@ -177,44 +184,49 @@ class FakeInputSource : public InputEventSource {
     if (!removeWorks) SetLastError(removeError);
     return removeWorks;
   }
+  Sink* sink = nullptr;
+  bool installWorks = true;
+  bool removeWorks = true;
+  std::uint32_t installError;
+  std::uint32_t removeError;
+  int installCalls = 0;
+  int removeCalls = 0;
+};
+
+class FakeInputSource : public FakeSource<InputEventSource, InputEventSink> {
+ public:
+  FakeInputSource() : FakeSource(5, 6) {}
   // Delivers one event as the recording callback would.
   void Send(std::uint32_t message, std::uint32_t key = 0) {
     if (sink) sink->JournalHookProc(HookCodes::Action, InputEvent{message, key});
   }
   void KeyDown(std::uint32_t key) { Send(InputMessages::KeyDown, key); }
   void KeyUp(std::uint32_t key) { Send(InputMessages::KeyUp, key); }
-  InputEventSink* sink = nullptr;
-  bool installWorks = true;
-  bool removeWorks = true;
-  std::uint32_t installError = 5;
-  std::uint32_t removeError = 6;
-  int installCalls = 0;
-  int removeCalls = 0;
 };
 
-class FakeWindowEventSource : public WindowEventSource {
+// Its install failures leave the last error alone.
+class FakeWindowEventSource : public FakeSource<WindowEventSource, WindowEventSink> {
  public:
-  bool Install(WindowEventSink& s) override {
-    ++installCalls;
-    if (!installWorks) return false;
-    sink = &s;
-    return true;
-  }
-  bool Remove() override {
-    ++removeCalls;
-    sink = nullptr;
-    if (!removeWorks) SetLastError(removeError);
-    return removeWorks;
-  }
+  FakeWindowEventSource() : FakeSource(0, 0x57) {}
   void Send(std::uint32_t event) {
     if (sink) sink->WinEventProc(event);
   }
-  WindowEventSink* sink = nullptr;
-  bool installWorks = true;
-  bool removeWorks = true;
-  std::uint32_t removeError = 0x57;
-  int installCalls = 0;
-  int removeCalls = 0;
 };
+
+// The services a recorder runs on; the tests pick the timers, pointer and
+// last-error source (fake or real) and what a shot does.
+inline Recorder::Services RecorderServices(TimerService& timers, TrayState& tray,
+                                           MessageBoxService& boxes, WindowSystem& windows,
+                                           LastErrorSource& lastError,
+                                           std::function<void()> takeShot) {
+  Recorder::Services s;
+  s.Timers = &timers;
+  s.Tray = &tray;
+  s.Boxes = &boxes;
+  s.Windows = &windows;
+  s.LastError = &lastError;
+  s.TakeShot = std::move(takeShot);
+  return s;
+}
 
 }  // namespace framory::testing

@@ -17,14 +17,9 @@ namespace VK = VirtualKeys;
 struct WatchRig {
   WatchRig() {
     settings.SetTakeShotOnKey(false);
-    Recorder::Services s;
-    s.Timers = &timers;
-    s.Tray = &tray;
-    s.Boxes = &boxes;
-    s.Windows = &pointer;
-    s.LastError = &lastError;
-    s.TakeShot = [this] { ++shots; };
-    recorder = std::make_unique<Recorder>(settings, s);
+    recorder = std::make_unique<Recorder>(
+        settings,
+        testing::RecorderServices(timers, tray, boxes, pointer, lastError, [this] { ++shots; }));
     watch = std::make_unique<InputWatch>(settings, *recorder, timers, poster, pointer, input,
                                          windowEvents);
   }

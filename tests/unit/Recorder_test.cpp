@@ -20,16 +20,11 @@ struct RecorderRig {
         [this] { log.push_back("Tray " + std::to_string(tray.IconId()) + " " + tray.Tip()); });
   }
   Recorder Make(bool withView = false, bool withEncoder = false) {
-    Recorder::Services s;
-    s.Timers = &timers;
-    s.Tray = &tray;
-    s.Boxes = &boxes;
-    s.Windows = &pointer;
-    s.LastError = &lastError;
-    s.TakeShot = [this] {
-      ++shots;
-      log.push_back("TakeShot");
-    };
+    Recorder::Services s =
+        testing::RecorderServices(timers, tray, boxes, pointer, lastError, [this] {
+          ++shots;
+          log.push_back("TakeShot");
+        });
     if (withView) s.View = &view;
     if (withEncoder) s.Encoder = &encoder;
     return Recorder(settings, s);

@@ -4,9 +4,6 @@
 // here, beside the one the test runner provides.
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-
 #include "platform/qt/QtSocketWatcher.h"
 #include "platform/qt/QtTimerService.h"
 
@@ -21,6 +18,7 @@
 
 #include "app/Recorder.h"
 #include "capture/InputWatch.h"
+#include "support/QtPump.h"
 #include "support/RecorderFakes.h"
 
 #include "platform/x11/X11InputRecorder.h"
@@ -29,25 +27,8 @@
 namespace framory {
 namespace {
 
-QCoreApplication& App() {
-  static int argc = 1;
-  static char name[] = "x11_InputRecordingFailures_test";
-  static char* argv[] = {name, nullptr};
-  static QCoreApplication* app = new QCoreApplication(argc, argv);
-  return *app;
-}
-
-bool PumpUntil(const std::function<bool()>& done) {
-  App();
-  QElapsedTimer clock;
-  clock.start();
-  while (!done()) {
-    if (clock.elapsed() > 10000) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    usleep(2000);
-  }
-  return true;
-}
+using testing::App;
+using testing::PumpUntil;
 
 // An Xvfb of our own on a free display number.
 class PrivateServer {
@@ -94,14 +75,8 @@ struct Rig {
   explicit Rig(const std::string& display)
       : input(sockets, display), windowEvents(sockets, display) {
     App();
-    Recorder::Services s;
-    s.Timers = &timers;
-    s.Tray = &tray;
-    s.Boxes = &boxes;
-    s.Windows = &pointer;
-    s.LastError = &lastError;
-    s.TakeShot = [] {};
-    recorder = std::make_unique<Recorder>(settings, s);
+    recorder = std::make_unique<Recorder>(
+        settings, testing::RecorderServices(timers, tray, boxes, pointer, lastError, [] {}));
     watch = std::make_unique<InputWatch>(settings, *recorder, timers, poster, pointer, input,
                                          windowEvents);
   }

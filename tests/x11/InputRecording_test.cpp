@@ -7,8 +7,6 @@
 // Status) clash with both.
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
 
@@ -30,6 +28,7 @@
 
 #include "app/Recorder.h"
 #include "capture/InputWatch.h"
+#include "support/QtPump.h"
 #include "support/RecorderFakes.h"
 
 #include <X11/XF86keysym.h>
@@ -47,36 +46,9 @@ namespace framory {
 namespace {
 
 using namespace InputMessages;
-
-QCoreApplication& App() {
-  static int argc = 1;
-  static char name[] = "x11_InputRecording_test";
-  static char* argv[] = {name, nullptr};
-  static QCoreApplication* app = new QCoreApplication(argc, argv);
-  return *app;
-}
-
-// Runs the event loop until `done` holds or `seconds` have passed.
-bool PumpUntil(const std::function<bool()>& done, int seconds = 10) {
-  App();
-  QElapsedTimer clock;
-  clock.start();
-  while (!done()) {
-    if (clock.elapsed() > seconds * 1000) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    usleep(2000);
-  }
-  return true;
-}
-
-void PumpFor(int milliseconds) {
-  QElapsedTimer clock;
-  clock.start();
-  while (clock.elapsed() < milliseconds) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    usleep(2000);
-  }
-}
+using testing::App;
+using testing::PumpFor;
+using testing::PumpUntil;
 
 int Shell(const std::string& command) { return std::system(command.c_str()); }
 
@@ -133,14 +105,9 @@ struct LiveRig {
         pointer(display) {
     App();
     settings.SetTakeShotOnKey(false);
-    Recorder::Services s;
-    s.Timers = &timers;
-    s.Tray = &tray;
-    s.Boxes = &boxes;
-    s.Windows = &pointer;
-    s.LastError = &lastError;
-    s.TakeShot = [this] { ++shots; };
-    recorder = std::make_unique<Recorder>(settings, s);
+    recorder = std::make_unique<Recorder>(
+        settings,
+        testing::RecorderServices(timers, tray, boxes, pointer, lastError, [this] { ++shots; }));
     timers.SetExpiryHandler([this](std::int32_t id) { recorder->OnTimer(id); });
     watch = std::make_unique<InputWatch>(settings, *recorder, timers, poster, pointer, tee,
                                          windowEvents);
