@@ -17,27 +17,13 @@
 #include <string>
 #include <vector>
 
-#include "app/Settings.h"
-#include "capture/CaptureTarget.h"
-#include "capture/FrameGrabber.h"
-#include "capture/OutputNaming.h"
-#include "capture/StillImageWriter.h"
-#include "platform/x11/X11ScreenGrabber.h"
-#include "platform/x11/X11WindowSystem.h"
 #include "support/ImageDecode.h"
-#include "support/TempDir.h"
-#include "support/X11TestWindows.h"
+#include "support/StillImageRig.h"
 
 namespace framory {
 namespace {
 
 using namespace framory::testing;
-
-class NoScheduler : public ShotScheduler {
- public:
-  bool PeriodicTimerRunning() const override { return false; }
-  void ScheduleDelayedShot(std::int32_t) override {}
-};
 
 using Rgb = std::array<std::uint8_t, 3>;
 
@@ -53,45 +39,18 @@ Rgb RgbAt(const RgbImage& image, int x, int y) {
   return Rgb{p[0], p[1], p[2]};
 }
 
-std::uint32_t Le32(const std::string& bytes, std::size_t at) {
-  return static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[at])) |
-         (static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[at + 1])) << 8) |
-         (static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[at + 2])) << 16) |
-         (static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[at + 3])) << 24);
-}
-std::uint32_t Le16(const std::string& bytes, std::size_t at) {
-  return static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[at])) |
-         (static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[at + 1])) << 8);
-}
 Rgb RgbFrom(const std::string& bytes, std::size_t at, bool bgr) {
   const auto b = [&](std::size_t i) { return static_cast<std::uint8_t>(bytes[at + i]); };
   return bgr ? Rgb{b(2), b(1), b(0)} : Rgb{b(0), b(1), b(2)};
 }
 
-class StillImages8bitTest : public ::testing::Test {
+class StillImages8bitTest : public StillImageRig {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(windows.Valid() && system.Valid() && screen.Valid());
+    StillImageRig::SetUp();
+    if (HasFatalFailure()) return;
     ASSERT_EQ(windows.Depth(), 8);
     ASSERT_TRUE(screen.IsPaletteDisplay());
-    settings.SetProjectDirectory(dir.Path() + "/");
-    settings.SetProjectName("Project1");
-    std::filesystem::create_directory(Folder());
-    settings.SetPutCursorInBitmap(false);
-    settings.SetUseDesktopWindow(false);
-    settings.SetUseMainAppWindow(false);
-    settings.SetUseArea(true);
-    settings.SetHasMarkUserArea(true);
-    links.Stills = &writer;
-    links.Scheduler = &scheduler;
-    system.SetCursorPos(Point{1919, 1079});
-  }
-  std::string Folder() const { return dir.Path() + "/Project1"; }
-
-  void ShootArea(std::int32_t outputType, const Rect& area) {
-    settings.SetOutputType(outputType);
-    settings.SetUserArea(area);
-    grabber.TakeShot();
   }
 
   // Allocates up to `count` distinct read-only colours in the default
@@ -200,18 +159,6 @@ class StillImages8bitTest : public ::testing::Test {
     for (const RgbImage& decoded : decodings)
       EXPECT_EQ(WrongPixels(decoded, screenArea), 0) << "pixels that differ from the screen";
   }
-
-  TempDir dir;
-  X11TestWindows windows;
-  X11WindowSystem system;
-  X11ScreenGrabber screen;
-  Settings settings;
-  OutputNaming naming{settings};
-  StillImageWriter writer{naming};
-  NoScheduler scheduler;
-  CaptureLinks links;
-  CaptureTarget target{settings, system, links};
-  FrameGrabber grabber{settings, screen, target, links};
 };
 
 TEST_F(StillImages8bitTest, PaletteFilesHoldTheColormapAndTheScreenColours) {

@@ -7,70 +7,20 @@
 
 #include <filesystem>
 
-#include "app/Settings.h"
-#include "capture/CaptureTarget.h"
-#include "capture/FrameGrabber.h"
-#include "capture/OutputNaming.h"
-#include "capture/StillImageWriter.h"
-#include "platform/x11/X11ScreenGrabber.h"
-#include "platform/x11/X11WindowSystem.h"
 #include "support/ImageDecode.h"
-#include "support/TempDir.h"
-#include "support/X11TestWindows.h"
+#include "support/StillImageRig.h"
 
 namespace framory {
 namespace {
 
 using namespace framory::testing;
 
-class NoScheduler : public ShotScheduler {
- public:
-  bool PeriodicTimerRunning() const override { return false; }
-  void ScheduleDelayedShot(std::int32_t) override {}
-};
-
 std::uint32_t RgbAt(const RgbImage& image, int x, int y) {
   const std::uint8_t* p = image.At(x, y);
   return (std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | p[2];
 }
 
-class StillImagesTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(windows.Valid() && system.Valid() && screen.Valid());
-    settings.SetProjectDirectory(dir.Path() + "/");
-    settings.SetProjectName("Project1");
-    std::filesystem::create_directory(Folder());
-    settings.SetPutCursorInBitmap(false);
-    settings.SetUseDesktopWindow(false);
-    settings.SetUseMainAppWindow(false);
-    settings.SetUseArea(true);
-    settings.SetHasMarkUserArea(true);
-    links.Stills = &writer;
-    links.Scheduler = &scheduler;
-    system.SetCursorPos(Point{1919, 1079});
-  }
-  std::string Folder() const { return dir.Path() + "/Project1"; }
-
-  // One shot of the inclusive screen rectangle in the given output type.
-  void ShootArea(std::int32_t outputType, const Rect& area) {
-    settings.SetOutputType(outputType);
-    settings.SetUserArea(area);
-    grabber.TakeShot();
-  }
-
-  TempDir dir;
-  X11TestWindows windows;
-  X11WindowSystem system;
-  X11ScreenGrabber screen;
-  Settings settings;
-  OutputNaming naming{settings};
-  StillImageWriter writer{naming};
-  NoScheduler scheduler;
-  CaptureLinks links;
-  CaptureTarget target{settings, system, links};
-  FrameGrabber grabber{settings, screen, target, links};
-};
+using StillImagesTest = StillImageRig;
 
 TEST_F(StillImagesTest, EachFormatHoldsTheScreenPixelsUnderRunningNames) {
   // A patterned window (odd width: PCX pads, BMP rows pad) and four solid
