@@ -85,6 +85,15 @@ void FillSmoothPicture(CxImage* image);
 
 namespace framory::testing {
 
+// Little-endian header fields of a file held in a string.
+inline std::uint16_t Le16(const std::string& bytes, std::size_t at) {
+  return static_cast<std::uint16_t>(static_cast<std::uint8_t>(bytes[at]) |
+                                    (static_cast<std::uint8_t>(bytes[at + 1]) << 8));
+}
+inline std::uint32_t Le32(const std::string& bytes, std::size_t at) {
+  return Le16(bytes, at) | (std::uint32_t{Le16(bytes, at + 2)} << 16);
+}
+
 // Picture sizes every encoder is tried with: 1×1, odd and even widths, and
 // widths whose rows need padding at every depth.
 struct PictureSize {

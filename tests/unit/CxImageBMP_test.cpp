@@ -16,12 +16,6 @@ namespace {
 
 using namespace framory::testing;
 
-std::uint32_t Le32(const std::string& s, std::size_t at) {
-  std::uint32_t v = 0;
-  std::memcpy(&v, s.data() + at, 4);
-  return v;
-}
-
 TEST(CxImageBMPTest, TwentyFourBitFileHasOffset54AndBlockSize) {
   TempDir dir;
   CxImage image(0);

@@ -24,11 +24,6 @@ std::string EncodeToMemory(CxImage& image) {
   return std::string(reinterpret_cast<const char*>(file.Buffer()), file.Size());
 }
 
-std::uint16_t Le16(const std::string& s, std::size_t at) {
-  return static_cast<std::uint16_t>(static_cast<std::uint8_t>(s[at]) |
-                                    (static_cast<std::uint8_t>(s[at + 1]) << 8));
-}
-
 // The run-length decoding every PCX reader does: a byte with its top two bits
 // set is a count for the byte after it.
 Bytes Unpack(const std::string& data, std::size_t from, std::size_t to) {
