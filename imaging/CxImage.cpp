@@ -95,6 +95,15 @@ std::uint8_t CxImage::PixelIndex(const std::uint8_t* row, std::uint32_t x) const
   }
 }
 
+void CxImage::BgrToRgb(const std::uint8_t* src, std::uint32_t pixels, std::uint8_t* out) {
+  const std::size_t bytes = 3 * static_cast<std::size_t>(pixels);
+  for (std::size_t i = 0; i < bytes; i += 3) {
+    out[i] = src[i + 2];
+    out[i + 1] = src[i + 1];
+    out[i + 2] = src[i];
+  }
+}
+
 void CxImage::HeaderToBlock() {
   if (block_ != nullptr) std::memcpy(block_, &head_, sizeof head_);
 }

@@ -103,6 +103,9 @@ class CxImage {
   std::uint8_t* BottomUpRow(std::uint32_t row) const;
   // Picture line `y` counted from the top.
   std::uint8_t* TopDownRow(std::uint32_t y) const { return BottomUpRow(Height() - 1 - y); }
+  // Copies `pixels` stored blue, green, red triples to `out` as red, green,
+  // blue, the order the JPEG and PNG libraries take.
+  static void BgrToRgb(const std::uint8_t* src, std::uint32_t pixels, std::uint8_t* out);
   // Palette index of pixel x in a stored row of a 1-, 4- or 8-bit image.
   std::uint8_t PixelIndex(const std::uint8_t* row, std::uint32_t x) const;
 

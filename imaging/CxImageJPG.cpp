@@ -82,16 +82,9 @@ void ErrorExit(j_common_ptr cinfo) {
 void FillSampleRow(const CxImage& image, const std::uint8_t* src, JSAMPLE* out) {
   const std::uint32_t width = image.Width();
   switch (image.BitsPerPixel()) {
-    case 24: {
-      // The block keeps blue, green, red; libjpeg is given red, green, blue.
-      const std::size_t bytes = 3 * static_cast<std::size_t>(width);
-      for (std::size_t i = 0; i < bytes; i += 3) {
-        out[i] = src[i + 2];
-        out[i + 1] = src[i + 1];
-        out[i + 2] = src[i];
-      }
+    case 24:
+      CxImage::BgrToRgb(src, width, out);
       break;
-    }
     case 8:
       std::memcpy(out, src, width);
       break;

@@ -54,18 +54,12 @@ bool WriteImage(const CxImage& image, CxFile* file, png_structp png, png_infop i
 
   png_write_info(png, info);
 
-  const std::size_t rgbBytes = 3 * static_cast<std::size_t>(image.Width());
   for (std::uint32_t y = 0; y < image.Height(); ++y) {
     const std::uint8_t* src = image.TopDownRow(y);
     if (isPalette) {
       std::memcpy(row, src, image.EffectiveWidth());
     } else {
-      // Stored blue, green, red; PNG wants red, green, blue.
-      for (std::size_t i = 0; i < rgbBytes; i += 3) {
-        row[i] = src[i + 2];
-        row[i + 1] = src[i + 1];
-        row[i + 2] = src[i];
-      }
+      CxImage::BgrToRgb(src, image.Width(), row);
     }
     png_write_row(png, row);
   }
