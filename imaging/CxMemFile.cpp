@@ -69,13 +69,7 @@ bool CxMemFile::Seek(std::int64_t offset, int origin) {
   return true;
 }
 
-bool CxMemFile::PutByte(std::uint8_t byte) {
-  if (!Reserve(position_ + 1)) return false;
-  ZeroGap();
-  buffer_[position_++] = byte;
-  if (position_ > size_) size_ = position_;
-  return true;
-}
+bool CxMemFile::PutByte(std::uint8_t byte) { return Write(&byte, 1, 1) == 1; }
 
 int CxMemFile::GetByte() {
   if (position_ >= size_) return -1;
