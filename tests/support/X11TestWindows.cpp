@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <thread>
 
 #include "platform/x11/X11ErrorTrap.h"
@@ -25,6 +26,21 @@ unsigned long Compose(unsigned long mask, std::uint8_t value) {
   return (scaled << shift) & mask;
 }
 
+// The window a root window property of type WINDOW names, if it is set.
+std::optional<Window> RootWindowProperty(Display* display, Window root, const char* name) {
+  Atom type = None;
+  int format = 0;
+  unsigned long items = 0, remaining = 0;
+  unsigned char* data = nullptr;
+  XGetWindowProperty(display, root, XInternAtom(display, name, False), 0, 1, False, XA_WINDOW,
+                     &type, &format, &items, &remaining, &data);
+  std::optional<Window> window;
+  if (data != nullptr && type == XA_WINDOW && items == 1)
+    window = static_cast<Window>(*reinterpret_cast<long*>(data));
+  if (data != nullptr) XFree(data);
+  return window;
+}
+
 }  // namespace
 
 X11TestWindows::X11TestWindows() {
@@ -38,15 +54,7 @@ X11TestWindows::X11TestWindows() {
 }
 
 bool X11TestWindows::WindowManagerAnnounced() {
-  const Atom check = XInternAtom(display(), "_NET_SUPPORTING_WM_CHECK", False);
-  Atom type = None;
-  int format = 0;
-  unsigned long items = 0, remaining = 0;
-  unsigned char* data = nullptr;
-  XGetWindowProperty(display(), root(), check, 0, 1, False, XA_WINDOW, &type, &format, &items,
-                     &remaining, &data);
-  if (data != nullptr) XFree(data);
-  return type == XA_WINDOW && items == 1;
+  return RootWindowProperty(display(), root(), "_NET_SUPPORTING_WM_CHECK").has_value();
 }
 
 bool X11TestWindows::Framed(Window window) {
@@ -209,17 +217,7 @@ bool X11TestWindows::Activate(Window window) {
 }
 
 Window X11TestWindows::ActiveWindow() {
-  const Atom active = XInternAtom(display(), "_NET_ACTIVE_WINDOW", False);
-  Atom type = None;
-  int format = 0;
-  unsigned long items = 0, remaining = 0;
-  unsigned char* data = nullptr;
-  XGetWindowProperty(display(), root(), active, 0, 1, False, XA_WINDOW, &type, &format, &items,
-                     &remaining, &data);
-  Window window = None;
-  if (data != nullptr && items == 1) window = static_cast<Window>(*reinterpret_cast<long*>(data));
-  if (data != nullptr) XFree(data);
-  return window;
+  return RootWindowProperty(display(), root(), "_NET_ACTIVE_WINDOW").value_or(None);
 }
 
 void X11TestWindows::SetTransientFor(Window window, Window owner) {
