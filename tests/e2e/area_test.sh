@@ -5,9 +5,7 @@
 # marks nothing.
 source "$(dirname "$0")/e2e_common.bash"
 
-results="$E2E_ROOT/results/"
-mkdir -p "$results"
-seed_registry "ProjectDirectory=$results" "ProjectName=area" "OutputType=3"
+seed_project area "OutputType=3"
 
 start_and_open_project
 

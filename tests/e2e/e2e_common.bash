@@ -122,6 +122,22 @@ seed_registry() {
   } >"$REGISTRY_FILE"
 }
 
+# Where the tests keep their projects.
+RESULTS_DIR="$E2E_ROOT/results/"
+
+# Seeds the registry with the project $1 in RESULTS_DIR (made here) and the
+# other Name=Text lines given; PROJECT_FOLDER is where its files will go.
+seed_project() {
+  local name=$1
+  shift
+  mkdir -p "$RESULTS_DIR"
+  PROJECT_FOLDER="$RESULTS_DIR$name"
+  seed_registry "ProjectDirectory=$RESULTS_DIR" "ProjectName=$name" "$@"
+}
+
+# How many PNG pictures the project folder holds.
+pictures() { find "$PROJECT_FOLDER" -maxdepth 1 -name 'pic*.png' 2>/dev/null | wc -l; }
+
 # The stored text of one value, empty when missing.
 registry_value() {
   [ -f "$REGISTRY_FILE" ] || return 0

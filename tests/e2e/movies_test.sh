@@ -10,10 +10,7 @@
 # timed. That no frame is added while paused is checked exactly, by size.
 source "$(dirname "$0")/e2e_common.bash"
 
-results="$E2E_ROOT/results/"
-folder="${results}clips"
-mkdir -p "$results"
-seed_registry "ProjectDirectory=$results" "ProjectName=clips" "OutputType=11" \
+seed_project clips "OutputType=11" \
   "TimerValue=100" "UseDesktopWindow=1" "UseMainAppWindow=0" "TakeShotOnKey=1"
 frame_bytes=$((1024 * 768 * 4))
 
@@ -76,21 +73,21 @@ check_clip() {
 
 # The first fill of the options view for a movie type turns on periodic
 # capture only; the stored "Any key pressed" must not add frames.
-record_clip "$folder/movie0.avi"
+record_clip "$PROJECT_FOLDER/movie0.avi"
 
 # "New / End Movie Clip" (id 1034) sits at 67, 155, 73 x 14 dialog units.
 require "'New / End Movie Clip' is clicked" click_options_control 67 155 73 14
 require "the clip ends with the 'Starting New Movie Clip' box" wait_window '^Starting New Movie Clip$'
 require "Enter closes the box" dismiss_box '^Starting New Movie Clip$'
-check_clip "$folder/movie0.avi"
-check_nothing_after_pause "$folder/movie0.avi"
+check_clip "$PROJECT_FOLDER/movie0.avi"
+check_nothing_after_pause "$PROJECT_FOLDER/movie0.avi"
 
 # The next recording starts a new clip under the next number; exiting ends it.
-record_clip "$folder/movie1.avi"
+record_clip "$PROJECT_FOLDER/movie1.avi"
 exit_with_escape
-check_clip "$folder/movie1.avi"
-check_nothing_after_pause "$folder/movie1.avi"
-check "no third clip was started" test ! -e "$folder/movie2.avi"
+check_clip "$PROJECT_FOLDER/movie1.avi"
+check_nothing_after_pause "$PROJECT_FOLDER/movie1.avi"
+check "no third clip was started" test ! -e "$PROJECT_FOLDER/movie2.avi"
 check "the registry file holds all 27 values" registry_has_all_values
 check "periodic capture is on" registry_is TakeShotOnTimer 1
 check "'Any key pressed' was turned off by the first showing" registry_is TakeShotOnKey 0

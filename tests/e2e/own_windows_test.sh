@@ -13,16 +13,12 @@
 # connection for that.
 source "$(dirname "$0")/e2e_common.bash"
 
-results="$E2E_ROOT/results/"
-folder="${results}events"
-mkdir -p "$results"
-seed_registry "ProjectDirectory=$results" "ProjectName=events" "OutputType=3" \
+seed_project events "OutputType=3" \
   "UseDesktopWindow=1" "UseMainAppWindow=0"
 FORMAT_DIALOG='^Desktop Framory Output Format$'
 
 start_and_open_project
 
-pictures() { find "$folder" -maxdepth 1 -name 'pic*.png' 2>/dev/null | wc -l; }
 # Nothing else happens on the server meanwhile; a shot caused by Framory's own
 # window would come 100 ms after the window's first event. Watching for two
 # seconds is ample for it to show; a correct program never takes one, however

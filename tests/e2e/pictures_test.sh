@@ -7,16 +7,12 @@
 # picture and nothing is taken while the recorder is paused.
 source "$(dirname "$0")/e2e_common.bash"
 
-results="$E2E_ROOT/results/"
-folder="${results}shots"
-mkdir -p "$results"
-seed_registry "ProjectDirectory=$results" "ProjectName=shots" "OutputType=3" \
+seed_project shots "OutputType=3" \
   "UseDesktopWindow=1" "UseMainAppWindow=0" "TakeShotOnKey=1" "TakeShotOnClick=1"
 size=$(screen_size)
 
 start_and_open_project
 
-pictures() { find "$folder" -maxdepth 1 -name 'pic*.png' 2>/dev/null | wc -l; }
 valid_png() {
   local info
   info=$(identify -regard-warnings -format '%m %wx%h' "$1" 2>/dev/null) || return 1
@@ -33,11 +29,11 @@ check "no picture was taken while paused" test "$(pictures)" = 0
 for i in 0 1 2; do
   xdotool key Print
   check "Print Screen press $((i + 1)) writes pic$i.png, a valid ${size} PNG" \
-    wait_until "$E2E_WAIT" valid_png "$folder/pic$i.png"
+    wait_until "$E2E_WAIT" valid_png "$PROJECT_FOLDER/pic$i.png"
 done
 
 require "Ctrl+Shift pauses the recorder" toggle_recorder_to Paused
-colours=$(identify -format '%k' "$folder/pic0.png" 2>/dev/null)
+colours=$(identify -format '%k' "$PROJECT_FOLDER/pic0.png" 2>/dev/null)
 check "pic0.png shows the screen with the options view (${colours:-no} colours)" \
   test "${colours:-0}" -gt 8
 check "exactly three pictures after three presses (found $(pictures))" test "$(pictures)" = 3
@@ -57,5 +53,5 @@ check "only Ctrl-Print Screen is on (print screen)" registry_is TakeShotOnPrintS
 check "only Ctrl-Print Screen is on (any key)" registry_is TakeShotOnKey 0
 check "only Ctrl-Print Screen is on (mouse click)" registry_is TakeShotOnClick 0
 check "the project name is kept" registry_is ProjectName shots
-check "the results directory is kept" registry_is ProjectDirectory "$results"
+check "the results directory is kept" registry_is ProjectDirectory "$RESULTS_DIR"
 e2e_finish
