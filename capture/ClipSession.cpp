@@ -35,9 +35,6 @@ std::string MergedExtension(const std::string& videoPath) {
   return videoPath.substr(dot, 10);
 }
 
-bool IsAviType(std::int32_t type) {
-  return type >= OutputTypes::AviMpg4 && type <= OutputTypes::AviXvid;
-}
 bool IsWmvFileType(std::int32_t type) {
   return type >= OutputTypes::WmvV80_384Video && type <= OutputTypes::WmvV80_700PALVideo;
 }
@@ -97,7 +94,7 @@ bool ClipSession::StartClip(std::int32_t type, const Rect& screenRect) {
   }
   const std::int32_t period = settings_.TimerValue();
   std::string path;
-  if (IsAviType(type)) {
+  if (MovieWriterFactory::IsAviOutputType(type)) {
     path = naming_.MovieFileName(".avi");
     aviWriter_ = writers_.CreateFileWriter(type, path, period);
   } else if (type == OutputTypes::QuickTimeMov) {

@@ -9,17 +9,13 @@
 
 namespace framory {
 
-namespace {
-
-bool IsAviOutputType(std::int32_t type) {
-  return type >= OutputTypes::AviMpg4 && type <= OutputTypes::AviXvid;
-}
-
-}  // namespace
-
 MovieWriterFactory::MovieWriterFactory(AviFileLibrary* aviLibrary, MessageBoxService* boxes,
                                        WindowSystem* screen)
     : aviLibrary_(aviLibrary), boxes_(boxes), screen_(screen) {}
+
+bool MovieWriterFactory::IsAviOutputType(std::int32_t outputType) {
+  return outputType >= OutputTypes::AviMpg4 && outputType <= OutputTypes::AviXvid;
+}
 
 bool MovieWriterFactory::Supports(std::int32_t outputType) const {
   return IsAviOutputType(outputType) && aviLibrary_ != nullptr && boxes_ != nullptr;

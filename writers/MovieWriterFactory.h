@@ -25,6 +25,9 @@ class MovieWriterFactory {
   MovieWriterFactory(AviFileLibrary* aviLibrary, MessageBoxService* boxes, WindowSystem* screen);
   virtual ~MovieWriterFactory() = default;
 
+  // Whether `outputType` is one of the AVI types (10–14).
+  static bool IsAviOutputType(std::int32_t outputType);
+
   // Whether a clip of `outputType` can be started.
   virtual bool Supports(std::int32_t outputType) const;
   // The file writer for an AVI (10–14), QuickTime (15) or WMV (16–18) clip
