@@ -73,6 +73,9 @@ std::int32_t AviWriter::Open(const MovieFrame& frame) {
     return kWriterFail;
   };
   if (!frame.Exists()) return fail();
+  // A path that does not fit the path field is refused like a file that
+  // cannot be created, before the clip's buffer is allocated for nothing.
+  if (path_.empty() || path_.size() >= kPathCapacity) return fail();
   const AviBitmapHeader format = FormatOf(frame);
 
   // One buffer for the whole clip, large enough for the screen or the frame,
@@ -86,9 +89,6 @@ std::int32_t AviWriter::Open(const MovieFrame& frame) {
     return fail();
   }
 
-  // A path that does not fit the path field is refused like a file that
-  // cannot be created.
-  if (path_.empty() || path_.size() >= kPathCapacity) return fail();
   if (library_.OpenFile(&file_, path_, kAviCreateWrite) != AviResult::Ok || !file_) return fail();
 
   streamInfo_ = AviStreamInfo{};
