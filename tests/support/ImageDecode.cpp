@@ -1,6 +1,5 @@
 #include "support/ImageDecode.h"
 
-#include <gtest/gtest.h>
 #include <png.h>
 
 #include <algorithm>
@@ -438,21 +437,6 @@ std::size_t FailingFile::Write(const void* buffer, std::size_t size, std::size_t
   written_.append(static_cast<const char*>(buffer), items * size);
   if (items < count) error_ = true;
   return items;
-}
-
-void ForEachRoundTripPicture(const std::function<unsigned(std::uint32_t, const PictureSize&)>& seed,
-                             const std::function<void(CxImage&)>& check) {
-  for (std::uint32_t bpp : {1u, 4u, 8u, 24u}) {
-    for (const PictureSize& size : kRoundTripSizes) {
-      SCOPED_TRACE(std::to_string(bpp) + " bits, " + std::to_string(size.Width) + "x" +
-                   std::to_string(size.Height));
-      CxImage image(0);
-      ASSERT_NE(image.Create(size.Width, size.Height, bpp, 0), nullptr);
-      FillTestPicture(&image, seed(bpp, size));
-      check(image);
-      if (::testing::Test::HasFatalFailure()) return;
-    }
-  }
 }
 
 }  // namespace framory::testing

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -103,12 +102,6 @@ struct PictureSize {
 inline constexpr PictureSize kRoundTripSizes[] = {{1, 1},  {2, 3},   {3, 2},  {5, 4},  {7, 3},
                                                   {8, 2},  {9, 5},   {17, 3}, {33, 4}, {64, 3},
                                                   {65, 2}, {130, 6}, {641, 3}};
-
-// Calls `check` with a test picture of every depth (1, 4, 8, 24 bits) and
-// round-trip size, filled from `seed(bpp, size)`, under a trace naming both;
-// stops at the first fatal failure.
-void ForEachRoundTripPicture(const std::function<unsigned(std::uint32_t, const PictureSize&)>& seed,
-                             const std::function<void(CxImage&)>& check);
 
 // A CxFile that accepts the first `limit` bytes and then fails every write,
 // like a disk that fills up; Flush fails when `failFlush` is set.

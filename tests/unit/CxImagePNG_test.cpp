@@ -110,22 +110,27 @@ TEST(CxImagePNGTest, SmallPaletteImagesWriteOnlyUpToTheHighestIndexUsed) {
 TEST(CxImagePNGTest, DecodesExactlyAtEveryDepthAndSize) {
   TempDir dir;
   const bool haveNetpbm = HaveTool("pngtopnm");
-  ForEachRoundTripPicture(
-      [](std::uint32_t bpp, const PictureSize& size) { return size.Width * 5 + bpp; },
-      [&](CxImage& image) {
-        const std::string path = dir.File("pic.png");
-        RgbImage decoded;
-        PngFacts facts;
-        ASSERT_TRUE(SaveAndDecode(image, path, &decoded, &facts));
-        const RgbImage expected = ExpectedPixels(image);
-        EXPECT_EQ(MaxChannelDifference(decoded, expected), 0) << "libpng";
-        if (haveNetpbm) {
-          RgbImage viaTool;
-          std::string error;
-          ASSERT_TRUE(DecodeWithTool("pngtopnm", path, &viaTool, &error)) << error;
-          EXPECT_EQ(MaxChannelDifference(viaTool, expected), 0) << "pngtopnm";
-        }
-      });
+  for (std::uint32_t bpp : {1u, 4u, 8u, 24u}) {
+    for (const PictureSize& size : kRoundTripSizes) {
+      SCOPED_TRACE(std::to_string(bpp) + " bits, " + std::to_string(size.Width) + "x" +
+                   std::to_string(size.Height));
+      CxImage image(0);
+      ASSERT_NE(image.Create(size.Width, size.Height, bpp, 0), nullptr);
+      FillTestPicture(&image, size.Width * 5 + bpp);
+      const std::string path = dir.File("pic.png");
+      RgbImage decoded;
+      PngFacts facts;
+      ASSERT_TRUE(SaveAndDecode(image, path, &decoded, &facts));
+      const RgbImage expected = ExpectedPixels(image);
+      EXPECT_EQ(MaxChannelDifference(decoded, expected), 0) << "libpng";
+      if (haveNetpbm) {
+        RgbImage viaTool;
+        std::string error;
+        ASSERT_TRUE(DecodeWithTool("pngtopnm", path, &viaTool, &error)) << error;
+        EXPECT_EQ(MaxChannelDifference(viaTool, expected), 0) << "pngtopnm";
+      }
+    }
+  }
 }
 
 TEST(CxImagePNGTest, WriteFailuresGiveErrorSavingPngFile) {
