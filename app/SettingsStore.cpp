@@ -101,8 +101,12 @@ std::int32_t ScanInt(const std::string& text) {
 }
 
 void LoadSettings(Settings& settings, const RegistryStore& store) {
-  for (const FieldIo& f : Fields()) {
-    std::string text = store.ReadText(kSettingsKey, f.Name);
+  std::vector<std::string> names;
+  for (const FieldIo& f : Fields()) names.emplace_back(f.Name);
+  const std::vector<std::string> texts = store.ReadTexts(kSettingsKey, names);
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    const FieldIo& f = Fields()[i];
+    const std::string& text = texts[i];
     if (text.empty()) continue;
     switch (f.Type) {
       case FieldIo::Bool:
@@ -119,6 +123,7 @@ void LoadSettings(Settings& settings, const RegistryStore& store) {
 }
 
 void SaveSettings(const Settings& settings, RegistryStore& store) {
+  std::vector<std::pair<std::string, std::string>> values;
   for (const FieldIo& f : Fields()) {
     std::string text;
     switch (f.Type) {
@@ -132,8 +137,9 @@ void SaveSettings(const Settings& settings, RegistryStore& store) {
         text = (settings.*f.GetText)();
         break;
     }
-    store.WriteText(kSettingsKey, f.Name, text);
+    values.emplace_back(f.Name, std::move(text));
   }
+  store.WriteTexts(kSettingsKey, values);
 }
 
 void LoadSettings(Settings& settings) { LoadSettings(settings, RegistryStore::CurrentUser()); }
