@@ -235,21 +235,14 @@ void X11InputRecorder::OnRecord(XPointer closure, XRecordInterceptData* data) {
   XRecordFreeData(data);
 }
 
-bool X11InputRecorder::AnyDown(unsigned long keysymA, unsigned long keysymB) const {
-  for (std::size_t code = 0; code < keysyms_.size(); ++code) {
-    if (pressed_[code] && (keysyms_[code] == keysymA || keysyms_[code] == keysymB)) return true;
-  }
-  return false;
-}
-
 void X11InputRecorder::Decode(const unsigned char* event) {
   const int type = event[0] & kTypeMask;
   const unsigned detail = event[1];
   std::optional<InputEvent> translated;
   if (type == KeyPress || type == KeyRelease) {
     const bool press = type == KeyPress;
-    const bool ctrl = AnyDown(XK_Control_L, XK_Control_R);
-    const bool alt = AnyDown(XK_Alt_L, XK_Alt_R) || AnyDown(XK_Meta_L, XK_Meta_R);
+    const bool ctrl = (pressed_ & ctrlKeys_).any();
+    const bool alt = (pressed_ & altKeys_).any();
     translated = TranslateKey(keysyms_[detail], press, ctrl, alt);
     pressed_[detail] = press;
   } else if (type == ButtonPress || type == ButtonRelease) {
@@ -260,6 +253,8 @@ void X11InputRecorder::Decode(const unsigned char* event) {
 
 void X11InputRecorder::LoadKeymap() {
   keysyms_.fill(NoSymbol);
+  ctrlKeys_.reset();
+  altKeys_.reset();
   Display* display = control_->display();
   int minCode = 0;
   int maxCode = 0;
@@ -269,7 +264,10 @@ void X11InputRecorder::LoadKeymap() {
       XGetKeyboardMapping(display, static_cast<KeyCode>(minCode), maxCode - minCode + 1, &perCode);
   if (map == nullptr) return;
   for (int code = minCode; code <= maxCode && code < 256; ++code) {
-    keysyms_[code] = perCode > 0 ? map[(code - minCode) * perCode] : NoSymbol;
+    const unsigned long keysym = perCode > 0 ? map[(code - minCode) * perCode] : NoSymbol;
+    keysyms_[code] = keysym;
+    ctrlKeys_[code] = keysym == XK_Control_L || keysym == XK_Control_R;
+    altKeys_[code] = IsAlt(keysym);
   }
   XFree(map);
 }

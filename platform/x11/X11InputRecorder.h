@@ -66,7 +66,6 @@ class X11InputRecorder : public InputEventSource {
   void Decode(const unsigned char* event);
   void LoadKeymap();
   void ReloadKeymapIfChanged();
-  bool AnyDown(unsigned long keysymA, unsigned long keysymB) const;
   // Closes everything; false when disabling the record context failed.
   bool Teardown();
 
@@ -81,6 +80,9 @@ class X11InputRecorder : public InputEventSource {
   bool closing_ = false;
   std::array<unsigned long, 256> keysyms_{};  // level-0 keysym per keycode
   std::bitset<256> pressed_;
+  // Keycodes whose level-0 keysym is a Control key, an Alt (or Meta) key.
+  std::bitset<256> ctrlKeys_;
+  std::bitset<256> altKeys_;
   std::deque<InputEvent> queue_;
 };
 
