@@ -49,4 +49,17 @@ bool X11Connection::ReadLongs(Window window, Atom property, Atom type, long* val
   return ok;
 }
 
+bool X11Connection::HasProperty(Window window, Atom property) const {
+  if (!Alive() || property == None) return false;
+  Atom type = None;
+  int format = 0;
+  unsigned long items = 0, remaining = 0;
+  unsigned char* data = nullptr;
+  X11ErrorTrap trap(display_);
+  int status = XGetWindowProperty(display_, window, property, 0, 0, False, AnyPropertyType, &type,
+                                  &format, &items, &remaining, &data);
+  if (data != nullptr) XFree(data);
+  return !trap.Failed() && status == Success && type != None;
+}
+
 }  // namespace framory

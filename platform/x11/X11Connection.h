@@ -29,6 +29,9 @@ class X11Connection {
   // be of `type`. False when the window or property is missing, of another
   // type or shorter, or the connection has broken.
   bool ReadLongs(Window window, Atom property, Atom type, long* values, int count) const;
+  // Whether `window` carries `property` (of any type); false when the window
+  // is missing or the connection has broken.
+  bool HasProperty(Window window, Atom property) const;
 
  private:
   Display* display_ = nullptr;

@@ -38,11 +38,9 @@ bool X11WindowEvents::Install(WindowEventSink& sink) {
   }
   Display* display = connection_->display();
   activeWindow_ = connection_->Intern("_NET_ACTIVE_WINDOW");
-  wmName_ = XA_WM_NAME;
   netWmName_ = connection_->Intern("_NET_WM_NAME");
   wmState_ = connection_->Intern("WM_STATE");
   netWmPid_ = connection_->Intern("_NET_WM_PID");
-  cardinal_ = XA_CARDINAL;
   {
     X11ErrorTrap trap(display);
     XSelectInput(display, connection_->root(), SubstructureNotifyMask | PropertyChangeMask);
@@ -184,7 +182,7 @@ void X11WindowEvents::Translate(const XEvent& event, std::vector<std::uint32_t>*
         if (e.atom == activeWindow_ && ActiveWindowIsForeign()) out->push_back(SystemForeground);
         return;
       }
-      if (e.atom == wmName_ || e.atom == netWmName_) {
+      if (e.atom == XA_WM_NAME || e.atom == netWmName_) {
         if (!BelongsToThisProcess(e.window)) out->push_back(ObjectNameChange);
         return;
       }
@@ -233,7 +231,7 @@ bool X11WindowEvents::InOwnRange(Window window) const {
 
 bool X11WindowEvents::HasOurPid(Window window) {
   long pid = 0;
-  return connection_->ReadLongs(window, netWmPid_, cardinal_, &pid, 1) &&
+  return connection_->ReadLongs(window, netWmPid_, XA_CARDINAL, &pid, 1) &&
          static_cast<pid_t>(pid) == getpid();
 }
 
@@ -246,29 +244,19 @@ bool X11WindowEvents::BelongsToThisProcess(Window window) {
 
 Window X11WindowEvents::ClientOf(Window window) {
   // The client is the window carrying WM_STATE: the top-level itself, or a
-  // child of the window manager's frame.
-  Display* display = connection_->display();
-  X11ErrorTrap trap(display);
+  // child of the window manager's frame. A window that vanishes meanwhile has
+  // none.
+  X11ErrorTrap trap(connection_->display());
+  Window client = connection_->HasProperty(window, wmState_) ? window : None;
   Window rootReturn = None;
   Window parent = None;
   Window* children = nullptr;
   unsigned count = 0;
-  Window client = None;
-  int propertyCount = 0;
-  Atom* properties = XListProperties(display, window, &propertyCount);
-  for (int i = 0; properties != nullptr && i < propertyCount; ++i) {
-    if (properties[i] == wmState_) client = window;
-  }
-  if (properties != nullptr) XFree(properties);
-  if (client == None && XQueryTree(display, window, &rootReturn, &parent, &children, &count) &&
+  if (client == None &&
+      XQueryTree(connection_->display(), window, &rootReturn, &parent, &children, &count) &&
       children) {
     for (unsigned i = 0; i < count && client == None; ++i) {
-      int n = 0;
-      Atom* list = XListProperties(display, children[i], &n);
-      for (int j = 0; list != nullptr && j < n; ++j) {
-        if (list[j] == wmState_) client = children[i];
-      }
-      if (list != nullptr) XFree(list);
+      if (connection_->HasProperty(children[i], wmState_)) client = children[i];
     }
     XFree(children);
   }

@@ -89,11 +89,9 @@ class X11WindowEvents : public WindowEventSource {
   std::map<Window, Geometry> geometry_;
   std::set<Window> ownFrames_;
   Atom activeWindow_ = None;
-  Atom wmName_ = None;
   Atom netWmName_ = None;
   Atom wmState_ = None;
   Atom netWmPid_ = None;
-  Atom cardinal_ = None;
 };
 
 }  // namespace framory

@@ -130,7 +130,7 @@ bool X11WindowSystem::GetWindowInfo(WindowHandle handle, Rect* windowRect, Rect*
     outer.top -= extents.top;
     outer.right += extents.right;
     outer.bottom += extents.bottom;
-  } else if (HasProperty(window, wmState_)) {
+  } else if (connection_.HasProperty(window, wmState_)) {
     // A managed window without _NET_FRAME_EXTENTS: the manager's frame is the
     // ancestor that is a child of the root.
     Window frame = TopLevelAncestor(window);
@@ -284,7 +284,7 @@ Window X11WindowSystem::ClientOf(Window window) {
   Display* display = connection_.display();
   // Climb from the focus window to the first window the manager manages.
   for (Window current = window; current != None;) {
-    if (HasProperty(current, wmState_)) return current;
+    if (connection_.HasProperty(current, wmState_)) return current;
     Window root = None, parent = None;
     if (!QueryParent(current, &root, &parent)) return None;
     if (parent == root) break;
@@ -298,7 +298,7 @@ Window X11WindowSystem::ClientOf(Window window) {
   for (int depth = 0; depth < kMaxClientSearchDepth && !level.empty(); ++depth) {
     std::vector<Window> next;
     for (Window w : level) {
-      if (HasProperty(w, wmState_)) return w;
+      if (connection_.HasProperty(w, wmState_)) return w;
       Window root = None, parent = None;
       Window* children = nullptr;
       unsigned count = 0;
@@ -310,18 +310,6 @@ Window X11WindowSystem::ClientOf(Window window) {
     level.swap(next);
   }
   return top;
-}
-
-bool X11WindowSystem::HasProperty(Window window, Atom property) {
-  Atom type = None;
-  int format = 0;
-  unsigned long items = 0, remaining = 0;
-  unsigned char* data = nullptr;
-  X11ErrorTrap trap(connection_.display());
-  int status = XGetWindowProperty(connection_.display(), window, property, 0, 0, False,
-                                  AnyPropertyType, &type, &format, &items, &remaining, &data);
-  if (data != nullptr) XFree(data);
-  return !trap.Failed() && status == Success && type != None;
 }
 
 }  // namespace framory

@@ -40,16 +40,15 @@ class X11WindowSystem : public WindowSystem {
   };
   // The window manager's _NET_FRAME_EXTENTS of `window`, false when unset.
   bool FrameExtents(Window window, Extents* extents);
-  // The ancestor of `window` that is a child of the root (itself when it is
-  // one); None on error.
   // The parent and root of `window`; false when it cannot be examined.
   bool QueryParent(Window window, Window* root, Window* parent);
+  // The ancestor of `window` that is a child of the root (itself when it is
+  // one); None on error.
   Window TopLevelAncestor(Window window);
   // The client (the window with WM_STATE) at or below the top-level `frame`
   // that contains `window`; `window`'s top-level ancestor when there is none.
   Window ClientOf(Window window);
-  bool HasProperty(Window window, Atom property);
-  // Reads a property of 32-bit items; false when missing or of another format.
+  // The primary RandR output's size; false without RandR or a primary output.
   bool PrimaryOutputSize(std::int32_t* width, std::int32_t* height);
   // The primary screen's size, read once and again only after RandR reported
   // a change (checked without a round trip).
