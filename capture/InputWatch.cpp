@@ -71,50 +71,27 @@ void InputWatch::JournalHookProc(int code, const InputEvent& event) {
 
   const std::uint32_t message = event.Message;
   const std::uint8_t key = static_cast<std::uint8_t>(event.ParamL & 0xFF);
-  bool recorded = false;
-  switch (message) {
-    case KeyDown:
-      recorded = true;
-      if (key == VirtualKeys::Shift) {
-        if (ctrlDown_ && !shiftDown_) recorder_.TogglePause();
-        shiftDown_ = true;
-      } else if (key == VirtualKeys::Control) {
-        if (shiftDown_ && !ctrlDown_) {
-          if (!recorder_.Paused() && recorder_.AnyTriggerEnabled()) recorder_.TogglePause();
-          poster_.PostMessage(MainWindowMessages::ToggleMainView);
-        }
-        ctrlDown_ = true;
-      }
-      break;
-    case KeyUp:
-      recorded = true;
-      if (key == VirtualKeys::Shift) shiftDown_ = false;
-      if (key == VirtualKeys::Control) ctrlDown_ = false;
-      break;
-    case Char:
-    case LButtonDown:
-    case LButtonUp:
-    case LButtonDblClk:
-      recorded = true;
-      break;
-    case RButtonDown:
-      if (markStep_ > 0) MarkCorner();
-      recorded = true;
-      break;
-    case RButtonUp:
-    case RButtonDblClk:
-    case MButtonDown:
-    case MButtonUp:
-    case MButtonDblClk:
-      recorded = true;
-      break;
-    default:
-      break;
+  if (message == KeyDown && key == VirtualKeys::Shift) {
+    if (ctrlDown_ && !shiftDown_) recorder_.TogglePause();
+    shiftDown_ = true;
+  } else if (message == KeyDown && key == VirtualKeys::Control) {
+    if (shiftDown_ && !ctrlDown_) {
+      if (!recorder_.Paused() && recorder_.AnyTriggerEnabled()) recorder_.TogglePause();
+      poster_.PostMessage(MainWindowMessages::ToggleMainView);
+    }
+    ctrlDown_ = true;
+  } else if (message == KeyUp && key == VirtualKeys::Shift) {
+    shiftDown_ = false;
+  } else if (message == KeyUp && key == VirtualKeys::Control) {
+    ctrlDown_ = false;
+  } else if (message == RButtonDown && markStep_ > 0) {
+    MarkCorner();
   }
 
   if (message == KeyDown && key == VirtualKeys::Cancel) StopHook();
-  if (recorder_.Paused()) recorded = false;
-  if (recorded) DispatchInputTrigger(message, key);
+  // The triggers themselves skip messages that take no shot and do nothing
+  // while paused.
+  DispatchInputTrigger(message, key);
 }
 
 void InputWatch::MarkCorner() {
