@@ -6,12 +6,16 @@
 #include <cctype>
 #include <climits>
 
+#include "app/MessageBoxService.h"
+
 namespace framory {
 
 namespace {
 
-constexpr std::uint32_t kErrorSystemModal = 0x10 | 0x1000;
-constexpr std::uint32_t kInformationSystemModal = 0x40 | 0x1000;
+constexpr std::uint32_t kErrorSystemModal =
+    MessageBoxFlags::IconError | MessageBoxFlags::SystemModal;
+constexpr std::uint32_t kInformationSystemModal =
+    MessageBoxFlags::IconInformation | MessageBoxFlags::SystemModal;
 
 bool IsExecutableFile(const std::string& path) {
   struct stat info {};
