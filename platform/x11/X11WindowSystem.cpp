@@ -90,35 +90,29 @@ WindowHandle X11WindowSystem::RootOwner(WindowHandle window) {
   return static_cast<WindowHandle>(current);
 }
 
-bool X11WindowSystem::IsWindowVisible(WindowHandle window) {
+bool X11WindowSystem::ReadAttributes(WindowHandle window, XWindowAttributes* attributes) {
   if (!connection_.Alive() || window == kNoWindow) return false;
-  XWindowAttributes attributes;
   X11ErrorTrap trap(connection_.display());
-  Status ok = XGetWindowAttributes(connection_.display(), static_cast<Window>(window), &attributes);
-  if (trap.Failed() || !ok) return false;
-  return attributes.map_state == IsViewable;
-}
-
-bool X11WindowSystem::IsWindow(WindowHandle window) {
-  if (!connection_.Alive() || window == kNoWindow) return false;
-  XWindowAttributes attributes;
-  X11ErrorTrap trap(connection_.display());
-  Status ok = XGetWindowAttributes(connection_.display(), static_cast<Window>(window), &attributes);
+  Status ok = XGetWindowAttributes(connection_.display(), static_cast<Window>(window), attributes);
   return !trap.Failed() && ok;
 }
 
+bool X11WindowSystem::IsWindowVisible(WindowHandle window) {
+  XWindowAttributes attributes;
+  return ReadAttributes(window, &attributes) && attributes.map_state == IsViewable;
+}
+
+bool X11WindowSystem::IsWindow(WindowHandle window) {
+  XWindowAttributes attributes;
+  return ReadAttributes(window, &attributes);
+}
+
 bool X11WindowSystem::GetWindowInfo(WindowHandle handle, Rect* windowRect, Rect* clientRect) {
-  if (!connection_.Alive() || handle == kNoWindow) return false;
-  Display* display = connection_.display();
-  Window window = static_cast<Window>(handle);
   XWindowAttributes attributes;
   Point origin;
-  {
-    X11ErrorTrap trap(display);
-    Status ok = XGetWindowAttributes(display, window, &attributes);
-    if (trap.Failed() || !ok) return false;
-  }
-  if (!ClientOrigin(handle, &origin)) return false;
+  if (!ReadAttributes(handle, &attributes) || !ClientOrigin(handle, &origin)) return false;
+  Display* display = connection_.display();
+  Window window = static_cast<Window>(handle);
   const int border = attributes.border_width;
   Rect outer{origin.x - border, origin.y - border, origin.x + attributes.width + border,
              origin.y + attributes.height + border};

@@ -38,6 +38,8 @@ class X11WindowSystem : public WindowSystem {
   struct Extents {
     long left = 0, right = 0, top = 0, bottom = 0;
   };
+  // XGetWindowAttributes of `window`; false when it cannot be examined.
+  bool ReadAttributes(WindowHandle window, XWindowAttributes* attributes);
   // The window manager's _NET_FRAME_EXTENTS of `window`, false when unset.
   bool FrameExtents(Window window, Extents* extents);
   // The parent and root of `window`; false when it cannot be examined.
