@@ -162,8 +162,7 @@ void FrameGrabber::TakeShot() {
   if (settings_.PutCursorInBitmap()) {
     CursorImage cursor;
     if (screen_.CurrentCursor(&cursor)) {
-      DrawCursor(frame, cursor, region.CursorPosition.x, region.CursorPosition.y,
-                 hasPalette ? &palette : nullptr);
+      DrawCursor(frame, cursor, region.CursorPosition.x, region.CursorPosition.y, frame.Colors);
     }
   }
 
@@ -172,7 +171,7 @@ void FrameGrabber::TakeShot() {
       links_.Clip->DeliverMovieFrame(&frame, region.SourceWindow, Rect{-1, -1, -1, -1});
     }
   } else if (links_.Stills != nullptr) {
-    links_.Stills->SaveStill(frame, hasPalette ? &palette : nullptr);
+    links_.Stills->SaveStill(frame, frame.Colors);
   }
 
   screen_.ReleaseFrame();
