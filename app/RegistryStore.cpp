@@ -155,15 +155,8 @@ std::string RegistryStore::Unescape(const std::string& stored) {
 }
 
 std::string RegistryStore::ReadText(const std::string& subKey, const std::string& name) const {
-  return ReadTexts(subKey, {name}).front();
-}
-
-std::vector<std::string> RegistryStore::ReadTexts(const std::string& subKey,
-                                                  const std::vector<std::string>& names) const {
-  std::vector<std::string> texts(names.size());
-  std::vector<bool> found(names.size(), false);
   std::vector<std::string> lines;
-  if (!ReadLines(path_, &lines)) return texts;
+  if (!ReadLines(path_, &lines)) return {};
   bool inKey = false;
   for (const std::string& line : lines) {
     std::string section, valueName, stored;
@@ -171,32 +164,28 @@ std::vector<std::string> RegistryStore::ReadTexts(const std::string& subKey,
       inKey = SameName(section, subKey);
       continue;
     }
-    if (!inKey || !ParseValue(line, &valueName, &stored)) continue;
-    // The first line of a value counts; later repeats are ignored.
-    for (std::size_t i = 0; i < names.size(); ++i) {
-      if (found[i] || !SameName(valueName, names[i])) continue;
-      found[i] = true;
-      std::string text = Unescape(stored);
-      // A text is taken up to its first zero byte.
-      std::size_t zero = text.find('\0');
-      if (zero != std::string::npos) text.resize(zero);
-      if (text.size() <= kMaxTextLength) texts[i] = std::move(text);
-    }
+    if (!inKey || !ParseValue(line, &valueName, &stored) || !SameName(valueName, name)) continue;
+    std::string text = Unescape(stored);
+    // A text is taken up to its first zero byte.
+    std::size_t zero = text.find('\0');
+    if (zero != std::string::npos) text.resize(zero);
+    if (text.size() > kMaxTextLength) return {};
+    return text;
   }
-  return texts;
+  return {};
 }
 
-namespace {
+bool RegistryStore::WriteText(const std::string& subKey, const std::string& name,
+                              const std::string& text) {
+  std::vector<std::string> lines;
+  ReadLines(path_, &lines);  // a missing file is an empty store
 
-// Sets value `name` of key `subKey` in the store's lines: replaces its first
-// line, or adds it at the end of the key's first section, or adds the key.
-void SetValue(std::vector<std::string>& lines, const std::string& subKey, const std::string& name,
-              const std::string& text) {
-  const std::string newLine = name + "=" + RegistryStore::Escape(text);
+  const std::string newLine = name + "=" + Escape(text);
   bool inKey = false;
   bool keyFound = false;
+  bool written = false;
   std::size_t insertAt = lines.size();
-  for (std::size_t i = 0; i < lines.size(); ++i) {
+  for (std::size_t i = 0; i < lines.size() && !written; ++i) {
     std::string section, valueName, stored;
     if (ParseSection(lines[i], &section)) {
       if (inKey) {
@@ -209,33 +198,21 @@ void SetValue(std::vector<std::string>& lines, const std::string& subKey, const 
     }
     if (inKey && ParseValue(lines[i], &valueName, &stored) && SameName(valueName, name)) {
       lines[i] = newLine;
-      return;
+      written = true;
     }
   }
-  if (keyFound) {
-    // Keep the key's lines together: insert after its last non-blank line.
-    std::size_t at = insertAt;
-    while (at > 0 && Trim(lines[at - 1]).empty()) --at;
-    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at), newLine);
-  } else {
-    if (!lines.empty() && !Trim(lines.back()).empty()) lines.emplace_back();
-    lines.push_back("[" + subKey + "]");
-    lines.push_back(newLine);
+  if (!written) {
+    if (keyFound) {
+      // Keep the key's lines together: insert after its last non-blank line.
+      std::size_t at = insertAt;
+      while (at > 0 && Trim(lines[at - 1]).empty()) --at;
+      lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at), newLine);
+    } else {
+      if (!lines.empty() && !Trim(lines.back()).empty()) lines.emplace_back();
+      lines.push_back("[" + subKey + "]");
+      lines.push_back(newLine);
+    }
   }
-}
-
-}  // namespace
-
-bool RegistryStore::WriteText(const std::string& subKey, const std::string& name,
-                              const std::string& text) {
-  return WriteTexts(subKey, {{name, text}});
-}
-
-bool RegistryStore::WriteTexts(const std::string& subKey,
-                               const std::vector<std::pair<std::string, std::string>>& values) {
-  std::vector<std::string> lines;
-  ReadLines(path_, &lines);  // a missing file is an empty store
-  for (const auto& [name, text] : values) SetValue(lines, subKey, name, text);
 
   std::string contents;
   for (const std::string& line : lines) contents += line + "\n";

@@ -11,8 +11,6 @@
 #pragma once
 
 #include <string>
-#include <utility>
-#include <vector>
 
 namespace framory {
 
@@ -36,14 +34,6 @@ class RegistryStore {
   // Stores `text` as value `name` of key `subKey`, creating the file, its
   // folder and the key as needed. False when the store could not be written.
   bool WriteText(const std::string& subKey, const std::string& name, const std::string& text);
-
-  // Several values of one key in one pass over the file: the texts of
-  // `names` in their order, read as ReadText reads one; and all of `values`
-  // (name, text) stored with a single rewrite.
-  std::vector<std::string> ReadTexts(const std::string& subKey,
-                                     const std::vector<std::string>& names) const;
-  bool WriteTexts(const std::string& subKey,
-                  const std::vector<std::pair<std::string, std::string>>& values);
 
   const std::string& Path() const { return path_; }
 

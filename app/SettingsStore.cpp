@@ -101,12 +101,8 @@ std::int32_t ScanInt(const std::string& text) {
 }
 
 void LoadSettings(Settings& settings, const RegistryStore& store) {
-  std::vector<std::string> names;
-  for (const FieldIo& f : Fields()) names.emplace_back(f.Name);
-  const std::vector<std::string> texts = store.ReadTexts(kSettingsKey, names);
-  for (std::size_t i = 0; i < texts.size(); ++i) {
-    const FieldIo& f = Fields()[i];
-    const std::string& text = texts[i];
+  for (const FieldIo& f : Fields()) {
+    std::string text = store.ReadText(kSettingsKey, f.Name);
     if (text.empty()) continue;
     switch (f.Type) {
       case FieldIo::Bool:
@@ -123,7 +119,6 @@ void LoadSettings(Settings& settings, const RegistryStore& store) {
 }
 
 void SaveSettings(const Settings& settings, RegistryStore& store) {
-  std::vector<std::pair<std::string, std::string>> values;
   for (const FieldIo& f : Fields()) {
     std::string text;
     switch (f.Type) {
@@ -137,9 +132,8 @@ void SaveSettings(const Settings& settings, RegistryStore& store) {
         text = (settings.*f.GetText)();
         break;
     }
-    values.emplace_back(f.Name, std::move(text));
+    store.WriteText(kSettingsKey, f.Name, text);
   }
-  store.WriteTexts(kSettingsKey, values);
 }
 
 void LoadSettings(Settings& settings) { LoadSettings(settings, RegistryStore::CurrentUser()); }

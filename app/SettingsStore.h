@@ -12,14 +12,15 @@ namespace framory {
 
 inline constexpr const char* kSettingsKey = "Software\\Framory";
 
-// Reads the 27 values in their fixed order, in one pass over the store. An empty or missing value
-// keeps the field as it is; booleans are true only for the text "1"; numbers are scanned like "%d"
-// (leading blanks, optional sign, digits, the rest ignored; no number gives 0). A stored
-// HasMarkUserArea of "1" restores the area-marked flag, so a marked area survives a restart.
+// Reads the 27 values in their fixed order. An empty or missing value keeps the
+// field as it is; booleans are true only for the text "1"; numbers are scanned
+// like "%d" (leading blanks, optional sign, digits, the rest ignored; no
+// number gives 0). A stored HasMarkUserArea of "1" restores the area-marked
+// flag, so a marked area survives a restart.
 void LoadSettings(Settings& settings, const RegistryStore& store);
-// Writes the 27 values in the same order, with one rewrite of the store:
-// booleans as "1"/"0", numbers in decimal, texts as they are. A failing write
-// is silent.
+// Writes the 27 values in the same order: booleans as "1"/"0", numbers in
+// decimal, texts as they are. A failing write is silent; the rest are still
+// written.
 void SaveSettings(const Settings& settings, RegistryStore& store);
 
 // The current user's store.
