@@ -102,15 +102,7 @@ void Application::QuitApplication() {
 
 void Application::ShutDown() {
   steps_.SaveSettings(settings_);
-  RecorderState& state = recorder_.State();
-  if (state.DelayedShotPending()) {
-    timers_.KillTimer(kDelayedShotTimer);
-    state.SetDelayedShotPending(false);
-  }
-  if (state.PeriodicTimerRunning()) {
-    timers_.KillTimer(kPeriodicShotTimer);
-    state.SetPeriodicTimerRunning(false);
-  }
+  recorder_.State().KillCaptureTimers(timers_);
   steps_.StopHook();
   steps_.EndClip();
 }

@@ -8,11 +8,11 @@
 #include <cstdint>
 #include <functional>
 
-#include "app/MessageBoxService.h"
-#include "app/MessagePoster.h"
 #include "app/Recorder.h"
-#include "app/Settings.h"
-#include "app/TimerService.h"
+#include "base/MessageBoxService.h"
+#include "base/MessagePoster.h"
+#include "base/Settings.h"
+#include "base/TimerService.h"
 
 namespace framory {
 
@@ -25,7 +25,6 @@ inline constexpr std::int32_t RightButtonDown = 0x204;
 inline constexpr std::int32_t RightButtonDoubleClick = 0x206;
 }  // namespace TrayMouse
 
-inline constexpr std::uint32_t kDestroyWindowMessage = 0x0002;
 inline constexpr const char* kUserAreaDefinedText =
     "A user defined capture area has been defined. Whatever appears over this area will be "
     "captured.";

@@ -6,7 +6,7 @@
 #include <cctype>
 #include <climits>
 
-#include "app/MessageBoxService.h"
+#include "base/MessageBoxService.h"
 
 namespace framory {
 

@@ -41,14 +41,7 @@ void Recorder::TogglePause() {
   if (paused) {
     state_.SetSavedMousePos(services_.Windows->CursorPos());
     state_.SetMousePosSaved(true);
-    if (state_.DelayedShotPending()) {
-      services_.Timers->KillTimer(kDelayedShotTimer);
-      state_.SetDelayedShotPending(false);
-    }
-    if (state_.PeriodicTimerRunning()) {
-      services_.Timers->KillTimer(kPeriodicShotTimer);
-      state_.SetPeriodicTimerRunning(false);
-    }
+    state_.KillCaptureTimers(*services_.Timers);
     icon = kPausedIcon;
     tip = kTipPaused;
   } else {
@@ -59,9 +52,8 @@ void Recorder::TogglePause() {
     }
     // The period is read here, so a TimerValue changed while active takes
     // effect at the next resume.
-    if (!state_.PeriodicTimerRunning() && settings_.TakeShotOnTimer()) {
-      services_.Timers->SetTimer(kPeriodicShotTimer, settings_.TimerValue());
-      state_.SetPeriodicTimerRunning(true);
+    if (settings_.TakeShotOnTimer()) {
+      state_.PeriodicShot().Start(*services_.Timers, settings_.TimerValue());
     }
   }
 
@@ -104,8 +96,7 @@ int Recorder::ReportApiFailure(const char* name) {
 
 bool Recorder::OnTimer(std::int32_t id) {
   if (id == kDelayedShotTimer) {
-    services_.Timers->KillTimer(kDelayedShotTimer);
-    state_.SetDelayedShotPending(false);
+    state_.DelayedShot().Expired(*services_.Timers);
     TakeShot();
     return true;
   }
@@ -114,6 +105,10 @@ bool Recorder::OnTimer(std::int32_t id) {
     return true;
   }
   return false;
+}
+
+void Recorder::ScheduleDelayedShot(std::int32_t milliseconds) {
+  state_.DelayedShot().Start(*services_.Timers, milliseconds);
 }
 
 void Recorder::TakeShot() {

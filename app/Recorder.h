@@ -8,14 +8,15 @@
 #include <cstdint>
 #include <functional>
 
-#include "app/EncoderControl.h"
-#include "app/LastError.h"
-#include "app/MessageBoxService.h"
 #include "app/OptionsViewHost.h"
 #include "app/RecorderState.h"
-#include "app/Settings.h"
-#include "app/TimerService.h"
 #include "app/TrayState.h"
+#include "base/LastError.h"
+#include "base/MessageBoxService.h"
+#include "base/Settings.h"
+#include "base/TimerService.h"
+#include "capture/EncoderControl.h"
+#include "capture/RecorderControl.h"
 #include "capture/WindowSystem.h"
 
 namespace framory {
@@ -24,7 +25,7 @@ inline constexpr const char* kErrorCaption = "Error - Recorder will go in pause 
 inline constexpr const char* kFirstViewCaption = "Framory Pausing...";
 extern const char* const kFirstViewText;
 
-class Recorder {
+class Recorder : public RecorderControl {
  public:
   struct Services {
     TimerService* Timers = nullptr;
@@ -44,25 +45,27 @@ class Recorder {
 
   RecorderState& State() { return state_; }
   const RecorderState& State() const { return state_; }
-  bool Paused() const { return state_.Paused(); }
+  bool Paused() const override { return state_.Paused(); }
 
   void SetOptionsView(OptionsViewHost* view) { services_.View = view; }
   void SetEncoder(EncoderControl* encoder) { services_.Encoder = encoder; }
 
-  void TogglePause();
+  void TogglePause() override;
   // Shows, brings forward or closes the options view. Always true.
   bool ToggleMainView();
   // Pauses (unless already paused) and shows the warning box; returns the
   // box's result. The text is cut at 499 characters.
   int ReportErrorAndPause(const char* format, ...) __attribute__((format(printf, 2, 3)));
   // "<name> failed: GetLastError returned <code in hex>".
-  int ReportApiFailure(const char* name);
+  int ReportApiFailure(const char* name) override;
   // One of the click, window-event, key or timer triggers is on.
-  bool AnyTriggerEnabled() const;
+  bool AnyTriggerEnabled() const override;
 
   // Expiry of a capture timer; false for ids that are not the recorder's.
   bool OnTimer(std::int32_t id);
-  void TakeShot();
+  void TakeShot() override;
+  bool PeriodicTimerRunning() const override { return state_.PeriodicTimerRunning(); }
+  void ScheduleDelayedShot(std::int32_t milliseconds) override;
 
  private:
   const Settings& settings_;

@@ -3,7 +3,8 @@
 // Nothing here is persisted; every field starts at the value given below.
 #pragma once
 
-#include "capture/Geometry.h"
+#include "base/Geometry.h"
+#include "base/TimerService.h"
 
 namespace framory {
 
@@ -19,12 +20,18 @@ class RecorderState {
   Point SavedMousePos() const { return savedMousePos_; }
   void SetSavedMousePos(Point p) { savedMousePos_ = p; }
 
-  // Timer 1 (the delayed shot) is running.
-  bool DelayedShotPending() const { return delayedShotPending_; }
-  void SetDelayedShotPending(bool v) { delayedShotPending_ = v; }
-  // Timer 2 (the periodic shot) is running.
-  bool PeriodicTimerRunning() const { return periodicTimerRunning_; }
-  void SetPeriodicTimerRunning(bool v) { periodicTimerRunning_ = v; }
+  // Timer 1 (the delayed shot) and timer 2 (the periodic shot).
+  CaptureTimer& DelayedShot() { return delayedShot_; }
+  CaptureTimer& PeriodicShot() { return periodicShot_; }
+  bool DelayedShotPending() const { return delayedShot_.Running(); }
+  void SetDelayedShotPending(bool v) { delayedShot_.SetRunning(v); }
+  bool PeriodicTimerRunning() const { return periodicShot_.Running(); }
+  void SetPeriodicTimerRunning(bool v) { periodicShot_.SetRunning(v); }
+  // Kills both capture timers that run.
+  void KillCaptureTimers(TimerService& timers) {
+    delayedShot_.Kill(timers);
+    periodicShot_.Kill(timers);
+  }
 
   bool TrayIconAdded() const { return trayIconAdded_; }
   void SetTrayIconAdded(bool v) { trayIconAdded_ = v; }
@@ -41,8 +48,8 @@ class RecorderState {
   bool paused_ = false;
   bool mousePosSaved_ = false;
   Point savedMousePos_{};
-  bool delayedShotPending_ = false;
-  bool periodicTimerRunning_ = false;
+  CaptureTimer delayedShot_{kDelayedShotTimer};
+  CaptureTimer periodicShot_{kPeriodicShotTimer};
   bool trayIconAdded_ = false;
   bool projectReady_ = false;
   bool quitRequested_ = false;

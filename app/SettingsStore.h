@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/RegistryStore.h"
-#include "app/Settings.h"
+#include "base/Settings.h"
 
 namespace framory {
 

@@ -18,7 +18,7 @@
 #include <functional>
 #include <vector>
 
-#include "app/Settings.h"
+#include "base/Settings.h"
 #include "capture/CaptureTarget.h"
 #include "capture/FrameGrabber.h"
 #include "platform/x11/X11ScreenGrabber.h"

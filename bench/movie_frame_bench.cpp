@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "capture/MovieFrame.h"
+#include "base/MovieFrame.h"
 
 using namespace framory;
 using Clock = std::chrono::steady_clock;

@@ -7,8 +7,8 @@
 
 #include <cstdint>
 
-#include "capture/Frame.h"
-#include "capture/Geometry.h"
+#include "base/Frame.h"
+#include "base/Geometry.h"
 
 namespace framory {
 

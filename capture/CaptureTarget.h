@@ -6,9 +6,9 @@
 
 #include <cstdint>
 
-#include "app/Settings.h"
+#include "base/Geometry.h"
+#include "base/Settings.h"
 #include "capture/CaptureLinks.h"
-#include "capture/Geometry.h"
 #include "capture/WindowSystem.h"
 
 namespace framory {

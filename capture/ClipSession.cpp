@@ -35,10 +35,6 @@ std::string MergedExtension(const std::string& videoPath) {
   return videoPath.substr(dot, 10);
 }
 
-bool IsWmvFileType(std::int32_t type) {
-  return type >= OutputTypes::WmvV80_384Video && type <= OutputTypes::WmvV80_700PALVideo;
-}
-
 }  // namespace
 
 ClipSession::ClipSession(const Settings& settings, OutputNaming& naming,
@@ -67,7 +63,7 @@ void ClipSession::DeliverMovieFrame(const Frame* frame, WindowHandle /*source*/,
 
   if (!clipStarted_ && !StartClip(type, screenRect)) return;
 
-  if (encoder_ && !aviWriter_ && !wmvWriter_ && !qtMovieWriter_) {
+  if (encoder_ && !writer_) {
     encoder_->SetCaptureRect(screenRect);
     return;
   }
@@ -94,22 +90,25 @@ bool ClipSession::StartClip(std::int32_t type, const Rect& screenRect) {
   }
   const std::int32_t period = settings_.TimerValue();
   std::string path;
-  if (MovieWriterFactory::IsAviOutputType(type)) {
+  if (IsAviOutputType(type)) {
     path = naming_.MovieFileName(".avi");
-    aviWriter_ = writers_.CreateFileWriter(type, path, period);
+    writer_ = writers_.CreateFileWriter(type, path, period);
+    appendFailure_ = kAviAppendFailure;
   } else if (type == OutputTypes::QuickTimeMov) {
     path = naming_.MovieFileName(".mov");
-    qtMovieWriter_ = writers_.CreateFileWriter(type, path, period);
-    if (qtMovieWriter_ && qtMovieWriter_->Prepare(movieFrame_) < 0) {
+    writer_ = writers_.CreateFileWriter(type, path, period);
+    appendFailure_ = kQuickTimeAppendFailure;
+    if (writer_ && writer_->Prepare(movieFrame_) < 0) {
       host_.ReportApiFailure(kQuickTimePrepareFailure);
-      qtMovieWriter_->Close();
-      qtMovieWriter_.reset();
+      writer_->Close();
+      writer_.reset();
       clipStarted_ = false;
       return false;
     }
-  } else if (IsWmvFileType(type)) {
+  } else if (IsWmvFileOutputType(type)) {
     path = naming_.MovieFileName(".wmv");
-    wmvWriter_ = writers_.CreateFileWriter(type, path, period);
+    writer_ = writers_.CreateFileWriter(type, path, period);
+    appendFailure_ = kAviAppendFailure;  // the WMV family reports with the AVI text
   } else if (type == ScreenEncoderOutputType) {
     path = naming_.MovieFileName(".wmv");
     // No name left: an encoder configured without a file would broadcast.
@@ -117,7 +116,7 @@ bool ClipSession::StartClip(std::int32_t type, const Rect& screenRect) {
   } else if (type == BroadcastOutputType) {
     encoder_ = StartEncoder(screenRect, std::string(), true);
   }
-  if (!aviWriter_ && !wmvWriter_ && !qtMovieWriter_ && !encoder_) {
+  if (!writer_ && !encoder_) {
     clipStarted_ = false;
     return false;
   }
@@ -157,31 +156,18 @@ void ClipSession::StartSoundTrack(const std::string& videoPath) {
 }
 
 void ClipSession::AppendFrame() {
-  std::int32_t result = kWriterOk;
-  const char* failure = nullptr;
-  if (aviWriter_) {
-    result = aviWriter_->AddFrame(movieFrame_);
-    failure = kAviAppendFailure;
-  } else if (wmvWriter_) {
-    result = wmvWriter_->AddFrame(movieFrame_);
-    failure = kAviAppendFailure;  // the WMV family reports with the AVI text
-  } else if (qtMovieWriter_) {
-    result = qtMovieWriter_->AddFrame(movieFrame_);
-    failure = kQuickTimeAppendFailure;
-  }
-  if (result < 0) {
+  if (!writer_) return;
+  if (writer_->AddFrame(movieFrame_) < 0) {
     // The clip stays open; the recorder stands paused once both calls ran.
     host_.TogglePause();
-    host_.ReportApiFailure(failure);
+    host_.ReportApiFailure(appendFailure_);
   }
 }
 
 void ClipSession::DestroyWriters() {
-  for (std::unique_ptr<MovieWriter>* writer : {&aviWriter_, &wmvWriter_, &qtMovieWriter_}) {
-    if (*writer) {
-      (*writer)->Close();
-      writer->reset();
-    }
+  if (writer_) {
+    writer_->Close();
+    writer_.reset();
   }
   encoder_.reset();
 }

@@ -12,11 +12,11 @@
 #include <memory>
 #include <string>
 
-#include "app/EncoderControl.h"
-#include "app/Settings.h"
+#include "base/MovieFrame.h"
+#include "base/Settings.h"
 #include "capture/CaptureLinks.h"
 #include "capture/ClipHost.h"
-#include "capture/MovieFrame.h"
+#include "capture/EncoderControl.h"
 #include "capture/OutputNaming.h"
 #include "writers/MovieWriter.h"
 #include "writers/MovieWriterFactory.h"
@@ -77,9 +77,10 @@ class ClipSession : public MovieFrameSink, public EncoderControl {
   bool clipStarted_ = false;
   std::int32_t lastClipOutputType_ = -1;
   MovieFrame movieFrame_;
-  std::unique_ptr<MovieWriter> aviWriter_;
-  std::unique_ptr<MovieWriter> wmvWriter_;
-  std::unique_ptr<MovieWriter> qtMovieWriter_;
+  // The file writer of an AVI, QuickTime or WMV clip, and the text its
+  // append failure is reported with.
+  std::unique_ptr<MovieWriter> writer_;
+  const char* appendFailure_ = "";
   std::unique_ptr<ScreenEncoder> encoder_;
   std::string pendingVideoFile_;
   std::string pendingAudioFile_;

@@ -1,36 +1,14 @@
 #include "capture/FrameGrabber.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 #include <limits>
+
+#include "base/PixelChannel.h"
 
 namespace framory {
 
 namespace {
-
-// Reads and writes one pixel of a frame as 8-bit red, green and blue through
-// the frame's channel masks.
-struct ChannelMask {
-  std::uint32_t Mask;
-  int Shift;
-  int Bits;
-  explicit ChannelMask(std::uint32_t mask)
-      : Mask(mask),
-        Shift(mask ? std::countr_zero(mask) : 0),
-        Bits(mask ? std::popcount(mask) : 0) {}
-  std::uint8_t Get(std::uint32_t pixel) const {
-    if (Bits == 0) return 0;
-    std::uint32_t v = (pixel & Mask) >> Shift;
-    std::uint32_t max = (1u << Bits) - 1;
-    return static_cast<std::uint8_t>((v * 255 + max / 2) / max);
-  }
-  std::uint32_t Put(std::uint8_t value) const {
-    if (Bits == 0) return 0;
-    std::uint32_t max = (1u << Bits) - 1;
-    return (((value * max + 127) / 255) << Shift) & Mask;
-  }
-};
 
 std::uint32_t LoadPixel(const std::uint8_t* p, int bytes) {
   std::uint32_t v = 0;
@@ -79,7 +57,7 @@ void DrawCursor(Frame& frame, const CursorImage& cursor, std::int32_t x, std::in
   const int bytes = frame.BitsPerPixel / 8;
   if (bytes < 1 || bytes > 4) return;
 
-  const ChannelMask red(frame.RedMask), green(frame.GreenMask), blue(frame.BlueMask);
+  const PixelChannel red(frame.RedMask), green(frame.GreenMask), blue(frame.BlueMask);
   const std::int32_t left = x - cursor.XHot;
   const std::int32_t top = y - cursor.YHot;
   const std::int32_t fromRow = std::max(0, -top);
@@ -108,9 +86,9 @@ void DrawCursor(Frame& frame, const CursorImage& cursor, std::int32_t x, std::in
       const std::uint32_t pixel = LoadPixel(p, bytes);
       const std::uint32_t rest = pixel & ~(frame.RedMask | frame.GreenMask | frame.BlueMask);
       StorePixel(p, bytes,
-                 rest | red.Put(Over(sr, red.Get(pixel), inverse)) |
-                     green.Put(Over(sg, green.Get(pixel), inverse)) |
-                     blue.Put(Over(sb, blue.Get(pixel), inverse)));
+                 rest | red.Write(Over(sr, red.Read(pixel), inverse)) |
+                     green.Write(Over(sg, green.Read(pixel), inverse)) |
+                     blue.Write(Over(sb, blue.Read(pixel), inverse)));
     }
   }
 }

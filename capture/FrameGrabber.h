@@ -6,10 +6,10 @@
 
 #include <cstdint>
 
-#include "app/Settings.h"
+#include "base/Frame.h"
+#include "base/Settings.h"
 #include "capture/CaptureLinks.h"
 #include "capture/CaptureTarget.h"
-#include "capture/Frame.h"
 #include "capture/ScreenGrabber.h"
 
 namespace framory {

@@ -7,16 +7,17 @@
 
 #include <algorithm>
 
+#include "base/TimerService.h"
+
 namespace framory {
 
 using namespace InputMessages;
 
-InputWatch::InputWatch(Settings& settings, Recorder& recorder, TimerService& timers,
-                       MessagePoster& poster, WindowSystem& windows, InputEventSource& input,
+InputWatch::InputWatch(Settings& settings, RecorderControl& recorder, MessagePoster& poster,
+                       WindowSystem& windows, InputEventSource& input,
                        WindowEventSource& windowEvents)
     : settings_(settings),
       recorder_(recorder),
-      timers_(timers),
       poster_(poster),
       windows_(windows),
       input_(input),
@@ -174,13 +175,10 @@ void InputWatch::WinEventProc(std::uint32_t event) {
   ScheduleDelayedShot(kDelayedShotMilliseconds);
 }
 
-bool InputWatch::PeriodicTimerRunning() const { return recorder_.State().PeriodicTimerRunning(); }
+bool InputWatch::PeriodicTimerRunning() const { return recorder_.PeriodicTimerRunning(); }
 
 void InputWatch::ScheduleDelayedShot(std::int32_t milliseconds) {
-  RecorderState& state = recorder_.State();
-  if (state.DelayedShotPending()) return;
-  timers_.SetTimer(kDelayedShotTimer, milliseconds);
-  state.SetDelayedShotPending(true);
+  recorder_.ScheduleDelayedShot(milliseconds);
 }
 
 void InputWatch::ArmMarking(bool arm) {

@@ -8,12 +8,11 @@
 
 #include <cstdint>
 
-#include "app/MessagePoster.h"
-#include "app/Recorder.h"
-#include "app/Settings.h"
-#include "app/TimerService.h"
+#include "base/MessagePoster.h"
+#include "base/Settings.h"
 #include "capture/CaptureLinks.h"
 #include "capture/InputEventSource.h"
+#include "capture/RecorderControl.h"
 #include "capture/WindowEventSource.h"
 #include "capture/WindowSystem.h"
 
@@ -21,7 +20,7 @@ namespace framory {
 
 class InputWatch : public ShotScheduler, public InputEventSink, public WindowEventSink {
  public:
-  InputWatch(Settings& settings, Recorder& recorder, TimerService& timers, MessagePoster& poster,
+  InputWatch(Settings& settings, RecorderControl& recorder, MessagePoster& poster,
              WindowSystem& windows, InputEventSource& input, WindowEventSource& windowEvents);
 
   // Installs both sources; true when the input source is (already) installed.
@@ -61,8 +60,7 @@ class InputWatch : public ShotScheduler, public InputEventSink, public WindowEve
   void MarkCorner();
 
   Settings& settings_;
-  Recorder& recorder_;
-  TimerService& timers_;
+  RecorderControl& recorder_;
   MessagePoster& poster_;
   WindowSystem& windows_;
   InputEventSource& input_;

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/Settings.h"
+#include "base/Settings.h"
 
 namespace framory {
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "capture/Geometry.h"
+#include "base/Geometry.h"
 
 namespace framory {
 

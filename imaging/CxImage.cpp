@@ -5,12 +5,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/PixelChannel.h"
 #include "imaging/CxIOFile.h"
 #include "imaging/CxImageBMP.h"
 #include "imaging/CxImageJPG.h"
 #include "imaging/CxImagePCX.h"
 #include "imaging/CxImagePNG.h"
-#include "imaging/PixelChannel.h"
 
 namespace framory {
 

@@ -12,7 +12,7 @@
 #include <bit>
 #include <cstdint>
 
-#include "capture/Frame.h"
+#include "base/Frame.h"
 #include "imaging/CxFile.h"
 
 namespace framory {

@@ -9,13 +9,10 @@
 #include <string>
 
 #include "app/Launchers.h"
-#include "app/MessageBoxService.h"
-#include "app/MessagePoster.h"
+#include "base/MessageBoxService.h"
+#include "base/MessagePoster.h"
 
 namespace framory {
-
-// The destroy message that "Stop and Exit" posts to end the program.
-inline constexpr std::uint32_t kDestroyMessage = 0x0002;
 
 class DialogServices {
  public:

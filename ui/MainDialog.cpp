@@ -335,7 +335,7 @@ void MainDialog::Command(int id) {
     case kStopAndExit:
       state_.ExitRequested = true;
       CloseSelf();
-      services_.PostMainMessage(kDestroyMessage);
+      services_.PostMainMessage(kDestroyWindowMessage);
       break;
     case kBrowseResults:
       services_.OpenPath(settings_.ProjectFolder());

@@ -9,7 +9,7 @@
 #include <QDialog>
 #include <functional>
 
-#include "app/Settings.h"
+#include "base/Settings.h"
 
 class QAbstractButton;
 

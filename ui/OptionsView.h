@@ -6,7 +6,7 @@
 #include <QPointer>
 
 #include "app/OptionsViewHost.h"
-#include "app/Settings.h"
+#include "base/Settings.h"
 #include "ui/MainDialog.h"
 
 namespace framory {

@@ -6,11 +6,11 @@
 #include <cstdlib>
 
 #include "app/Application.h"
-#include "app/LastError.h"
 #include "app/Launchers.h"
 #include "app/Recorder.h"
 #include "app/SettingsStore.h"
 #include "app/TrayState.h"
+#include "base/LastError.h"
 #include "capture/CaptureTarget.h"
 #include "capture/ClipSession.h"
 #include "capture/FrameGrabber.h"
@@ -58,22 +58,6 @@ class RecorderClipHost : public ClipHost {
  private:
   Recorder& recorder_;
   OptionsView* view_ = nullptr;
-};
-
-// The encoder session of the open clip, as the pause toggle drives it.
-class ClipEncoderControl : public EncoderControl {
- public:
-  explicit ClipEncoderControl(ClipSession& clip) : clip_(clip) {}
-  bool Exists() const override { return clip_.EncoderSession() != nullptr; }
-  void PauseEncoding() override {
-    if (ScreenEncoder* encoder = clip_.EncoderSession()) encoder->PauseEncoding();
-  }
-  void StartEncoding() override {
-    if (ScreenEncoder* encoder = clip_.EncoderSession()) encoder->StartEncoding();
-  }
-
- private:
-  ClipSession& clip_;
 };
 
 // The options view as the capture target sees it: its window is never
@@ -125,7 +109,7 @@ int RunProgram(int argc, char** argv) {
   OutputNaming naming(settings);
   StillImageWriter stills(naming);
   FfmpegAviFileLibrary aviLibrary;
-  MovieWriterFactory writers(&aviLibrary, &boxes, &windows);
+  MovieWriterFactory writers(&aviLibrary, &boxes, windows.ScreenWidth(), windows.ScreenHeight());
 
   FrameGrabber* grabber = nullptr;
   Recorder::Services recorderServices;
@@ -141,13 +125,12 @@ int RunProgram(int argc, char** argv) {
 
   RecorderClipHost clipHost(recorder);
   ClipSession clip(settings, naming, writers, clipHost);
-  ClipEncoderControl encoder(clip);
-  recorder.SetEncoder(&encoder);
+  recorder.SetEncoder(&clip);
 
   X11InputRecorder input(sockets);
   X11WindowEvents windowEvents(sockets);
   RegisterOwnWindows(windowEvents);
-  InputWatch watch(settings, recorder, timers, shell, windows, input, windowEvents);
+  InputWatch watch(settings, recorder, shell, windows, input, windowEvents);
 
   OptionsViewLink viewLink;
   CaptureLinks links;

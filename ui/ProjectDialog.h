@@ -6,7 +6,7 @@
 
 #include <QDialog>
 
-#include "app/Settings.h"
+#include "base/Settings.h"
 
 namespace framory {
 

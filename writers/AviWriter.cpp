@@ -4,9 +4,9 @@
 #include <cstring>
 #include <new>
 
-#include "app/MessageBoxService.h"
-#include "app/Settings.h"
-#include "capture/MovieFrame.h"
+#include "base/MessageBoxService.h"
+#include "base/MovieFrame.h"
+#include "base/Settings.h"
 
 namespace framory {
 

@@ -3,19 +3,17 @@
 // yet, so those types report no support and their clips do not start.
 #include "writers/MovieWriterFactory.h"
 
-#include "app/Settings.h"
-#include "capture/WindowSystem.h"
+#include "base/OutputType.h"
 #include "writers/AviWriter.h"
 
 namespace framory {
 
 MovieWriterFactory::MovieWriterFactory(AviFileLibrary* aviLibrary, MessageBoxService* boxes,
-                                       WindowSystem* screen)
-    : aviLibrary_(aviLibrary), boxes_(boxes), screen_(screen) {}
-
-bool MovieWriterFactory::IsAviOutputType(std::int32_t outputType) {
-  return outputType >= OutputTypes::AviMpg4 && outputType <= OutputTypes::AviXvid;
-}
+                                       std::int32_t screenWidth, std::int32_t screenHeight)
+    : aviLibrary_(aviLibrary),
+      boxes_(boxes),
+      screenWidth_(screenWidth),
+      screenHeight_(screenHeight) {}
 
 bool MovieWriterFactory::Supports(std::int32_t outputType) const {
   return IsAviOutputType(outputType) && aviLibrary_ != nullptr && boxes_ != nullptr;
@@ -25,9 +23,8 @@ std::unique_ptr<MovieWriter> MovieWriterFactory::CreateFileWriter(std::int32_t o
                                                                   const std::string& path,
                                                                   std::int32_t timerValue) {
   if (!Supports(outputType)) return nullptr;
-  const std::int32_t screenWidth = screen_ != nullptr ? screen_->ScreenWidth() : 0;
-  const std::int32_t screenHeight = screen_ != nullptr ? screen_->ScreenHeight() : 0;
-  auto writer = std::make_unique<AviWriter>(*aviLibrary_, *boxes_, path, screenWidth, screenHeight);
+  auto writer =
+      std::make_unique<AviWriter>(*aviLibrary_, *boxes_, path, screenWidth_, screenHeight_);
   writer->SetFramePeriod(timerValue);
   writer->SetCodecFromOutputType(outputType);
   return writer;

@@ -14,19 +14,15 @@
 namespace framory {
 
 class AviFileLibrary;
-class WindowSystem;
 class MessageBoxService;
 
 class MovieWriterFactory {
  public:
-  // Services left null make their families unavailable. `screen` gives the
-  // screen size that sizes the AVI writer's buffer (the frame size alone
-  // when null).
-  MovieWriterFactory(AviFileLibrary* aviLibrary, MessageBoxService* boxes, WindowSystem* screen);
+  // Services left null make their families unavailable. The screen size
+  // sizes the AVI writer's buffer (the frame size alone when 0).
+  MovieWriterFactory(AviFileLibrary* aviLibrary, MessageBoxService* boxes,
+                     std::int32_t screenWidth = 0, std::int32_t screenHeight = 0);
   virtual ~MovieWriterFactory() = default;
-
-  // Whether `outputType` is one of the AVI types (10–14).
-  static bool IsAviOutputType(std::int32_t outputType);
 
   // Whether a clip of `outputType` can be started.
   virtual bool Supports(std::int32_t outputType) const;
@@ -47,7 +43,8 @@ class MovieWriterFactory {
  private:
   AviFileLibrary* aviLibrary_;
   MessageBoxService* boxes_;
-  WindowSystem* screen_;
+  std::int32_t screenWidth_;
+  std::int32_t screenHeight_;
 };
 
 }  // namespace framory

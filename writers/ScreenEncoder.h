@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "capture/Geometry.h"
+#include "base/Geometry.h"
 
 namespace framory {
 

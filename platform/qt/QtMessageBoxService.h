@@ -9,7 +9,7 @@
 #include <functional>
 #include <string>
 
-#include "app/MessageBoxService.h"
+#include "base/MessageBoxService.h"
 
 namespace framory {
 

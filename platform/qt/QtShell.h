@@ -21,8 +21,8 @@
 #include <memory>
 
 #include "app/Application.h"
-#include "app/MessagePoster.h"
 #include "app/TrayState.h"
+#include "base/MessagePoster.h"
 #include "platform/qt/TrayClicks.h"
 
 namespace framory {

@@ -7,7 +7,7 @@
 #include <functional>
 #include <map>
 
-#include "app/SocketWatch.h"
+#include "base/SocketWatch.h"
 
 namespace framory {
 

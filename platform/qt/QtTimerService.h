@@ -9,7 +9,7 @@
 #include <functional>
 #include <map>
 
-#include "app/TimerService.h"
+#include "base/TimerService.h"
 
 namespace framory {
 

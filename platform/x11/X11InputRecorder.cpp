@@ -5,7 +5,7 @@
 
 #include <cerrno>
 
-#include "app/LastError.h"
+#include "base/LastError.h"
 #include "platform/x11/X11ErrorTrap.h"
 
 namespace framory {

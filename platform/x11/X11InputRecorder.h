@@ -25,7 +25,7 @@
 #include <optional>
 #include <string>
 
-#include "app/SocketWatch.h"
+#include "base/SocketWatch.h"
 #include "capture/InputEventSource.h"
 #include "platform/x11/X11Connection.h"
 

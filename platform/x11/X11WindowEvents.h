@@ -31,7 +31,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/SocketWatch.h"
+#include "base/SocketWatch.h"
 #include "capture/WindowEventSource.h"
 #include "platform/x11/X11Connection.h"
 

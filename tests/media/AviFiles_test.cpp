@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Settings.h"
+#include "base/Settings.h"
 #include "capture/ClipSession.h"
 #include "capture/OutputNaming.h"
 #include "support/ClipSessionFakes.h"
@@ -69,7 +69,7 @@ struct Recording {
   FakeBoxes boxes;
   FakeClipHost host;
   std::unique_ptr<AviFileLibrary> library = CreateAviFileLibrary();
-  MovieWriterFactory factory{library.get(), &boxes, nullptr};
+  MovieWriterFactory factory{library.get(), &boxes};
   ClipSession session{settings, naming, factory, host};
 };
 

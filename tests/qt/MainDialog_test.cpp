@@ -342,7 +342,7 @@ TEST_F(MainDialogTest, EscStopsAndExitsEnterHides) {
   QTest::keyClick(second.get(), Qt::Key_Escape);
   EXPECT_EQ(closes, 2);
   EXPECT_TRUE(state.ExitRequested);
-  EXPECT_EQ(services.posted, std::vector<std::uint32_t>{kDestroyMessage});
+  EXPECT_EQ(services.posted, std::vector<std::uint32_t>{kDestroyWindowMessage});
 }
 
 TEST_F(MainDialogTest, ButtonsPostToTheMainWindow) {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "base/Frame.h"
 #include "capture/ClipHost.h"
-#include "capture/Frame.h"
 
 namespace framory::testing {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/Launchers.h"
-#include "app/Settings.h"
+#include "base/Settings.h"
 #include "ui/DialogServices.h"
 
 namespace framory::testing {

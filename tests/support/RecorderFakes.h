@@ -10,13 +10,13 @@
 #include <utility>
 #include <vector>
 
-#include "app/EncoderControl.h"
-#include "app/LastError.h"
-#include "app/MessageBoxService.h"
-#include "app/MessagePoster.h"
 #include "app/OptionsViewHost.h"
 #include "app/Recorder.h"
-#include "app/TimerService.h"
+#include "base/LastError.h"
+#include "base/MessageBoxService.h"
+#include "base/MessagePoster.h"
+#include "base/TimerService.h"
+#include "capture/EncoderControl.h"
 #include "capture/InputEventSource.h"
 #include "capture/WindowEventSource.h"
 #include "capture/WindowSystem.h"

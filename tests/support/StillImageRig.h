@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <string>
 
-#include "app/Settings.h"
+#include "base/Settings.h"
 #include "capture/CaptureTarget.h"
 #include "capture/FrameGrabber.h"
 #include "capture/OutputNaming.h"

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "app/Settings.h"
-#include "capture/MovieFrame.h"
+#include "base/MovieFrame.h"
+#include "base/Settings.h"
 #include "support/ClipSessionFakes.h"
 #include "support/RecorderFakes.h"
 

@@ -79,7 +79,7 @@ class FakeEncoder : public ScreenEncoder {
 // Makes recording writers for every family; Supports() follows `supported`.
 class FakeFactory : public MovieWriterFactory {
  public:
-  FakeFactory() : MovieWriterFactory(nullptr, nullptr, nullptr) {}
+  FakeFactory() : MovieWriterFactory(nullptr, nullptr) {}
   bool Supports(std::int32_t type) const override {
     return type != unsupportedType && ((type >= 10 && type <= 19) || type == 30);
   }

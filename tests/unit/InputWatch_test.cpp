@@ -20,8 +20,7 @@ struct WatchRig {
     recorder = std::make_unique<Recorder>(
         settings,
         testing::RecorderServices(timers, tray, boxes, pointer, lastError, [this] { ++shots; }));
-    watch = std::make_unique<InputWatch>(settings, *recorder, timers, poster, pointer, input,
-                                         windowEvents);
+    watch = std::make_unique<InputWatch>(settings, *recorder, poster, pointer, input, windowEvents);
   }
   // Installs the sources and leaves the recorder active.
   void Start() { ASSERT_TRUE(watch->StartHook()); }

@@ -1,6 +1,6 @@
 // Composition of grabbed frames into the clip's 32-bit frame buffer: copy,
 // centring on black, nearest-neighbour stretching, and every source format.
-#include "capture/MovieFrame.h"
+#include "base/MovieFrame.h"
 
 #include <gtest/gtest.h>
 

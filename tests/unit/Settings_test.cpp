@@ -7,8 +7,8 @@
 #include <sstream>
 
 #include "app/RegistryStore.h"
-#include "app/Settings.h"
 #include "app/SettingsStore.h"
+#include "base/Settings.h"
 #include "support/TempDir.h"
 
 namespace framory {

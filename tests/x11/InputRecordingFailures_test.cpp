@@ -77,8 +77,7 @@ struct Rig {
     App();
     recorder = std::make_unique<Recorder>(
         settings, testing::RecorderServices(timers, tray, boxes, pointer, lastError, [] {}));
-    watch = std::make_unique<InputWatch>(settings, *recorder, timers, poster, pointer, input,
-                                         windowEvents);
+    watch = std::make_unique<InputWatch>(settings, *recorder, poster, pointer, input, windowEvents);
   }
   Settings settings;
   QtSocketWatcher sockets;

@@ -109,8 +109,7 @@ struct LiveRig {
         settings,
         testing::RecorderServices(timers, tray, boxes, pointer, lastError, [this] { ++shots; }));
     timers.SetExpiryHandler([this](std::int32_t id) { recorder->OnTimer(id); });
-    watch = std::make_unique<InputWatch>(settings, *recorder, timers, poster, pointer, tee,
-                                         windowEvents);
+    watch = std::make_unique<InputWatch>(settings, *recorder, poster, pointer, tee, windowEvents);
     recorder->TogglePause();  // the program starts paused
   }
   ~LiveRig() { watch->StopHook(); }

@@ -1,48 +1,14 @@
 // The one settings record of the recorder: every user choice, with the
-// built-in defaults, and the output-type code table shared by the capture and
-// writer code. Loading and saving live in SettingsStore.h.
+// built-in defaults. Loading and saving live in app/SettingsStore.h.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-#include "capture/Geometry.h"
+#include "base/Geometry.h"
+#include "base/OutputType.h"
 
 namespace framory {
-
-// Output type codes. Below 10: a series of picture files; 10 and above: movie
-// output (30 is a live stream).
-namespace OutputTypes {
-inline constexpr std::int32_t Bmp = 0;
-inline constexpr std::int32_t Jpg = 1;
-inline constexpr std::int32_t Pcx = 2;
-inline constexpr std::int32_t Png = 3;
-inline constexpr std::int32_t AviMpg4 = 10;
-inline constexpr std::int32_t AviUncompressed = 11;
-inline constexpr std::int32_t AviDivx = 12;
-inline constexpr std::int32_t AviWmv3 = 13;
-inline constexpr std::int32_t AviXvid = 14;
-inline constexpr std::int32_t QuickTimeMov = 15;
-inline constexpr std::int32_t WmvV80_384Video = 16;
-inline constexpr std::int32_t WmvV80_56Video = 17;
-inline constexpr std::int32_t WmvV80_700PALVideo = 18;
-inline constexpr std::int32_t ScreenEncoder = 19;
-inline constexpr std::int32_t Broadcast = 30;
-}  // namespace OutputTypes
-
-inline constexpr std::int32_t FirstMovieOutputType = 10;
-inline constexpr std::int32_t DefaultMovieOutputType = OutputTypes::WmvV80_384Video;
-inline constexpr std::int32_t ScreenEncoderOutputType = OutputTypes::ScreenEncoder;
-inline constexpr std::int32_t BroadcastOutputType = OutputTypes::Broadcast;
-inline constexpr std::int32_t QuickTimeOutputType = OutputTypes::QuickTimeMov;
-
-inline bool IsPictureOutputType(std::int32_t code) { return code < FirstMovieOutputType; }
-inline bool IsEncoderOutputType(std::int32_t code) {
-  return code == ScreenEncoderOutputType || code == BroadcastOutputType;
-}
-// Sound is recorded only with the WMV file types, the screen encoder and the
-// broadcast.
-inline bool SoundAllowedFor(std::int32_t code) { return code >= DefaultMovieOutputType; }
 
 class Settings {
  public:

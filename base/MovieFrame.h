@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "capture/Frame.h"
+#include "base/Frame.h"
 
 namespace framory {
 

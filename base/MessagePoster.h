@@ -6,6 +6,10 @@
 
 namespace framory {
 
+// The main window's destroy message (WM_DESTROY): the options view posts it
+// for "Stop and Exit", and the shell's message loop ends at it.
+inline constexpr std::uint32_t kDestroyWindowMessage = 0x0002;
+
 namespace MainWindowMessages {
 inline constexpr std::uint32_t User = 0x400;
 inline constexpr std::uint32_t TrayNotify = User + 1;         // 1025

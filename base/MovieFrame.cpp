@@ -4,14 +4,14 @@
 // format. Channel masks are turned into 8-bit lookup tables on the stack, so
 // a 5- or 6-bit channel is widened by bit replication (31 → 255) without a
 // division per pixel.
-#include "capture/MovieFrame.h"
+#include "base/MovieFrame.h"
 
 #include <algorithm>
 #include <array>
 #include <cstring>
 #include <new>
 
-#include "imaging/PixelChannel.h"
+#include "base/PixelChannel.h"
 
 namespace framory {
 
