@@ -18,6 +18,8 @@ PACKAGES=(
   libgtest-dev libgmock-dev xvfb openbox xdotool xauth
   ffmpeg imagemagick netpbm libjpeg-turbo-progs
   trayer
+  # installing and packaging: manual page, .deb dependencies, menu entry checks
+  help2man dpkg-dev file desktop-file-utils
 )
 
 missing=()

@@ -1,0 +1,90 @@
+#include "app/CommandLine.h"
+
+namespace framory {
+
+namespace {
+
+// Options of the toolkit that take a value and are passed on to it as they
+// are: "-platform xcb", "-display :1", also written "--platform=xcb".
+bool TakeToolkitOption(const std::string& name, const std::string& argument,
+                       const std::vector<std::string>& arguments, std::size_t& i,
+                       std::string& value, std::string& error) {
+  const std::string single = "-" + name;
+  const std::string doubled = "--" + name;
+  if (argument == single || argument == doubled) {
+    if (i + 1 >= arguments.size()) {
+      error = "option '" + argument + "' needs a value";
+      return true;
+    }
+    value = arguments[++i];
+    return true;
+  }
+  for (const std::string& prefix : {single + "=", doubled + "="}) {
+    if (argument.rfind(prefix, 0) == 0) {
+      value = argument.substr(prefix.size());
+      if (value.empty()) error = "option '" + argument + "' needs a value";
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
+  CommandLine result;
+  // arguments[0] is the program's name.
+  for (std::size_t i = 1; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
+    if (argument == "--help" || argument == "-h") {
+      result.What = CommandLine::Action::Help;
+      return result;
+    }
+    if (argument == "--version" || argument == "-v") {
+      result.What = CommandLine::Action::Version;
+      return result;
+    }
+    std::string error;
+    if (TakeToolkitOption("display", argument, arguments, i, result.Display, error) ||
+        TakeToolkitOption("platform", argument, arguments, i, result.Platform, error)) {
+      if (!error.empty()) {
+        result.What = CommandLine::Action::Error;
+        result.Error = error;
+        return result;
+      }
+      continue;
+    }
+    result.What = CommandLine::Action::Error;
+    result.Error = argument.rfind('-', 0) == 0 ? "unknown option '" + argument + "'"
+                                               : "unexpected argument '" + argument + "'";
+    return result;
+  }
+  return result;
+}
+
+std::string HelpText() {
+  return "Usage: framory [OPTION]...\n"
+         "Record the screen as numbered pictures or movie clips, or broadcast it live.\n"
+         "\n"
+         "Framory starts paused, with an icon in the system tray, and asks where results go.\n"
+         "Hold Ctrl and press Shift anywhere to start, pause or resume recording; hold Shift\n"
+         "and press Ctrl to show or hide the options window.\n"
+         "\n"
+         "Options:\n"
+         "  -h, --help             show this help and exit\n"
+         "  -v, --version          show the version and exit\n"
+         "  -display NAME          the X display to record (default: $DISPLAY)\n"
+         "  -platform NAME         the toolkit's window platform (default: xcb, the X11\n"
+         "                         platform; screen capture needs an X display either way)\n"
+         "\n"
+         "Files:\n"
+         "  ~/.config/framory/registry.ini   the settings, kept between runs\n"
+         "  /etc/framory/registry.ini        machine-wide settings, read only\n"
+         "\n"
+         "Exit status: 0 after \"Stop and Exit\" or a request to end; 1 when the X display\n"
+         "cannot be opened or is lost; 2 for a bad command line.\n";
+}
+
+std::string VersionText() { return std::string("framory ") + FRAMORY_VERSION + "\n"; }
+
+}  // namespace framory
