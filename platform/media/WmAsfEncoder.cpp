@@ -1,0 +1,199 @@
+#include "platform/media/WmAsfEncoder.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/frame.h>
+#include <libavutil/pixfmt.h>
+#include <libswscale/swscale.h>
+}
+
+namespace framory {
+
+namespace {
+
+constexpr AVRational kMilliseconds{1, 1000};
+
+std::int32_t OpenFailure(int error) {
+  if (error == AVERROR(ENOENT) || error == AVERROR(ENOTDIR)) return WmResult::PathNotFound;
+  if (error == AVERROR(ENOMEM)) return WmResult::OutOfMemory;
+  return WmResult::WriteFault;
+}
+
+}  // namespace
+
+bool WmAsfEncoder::MuxerAvailable() { return av_guess_format("asf", nullptr, nullptr) != nullptr; }
+
+bool WmAsfEncoder::EncoderAvailable() { return avcodec_find_encoder(AV_CODEC_ID_WMV2) != nullptr; }
+
+std::int32_t WmAsfEncoder::Open(const std::string& path, const WmSystemProfileRow& profile,
+                                const WmGuid& subType, const WmVideoInfoHeader& format,
+                                std::unique_ptr<WmAsfEncoder>* encoder) {
+  std::unique_ptr<WmAsfEncoder> made(new WmAsfEncoder());
+  const std::int32_t result = made->Setup(path, profile, subType, format);
+  if (result < 0) return result;
+  *encoder = std::move(made);
+  return WmResult::Ok;
+}
+
+WmAsfEncoder::~WmAsfEncoder() { Finish(); }
+
+std::int32_t WmAsfEncoder::Setup(const std::string& path, const WmSystemProfileRow& profile,
+                                 const WmGuid& subType, const WmVideoInfoHeader& format) {
+  const WmBitmapInfoHeader& bmi = format.BmiHeader;
+  AVPixelFormat input = AV_PIX_FMT_NONE;
+  int bytesPerPixel = 0;
+  if (subType == WmGuids::SubtypeRgb32 && bmi.BitCount == 32) {
+    input = AV_PIX_FMT_BGR0;
+    bytesPerPixel = 4;
+  } else if (subType == WmGuids::SubtypeRgb24 && bmi.BitCount == 24) {
+    input = AV_PIX_FMT_BGR24;
+    bytesPerPixel = 3;
+  } else if (subType == WmGuids::SubtypeRgb555 && bmi.BitCount == 16) {
+    input = AV_PIX_FMT_RGB555LE;
+    bytesPerPixel = 2;
+  }
+  width_ = bmi.Width;
+  height_ = std::abs(bmi.Height);
+  // 4:2:0 pictures need even sizes.
+  if (input == AV_PIX_FMT_NONE || width_ <= 0 || height_ <= 0 || width_ % 2 != 0 ||
+      height_ % 2 != 0 || width_ > 16384 || height_ > 16384 || format.AvgTimePerFrame <= 0) {
+    return WmResult::InvalidArg;
+  }
+  bottomUp_ = bmi.Height > 0;
+  stride_ = (width_ * bytesPerPixel + 3) & ~3;  // DIB rows end on 4-byte boundaries
+  frameBytes_ = static_cast<std::uint32_t>(stride_) * static_cast<std::uint32_t>(height_);
+
+  const AVCodec* wmv2 = avcodec_find_encoder(AV_CODEC_ID_WMV2);
+  if (wmv2 == nullptr) return WmResult::ClassNotRegistered;
+
+  // "file:" keeps a name with a colon from being taken for a protocol.
+  const std::string url = "file:" + path;
+  AVFormatContext* output = nullptr;
+  if (avformat_alloc_output_context2(&output, nullptr, "asf", url.c_str()) < 0 ||
+      output == nullptr) {
+    return WmResult::ClassNotRegistered;
+  }
+  output_.reset(output);
+  // Every packet goes to the file as it is written, so a frame reported
+  // written is on disk even if a later one fails (a full disk).
+  output_->flush_packets = 1;
+  stream_ = avformat_new_stream(output_.get(), nullptr);
+  if (stream_ == nullptr) return WmResult::OutOfMemory;
+
+  codec_.reset(avcodec_alloc_context3(wmv2));
+  picture_.reset(av_frame_alloc());
+  packet_.reset(av_packet_alloc());
+  if (!codec_ || !picture_ || !packet_) return WmResult::OutOfMemory;
+  AVCodecContext& c = *codec_;
+  c.width = width_;
+  c.height = height_;
+  c.pix_fmt = AV_PIX_FMT_YUV420P;
+  // The encoder counts frames in periods of the average frame time: its rate
+  // control shares the bit rate out by that period. The packets get the
+  // samples' own times again on the way to the muxer.
+  av_reduce(&c.time_base.num, &c.time_base.den, format.AvgTimePerFrame, 10000000, 65535);
+  c.framerate = av_inv_q(c.time_base);
+  const double framesPerSecond = 10000000.0 / static_cast<double>(format.AvgTimePerFrame);
+  c.bit_rate = profile.VideoBitRate;
+  c.bit_rate_tolerance = static_cast<int>(profile.VideoBitRate);
+  c.rc_buffer_size =
+      static_cast<int>(std::int64_t{profile.VideoBitRate} * profile.BufferMilliseconds / 1000);
+  // The buffer window lets a burst (a key frame, a screen that changes all
+  // at once) go up to half again the rate; over the window the rate holds.
+  c.rc_max_rate = std::int64_t{profile.VideoBitRate} * 3 / 2;
+  c.gop_size = std::max(1, static_cast<int>(profile.KeyFrameSeconds * framesPerSecond + 0.5));
+  c.max_b_frames = 0;
+  if ((output_->oformat->flags & AVFMT_GLOBALHEADER) != 0) c.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  if (avcodec_open2(&c, wmv2, nullptr) < 0) return WmResult::InvalidArg;
+
+  picture_->format = AV_PIX_FMT_YUV420P;
+  picture_->width = width_;
+  picture_->height = height_;
+  if (av_frame_get_buffer(picture_.get(), 0) < 0) return WmResult::OutOfMemory;
+  scaler_.reset(sws_getContext(width_, height_, input, width_, height_, AV_PIX_FMT_YUV420P,
+                               SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr));
+  if (!scaler_) return WmResult::OutOfMemory;
+
+  if (avcodec_parameters_from_context(stream_->codecpar, &c) < 0) return WmResult::OutOfMemory;
+  stream_->codecpar->bit_rate = profile.VideoBitRate;
+  stream_->time_base = kMilliseconds;
+  stream_->avg_frame_rate = c.framerate;
+
+  const int opened = avio_open(&output_->pb, url.c_str(), AVIO_FLAG_WRITE);
+  if (opened < 0) return OpenFailure(opened);
+  if (avformat_write_header(output_.get(), nullptr) < 0) return WmResult::WriteFault;
+  headerWritten_ = true;
+  avio_flush(output_->pb);
+  return OutputResult();
+}
+
+std::int32_t WmAsfEncoder::OutputResult() const {
+  return output_->pb != nullptr && output_->pb->error < 0 ? WmResult::WriteFault : WmResult::Ok;
+}
+
+std::int32_t WmAsfEncoder::Encode(const std::uint8_t* data, std::uint32_t length,
+                                  std::uint64_t time) {
+  if (finished_ || !headerWritten_) return WmResult::Unexpected;
+  if (data == nullptr || length < frameBytes_) return WmResult::InvalidArg;
+  const std::int64_t pts = static_cast<std::int64_t>(time / 10000);
+  if (pts <= lastPts_) return WmResult::InvalidArg;
+  if (av_frame_make_writable(picture_.get()) < 0) return WmResult::OutOfMemory;
+  // Bottom-up rows are read from the last one upward with a negative stride.
+  const std::uint8_t* source[1] = {
+      bottomUp_ ? data + static_cast<std::ptrdiff_t>(height_ - 1) * stride_ : data};
+  const int sourceStride[1] = {bottomUp_ ? -stride_ : stride_};
+  sws_scale(scaler_.get(), source, sourceStride, 0, height_, picture_->data, picture_->linesize);
+  picture_->pts = framesSent_;
+  if (avcodec_send_frame(codec_.get(), picture_.get()) < 0) return WmResult::Fail;
+  ++framesSent_;
+  lastPts_ = pts;
+  sampleTimes_.push_back(pts);
+  return WritePackets();
+}
+
+std::int32_t WmAsfEncoder::WritePackets() {
+  for (;;) {
+    const int received = avcodec_receive_packet(codec_.get(), packet_.get());
+    if (received == AVERROR(EAGAIN) || received == AVERROR_EOF) return OutputResult();
+    if (received < 0) return WmResult::Fail;
+    // One packet for every frame, in order (no B-frames, no skipped frames).
+    if (sampleTimes_.empty()) return WmResult::Fail;
+    packet_->pts = sampleTimes_.front();
+    packet_->dts = packet_->pts;
+    packet_->duration = 0;
+    sampleTimes_.pop_front();
+    packet_->stream_index = stream_->index;
+    av_packet_rescale_ts(packet_.get(), kMilliseconds, stream_->time_base);
+    const int written = av_write_frame(output_.get(), packet_.get());
+    av_packet_unref(packet_.get());
+    if (written < 0 || OutputResult() < 0) return WmResult::WriteFault;
+  }
+}
+
+std::int32_t WmAsfEncoder::Finish() {
+  if (finished_) return finishResult_;
+  finished_ = true;
+  std::int32_t result = WmResult::Ok;
+  if (headerWritten_) {
+    if (avcodec_send_frame(codec_.get(), nullptr) >= 0) result = WritePackets();
+    // After a failed write the file keeps what reached it; the index and
+    // the final sizes are written only when everything before them was.
+    if (av_write_trailer(output_.get()) < 0 && result == WmResult::Ok) {
+      result = WmResult::WriteFault;
+    }
+    if (result == WmResult::Ok) result = OutputResult();
+  }
+  if (output_ && output_->pb != nullptr && avio_closep(&output_->pb) < 0 &&
+      result == WmResult::Ok) {
+    result = WmResult::WriteFault;
+  }
+  finishResult_ = result;
+  return result;
+}
+
+}  // namespace framory

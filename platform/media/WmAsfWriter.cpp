@@ -1,0 +1,124 @@
+#include "platform/media/WmAsfWriter.h"
+
+namespace framory {
+
+namespace {
+
+// The output name comes as UTF-16; the file system takes UTF-8. False for
+// unpaired surrogates.
+bool ToUtf8(const std::u16string& text, std::string* out) {
+  out->clear();
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    std::uint32_t code = text[i];
+    if (code >= 0xD800 && code <= 0xDBFF) {
+      if (i + 1 >= text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF) return false;
+      code = 0x10000 + ((code - 0xD800) << 10) + (text[++i] - 0xDC00);
+    } else if (code >= 0xDC00 && code <= 0xDFFF) {
+      return false;
+    }
+    if (code == 0) return false;
+    if (code < 0x80) {
+      out->push_back(static_cast<char>(code));
+    } else if (code < 0x800) {
+      out->push_back(static_cast<char>(0xC0 | (code >> 6)));
+      out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    } else if (code < 0x10000) {
+      out->push_back(static_cast<char>(0xE0 | (code >> 12)));
+      out->push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+      out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    } else {
+      out->push_back(static_cast<char>(0xF0 | (code >> 18)));
+      out->push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+      out->push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+      out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+WmAsfWriter::WmAsfWriter() : samples_(WmSamplePool::Create()) {}
+
+WmAsfWriter::~WmAsfWriter() {
+  if (encoder_) encoder_->Finish();
+}
+
+std::int32_t WmAsfWriter::SetProfile(const WmProfile& profile) {
+  if (encoder_) return WmResult::Unexpected;
+  const auto* system = dynamic_cast<const WmSystemProfile*>(&profile);
+  if (system == nullptr) return WmResult::InvalidArg;
+  profile_ = &system->Row();
+  inputs_.clear();
+  inputs_.emplace_back(WmGuids::MediaTypeAudio);
+  inputs_.emplace_back(WmGuids::MediaTypeVideo);
+  return WmResult::Ok;
+}
+
+std::int32_t WmAsfWriter::SetOutputFilename(const std::u16string& path) {
+  if (encoder_) return WmResult::Unexpected;
+  std::string name;
+  if (path.empty() || !ToUtf8(path, &name)) return WmResult::InvalidArg;
+  path_ = std::move(name);
+  return WmResult::Ok;
+}
+
+std::int32_t WmAsfWriter::GetInputCount(std::uint32_t* count) {
+  if (count == nullptr) return WmResult::InvalidArg;
+  if (profile_ == nullptr) return WmResult::Unexpected;
+  *count = static_cast<std::uint32_t>(inputs_.size());
+  return WmResult::Ok;
+}
+
+std::int32_t WmAsfWriter::GetInputProps(std::uint32_t input, std::unique_ptr<WmMediaProps>* props) {
+  if (props == nullptr || input >= inputs_.size()) return WmResult::InvalidArg;
+  *props = std::make_unique<WmInputProps>(inputs_[input]);
+  return WmResult::Ok;
+}
+
+std::int32_t WmAsfWriter::SetInputProps(std::uint32_t input, const WmMediaProps& props) {
+  if (encoder_) return WmResult::Unexpected;
+  if (input >= inputs_.size()) return WmResult::InvalidArg;
+  const auto* given = dynamic_cast<const WmInputProps*>(&props);
+  if (given == nullptr) return WmResult::InvalidArg;
+  WmGuid givenType;
+  WmGuid inputType;
+  given->GetType(&givenType);
+  inputs_[input].GetType(&inputType);
+  if (!(givenType == inputType) || !given->HasMediaType()) return WmResult::InvalidArg;
+  inputs_[input] = *given;
+  return WmResult::Ok;
+}
+
+std::int32_t WmAsfWriter::BeginWriting() {
+  if (encoder_ || profile_ == nullptr || path_.empty()) return WmResult::Unexpected;
+  const WmInputProps& video = inputs_[kVideoInput];
+  if (!video.HasMediaType()) return WmResult::Unexpected;
+  return WmAsfEncoder::Open(path_, *profile_, video.SubType(), video.VideoInfo(), &encoder_);
+}
+
+std::int32_t WmAsfWriter::AllocateSample(std::uint32_t bytes, std::shared_ptr<WmBuffer>* sample) {
+  if (sample == nullptr) return WmResult::InvalidArg;
+  return samples_->Allocate(bytes, sample);
+}
+
+std::int32_t WmAsfWriter::WriteSample(std::uint32_t input, std::uint64_t time,
+                                      std::uint32_t /*flags*/,
+                                      const std::shared_ptr<WmBuffer>& sample) {
+  if (!encoder_) return WmResult::Unexpected;
+  if (input == kAudioInput) return WmResult::NotImplemented;
+  if (input != kVideoInput || !sample) return WmResult::InvalidArg;
+  std::uint8_t* data = nullptr;
+  std::uint32_t length = 0;
+  if (sample->GetBufferAndLength(&data, &length) < 0) return WmResult::InvalidArg;
+  return encoder_->Encode(data, length, time);
+}
+
+std::int32_t WmAsfWriter::EndWriting() {
+  if (!encoder_) return WmResult::Unexpected;
+  const std::int32_t result = encoder_->Finish();
+  encoder_.reset();
+  return result;
+}
+
+}  // namespace framory

@@ -1,0 +1,34 @@
+// The samples a writer hands out: byte buffers that go back to the pool
+// when the last reference to their sample is released, so a clip reuses the
+// same few frame buffers instead of allocating one per frame. A few spare
+// buffers are kept; the pool may be destroyed before its samples.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "writers/WmFormatApi.h"
+
+namespace framory {
+
+class WmSamplePool : public std::enable_shared_from_this<WmSamplePool> {
+ public:
+  static std::shared_ptr<WmSamplePool> Create() {
+    return std::shared_ptr<WmSamplePool>(new WmSamplePool());
+  }
+
+  // A sample whose buffer holds exactly `bytes` bytes.
+  std::int32_t Allocate(std::uint32_t bytes, std::shared_ptr<WmBuffer>* sample);
+
+ private:
+  WmSamplePool() = default;
+  void Return(std::vector<std::uint8_t> storage);
+
+  static constexpr std::size_t kSpares = 4;
+  std::mutex mutex_;  // samples are released on the encoding thread too
+  std::vector<std::vector<std::uint8_t>> spares_;
+};
+
+}  // namespace framory

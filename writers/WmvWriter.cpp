@@ -1,0 +1,287 @@
+#include "writers/WmvWriter.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "base/MessageBoxService.h"
+#include "base/MovieFrame.h"
+
+namespace framory {
+
+namespace {
+
+constexpr char kErrorCaption[] = "Error";
+constexpr char kProfileManagerMissing[] =
+    "Unable to use Microsoft Windows Media Profiler Manager.You need to download and install the "
+    "free component first. See ";
+constexpr char kWriterMissing[] =
+    "Unable to use Microsoft Windows Media Writer.You need to download and install the free "
+    "component first. See ";
+
+// Longest output path handed to the library, in UTF-16 units with the
+// terminator.
+constexpr std::size_t kMaxPathUnits = 2048;
+
+// Paths are UTF-8 (the code page of this system). False for bytes that are
+// not UTF-8 or a path too long: the file would get another name than asked.
+bool ToUtf16(const std::string& text, std::u16string* out) {
+  out->clear();
+  for (std::size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    std::uint32_t code = 0;
+    std::size_t extra = 0;
+    if (lead < 0x80) {
+      code = lead;
+    } else if ((lead & 0xE0) == 0xC0) {
+      code = lead & 0x1F;
+      extra = 1;
+    } else if ((lead & 0xF0) == 0xE0) {
+      code = lead & 0x0F;
+      extra = 2;
+    } else if ((lead & 0xF8) == 0xF0) {
+      code = lead & 0x07;
+      extra = 3;
+    } else {
+      return false;
+    }
+    if (i + extra >= text.size()) return false;
+    for (std::size_t k = 1; k <= extra; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      code = (code << 6) | (next & 0x3F);
+    }
+    static constexpr std::uint32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
+    if (code < kSmallest[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+      return false;
+    }
+    if (code >= 0x10000) {
+      code -= 0x10000;
+      out->push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
+      out->push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
+    } else {
+      out->push_back(static_cast<char16_t>(code));
+    }
+    i += extra + 1;
+  }
+  return out->size() + 1 <= kMaxPathUnits;
+}
+
+}  // namespace
+
+WmvWriter::WmvWriter(WmFormatLibrary& library, MessageBoxService& boxes, const std::string& path,
+                     const WmGuid& profileId, std::int32_t screenWidth, std::int32_t screenHeight,
+                     const std::string& downloadAddress)
+    : library_(library),
+      boxes_(boxes),
+      screenWidth_(screenWidth),
+      screenHeight_(screenHeight),
+      downloadAddress_(downloadAddress) {
+  Construct(path, profileId);
+}
+
+WmvWriter::~WmvWriter() { Close(); }
+
+void WmvWriter::ShowMissingComponent(const char* what) {
+  boxes_.Show(std::string(what) + downloadAddress_ + " ", kErrorCaption,
+              MessageBoxFlags::SystemModal | MessageBoxFlags::IconError);
+}
+
+void WmvWriter::Construct(const std::string& path, const WmGuid& profileId) {
+  if (library_.CreateProfileManager(&profileManager_) < 0 || !profileManager_) {
+    ShowMissingComponent(kProfileManagerMissing);
+    Close();
+    return;
+  }
+  // The system profiles this program names are those of version 8.
+  WmProfileManager2* manager2 = nullptr;
+  if (profileManager_->QueryInterface(WmGuids::IidProfileManager2, &manager2) < 0 ||
+      manager2 == nullptr) {
+    Close();
+    return;
+  }
+  const std::int32_t versionSet = manager2->SetSystemProfileVersion(kWmtVersion8);
+  manager2 = nullptr;
+  if (versionSet < 0) {
+    Close();
+    return;
+  }
+  if (profileManager_->LoadProfileByID(profileId, &profile_) < 0 || !profile_) {
+    Close();
+    return;
+  }
+  if (library_.CreateWriter(nullptr, &writer_) < 0 || !writer_) {
+    ShowMissingComponent(kWriterMissing);
+    Close();
+    return;
+  }
+  if (!FindInputs() || !videoInput_) {
+    Close();
+    return;
+  }
+  std::u16string widePath;
+  if (!ToUtf16(path, &widePath) || writer_->SetOutputFilename(widePath) < 0) {
+    Close();
+    return;
+  }
+  state_ = kReady;
+}
+
+bool WmvWriter::FindInputs() {
+  std::uint32_t count = 0;
+  if (writer_->SetProfile(*profile_) < 0 || writer_->GetInputCount(&count) < 0) return false;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    std::unique_ptr<WmMediaProps> props;
+    WmGuid type;
+    if (writer_->GetInputProps(i, &props) < 0 || !props || props->GetType(&type) < 0) return false;
+    if (type == WmGuids::MediaTypeAudio && !audioInput_) {
+      audioInput_ = std::move(props);
+      audioInputNumber_ = i;
+    } else if (type == WmGuids::MediaTypeVideo && !videoInput_) {
+      videoInput_ = std::move(props);
+      videoInputNumber_ = i;
+    }
+  }
+  return true;
+}
+
+void WmvWriter::SetFrameRate(std::int32_t milliseconds) {
+  if (milliseconds > 0) framesPerSecond_ = 1000.0 / milliseconds;
+}
+
+std::int64_t WmvWriter::SampleTimeOf(std::int32_t frames, double framesPerSecond) {
+  const long double time =
+      static_cast<long double>(frames) * 1000.0L / static_cast<long double>(framesPerSecond);
+  return static_cast<std::int64_t>(time);
+}
+
+WmBitmapInfoHeader WmvWriter::FormatOf(const MovieFrame& frame) {
+  // Bottom-up rows (a positive height), the row order of an RGB video input.
+  WmBitmapInfoHeader header;
+  header.Width = frame.Width();
+  header.Height = frame.Height();
+  header.BitCount = 32;
+  header.Compression = kWmBiRgb;
+  header.SizeImage =
+      static_cast<std::uint32_t>(frame.BytesPerLine()) * static_cast<std::uint32_t>(frame.Height());
+  return header;
+}
+
+WmVideoInfoHeader WmvWriter::VideoInfoFor(std::int32_t width, std::int32_t height) const {
+  WmVideoInfoHeader info;
+  info.Source = WmRect{0, 0, width, height};
+  info.Target = info.Source;
+  info.BmiHeader.Width = width;
+  info.BmiHeader.Height = height;
+  info.BmiHeader.BitCount = 32;
+  info.BmiHeader.SizeImage =
+      static_cast<std::uint32_t>(width) * static_cast<std::uint32_t>(height) * 4;
+  // The low 32 bits of the whole number of bits a second of the larger of
+  // screen and frame.
+  const long double bits = static_cast<long double>(std::max(screenWidth_, width)) *
+                           std::max(screenHeight_, height) * info.BmiHeader.BitCount *
+                           static_cast<long double>(framesPerSecond_);
+  info.BitRate = static_cast<std::uint32_t>(
+      static_cast<std::uint64_t>(std::fmod(std::trunc(bits), 18446744073709551616.0L)));
+  info.BitErrorRate = 0;
+  info.AvgTimePerFrame =
+      static_cast<std::int64_t>(10000000.0L / static_cast<long double>(framesPerSecond_));
+  return info;
+}
+
+std::int32_t WmvWriter::AddFrame(const MovieFrame& frame) {
+  switch (state_) {
+    case kReady:
+      return Begin(frame);
+    case kWriting:
+      return Write(frame);
+    default:
+      return kWriterFail;
+  }
+}
+
+std::int32_t WmvWriter::Begin(const MovieFrame& frame) {
+  if (!frame.Exists()) {
+    Close();
+    return kWriterFail;
+  }
+  WmVideoInfoHeader info = VideoInfoFor(frame.Width(), frame.Height());
+  info.BmiHeader = FormatOf(frame);
+
+  WmMediaType type;
+  type.MajorType = WmGuids::MediaTypeVideo;
+  // The header says BI_RGB, so the subtype follows the depth alone.
+  switch (info.BmiHeader.BitCount) {
+    case 32:
+      type.SubType = WmGuids::SubtypeRgb32;
+      break;
+    case 24:
+      type.SubType = WmGuids::SubtypeRgb24;
+      break;
+    case 16:
+      type.SubType = WmGuids::SubtypeRgb555;
+      break;
+    case 8:
+      type.SubType = WmGuids::SubtypeRgb8;
+      break;
+    default:
+      type.SubType = WmGuids::Null;
+  }
+  type.FixedSizeSamples = false;
+  type.TemporalCompression = false;
+  type.SampleSize = 0;
+  type.FormatType = WmGuids::FormatVideoInfo;
+  type.FormatBytes = sizeof(WmVideoInfoHeader);
+  type.Format = &info;
+
+  if (videoInput_->SetMediaType(type) < 0 ||
+      writer_->SetInputProps(videoInputNumber_, *videoInput_) < 0 || writer_->BeginWriting() < 0) {
+    Close();
+    return kWriterFail;
+  }
+  begun_ = info.BmiHeader;
+  state_ = kWriting;
+  return Write(frame);
+}
+
+std::int32_t WmvWriter::Write(const MovieFrame& frame) {
+  const WmBitmapInfoHeader header = FormatOf(frame);
+  std::shared_ptr<WmBuffer> sample;
+  std::uint8_t* buffer = nullptr;
+  std::uint32_t length = 0;
+  // A frame of another size than writing began with does not fit the input.
+  bool ok = frame.Exists() && header.Width == begun_.Width && header.Height == begun_.Height &&
+            writer_->AllocateSample(header.SizeImage, &sample) >= 0 && sample &&
+            sample->GetBufferAndLength(&buffer, &length) >= 0 && buffer != nullptr &&
+            length >= header.SizeImage;
+  if (ok) {
+    // The one copy of the frame: its rows, bottom-up, into the sample.
+    const std::size_t rowBytes = static_cast<std::size_t>(frame.BytesPerLine());
+    const std::int32_t height = frame.Height();
+    for (std::int32_t y = 0; y < height; ++y) {
+      std::memcpy(buffer + static_cast<std::size_t>(height - 1 - y) * rowBytes, frame.Row(y),
+                  rowBytes);
+    }
+    const std::uint64_t time = static_cast<std::uint64_t>(nextSampleTime_) * 10000;
+    ok = writer_->WriteSample(videoInputNumber_, time, 0, sample) >= 0;
+    ++framesWritten_;
+    nextSampleTime_ = SampleTimeOf(framesWritten_, framesPerSecond_);
+  }
+  sample.reset();
+  if (ok) return kWriterOk;
+  // The file is ended with what it has; the writer stays closed.
+  Close();
+  return kWriterFail;
+}
+
+void WmvWriter::Close() {
+  if (state_ == kWriting && writer_) writer_->EndWriting();
+  state_ = kClosed;
+  videoInput_.reset();
+  audioInput_.reset();
+  writer_.reset();
+  profile_.reset();
+  profileManager_.reset();
+}
+
+}  // namespace framory

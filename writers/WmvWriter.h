@@ -1,0 +1,84 @@
+// Writes one Windows Media file (".wmv") through the Windows-Media-Format-like
+// library with one of its system profiles. Construction loads the profile,
+// makes the writer, finds its video and audio inputs and names the output
+// file; the first frame sets the video input's format (uncompressed 32-bit
+// rows) and begins writing; every frame is copied once, straight into a
+// sample allocated by the library, and stamped in 100-ns units. The profile's
+// audio input is found but never fed. A failed write ends the file and the
+// writer stays closed.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "writers/MovieWriter.h"
+#include "writers/WmFormatApi.h"
+
+namespace framory {
+
+class MessageBoxService;
+
+class WmvWriter : public MovieWriter {
+ public:
+  enum State : std::int32_t { kClosed = 0, kReady = 1, kWriting = 2 };
+
+  // Prepares everything up to naming the output file (state kReady), or
+  // stays closed after any failure. When the library's profile manager or
+  // writer cannot be made, a box sends the user to `downloadAddress`. The
+  // screen size goes into the video format's bit rate.
+  WmvWriter(WmFormatLibrary& library, MessageBoxService& boxes, const std::string& path,
+            const WmGuid& profileId, std::int32_t screenWidth, std::int32_t screenHeight,
+            const std::string& downloadAddress);
+  ~WmvWriter() override;
+
+  // Frames per second = 1000 / `milliseconds`; 0 or less leaves the rate.
+  void SetFrameRate(std::int32_t milliseconds);
+
+  std::int32_t AddFrame(const MovieFrame& frame) override;
+  void Close() override;
+
+  std::int32_t State() const { return state_; }
+  double FramesPerSecond() const { return framesPerSecond_; }
+  std::int32_t FramesWritten() const { return framesWritten_; }
+  // Presentation time of the next frame, whole milliseconds.
+  std::int64_t NextSampleTime() const { return nextSampleTime_; }
+
+  // The video format the first frame of `width` × `height` gets: 32-bit
+  // bottom-up rows; bit rate and average frame time from the frame rate.
+  WmVideoInfoHeader VideoInfoFor(std::int32_t width, std::int32_t height) const;
+  // The presentation time of frame `frames` at `framesPerSecond`, whole
+  // milliseconds, computed in extended precision so that it never runs ahead
+  // of the frame period.
+  static std::int64_t SampleTimeOf(std::int32_t frames, double framesPerSecond);
+
+ private:
+  void Construct(const std::string& path, const WmGuid& profileId);
+  bool FindInputs();
+  void ShowMissingComponent(const char* what);
+  std::int32_t Begin(const MovieFrame& frame);
+  std::int32_t Write(const MovieFrame& frame);
+  static WmBitmapInfoHeader FormatOf(const MovieFrame& frame);
+
+  WmFormatLibrary& library_;
+  MessageBoxService& boxes_;
+  std::int32_t screenWidth_;
+  std::int32_t screenHeight_;
+  std::string downloadAddress_;
+
+  std::unique_ptr<WmProfile> profile_;
+  std::unique_ptr<WmWriter> writer_;
+  std::unique_ptr<WmMediaProps> videoInput_;
+  std::unique_ptr<WmMediaProps> audioInput_;
+  std::unique_ptr<WmProfileManager> profileManager_;
+  std::uint32_t videoInputNumber_ = 0;
+  std::uint32_t audioInputNumber_ = 0;
+  std::int32_t framesWritten_ = 0;
+  std::int64_t nextSampleTime_ = 0;
+  std::int32_t state_ = kClosed;
+  double framesPerSecond_ = 2.0;
+  // The format writing began with; later frames must match it.
+  WmBitmapInfoHeader begun_;
+};
+
+}  // namespace framory
