@@ -18,6 +18,7 @@
 #include "capture/OutputNaming.h"
 #include "capture/StillImageWriter.h"
 #include "platform/media/FfmpegAviFileLibrary.h"
+#include "platform/media/WmFfmpegLibrary.h"
 #include "platform/qt/QtDesktopActions.h"
 #include "platform/qt/QtMessageBoxService.h"
 #include "platform/qt/QtShell.h"
@@ -110,6 +111,12 @@ int RunProgram(int argc, char** argv) {
   StillImageWriter stills(naming);
   FfmpegAviFileLibrary aviLibrary;
   MovieWriterFactory writers(&aviLibrary, &boxes, windows.ScreenWidth(), windows.ScreenHeight());
+  // The WMV boxes for a missing component point at the help page's section
+  // on the packages that provide the codecs.
+  WmFfmpegLibrary wmLibrary;
+  writers.SetWmvLibrary(
+      &wmLibrary,
+      "file://" + ProgramFileWithExtension(OwnProgramPath(), ".html") + "#windows-media");
 
   FrameGrabber* grabber = nullptr;
   Recorder::Services recorderServices;

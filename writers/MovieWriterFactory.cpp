@@ -1,10 +1,11 @@
-// The AVI family is made here; the WMV writer (16–18), the QuickTime writer
-// (15) and the encoder session (19, 30, sound) are not part of this build
-// yet, so those types report no support and their clips do not start.
+// The AVI (10–14) and WMV file (16–18) families are made here; the QuickTime
+// writer (15) and the encoder session (19, 30, sound) are not part of this
+// build yet, so those types report no support and their clips do not start.
 #include "writers/MovieWriterFactory.h"
 
 #include "base/OutputType.h"
 #include "writers/AviWriter.h"
+#include "writers/WmvWriter.h"
 
 namespace framory {
 
@@ -15,14 +16,33 @@ MovieWriterFactory::MovieWriterFactory(AviFileLibrary* aviLibrary, MessageBoxSer
       screenWidth_(screenWidth),
       screenHeight_(screenHeight) {}
 
+void MovieWriterFactory::SetWmvLibrary(WmFormatLibrary* library,
+                                       const std::string& downloadAddress) {
+  wmvLibrary_ = library;
+  wmvDownloadAddress_ = downloadAddress;
+}
+
 bool MovieWriterFactory::Supports(std::int32_t outputType) const {
-  return IsAviOutputType(outputType) && aviLibrary_ != nullptr && boxes_ != nullptr;
+  if (boxes_ == nullptr) return false;
+  if (IsAviOutputType(outputType)) return aviLibrary_ != nullptr;
+  if (IsWmvFileOutputType(outputType)) return wmvLibrary_ != nullptr;
+  return false;
 }
 
 std::unique_ptr<MovieWriter> MovieWriterFactory::CreateFileWriter(std::int32_t outputType,
                                                                   const std::string& path,
                                                                   std::int32_t timerValue) {
   if (!Supports(outputType)) return nullptr;
+  if (IsWmvFileOutputType(outputType)) {
+    const WmGuid& profile = outputType == OutputTypes::WmvV80_56Video ? WmGuids::ProfileV80_56Video
+                            : outputType == OutputTypes::WmvV80_700PALVideo
+                                ? WmGuids::ProfileV80_700PALVideo
+                                : WmGuids::ProfileV80_384Video;
+    auto writer = std::make_unique<WmvWriter>(*wmvLibrary_, *boxes_, path, profile, screenWidth_,
+                                              screenHeight_, wmvDownloadAddress_);
+    writer->SetFrameRate(timerValue);
+    return writer;
+  }
   auto writer =
       std::make_unique<AviWriter>(*aviLibrary_, *boxes_, path, screenWidth_, screenHeight_);
   writer->SetFramePeriod(timerValue);

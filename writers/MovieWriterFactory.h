@@ -14,6 +14,7 @@
 namespace framory {
 
 class AviFileLibrary;
+class WmFormatLibrary;
 class MessageBoxService;
 
 class MovieWriterFactory {
@@ -23,6 +24,10 @@ class MovieWriterFactory {
   MovieWriterFactory(AviFileLibrary* aviLibrary, MessageBoxService* boxes,
                      std::int32_t screenWidth = 0, std::int32_t screenHeight = 0);
   virtual ~MovieWriterFactory() = default;
+
+  // The Windows Media library for the WMV file types (16–18), and the web
+  // address its "download and install" boxes send the user to.
+  void SetWmvLibrary(WmFormatLibrary* library, const std::string& downloadAddress);
 
   // Whether a clip of `outputType` can be started.
   virtual bool Supports(std::int32_t outputType) const;
@@ -45,6 +50,8 @@ class MovieWriterFactory {
   MessageBoxService* boxes_;
   std::int32_t screenWidth_;
   std::int32_t screenHeight_;
+  WmFormatLibrary* wmvLibrary_ = nullptr;
+  std::string wmvDownloadAddress_;
 };
 
 }  // namespace framory

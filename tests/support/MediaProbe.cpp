@@ -121,4 +121,43 @@ AviHeaderFields ReadAviHeader(const std::string& path) {
   return fields;
 }
 
+ContainerProbe ProbeContainer(const std::string& path) {
+  ContainerProbe probe;
+  const std::string streams =
+      Run("ffprobe -v error -show_entries format=format_name:stream=codec_type "
+          "-of default=noprint_wrappers=1 " +
+          Quote(path) + " 2>/dev/null");
+  std::istringstream lines(streams);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.rfind("format_name=", 0) == 0) {
+      probe.FormatName = line.substr(12);
+      probe.Ok = true;
+    } else if (line.rfind("codec_type=", 0) == 0) {
+      probe.StreamTypes.push_back(line.substr(11));
+    }
+  }
+  // Times in the stream's own time base so that nothing is rounded on the way.
+  const std::string packets =
+      Run("ffprobe -v error -select_streams v:0 -show_entries packet=pts,size:stream=time_base "
+          "-of csv=p=0 " +
+          Quote(path) + " 2>/dev/null");
+  std::istringstream rows(packets);
+  long long timeBaseNum = 1, timeBaseDen = 1000;
+  while (std::getline(rows, line)) {
+    const std::size_t slash = line.find('/');
+    if (slash != std::string::npos) {
+      timeBaseNum = std::stoll(line.substr(0, slash));
+      timeBaseDen = std::stoll(line.substr(slash + 1));
+      continue;
+    }
+    const std::size_t comma = line.find(',');
+    if (comma == std::string::npos || line.compare(0, comma, "N/A") == 0) continue;
+    probe.PacketTimes.push_back(std::stoll(line.substr(0, comma)));
+    probe.PacketSizes.push_back(std::stoll(line.substr(comma + 1)));
+  }
+  for (std::int64_t& time : probe.PacketTimes) time = time * timeBaseNum * 1000 / timeBaseDen;
+  return probe;
+}
+
 }  // namespace framory::testing

@@ -45,4 +45,17 @@ struct AviHeaderFields {
 
 AviHeaderFields ReadAviHeader(const std::string& path);
 
+// The container and its streams as ffprobe reads them, and the packets of
+// the first video stream: presentation times in whole milliseconds (as the
+// container stores them) and sizes in bytes.
+struct ContainerProbe {
+  bool Ok = false;
+  std::string FormatName;
+  std::vector<std::string> StreamTypes;  // codec_type of each stream
+  std::vector<std::int64_t> PacketTimes;
+  std::vector<std::int64_t> PacketSizes;
+};
+
+ContainerProbe ProbeContainer(const std::string& path);
+
 }  // namespace framory::testing

@@ -1,0 +1,390 @@
+// WMV clips recorded through the clip session, the WMV writer and the FFmpeg
+// Windows-Media-Format-like library, then read back with ffprobe/ffmpeg.
+// Faults are put into the real library by a thin wrapper: a component that
+// cannot be made, or a write that fails from some frame on.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <csignal>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/Settings.h"
+#include "capture/ClipSession.h"
+#include "capture/OutputNaming.h"
+#include "support/ClipSessionFakes.h"
+#include "support/MediaProbe.h"
+#include "support/RecorderFakes.h"
+#include "support/TempDir.h"
+#include "writers/MovieWriterFactory.h"
+#include "writers/WmFormatApi.h"
+
+namespace framory {
+namespace {
+
+using testing::ContainerProbe;
+using testing::DecodeFrames;
+using testing::FakeBoxes;
+using testing::FakeClipHost;
+using testing::ProbeContainer;
+using testing::ProbeVideo;
+using testing::TempDir;
+using testing::TestPicture;
+using testing::VideoProbe;
+
+constexpr char kAppendFailure[] = "AVI file unable to append frame. Pausing recorder.";
+constexpr char kHelpAddress[] = "file:///opt/framory/framory.html#windows-media";
+
+// The writer of the real library, failing every sample from `failFrom` on.
+class FaultyWriter : public WmWriter {
+ public:
+  FaultyWriter(std::unique_ptr<WmWriter> real, int failFrom, int* samples, int* ends)
+      : real_(std::move(real)), failFrom_(failFrom), samples_(samples), ends_(ends) {}
+  std::int32_t SetProfile(const WmProfile& p) override { return real_->SetProfile(p); }
+  std::int32_t SetOutputFilename(const std::u16string& p) override {
+    return real_->SetOutputFilename(p);
+  }
+  std::int32_t GetInputCount(std::uint32_t* c) override { return real_->GetInputCount(c); }
+  std::int32_t GetInputProps(std::uint32_t i, std::unique_ptr<WmMediaProps>* p) override {
+    return real_->GetInputProps(i, p);
+  }
+  std::int32_t SetInputProps(std::uint32_t i, const WmMediaProps& p) override {
+    return real_->SetInputProps(i, p);
+  }
+  std::int32_t BeginWriting() override { return real_->BeginWriting(); }
+  std::int32_t AllocateSample(std::uint32_t b, std::shared_ptr<WmBuffer>* s) override {
+    return real_->AllocateSample(b, s);
+  }
+  std::int32_t WriteSample(std::uint32_t i, std::uint64_t t, std::uint32_t f,
+                           const std::shared_ptr<WmBuffer>& s) override {
+    if ((*samples_)++ >= failFrom_) return WmResult::WriteFault;
+    return real_->WriteSample(i, t, f, s);
+  }
+  std::int32_t EndWriting() override {
+    ++*ends_;
+    return real_->EndWriting();
+  }
+
+ private:
+  std::unique_ptr<WmWriter> real_;
+  int failFrom_;
+  int* samples_;
+  int* ends_;
+};
+
+// The real library with one fault put in.
+class FaultyLibrary : public WmFormatLibrary {
+ public:
+  enum class Fault { NoProfileManager, NoWriter, WriteFails };
+  explicit FaultyLibrary(Fault fault, int failFrom = 0) : fault_(fault), failFrom_(failFrom) {}
+
+  std::int32_t CreateProfileManager(std::unique_ptr<WmProfileManager>* manager) override {
+    if (fault_ == Fault::NoProfileManager) return WmResult::ClassNotRegistered;
+    return real_->CreateProfileManager(manager);
+  }
+  std::int32_t CreateWriter(void* certificate, std::unique_ptr<WmWriter>* writer) override {
+    if (fault_ == Fault::NoWriter) return WmResult::ClassNotRegistered;
+    std::unique_ptr<WmWriter> real;
+    const std::int32_t result = real_->CreateWriter(certificate, &real);
+    if (result >= 0) {
+      *writer = std::make_unique<FaultyWriter>(std::move(real), failFrom_, &samples, &ends);
+    }
+    return result;
+  }
+
+  int samples = 0;  // WriteSample calls
+  int ends = 0;     // EndWriting calls
+
+ private:
+  std::unique_ptr<WmFormatLibrary> real_ = CreateWmFormatLibrary();
+  Fault fault_;
+  int failFrom_;
+};
+
+// A recorder's worth of parts around one clip session writing real files.
+struct Recording {
+  Recording(std::int32_t outputType, std::int32_t timerValue, WmFormatLibrary* library = nullptr,
+            const std::string& folder = "") {
+    const std::string base = folder.empty() ? dir.Path() : folder;
+    settings.SetProjectDirectory(base + "/");
+    settings.SetProjectName("shots");
+    std::filesystem::create_directories(settings.ProjectFolder());
+    settings.SetOutputType(outputType);
+    settings.SetTimerValue(timerValue);
+    factory.SetWmvLibrary(library != nullptr ? library : real.get(), kHelpAddress);
+  }
+  std::string Movie(int number) const {
+    return settings.ProjectFolder() + "/movie" + std::to_string(number) + ".wmv";
+  }
+  // Delivers `picture` and returns the composed buffer the writer was given.
+  std::vector<std::uint32_t> Shoot(const TestPicture& picture) {
+    session.DeliverMovieFrame(&picture.frame, kNoWindow, Rect{-1, -1, -1, -1});
+    std::vector<std::uint32_t> composed;
+    for (std::int32_t y = 0; y < session.MovieHeight(); ++y) {
+      const std::uint32_t* row = session.Buffer().Row(y);
+      composed.insert(composed.end(), row, row + session.MovieWidth());
+    }
+    return composed;
+  }
+
+  TempDir dir;
+  Settings settings;
+  OutputNaming naming{settings};
+  FakeBoxes boxes;
+  FakeClipHost host;
+  std::unique_ptr<WmFormatLibrary> real = CreateWmFormatLibrary();
+  MovieWriterFactory factory{nullptr, &boxes};
+  ClipSession session{settings, naming, factory, host};
+};
+
+// Content the codec has to spend bits on: ramps under grain that changes
+// with every frame, so that no profile can code it exactly.
+TestPicture GrainyPicture(std::int32_t width, std::int32_t height, int seed) {
+  TestPicture p(width, height);
+  std::uint32_t state = 2166136261u ^ static_cast<std::uint32_t>(seed) * 16777619u;
+  for (std::int32_t y = 0; y < height; ++y) {
+    for (std::int32_t x = 0; x < width; ++x) {
+      state = state * 1664525u + 1013904223u;
+      const int grain = static_cast<int>(state >> 26) - 32;  // -32 .. 31
+      const int base = 64 + (x * 128 / width);
+      const auto v = static_cast<std::uint32_t>(std::clamp(base + grain, 0, 255));
+      p.At(x, y) = (v << 16) | (v << 8) | (255 - v);
+    }
+  }
+  return p;
+}
+
+// Four flat quadrants (red, green, blue, white) with a grey bar that moves
+// with `seed`: any flip, swap or shift of the picture shows at once.
+TestPicture QuadrantPicture(std::int32_t width, std::int32_t height, int seed) {
+  TestPicture p(width, height);
+  for (std::int32_t y = 0; y < height; ++y) {
+    for (std::int32_t x = 0; x < width; ++x) {
+      const bool right = x >= width / 2;
+      const bool bottom = y >= height / 2;
+      std::uint32_t c = !bottom ? (right ? 0x00C000u : 0xC00000u) : (right ? 0xF0F0F0u : 0x0000C0u);
+      if (x / 8 == seed % (width / 8)) c = 0x808080u;
+      p.At(x, y) = c;
+    }
+  }
+  return p;
+}
+
+// Mean absolute difference per colour channel.
+double MeanDifference(const std::vector<std::uint32_t>& a, const std::vector<std::uint32_t>& b) {
+  double sum = 0;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    for (int shift : {0, 8, 16}) {
+      sum += std::abs(int((a[i] >> shift) & 0xFF) - int((b[i] >> shift) & 0xFF));
+    }
+  }
+  return sum / (3.0 * a.size());
+}
+
+TEST(WmvFiles, ClipIsAnAsfFileWithOneWmv2StreamStampedAtTheFramePeriod) {
+  struct Case {
+    std::int32_t timerValue;
+    std::vector<std::int64_t> stamps;
+  };
+  // 1000 / 30 frames a second falls just short of each multiple of 30 ms.
+  for (const Case& c : {Case{30, {0, 29, 59, 89, 119}}, Case{200, {0, 200, 400, 600, 800}}}) {
+    SCOPED_TRACE("TimerValue " + std::to_string(c.timerValue));
+    Recording r(OutputTypes::WmvV80_384Video, c.timerValue);
+    // 158 × 118 becomes a 160 × 120 movie with the picture at (1, 1) on black.
+    std::vector<std::vector<std::uint32_t>> composed;
+    for (int i = 0; i < 5; ++i) composed.push_back(r.Shoot(QuadrantPicture(158, 118, i)));
+    ASSERT_EQ(r.session.MovieWidth(), 160);
+    ASSERT_EQ(r.session.MovieHeight(), 120);
+    r.session.EndClip();
+    EXPECT_TRUE(r.host.reports.empty());
+    EXPECT_TRUE(r.boxes.shown.empty());
+
+    const ContainerProbe container = ProbeContainer(r.Movie(0));
+    ASSERT_TRUE(container.Ok) << "ffprobe cannot read " << r.Movie(0);
+    EXPECT_EQ(container.FormatName, "asf");
+    EXPECT_EQ(container.StreamTypes, std::vector<std::string>{"video"})
+        << "the profile's unfed audio stream is left out";
+    EXPECT_EQ(container.PacketTimes, c.stamps);
+
+    const VideoProbe probe = ProbeVideo(r.Movie(0));
+    EXPECT_EQ(probe.CodecName, "wmv2");
+    EXPECT_EQ(probe.Width, 160);
+    EXPECT_EQ(probe.Height, 120);
+    EXPECT_EQ(probe.FrameCount, 5);
+
+    const auto decoded = DecodeFrames(r.Movie(0), 160, 120);
+    ASSERT_EQ(decoded.size(), composed.size());
+    for (std::size_t i = 0; i < decoded.size(); ++i) {
+      EXPECT_LT(MeanDifference(decoded[i], composed[i]), 6.0) << "frame " << i;
+    }
+  }
+}
+
+TEST(WmvFiles, TheThreeProfilesGiveThreeClearlyDifferentBitRates) {
+  // Ten seconds at 2 frames a second of content that asks for more bits
+  // than any of the profiles allows.
+  constexpr int kFrames = 20;
+  struct Case {
+    std::int32_t type;
+    double labelKbps;  // the total its label gives
+    double videoKbps;  // what of it the video stream gets
+  };
+  std::vector<double> rates;
+  for (const Case& c :
+       {Case{OutputTypes::WmvV80_56Video, 56, 40}, Case{OutputTypes::WmvV80_384Video, 384, 352},
+        Case{OutputTypes::WmvV80_700PALVideo, 768, 704}}) {
+    SCOPED_TRACE("output type " + std::to_string(c.type));
+    Recording r(c.type, 500);
+    for (int i = 0; i < kFrames; ++i) r.Shoot(GrainyPicture(320, 240, i));
+    r.session.EndClip();
+    EXPECT_TRUE(r.host.reports.empty());
+    const ContainerProbe container = ProbeContainer(r.Movie(0));
+    ASSERT_EQ(container.PacketSizes.size(), std::size_t{kFrames});
+    double bytes = 0;
+    for (std::int64_t size : container.PacketSizes) bytes += double(size);
+    const double kbps = bytes * 8 / (kFrames / 2.0) / 1000;
+    EXPECT_LT(kbps, 1.25 * c.labelKbps) << "about the rate the label gives";
+    EXPECT_GT(kbps, 0.5 * c.videoKbps) << "the profile's bits are used";
+    rates.push_back(kbps);
+  }
+  ASSERT_EQ(rates.size(), 3u);
+  EXPECT_GT(rates[1], 3 * rates[0]);
+  EXPECT_GT(rates[2], 1.5 * rates[1]);
+}
+
+TEST(WmvFiles, MissingComponentShowsItsDownloadBoxThenThePauseBox) {
+  struct Case {
+    FaultyLibrary::Fault fault;
+    const char* text;
+  };
+  const std::string see =
+      std::string("You need to download and install the free component first. See ") +
+      kHelpAddress + " ";
+  for (const Case& c :
+       {Case{FaultyLibrary::Fault::NoProfileManager,
+             "Unable to use Microsoft Windows Media Profiler Manager."},
+        Case{FaultyLibrary::Fault::NoWriter, "Unable to use Microsoft Windows Media Writer."}}) {
+    SCOPED_TRACE(c.text);
+    FaultyLibrary library(c.fault);
+    Recording r(OutputTypes::WmvV80_384Video, 100, &library);
+    r.Shoot(TestPicture::Pattern(64, 48, 0));
+    ASSERT_EQ(r.boxes.shown.size(), 1u);
+    EXPECT_EQ(r.boxes.shown[0].text, c.text + see);
+    EXPECT_EQ(r.boxes.shown[0].caption, "Error");
+    EXPECT_EQ(r.boxes.shown[0].flags, MessageBoxFlags::SystemModal | MessageBoxFlags::IconError);
+    EXPECT_EQ(r.host.log, (std::vector<std::string>{"Title", "TogglePause",
+                                                    std::string("Report ") + kAppendFailure}));
+    EXPECT_TRUE(r.host.paused);
+    EXPECT_TRUE(r.session.ClipOpen()) << "the clip stays open";
+
+    // After the resume the writer is still closed: the failure repeats, no
+    // new download box, no file.
+    r.host.paused = false;
+    r.Shoot(TestPicture::Pattern(64, 48, 1));
+    EXPECT_EQ(r.boxes.shown.size(), 1u);
+    EXPECT_EQ(r.host.reports.size(), 2u);
+    r.session.EndClip();
+    EXPECT_FALSE(std::filesystem::exists(r.Movie(0)));
+  }
+}
+
+TEST(WmvFiles, FailedWriteEndsTheFileAndTheWriterStaysClosed) {
+  FaultyLibrary library(FaultyLibrary::Fault::WriteFails, 4);
+  Recording r(OutputTypes::WmvV80_700PALVideo, 100, &library);
+  for (int i = 0; i < 5; ++i) r.Shoot(TestPicture::Pattern(160, 120, i));
+  EXPECT_TRUE(r.host.paused) << "the fifth frame failed";
+  EXPECT_EQ(r.host.reports, std::vector<std::string>{kAppendFailure});
+  EXPECT_EQ(library.ends, 1) << "the failed write ended the file at once";
+  // The file is finished while the clip is still open: the four frames
+  // written are there.
+  EXPECT_EQ(ProbeVideo(r.Movie(0)).FrameCount, 4);
+
+  // Resumed, every frame fails again without reaching the library.
+  r.host.paused = false;
+  r.Shoot(TestPicture::Pattern(160, 120, 5));
+  EXPECT_TRUE(r.host.paused);
+  EXPECT_EQ(r.host.reports.size(), 2u);
+  EXPECT_EQ(library.samples, 5);
+  r.session.EndClip();
+  EXPECT_EQ(library.ends, 1);
+  EXPECT_EQ(DecodeFrames(r.Movie(0), 160, 120).size(), 4u);
+}
+
+// The child records into a folder where files may not grow past `limit`
+// bytes (SIGXFSZ ignored, so writes fail with EFBIG) and reports through the
+// pipe: the index of the frame that failed, whether the recorder paused, and
+// the first report. The parent checks that the child ended normally.
+struct FullDiskOutcome {
+  int failedFrame = -1;
+  bool paused = false;
+  std::string report;
+};
+
+FullDiskOutcome RecordUntilFileSizeLimit(const std::string& folder, rlim_t limit) {
+  int fds[2];
+  if (pipe(fds) != 0) return {};
+  const pid_t child = fork();
+  if (child == 0) {
+    close(fds[0]);
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit size{limit, limit};
+    setrlimit(RLIMIT_FSIZE, &size);
+    int failed = -1;
+    std::string report;
+    bool paused = false;
+    {
+      Recording r(OutputTypes::WmvV80_700PALVideo, 100, nullptr, folder);
+      for (int i = 0; i < 400 && !r.host.paused; ++i) {
+        r.Shoot(GrainyPicture(320, 240, i));
+        if (r.host.paused) failed = i;
+      }
+      paused = r.host.paused;
+      if (!r.host.reports.empty()) report = r.host.reports[0];
+      r.session.EndClip();
+    }
+    const std::string message =
+        std::to_string(failed) + "\n" + (paused ? "1" : "0") + "\n" + report + "\n";
+    if (write(fds[1], message.data(), message.size()) < 0) _exit(3);
+    _exit(0);
+  }
+  close(fds[1]);
+  std::string text;
+  char buffer[512];
+  ssize_t got;
+  while ((got = read(fds[0], buffer, sizeof buffer)) > 0) text.append(buffer, std::size_t(got));
+  close(fds[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the recording child crashed";
+  FullDiskOutcome outcome;
+  const std::size_t a = text.find('\n');
+  const std::size_t b = text.find('\n', a + 1);
+  if (a == std::string::npos || b == std::string::npos) return outcome;
+  outcome.failedFrame = std::stoi(text.substr(0, a));
+  outcome.paused = text.substr(a + 1, b - a - 1) == "1";
+  outcome.report = text.substr(b + 1, text.find('\n', b + 1) - b - 1);
+  return outcome;
+}
+
+TEST(WmvFiles, FullDiskPausesTheRecorderAndKeepsTheFramesWritten) {
+  TempDir dir;
+  const FullDiskOutcome outcome = RecordUntilFileSizeLimit(dir.Path(), 256 * 1024);
+  EXPECT_GT(outcome.failedFrame, 2) << "some frames fit before the limit";
+  EXPECT_TRUE(outcome.paused);
+  EXPECT_EQ(outcome.report, kAppendFailure);
+  const std::string movie = dir.Path() + "/shots/movie0.wmv";
+  EXPECT_EQ(ProbeVideo(movie).CodecName, "wmv2") << "the file stays readable";
+  // The frames before the failing one decode; only the one whose packet was
+  // cut by the limit may be lost.
+  const auto decoded = DecodeFrames(movie, 320, 240);
+  EXPECT_GE(static_cast<int>(decoded.size()), outcome.failedFrame - 1);
+}
+
+}  // namespace
+}  // namespace framory
