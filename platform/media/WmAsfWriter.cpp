@@ -38,14 +38,14 @@ bool ToUtf8(const std::u16string& text, std::string* out) {
 
 }  // namespace
 
-WmAsfWriter::WmAsfWriter() : samples_(WmSamplePool::Create()) {}
+WmAsfWriter::WmAsfWriter() : samples_(WmSamplePool::Create(WmEncodeQueue::kSamplesInUse)) {}
 
 WmAsfWriter::~WmAsfWriter() {
-  if (encoder_) encoder_->Finish();
+  if (queue_) queue_->Finish();
 }
 
 std::int32_t WmAsfWriter::SetProfile(const WmProfile& profile) {
-  if (encoder_) return WmResult::Unexpected;
+  if (queue_) return WmResult::Unexpected;
   const auto* system = dynamic_cast<const WmSystemProfile*>(&profile);
   if (system == nullptr) return WmResult::InvalidArg;
   profile_ = &system->Row();
@@ -56,7 +56,7 @@ std::int32_t WmAsfWriter::SetProfile(const WmProfile& profile) {
 }
 
 std::int32_t WmAsfWriter::SetOutputFilename(const std::u16string& path) {
-  if (encoder_) return WmResult::Unexpected;
+  if (queue_) return WmResult::Unexpected;
   std::string name;
   if (path.empty() || !ToUtf8(path, &name)) return WmResult::InvalidArg;
   path_ = std::move(name);
@@ -77,7 +77,7 @@ std::int32_t WmAsfWriter::GetInputProps(std::uint32_t input, std::unique_ptr<WmM
 }
 
 std::int32_t WmAsfWriter::SetInputProps(std::uint32_t input, const WmMediaProps& props) {
-  if (encoder_) return WmResult::Unexpected;
+  if (queue_) return WmResult::Unexpected;
   if (input >= inputs_.size()) return WmResult::InvalidArg;
   const auto* given = dynamic_cast<const WmInputProps*>(&props);
   if (given == nullptr) return WmResult::InvalidArg;
@@ -91,10 +91,15 @@ std::int32_t WmAsfWriter::SetInputProps(std::uint32_t input, const WmMediaProps&
 }
 
 std::int32_t WmAsfWriter::BeginWriting() {
-  if (encoder_ || profile_ == nullptr || path_.empty()) return WmResult::Unexpected;
+  if (queue_ || profile_ == nullptr || path_.empty()) return WmResult::Unexpected;
   const WmInputProps& video = inputs_[kVideoInput];
   if (!video.HasMediaType()) return WmResult::Unexpected;
-  return WmAsfEncoder::Open(path_, *profile_, video.SubType(), video.VideoInfo(), &encoder_);
+  std::unique_ptr<WmAsfEncoder> encoder;
+  const std::int32_t opened =
+      WmAsfEncoder::Open(path_, *profile_, video.SubType(), video.VideoInfo(), &encoder);
+  if (opened < 0) return opened;
+  frameBytes_ = encoder->FrameBytes();
+  return WmEncodeQueue::Start(std::move(encoder), &queue_);
 }
 
 std::int32_t WmAsfWriter::AllocateSample(std::uint32_t bytes, std::shared_ptr<WmBuffer>* sample) {
@@ -105,19 +110,23 @@ std::int32_t WmAsfWriter::AllocateSample(std::uint32_t bytes, std::shared_ptr<Wm
 std::int32_t WmAsfWriter::WriteSample(std::uint32_t input, std::uint64_t time,
                                       std::uint32_t /*flags*/,
                                       const std::shared_ptr<WmBuffer>& sample) {
-  if (!encoder_) return WmResult::Unexpected;
+  if (!queue_) return WmResult::Unexpected;
   if (input == kAudioInput) return WmResult::NotImplemented;
   if (input != kVideoInput || !sample) return WmResult::InvalidArg;
+  // A sample too short for a frame is refused here, not on the encoding
+  // thread, so that the caller learns it with this call.
   std::uint8_t* data = nullptr;
   std::uint32_t length = 0;
-  if (sample->GetBufferAndLength(&data, &length) < 0) return WmResult::InvalidArg;
-  return encoder_->Encode(data, length, time);
+  if (sample->GetBufferAndLength(&data, &length) < 0 || data == nullptr || length < frameBytes_) {
+    return WmResult::InvalidArg;
+  }
+  return queue_->Push(sample, time);
 }
 
 std::int32_t WmAsfWriter::EndWriting() {
-  if (!encoder_) return WmResult::Unexpected;
-  const std::int32_t result = encoder_->Finish();
-  encoder_.reset();
+  if (!queue_) return WmResult::Unexpected;
+  const std::int32_t result = queue_->Finish();
+  queue_.reset();
   return result;
 }
 

@@ -1,8 +1,9 @@
 // The writer of the Windows-Media-Format-like library: takes a system
 // profile, reports its inputs (0 audio, 1 video), takes the video input's
 // uncompressed RGB format, and writes the video samples into an ASF file
-// through WmAsfEncoder. The audio input takes no samples, so the file holds
-// the video stream alone.
+// through WmAsfEncoder, on an encoding thread fed by a bounded queue
+// (WmEncodeQueue). The audio input takes no samples, so the file holds the
+// video stream alone.
 #pragma once
 
 #include <cstdint>
@@ -10,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/media/WmAsfEncoder.h"
+#include "platform/media/WmEncodeQueue.h"
 #include "platform/media/WmInputProps.h"
 #include "platform/media/WmSamplePool.h"
 #include "writers/WmFormatApi.h"
@@ -41,7 +42,8 @@ class WmAsfWriter : public WmWriter {
   std::string path_;
   std::vector<WmInputProps> inputs_;
   std::shared_ptr<WmSamplePool> samples_;
-  std::unique_ptr<WmAsfEncoder> encoder_;
+  std::uint32_t frameBytes_ = 0;
+  std::unique_ptr<WmEncodeQueue> queue_;
 };
 
 }  // namespace framory

@@ -56,7 +56,7 @@ std::int32_t WmSamplePool::Allocate(std::uint32_t bytes, std::shared_ptr<WmBuffe
 
 void WmSamplePool::Return(std::vector<std::uint8_t> storage) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (spares_.size() < kSpares) spares_.push_back(std::move(storage));
+  if (spares_.size() < sparesLimit_) spares_.push_back(std::move(storage));
 }
 
 }  // namespace framory

@@ -1,7 +1,7 @@
 // The samples a writer hands out: byte buffers that go back to the pool
 // when the last reference to their sample is released, so a clip reuses the
-// same few frame buffers instead of allocating one per frame. A few spare
-// buffers are kept; the pool may be destroyed before its samples.
+// same few frame buffers instead of allocating one per frame. The pool may be
+// destroyed before its samples.
 #pragma once
 
 #include <cstdint>
@@ -15,18 +15,20 @@ namespace framory {
 
 class WmSamplePool : public std::enable_shared_from_this<WmSamplePool> {
  public:
-  static std::shared_ptr<WmSamplePool> Create() {
-    return std::shared_ptr<WmSamplePool>(new WmSamplePool());
+  // Keeps up to `spares` released buffers for reuse: as many as can be in
+  // use at once, so a steady clip allocates no buffer after its first few.
+  static std::shared_ptr<WmSamplePool> Create(std::size_t spares) {
+    return std::shared_ptr<WmSamplePool>(new WmSamplePool(spares));
   }
 
   // A sample whose buffer holds exactly `bytes` bytes.
   std::int32_t Allocate(std::uint32_t bytes, std::shared_ptr<WmBuffer>* sample);
 
  private:
-  WmSamplePool() = default;
+  explicit WmSamplePool(std::size_t spares) : sparesLimit_(spares) {}
   void Return(std::vector<std::uint8_t> storage);
 
-  static constexpr std::size_t kSpares = 4;
+  const std::size_t sparesLimit_;
   std::mutex mutex_;  // samples are released on the encoding thread too
   std::vector<std::vector<std::uint8_t>> spares_;
 };

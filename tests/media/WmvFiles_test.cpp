@@ -380,10 +380,13 @@ TEST(WmvFiles, FullDiskPausesTheRecorderAndKeepsTheFramesWritten) {
   EXPECT_EQ(outcome.report, kAppendFailure);
   const std::string movie = dir.Path() + "/shots/movie0.wmv";
   EXPECT_EQ(ProbeVideo(movie).CodecName, "wmv2") << "the file stays readable";
-  // The frames before the failing one decode; only the one whose packet was
-  // cut by the limit may be lost.
+  // The frames before the failure decode. The failure reaches the recorder
+  // a few frames late (frames are encoded on the library's own thread
+  // behind a queue of three), and the frame whose packet the limit cut is
+  // lost; everything before those is in the file.
   const auto decoded = DecodeFrames(movie, 320, 240);
-  EXPECT_GE(static_cast<int>(decoded.size()), outcome.failedFrame - 1);
+  EXPECT_GE(static_cast<int>(decoded.size()), outcome.failedFrame - 5);
+  EXPECT_LE(static_cast<int>(decoded.size()), outcome.failedFrame);
 }
 
 }  // namespace
