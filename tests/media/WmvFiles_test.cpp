@@ -316,6 +316,17 @@ TEST(WmvFiles, FailedWriteEndsTheFileAndTheWriterStaysClosed) {
   EXPECT_EQ(DecodeFrames(r.Movie(0), 160, 120).size(), 4u);
 }
 
+TEST(WmvFiles, WriterEndedBeforeItsFirstFrameLeavesNoFile) {
+  Recording r(OutputTypes::WmvV80_384Video, 100);
+  const std::string path = r.Movie(7);
+  auto writer = r.factory.CreateFileWriter(OutputTypes::WmvV80_384Video, path, 100);
+  ASSERT_NE(writer, nullptr);
+  writer->Close();
+  writer.reset();
+  EXPECT_FALSE(std::filesystem::exists(path));
+  EXPECT_TRUE(r.boxes.shown.empty());
+}
+
 // The child records into a folder where files may not grow past `limit`
 // bytes (SIGXFSZ ignored, so writes fail with EFBIG) and reports through the
 // pipe: the index of the frame that failed, whether the recorder paused, and
