@@ -99,6 +99,7 @@ std::int32_t WmAsfWriter::BeginWriting() {
       WmAsfEncoder::Open(path_, *profile_, video.SubType(), video.VideoInfo(), &encoder);
   if (opened < 0) return opened;
   frameBytes_ = encoder->FrameBytes();
+  lastMilliseconds_ = -1;
   return WmEncodeQueue::Start(std::move(encoder), &queue_);
 }
 
@@ -113,14 +114,19 @@ std::int32_t WmAsfWriter::WriteSample(std::uint32_t input, std::uint64_t time,
   if (!queue_) return WmResult::Unexpected;
   if (input == kAudioInput) return WmResult::NotImplemented;
   if (input != kVideoInput || !sample) return WmResult::InvalidArg;
-  // A sample too short for a frame is refused here, not on the encoding
-  // thread, so that the caller learns it with this call.
+  // A sample too short for a frame, or not later than the last one in the
+  // file's millisecond stamps, is refused here rather than on the encoding
+  // thread, so that the caller learns it with this call and the file goes on.
   std::uint8_t* data = nullptr;
   std::uint32_t length = 0;
-  if (sample->GetBufferAndLength(&data, &length) < 0 || data == nullptr || length < frameBytes_) {
+  const auto milliseconds = static_cast<std::int64_t>(time / 10000);
+  if (sample->GetBufferAndLength(&data, &length) < 0 || data == nullptr || length < frameBytes_ ||
+      milliseconds <= lastMilliseconds_) {
     return WmResult::InvalidArg;
   }
-  return queue_->Push(sample, time);
+  const std::int32_t result = queue_->Push(sample, time);
+  if (result >= 0) lastMilliseconds_ = milliseconds;
+  return result;
 }
 
 std::int32_t WmAsfWriter::EndWriting() {

@@ -43,6 +43,7 @@ class WmAsfWriter : public WmWriter {
   std::vector<WmInputProps> inputs_;
   std::shared_ptr<WmSamplePool> samples_;
   std::uint32_t frameBytes_ = 0;
+  std::int64_t lastMilliseconds_ = -1;  // stamp of the last sample queued
   std::unique_ptr<WmEncodeQueue> queue_;
 };
 

@@ -151,8 +151,10 @@ TEST(WmFormatLayer, ProfilesInputsAndRefusals) {
   ASSERT_EQ(session.writer->AllocateSample(session.frameBytes - 4, &sample), WmResult::Ok);
   EXPECT_EQ(session.writer->WriteSample(1, 0, 0, sample), WmResult::InvalidArg);
   EXPECT_EQ(session.Write(0), WmResult::Ok);
+  EXPECT_EQ(session.Write(0), WmResult::InvalidArg) << "a stamp not later than the last";
+  EXPECT_EQ(session.Write(1), WmResult::Ok) << "and the file goes on";
   EXPECT_EQ(session.writer->EndWriting(), WmResult::Ok);
-  EXPECT_EQ(ProbeVideo(dir.File("b.wmv")).FrameCount, 1);
+  EXPECT_EQ(ProbeVideo(dir.File("b.wmv")).FrameCount, 2);
 }
 
 TEST(WmFormatLayer, EncodingFailureComesBackThroughALaterWriteAndEndWriting) {
