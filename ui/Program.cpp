@@ -41,6 +41,25 @@ namespace framory {
 
 namespace {
 
+// A file: address for a local path, bytes other than letters, digits, "/"
+// and "-._~" percent-encoded (a folder name with a space stays one address).
+std::string FileUrl(const std::string& path) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string url = "file://";
+  for (const char c : path) {
+    const auto b = static_cast<unsigned char>(c);
+    if ((b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || (b >= '0' && b <= '9') || c == '/' ||
+        c == '-' || c == '.' || c == '_' || c == '~') {
+      url += c;
+    } else {
+      url += '%';
+      url += kHex[b >> 4];
+      url += kHex[b & 0xF];
+    }
+  }
+  return url;
+}
+
 // The clip session's view of the recorder and the options view.
 class RecorderClipHost : public ClipHost {
  public:
@@ -115,8 +134,7 @@ int RunProgram(int argc, char** argv) {
   // on the packages that provide the codecs.
   WmFfmpegLibrary wmLibrary;
   writers.SetWmvLibrary(
-      &wmLibrary,
-      "file://" + ProgramFileWithExtension(OwnProgramPath(), ".html") + "#windows-media");
+      &wmLibrary, FileUrl(ProgramFileWithExtension(OwnProgramPath(), ".html")) + "#windows-media");
 
   FrameGrabber* grabber = nullptr;
   Recorder::Services recorderServices;
