@@ -17,6 +17,7 @@ namespace framory {
 namespace {
 
 constexpr AVRational kMilliseconds{1, 1000};
+constexpr int kMaxKeyFrameInterval = 600;
 
 std::int32_t OpenFailure(int error) {
   if (error == AVERROR(ENOENT) || error == AVERROR(ENOTDIR)) return WmResult::PathNotFound;
@@ -93,20 +94,27 @@ std::int32_t WmAsfEncoder::Setup(const std::string& path, const WmSystemProfileR
   c.width = width_;
   c.height = height_;
   c.pix_fmt = AV_PIX_FMT_YUV420P;
+  const double framesPerSecond = 10000000.0 / static_cast<double>(format.AvgTimePerFrame);
   // The encoder counts frames in periods of the average frame time: its rate
   // control shares the bit rate out by that period. The packets get the
   // samples' own times again on the way to the muxer.
   av_reduce(&c.time_base.num, &c.time_base.den, format.AvgTimePerFrame, 10000000, 65535);
   c.framerate = av_inv_q(c.time_base);
-  const double framesPerSecond = 10000000.0 / static_cast<double>(format.AvgTimePerFrame);
   c.bit_rate = profile.VideoBitRate;
-  c.bit_rate_tolerance = static_cast<int>(profile.VideoBitRate);
-  c.rc_buffer_size =
-      static_cast<int>(std::int64_t{profile.VideoBitRate} * profile.BufferMilliseconds / 1000);
+  // The buffer holds the profile's window, and at least two frames' worth
+  // of bits whatever the frame period (one frame every 10 s is a setting
+  // like any other); the tolerance allows five frames' worth.
+  const double bitsPerFrame = profile.VideoBitRate / framesPerSecond;
+  const double window = double{profile.VideoBitRate} * profile.BufferMilliseconds / 1000;
+  c.rc_buffer_size = static_cast<int>(std::min(std::max(window, 2 * bitsPerFrame), 1e9));
+  c.bit_rate_tolerance =
+      static_cast<int>(std::min(std::max<double>(profile.VideoBitRate, 5 * bitsPerFrame), 1e9));
   // The buffer window lets a burst (a key frame, a screen that changes all
   // at once) go up to half again the rate; over the window the rate holds.
   c.rc_max_rate = std::int64_t{profile.VideoBitRate} * 3 / 2;
-  c.gop_size = std::max(1, static_cast<int>(profile.KeyFrameSeconds * framesPerSecond + 0.5));
+  // A key frame at least every 600 frames, the most this encoder allows.
+  c.gop_size = std::clamp(static_cast<int>(profile.KeyFrameSeconds * framesPerSecond + 0.5), 1,
+                          kMaxKeyFrameInterval);
   c.max_b_frames = 0;
   if ((output_->oformat->flags & AVFMT_GLOBALHEADER) != 0) c.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   if (avcodec_open2(&c, wmv2, nullptr) < 0) return WmResult::InvalidArg;

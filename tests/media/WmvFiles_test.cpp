@@ -192,8 +192,11 @@ TEST(WmvFiles, ClipIsAnAsfFileWithOneWmv2StreamStampedAtTheFramePeriod) {
     std::int32_t timerValue;
     std::vector<std::int64_t> stamps;
   };
-  // 1000 / 30 frames a second falls just short of each multiple of 30 ms.
-  for (const Case& c : {Case{30, {0, 29, 59, 89, 119}}, Case{200, {0, 200, 400, 600, 800}}}) {
+  // 1000 / 30 frames a second, and 0.1 (held a little above a tenth), fall
+  // just short of each multiple of the period.
+  for (const Case& c :
+       {Case{30, {0, 29, 59, 89, 119}}, Case{200, {0, 200, 400, 600, 800}},
+        Case{10, {0, 10, 20, 30, 40}}, Case{10000, {0, 9999, 19999, 29999, 39999}}}) {
     SCOPED_TRACE("TimerValue " + std::to_string(c.timerValue));
     Recording r(OutputTypes::WmvV80_384Video, c.timerValue);
     // 158 × 118 becomes a 160 × 120 movie with the picture at (1, 1) on black.
