@@ -105,7 +105,8 @@ std::int32_t WmAsfEncoder::Setup(const std::string& path, const WmSystemProfileR
   // of bits whatever the frame period (one frame every 10 s is a setting
   // like any other); the tolerance allows five frames' worth.
   const double bitsPerFrame = profile.VideoBitRate / framesPerSecond;
-  const double window = double{profile.VideoBitRate} * profile.BufferMilliseconds / 1000;
+  const double window =
+      static_cast<double>(profile.VideoBitRate) * profile.BufferMilliseconds / 1000;
   c.rc_buffer_size = static_cast<int>(std::min(std::max(window, 2 * bitsPerFrame), 1e9));
   c.bit_rate_tolerance =
       static_cast<int>(std::min(std::max<double>(profile.VideoBitRate, 5 * bitsPerFrame), 1e9));
