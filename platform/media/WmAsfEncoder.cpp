@@ -8,6 +8,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/frame.h>
+#include <libavutil/log.h>
 #include <libavutil/pixfmt.h>
 #include <libswscale/swscale.h>
 }
@@ -118,6 +119,11 @@ std::int32_t WmAsfEncoder::Setup(const std::string& path, const WmSystemProfileR
                           kMaxKeyFrameInterval);
   c.max_b_frames = 0;
   if ((output_->oformat->flags & AVFMT_GLOBALHEADER) != 0) c.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  // The rate control says so on stderr whenever a busy screen needs more
+  // bits than the profile has ("rc buffer underflow"), which at the low
+  // profiles is most of the time. Its messages go to the verbose level;
+  // failures reach the caller as results.
+  c.log_level_offset = AV_LOG_VERBOSE - AV_LOG_WARNING;
   if (avcodec_open2(&c, wmv2, nullptr) < 0) return WmResult::InvalidArg;
 
   picture_->format = AV_PIX_FMT_YUV420P;
