@@ -71,11 +71,7 @@ exit_with_escape
 # A second run records an uncompressed AVI clip from periodic shots.
 seed_project installed "OutputType=11" "TimerValue=100" "TakeShotOnTimer=1" \
   "UseDesktopWindow=1" "UseMainAppWindow=0" "TakeShotOnKey=0" "TakeShotOnClick=0"
-start_framory
-require "the welcome dialog appears again" wait_window "$WELCOME"
-require "Enter on the welcome dialog starts the project" press_in_window "$WELCOME" Return
-require "the options view appears" wait_window "$OPTIONS_ANY"
-window_shown "$PAUSING_BOX" && dismiss_box "$PAUSING_BOX"
+start_and_open_project
 require "Ctrl+Shift starts the recorder" toggle_recorder_to Active
 clip="$PROJECT_FOLDER/movie0.avi"
 has_frames() { [ "$(stat -c %s "$clip" 2>/dev/null || echo 0)" -gt 1000000 ]; }
