@@ -21,6 +21,11 @@ class MovieFrameSink {
   virtual void DeliverMovieFrame(const Frame* frame, WindowHandle source,
                                  const Rect& screenRect) = 0;
   virtual bool ClipOpen() const = 0;
+  // Stores the next frame of the open clip as a repeat of its previous one
+  // (the screen did not change). False when that cannot be done (no frame
+  // yet, another output type chosen, a writer without repeats): the caller
+  // then grabs and delivers the frame in full.
+  virtual bool RepeatMovieFrame() { return false; }
   virtual std::int32_t MovieWidth() const = 0;
   virtual std::int32_t MovieHeight() const = 0;
 };

@@ -157,14 +157,28 @@ void ClipSession::StartSoundTrack(const std::string& videoPath) {
 
 void ClipSession::AppendFrame() {
   if (!writer_) return;
-  if (writer_->AddFrame(movieFrame_) < 0) {
-    // The clip stays open; the recorder stands paused once both calls ran.
-    host_.TogglePause();
-    host_.ReportApiFailure(appendFailure_);
+  frameAdded_ = true;
+  if (writer_->AddFrame(movieFrame_) < 0) ReportAppendFailure();
+}
+
+bool ClipSession::RepeatMovieFrame() {
+  if (!clipStarted_ || !writer_ || !frameAdded_ || settings_.OutputType() != lastClipOutputType_) {
+    return false;
   }
+  const std::int32_t result = writer_->RepeatFrame();
+  if (result == kWriterRepeatUnsupported) return false;
+  if (result < 0) ReportAppendFailure();
+  return true;
+}
+
+void ClipSession::ReportAppendFailure() {
+  // The clip stays open; the recorder stands paused once both calls ran.
+  host_.TogglePause();
+  host_.ReportApiFailure(appendFailure_);
 }
 
 void ClipSession::DestroyWriters() {
+  frameAdded_ = false;
   if (writer_) {
     writer_->Close();
     writer_.reset();

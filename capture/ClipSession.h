@@ -37,6 +37,7 @@ class ClipSession : public MovieFrameSink, public EncoderControl {
   // One shot for a movie output type: `frame` for the file formats, null for
   // the encoder outputs (which get only the screen rectangle).
   void DeliverMovieFrame(const Frame* frame, WindowHandle source, const Rect& screenRect) override;
+  bool RepeatMovieFrame() override;
   // Ends the open clip: frees the frame buffer, finishes the writers' files,
   // merges a pending sound track, refreshes the dialog title and clears the
   // saved mouse position.
@@ -67,6 +68,7 @@ class ClipSession : public MovieFrameSink, public EncoderControl {
                                               bool broadcast);
   void StartSoundTrack(const std::string& videoPath);
   void AppendFrame();
+  void ReportAppendFailure();
   void DestroyWriters();
 
   const Settings& settings_;
@@ -81,6 +83,8 @@ class ClipSession : public MovieFrameSink, public EncoderControl {
   // append failure is reported with.
   std::unique_ptr<MovieWriter> writer_;
   const char* appendFailure_ = "";
+  // The writer has been given a frame of this clip.
+  bool frameAdded_ = false;
   std::unique_ptr<ScreenEncoder> encoder_;
   std::string pendingVideoFile_;
   std::string pendingAudioFile_;

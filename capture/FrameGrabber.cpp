@@ -121,6 +121,19 @@ void FrameGrabber::TakeShot() {
     return;
   }
 
+  // Movie shots of a screen that did not change since the clip's previous
+  // frame are stored as repeats: nothing is grabbed, composed or encoded.
+  // Still pictures are always taken.
+  const bool movie = !IsPictureOutputType(settings_.OutputType());
+  if (movie && changes_ != nullptr && links_.Clip != nullptr) {
+    const ShotView view{region.ScreenRect, settings_.PutCursorInBitmap(), region.CursorPosition};
+    if (links_.Clip->ClipOpen() && changes_->Unchanged(view) && links_.Clip->RepeatMovieFrame()) {
+      refreshTitleIfChanged();
+      return;
+    }
+    changes_->FrameTaken(view);
+  }
+
   Frame frame;
   if (!screen_.Grab(region.SourceWindow, region.SourceOrigin.x, region.SourceOrigin.y, region.Width,
                     region.Height, &frame)) {
@@ -144,7 +157,7 @@ void FrameGrabber::TakeShot() {
     }
   }
 
-  if (!IsPictureOutputType(settings_.OutputType())) {
+  if (movie) {
     if (links_.Clip != nullptr) {
       links_.Clip->DeliverMovieFrame(&frame, region.SourceWindow, Rect{-1, -1, -1, -1});
     }

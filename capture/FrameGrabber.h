@@ -10,6 +10,7 @@
 #include "base/Settings.h"
 #include "capture/CaptureLinks.h"
 #include "capture/CaptureTarget.h"
+#include "capture/ScreenChangeWatch.h"
 #include "capture/ScreenGrabber.h"
 
 namespace framory {
@@ -26,6 +27,10 @@ class FrameGrabber {
   FrameGrabber(const Settings& settings, ScreenGrabber& screen, CaptureTarget& target,
                const CaptureLinks& links);
 
+  // Screen changes, when the display can report them: movie shots of an
+  // unchanged screen are stored as repeats of the previous frame.
+  void SetChangeWatch(ScreenChangeWatch* changes) { changes_ = changes; }
+
   void TakeShot();
 
  private:
@@ -33,6 +38,7 @@ class FrameGrabber {
   ScreenGrabber& screen_;
   CaptureTarget& target_;
   const CaptureLinks& links_;
+  ScreenChangeWatch* changes_ = nullptr;
 };
 
 }  // namespace framory

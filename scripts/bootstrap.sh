@@ -10,7 +10,7 @@ PACKAGES=(
   # GUI toolkit
   qt6-base-dev qt6-base-dev-tools libgl-dev
   # X11: screen grab, cursor, input recording, tests
-  libx11-dev libxext-dev libxfixes-dev libxtst-dev libxrandr-dev x11-utils
+  libx11-dev libxext-dev libxfixes-dev libxtst-dev libxrandr-dev libxdamage-dev x11-utils
   # media
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libavdevice-dev
   libjpeg62-turbo-dev libpng-dev zlib1g-dev

@@ -25,6 +25,7 @@
 #include "platform/qt/QtSocketWatcher.h"
 #include "platform/qt/QtTimerService.h"
 #include "platform/x11/X11InputRecorder.h"
+#include "platform/x11/X11ScreenChanges.h"
 #include "platform/x11/X11ScreenGrabber.h"
 #include "platform/x11/X11WindowEvents.h"
 #include "platform/x11/X11WindowSystem.h"
@@ -165,6 +166,8 @@ int RunProgram(int argc, char** argv) {
   links.Dialog = &viewLink;
   CaptureTarget target(settings, windows, links);
   FrameGrabber frameGrabber(settings, screen, target, links);
+  X11ScreenChanges screenChanges(screen.Connection(), sockets);
+  if (screenChanges.Tracking()) frameGrabber.SetChangeWatch(&screenChanges);
   grabber = &frameGrabber;
 
   QtDesktopActions desktop;

@@ -14,6 +14,9 @@ class MovieFrame;
 // failure.
 inline constexpr std::int32_t kWriterOk = 0;
 inline constexpr std::int32_t kWriterFail = static_cast<std::int32_t>(0x80004005);  // E_FAIL
+// RepeatFrame's answer when the writer cannot store a repeat (S_FALSE): the
+// caller composes and adds the frame in full instead.
+inline constexpr std::int32_t kWriterRepeatUnsupported = 1;
 
 class MovieWriter {
  public:
@@ -26,6 +29,10 @@ class MovieWriter {
   virtual std::int32_t Prepare(const MovieFrame& /*frame*/) { return kWriterOk; }
   // Appends the buffer's present contents as the next frame.
   virtual std::int32_t AddFrame(const MovieFrame& frame) = 0;
+  // Appends a frame that shows the same picture as the previous one, without
+  // the pixels being composed or encoded again. Only called after at least
+  // one AddFrame of the clip.
+  virtual std::int32_t RepeatFrame() { return kWriterRepeatUnsupported; }
   // Finishes the file and frees what the writer holds. Safe to call again.
   virtual void Close() = 0;
 };

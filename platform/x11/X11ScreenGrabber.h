@@ -23,6 +23,8 @@ class X11ScreenGrabber : public ScreenGrabber {
   ~X11ScreenGrabber() override;
 
   bool Valid() const { return connection_.Valid(); }
+  // The grabber's own connection, which the screen-change watch shares.
+  X11Connection& Connection() { return connection_; }
   // Whether grabs go through MIT-SHM (false after a fallback).
   bool UsingSharedMemory() const { return useShm_; }
   // Turns MIT-SHM off, for tests and for displays known to be remote.

@@ -34,10 +34,15 @@ class FakeWriter : public MovieWriter {
     frames.push_back(frame.Pixel(frame.Width() / 2, frame.Height() / 2));
     return addResult;
   }
+  std::int32_t RepeatFrame() override {
+    log_.push_back(name_ + " RepeatFrame");
+    return repeatResult;
+  }
   void Close() override { log_.push_back(name_ + " Close"); }
 
   std::int32_t prepareResult = kWriterOk;
   std::int32_t addResult = kWriterOk;
+  std::int32_t repeatResult = kWriterOk;
   std::vector<std::uint32_t> frames;  // centre pixel of each frame added
 
  private:
@@ -93,6 +98,7 @@ class FakeFactory : public MovieWriterFactory {
       prepareResults.erase(prepareResults.begin());
     }
     writer->addResult = addResult;
+    writer->repeatResult = repeatResult;
     last = writer.get();
     return writer;
   }
@@ -112,6 +118,7 @@ class FakeFactory : public MovieWriterFactory {
   FakeWriter* last = nullptr;
   std::vector<std::int32_t> prepareResults;
   std::int32_t addResult = kWriterOk;
+  std::int32_t repeatResult = kWriterOk;
   bool mergeResult = true;
   std::int32_t unsupportedType = -1;
 };
@@ -400,6 +407,45 @@ TEST_F(ClipSessionTest, EndClipWithNothingOpenOnlyRefreshesAndClearsTheMouse) {
   EXPECT_FALSE(session.ClipStarted());
   EXPECT_EQ(session.MovieWidth(), 0);
   EXPECT_EQ(session.MovieHeight(), 0);
+}
+
+}  // namespace
+}  // namespace framory
+
+namespace framory {
+namespace {
+
+TEST_F(ClipSessionTest, RepeatsGoToTheWriterOnlyOnceTheClipHasAFrame) {
+  EXPECT_FALSE(session.RepeatMovieFrame()) << "no clip";
+  Shoot(64, 48);
+  ASSERT_TRUE(session.RepeatMovieFrame());
+  EXPECT_EQ(writers.log.back(), "movie0.avi RepeatFrame");
+
+  // A new output type must start its own clip with a real frame.
+  settings.SetOutputType(OutputTypes::AviDivx);
+  EXPECT_FALSE(session.RepeatMovieFrame());
+  EXPECT_EQ(writers.log.back(), "movie0.avi RepeatFrame");
+
+  // After the clip ended, the next one starts with a real frame as well.
+  settings.SetOutputType(OutputTypes::AviMpg4);
+  session.EndClip();
+  EXPECT_FALSE(session.RepeatMovieFrame());
+  Shoot(64, 48);
+  EXPECT_TRUE(session.RepeatMovieFrame());
+}
+
+TEST_F(ClipSessionTest, AWriterWithoutRepeatsGetsFullFramesAndAFailedRepeatPauses) {
+  writers.repeatResult = kWriterRepeatUnsupported;
+  Shoot(64, 48);
+  EXPECT_FALSE(session.RepeatMovieFrame()) << "the caller grabs and adds the frame instead";
+  session.EndClip();
+
+  writers.repeatResult = kWriterFail;
+  Shoot(64, 48);
+  host.log.clear();
+  EXPECT_TRUE(session.RepeatMovieFrame()) << "the shot was handled, by failing";
+  EXPECT_EQ(host.log,
+            (Log{"TogglePause", "Report AVI file unable to append frame. Pausing recorder."}));
 }
 
 }  // namespace

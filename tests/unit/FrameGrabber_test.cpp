@@ -88,9 +88,15 @@ struct RecordingClip : MovieFrameSink {
     open = true;
   }
   bool ClipOpen() const override { return open; }
+  bool RepeatMovieFrame() override {
+    ++repeats;
+    return repeatAccepted;
+  }
   std::int32_t MovieWidth() const override { return 0; }
   std::int32_t MovieHeight() const override { return 0; }
   int deliveries = 0;
+  int repeats = 0;
+  bool repeatAccepted = true;
   bool gotFrame = false;
   bool framePalette = false;
   WindowHandle lastSource = kNoWindow;
@@ -303,6 +309,70 @@ TEST_F(FrameGrabberTest, FailedGrabsAndResizesTakeNoFrame) {
   grabber.TakeShot();
   EXPECT_TRUE(screen.grabs.empty()) << "a resized window is captured by the next shot";
   EXPECT_EQ(windows.resizes.size(), 1u);
+}
+
+}  // namespace
+}  // namespace framory
+
+namespace framory {
+namespace {
+
+// A change watch whose answer the test sets, recording what it was asked.
+struct ScriptedChanges : ScreenChangeWatch {
+  bool Unchanged(const ShotView& view) override {
+    asked.push_back(view);
+    return unchanged;
+  }
+  void FrameTaken(const ShotView& view) override { taken.push_back(view); }
+  void Forget() override {}
+  bool unchanged = false;
+  std::vector<ShotView> asked;
+  std::vector<ShotView> taken;
+};
+
+TEST_F(FrameGrabberTest, AnUnchangedScreenIsARepeatForMoviesButNeverForPictures) {
+  ScriptedChanges changes;
+  grabber.SetChangeWatch(&changes);
+  changes.unchanged = true;
+
+  // Pictures are always taken, whatever the screen did.
+  grabber.TakeShot();
+  EXPECT_EQ(stills.saves, 1);
+  EXPECT_TRUE(changes.asked.empty());
+
+  // The first movie shot opens the clip with a real frame, and tells the
+  // watch what it looked at just before grabbing.
+  settings.SetOutputType(OutputTypes::AviDivx);
+  grabber.TakeShot();
+  EXPECT_EQ(clip.deliveries, 1);
+  ASSERT_EQ(changes.taken.size(), 1u);
+  EXPECT_EQ(changes.taken[0].ScreenRect, (Rect{10, 20, 13, 22}));
+  EXPECT_EQ(changes.taken[0].CursorPosition, (Point{1, 1}));
+  EXPECT_TRUE(changes.taken[0].CursorDrawn);
+
+  // With the clip open, an unchanged screen grabs nothing.
+  screen.grabs.clear();
+  grabber.TakeShot();
+  EXPECT_TRUE(screen.grabs.empty());
+  EXPECT_EQ(clip.repeats, 1);
+  EXPECT_EQ(clip.deliveries, 1);
+
+  // A changed screen, or a clip that cannot repeat, gets the full frame.
+  changes.unchanged = false;
+  grabber.TakeShot();
+  EXPECT_EQ(screen.grabs.size(), 1u);
+  EXPECT_EQ(clip.deliveries, 2);
+  changes.unchanged = true;
+  clip.repeatAccepted = false;
+  grabber.TakeShot();
+  EXPECT_EQ(screen.grabs.size(), 2u);
+  EXPECT_EQ(clip.deliveries, 3);
+  EXPECT_EQ(changes.taken.size(), 3u);
+
+  // The pointer moving within the region is part of what is compared.
+  windows.pointer = Point{12, 21};
+  grabber.TakeShot();
+  EXPECT_EQ(changes.asked.back().CursorPosition, (Point{2, 1}));
 }
 
 }  // namespace
