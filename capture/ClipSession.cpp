@@ -165,7 +165,7 @@ bool ClipSession::RepeatMovieFrame() {
   if (!clipStarted_ || !writer_ || !frameAdded_ || settings_.OutputType() != lastClipOutputType_) {
     return false;
   }
-  const std::int32_t result = writer_->RepeatFrame();
+  const std::int32_t result = writer_->RepeatFrame(movieFrame_);
   if (result == kWriterRepeatUnsupported) return false;
   if (result < 0) ReportAppendFailure();
   return true;
@@ -195,9 +195,11 @@ void ClipSession::StartEncoding() {
 }
 
 void ClipSession::EndClip() {
+  // The writers close first: a writer may still store the last picture of
+  // the buffer (a repeated last frame) while it finishes its file.
+  DestroyWriters();
   movieFrame_.Release();
   clipStarted_ = false;
-  DestroyWriters();
 
   if (!pendingVideoFile_.empty() && !pendingAudioFile_.empty()) {
     const std::string merged = naming_.MovieFileName(MergedExtension(pendingVideoFile_));

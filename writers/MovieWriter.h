@@ -31,8 +31,10 @@ class MovieWriter {
   virtual std::int32_t AddFrame(const MovieFrame& frame) = 0;
   // Appends a frame that shows the same picture as the previous one, without
   // the pixels being composed or encoded again. Only called after at least
-  // one AddFrame of the clip.
-  virtual std::int32_t RepeatFrame() { return kWriterRepeatUnsupported; }
+  // one AddFrame of the clip; `frame` still holds that picture and stays
+  // valid until the next AddFrame or Close, for a writer that must store it
+  // once more at the end of the clip.
+  virtual std::int32_t RepeatFrame(const MovieFrame& /*frame*/) { return kWriterRepeatUnsupported; }
   // Finishes the file and frees what the writer holds. Safe to call again.
   virtual void Close() = 0;
 };

@@ -244,7 +244,16 @@ std::int32_t WmvWriter::Begin(const MovieFrame& frame) {
   return Write(frame);
 }
 
+std::int32_t WmvWriter::RepeatFrame(const MovieFrame& frame) {
+  if (state_ != kWriting) return kWriterFail;
+  ++framesWritten_;
+  nextSampleTime_ = SampleTimeOf(framesWritten_, framesPerSecond_);
+  repeated_ = &frame;
+  return kWriterOk;
+}
+
 std::int32_t WmvWriter::Write(const MovieFrame& frame) {
+  repeated_ = nullptr;
   const WmBitmapInfoHeader header = FormatOf(frame);
   std::shared_ptr<WmBuffer> sample;
   std::uint8_t* buffer = nullptr;
@@ -275,6 +284,13 @@ std::int32_t WmvWriter::Write(const MovieFrame& frame) {
 }
 
 void WmvWriter::Close() {
+  if (state_ == kWriting && repeated_ != nullptr) {
+    // The last repeat's slot gets the picture, so players show it until the
+    // clip's end. Write() closes the writer again on failure.
+    --framesWritten_;
+    nextSampleTime_ = SampleTimeOf(framesWritten_, framesPerSecond_);
+    if (Write(*repeated_) < 0) return;
+  }
   if (state_ == kWriting && writer_) writer_->EndWriting();
   state_ = kClosed;
   videoInput_.reset();

@@ -36,6 +36,10 @@ class WmvWriter : public MovieWriter {
   void SetFrameRate(std::int32_t milliseconds);
 
   std::int32_t AddFrame(const MovieFrame& frame) override;
+  // A repeat writes no sample: the next one is stamped at its own slot, and
+  // when the clip ends on repeats the picture is written once more at the
+  // last slot, so the file keeps the clip's length.
+  std::int32_t RepeatFrame(const MovieFrame& frame) override;
   void Close() override;
 
   std::int32_t State() const { return state_; }
@@ -77,6 +81,8 @@ class WmvWriter : public MovieWriter {
   std::int64_t nextSampleTime_ = 0;
   std::int32_t state_ = kClosed;
   double framesPerSecond_ = 2.0;
+  // The picture of trailing repeats, written once more when the clip ends.
+  const MovieFrame* repeated_ = nullptr;
   // The format writing began with; later frames must match it.
   WmBitmapInfoHeader begun_;
 };

@@ -229,6 +229,33 @@ TEST(WmvFiles, ClipIsAnAsfFileWithOneWmv2StreamStampedAtTheFramePeriod) {
   }
 }
 
+TEST(WmvFiles, RepeatedFramesKeepTheirSlotsAndTheClipItsLength) {
+  // Two pictures, each followed by repeats of an unchanged screen: only the
+  // pictures are samples, stamped at their own slots, and the last picture
+  // is written once more at the clip's last slot.
+  Recording r(OutputTypes::WmvV80_384Video, 100);
+  const auto first = r.Shoot(QuadrantPicture(160, 120, 1));
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(r.session.RepeatMovieFrame());
+  const auto second = r.Shoot(QuadrantPicture(160, 120, 5));
+  for (int i = 0; i < 2; ++i) ASSERT_TRUE(r.session.RepeatMovieFrame());
+  r.session.EndClip();
+  EXPECT_TRUE(r.host.reports.empty());
+
+  const ContainerProbe container = ProbeContainer(r.Movie(0));
+  ASSERT_TRUE(container.Ok);
+  EXPECT_EQ(container.PacketTimes, (std::vector<std::int64_t>{0, 400, 600}));
+  const auto decoded = DecodeFrames(r.Movie(0), 160, 120);
+  ASSERT_EQ(decoded.size(), 3u);
+  EXPECT_LT(MeanDifference(decoded[0], first), 6.0);
+  EXPECT_LT(MeanDifference(decoded[1], second), 6.0);
+  EXPECT_LT(MeanDifference(decoded[2], second), 6.0) << "the clip ends on the second picture";
+
+  // A clip that ends right after a real frame gets no extra sample.
+  r.Shoot(QuadrantPicture(160, 120, 2));
+  r.session.EndClip();
+  EXPECT_EQ(ProbeContainer(r.Movie(1)).PacketTimes, (std::vector<std::int64_t>{0}));
+}
+
 TEST(WmvFiles, TheThreeProfilesGiveThreeClearlyDifferentBitRates) {
   // Ten seconds at 2 frames a second of content that asks for more bits
   // than any of the profiles allows.

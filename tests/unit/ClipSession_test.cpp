@@ -34,7 +34,7 @@ class FakeWriter : public MovieWriter {
     frames.push_back(frame.Pixel(frame.Width() / 2, frame.Height() / 2));
     return addResult;
   }
-  std::int32_t RepeatFrame() override {
+  std::int32_t RepeatFrame(const MovieFrame&) override {
     log_.push_back(name_ + " RepeatFrame");
     return repeatResult;
   }
