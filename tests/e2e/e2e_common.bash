@@ -357,3 +357,15 @@ tray_icon_active() {
   [ "$(tray_icon_pixels "$TRAY_P_YELLOW")" -eq 0 ] 2>/dev/null &&
     [ "$(tray_icon_pixels "$TRAY_DOT_RED")" -ge 5 ] 2>/dev/null
 }
+
+# Keeps part of the screen moving: a small test-pattern player in the top-left
+# corner, for tests that need every periodic shot to see a new picture (an
+# unchanged screen is stored as repeats of the previous frame). Stopped with
+# the other helpers at the end.
+start_motion() {
+  ffplay -loglevel quiet -noborder -left 0 -top 0 -x 160 -y 120 -an \
+    -f lavfi -i "testsrc=size=160x120:rate=25" >/dev/null 2>&1 &
+  E2E_HELPER_PIDS+=($!)
+  motion_shown() { xdotool search --name '^testsrc' >/dev/null 2>&1 || xdotool search --class ffplay >/dev/null 2>&1; }
+  wait_until "$E2E_WAIT" motion_shown
+}
