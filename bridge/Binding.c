@@ -26,12 +26,13 @@ int32_t QtmlInitCount = 0;
 /* Full path of the module last held in QtmlModule, for Rebind. */
 static char QtmlModulePath[CINELINK_PATH_CAPACITY];
 
-static void RememberModulePath(void* module) {
+/* The full path `module` was loaded from, or "" when it cannot be read. */
+static void ModulePath(void* module, char* out, size_t capacity) {
   struct link_map* map = NULL;
-  QtmlModulePath[0] = '\0';
+  out[0] = '\0';
   if (dlinfo(module, RTLD_DI_LINKMAP, &map) == 0 && map != NULL && map->l_name != NULL &&
-      strlen(map->l_name) < sizeof QtmlModulePath) {
-    strcpy(QtmlModulePath, map->l_name);
+      strlen(map->l_name) < capacity) {
+    strcpy(out, map->l_name);
   }
 }
 
@@ -71,7 +72,7 @@ CINELINK_API OSErr InitializeQTML(int32_t flag) {
     if (QtmlModule == NULL) {
       result = kQtmlLoadFailed;
     } else {
-      RememberModulePath(QtmlModule);
+      ModulePath(QtmlModule, QtmlModulePath, sizeof QtmlModulePath);
       if (!ResolveEntries(QtmlModule)) {
         result = kQtmlEntryMissing;
       } else {
@@ -114,12 +115,22 @@ void LazyBind(void) {
     if (loaded == NULL) return;
     module = loaded;
   }
-  if (ResolveEntries(module)) QtDispatchTable.bindHook = NULL;
-  /* No reference of its own: the entries stay usable only while some other
-   * component holds the library loaded. */
-  if (loaded != NULL) {
-    dlclose(loaded);
-    QtmlModule = NULL;
+  if (!ResolveEntries(module)) return;
+  QtDispatchTable.bindHook = NULL;
+  if (loaded == NULL) return;
+  /* No reference of its own: the library is freed again, and the entries
+   * are kept only while some other component holds it loaded. Entries into
+   * a library that went away would crash the next call, so then the
+   * exports stay unbound and the next call tries again. */
+  char path[CINELINK_PATH_CAPACITY];
+  ModulePath(loaded, path, sizeof path);
+  dlclose(loaded);
+  QtmlModule = NULL;
+  void* still = path[0] != '\0' ? dlopen(path, RTLD_LAZY | RTLD_NOLOAD) : NULL;
+  if (still != NULL) {
+    dlclose(still);
+  } else {
+    Unbind(LazyBind);
   }
 }
 

@@ -28,9 +28,9 @@ extern "C" {
 
 typedef int16_t OSErr;
 typedef uint32_t OSType;
-typedef int32_t Fixed;        /* 16.16 fixed point */
-typedef int32_t TimeValue;    /* time in units of a time scale */
-typedef int32_t TimeScale;    /* units per second */
+typedef int32_t Fixed;     /* 16.16 fixed point */
+typedef int32_t TimeValue; /* time in units of a time scale */
+typedef int32_t TimeScale; /* units per second */
 typedef int32_t Size;
 typedef uint32_t CodecQ;
 typedef uint32_t CodecType;
@@ -44,9 +44,9 @@ typedef const unsigned char* ConstStr255Param;
 /* Result codes of the bridge itself. */
 enum {
   kQtmlNoErr = 0,
-  kQtmlLoadFailed = -2093,     /* QuickTime.qts could not be loaded */
-  kQtmlEntryMissing = -2094,   /* one of its three entry points is missing */
-  kQtmlUnbound = -2095         /* a routine was called while nothing is bound */
+  kQtmlLoadFailed = -2093,   /* QuickTime.qts could not be loaded */
+  kQtmlEntryMissing = -2094, /* one of its three entry points is missing */
+  kQtmlUnbound = -2095       /* a routine was called while nothing is bound */
 };
 
 /* A QuickDraw rectangle. */
@@ -165,9 +165,9 @@ CINELINK_API OSErr FSMakeFSSpec(int16_t vRefNum, int32_t dirID, ConstStr255Param
                                 FSSpec* spec);
 CINELINK_API Fixed FixRatio(int16_t numer, int16_t denom);
 CINELINK_API void GetGWorld(CGrafPtr* port, GDHandle* gdh);
-CINELINK_API OSErr GetMaxCompressionSize(PixMapHandle src, const Rect* srcRect,
-                                         int16_t colorDepth, CodecQ quality, CodecType cType,
-                                         CompressorComponent codec, int32_t* size);
+CINELINK_API OSErr GetMaxCompressionSize(PixMapHandle src, const Rect* srcRect, int16_t colorDepth,
+                                         CodecQ quality, CodecType cType, CompressorComponent codec,
+                                         int32_t* size);
 CINELINK_API TimeValue GetMediaDuration(Media theMedia);
 CINELINK_API void HLock(Handle h);
 CINELINK_API OSErr InitializeQTML(int32_t flag);

@@ -22,9 +22,9 @@ extern "C" {
  * assembly know the offsets: 0 hook, 8 dispatcher. */
 typedef struct QtDispatchTableRec {
   void (*bindHook)(void);
-  void* dispatcher;              /* "theQuickTimeDispatcher" */
-  void* callComponent;           /* "_CallComponent" */
-  void* callComponentWithStorage;/* "_CallComponentFunctionWithStorage" */
+  void* dispatcher;               /* "theQuickTimeDispatcher" */
+  void* callComponent;            /* "_CallComponent" */
+  void* callComponentWithStorage; /* "_CallComponentFunctionWithStorage" */
 } QtDispatchTableRec;
 
 extern CINELINK_HIDDEN QtDispatchTableRec QtDispatchTable;

@@ -44,8 +44,7 @@ static void* LoadAlreadyLoaded(const char* name, int* found) {
   struct link_map* map = NULL;
   char path[CINELINK_PATH_CAPACITY];
   int havePath = dlinfo(existing, RTLD_DI_LINKMAP, &map) == 0 && map != NULL &&
-                 map->l_name != NULL && map->l_name[0] != '\0' &&
-                 strlen(map->l_name) < sizeof path;
+                 map->l_name != NULL && map->l_name[0] != '\0' && strlen(map->l_name) < sizeof path;
   if (havePath) strcpy(path, map->l_name);
   dlclose(existing);
   if (!havePath) return NULL;

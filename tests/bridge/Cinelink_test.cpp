@@ -1,0 +1,494 @@
+// The Cinelink bridge against runtimes built for these tests. Every case
+// runs in a child process of its own, because the bridge's binding state
+// lives for the whole process and a case must start from a freshly loaded
+// library. The child is told where to find a runtime only through the
+// stores (machine and user registry files), the program folder or an
+// already loaded library, exactly as the bridge searches.
+#include <dlfcn.h>
+#include <pthread.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "TestRuntimeRecord.h"
+#include "bridge/Cinelink.h"
+#include "support/TempDir.h"
+
+namespace {
+
+using framory::testing::ReadWholeFile;
+using framory::testing::TempDir;
+using framory::testing::WriteWholeFile;
+
+std::string RuntimeDir(const std::string& variant) {
+  return std::string(CINELINK_TEST_RUNTIMES_DIR) + "/" + variant;
+}
+std::string RuntimePath(const std::string& variant) {
+  return RuntimeDir(variant) + "/QuickTime.qts";
+}
+
+// Collects failed checks inside a child process.
+class Checks {
+ public:
+  template <typename A, typename B>
+  void Eq(const A& actual, const B& expected, const std::string& what) {
+    if (!(actual == expected)) {
+      std::ostringstream s;
+      s << what << ": got " << actual << ", expected " << expected << "\n";
+      failures_ += s.str();
+    }
+  }
+  void True(bool condition, const std::string& what) {
+    if (!condition) failures_ += what + "\n";
+  }
+  const std::string& Failures() const { return failures_; }
+
+ private:
+  std::string failures_;
+};
+
+// Runs `body` in a forked child and returns its failures ("" when none);
+// a crash is a failure too.
+std::string InChild(const std::function<void(Checks&)>& body) {
+  int fds[2];
+  if (pipe(fds) != 0) return "pipe failed";
+  const pid_t pid = fork();
+  if (pid < 0) return "fork failed";
+  if (pid == 0) {
+    close(fds[0]);
+    Checks checks;
+    body(checks);
+    const std::string& text = checks.Failures();
+    if (!text.empty() && write(fds[1], text.data(), text.size()) < 0) _exit(3);
+    _exit(text.empty() ? 0 : 1);
+  }
+  close(fds[1]);
+  std::string text;
+  char buffer[512];
+  ssize_t n;
+  while ((n = read(fds[0], buffer, sizeof buffer)) > 0) text.append(buffer, n);
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (WIFSIGNALED(status)) text += "child died of signal " + std::to_string(WTERMSIG(status));
+  return text;
+}
+
+std::string StoreText(const std::string& folder) {
+  std::string escaped;
+  for (char c : folder) escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  return "[Software\\Apple Computer, Inc.\\QuickTime]\nQuickTime.qts folder=" + escaped + "\n";
+}
+
+// A test's private stores and log: the machine store file, the user's
+// config folder and the runtime's log of initialisations.
+class BridgeRig {
+ public:
+  BridgeRig() {
+    std::filesystem::create_directories(dir_.Path() + "/config/framory");
+    std::filesystem::create_directories(dir_.Path() + "/run");
+  }
+  void MachineStore(const std::string& folder) { WriteWholeFile(MachinePath(), StoreText(folder)); }
+  void UserStore(const std::string& folder) {
+    WriteWholeFile(dir_.Path() + "/config/framory/registry.ini", StoreText(folder));
+  }
+  std::string MachinePath() const { return dir_.File("machine.ini"); }
+  std::string LogPath() const { return dir_.File("runtime.log"); }
+  std::string Log() const { return ReadWholeFile(LogPath()); }
+  std::string RunDir() const { return dir_.Path() + "/run"; }
+  const TempDir& Dir() const { return dir_; }
+
+  // In the child, before the first bridge call.
+  void Enter() const {
+    setenv("FRAMORY_MACHINE_REGISTRY", MachinePath().c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (dir_.Path() + "/config").c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", RunDir().c_str(), 1);
+    setenv("CINELINK_TEST_LOG", LogPath().c_str(), 1);
+  }
+
+ private:
+  TempDir dir_;
+};
+
+bool Loaded(const std::string& path) {
+  void* h = dlopen(path.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+  if (h == nullptr) return false;
+  dlclose(h);
+  return true;
+}
+
+const TestCall* LastCall(const std::string& runtimePath) {
+  void* h = dlopen(runtimePath.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+  if (h == nullptr) return nullptr;
+  auto get = reinterpret_cast<const TestCall* (*)()>(dlsym(h, "TestRuntimeLastCall"));
+  dlclose(h);  // the caller keeps it loaded
+  return get != nullptr ? get() : nullptr;
+}
+
+enum class Probe { kAddMediaSample, kGetMaxCompressionSize, kDoubles };
+const Probe kProbes[] = {Probe::kAddMediaSample, Probe::kGetMaxCompressionSize, Probe::kDoubles};
+
+// Makes one call whose arguments the bind hook could disturb: an export
+// with three stack arguments, one with one, or eight doubles passed through
+// a variadic pointer; then checks that they arrived exactly as passed. Each
+// is made as the first call after a state change, so the hook runs first.
+void CheckArgumentsArrive(Checks& c, const std::string& runtimePath, Probe probe,
+                          const std::string& when) {
+  if (probe == Probe::kAddMediaSample) {
+    auto media = reinterpret_cast<Media>(0x1111222233334444);
+    auto handle = reinterpret_cast<Handle>(0x5555666677778888);
+    auto desc = reinterpret_cast<SampleDescriptionHandle>(0x0123456789ABCDEF);
+    TimeValue sampleTime = 0;
+    const OSErr added =
+        AddMediaSample(media, handle, -17, 0xFEDCBA98u, 333, desc, 0x7654321, -2, &sampleTime);
+    c.Eq(added, 7, when + ": AddMediaSample result");
+    c.Eq(sampleTime, 4242, when + ": sampleTime written through the pointer");
+    const TestCall* call = LastCall(runtimePath);
+    c.True(call != nullptr, when + ": runtime recorded the call");
+    if (call == nullptr) return;
+    c.Eq(call->selector, 0x0002007Cu, when + ": AddMediaSample selector");
+    const std::int64_t expected[9] = {0x1111222233334444,
+                                      0x5555666677778888,
+                                      -17,
+                                      0xFEDCBA98ll,
+                                      333,
+                                      0x0123456789ABCDEF,
+                                      0x7654321,
+                                      -2,
+                                      reinterpret_cast<std::int64_t>(&sampleTime)};
+    for (int i = 0; i < 9; ++i) {
+      c.Eq(call->integers[i], expected[i], when + ": AddMediaSample argument " + std::to_string(i));
+    }
+    return;
+  }
+
+  if (probe == Probe::kGetMaxCompressionSize) {
+    Rect rect{1, 2, 3, 4};
+    std::int32_t size = 0;
+    const OSErr sized =
+        GetMaxCompressionSize(reinterpret_cast<PixMapHandle>(0x42), &rect, -5, 512, 0x6A706567,
+                              reinterpret_cast<CompressorComponent>(0x99), &size);
+    c.Eq(sized, 0, when + ": GetMaxCompressionSize result");
+    c.Eq(size, 123456, when + ": size written through the stack argument");
+    const TestCall* call = LastCall(runtimePath);
+    c.True(call != nullptr, when + ": runtime recorded the call");
+    if (call == nullptr) return;
+    const std::int64_t sizeExpected[7] = {
+        0x42, reinterpret_cast<std::int64_t>(&rect), -5, 512, 0x6A706567,
+        0x99, reinterpret_cast<std::int64_t>(&size)};
+    for (int i = 0; i < 7; ++i) {
+      c.Eq(call->integers[i], sizeExpected[i],
+           when + ": GetMaxCompressionSize argument " + std::to_string(i));
+    }
+    return;
+  }
+
+  // FixRatio's stub called as a variadic function: AL holds the number of
+  // vector registers used, xmm0-xmm7 the doubles.
+  auto variadic = reinterpret_cast<std::int32_t (*)(std::int32_t, ...)>(
+      reinterpret_cast<void (*)()>(&FixRatio));
+  const std::int32_t echoed = variadic(-99, 1.5, -2.25, 3.125, 1e100, -1e-100, 6.0, 7.75, 8.5);
+  c.Eq(echoed, -99, when + ": variadic first argument");
+  const TestCall* call = LastCall(runtimePath);
+  c.True(call != nullptr, when + ": runtime recorded the call");
+  if (call == nullptr) return;
+  const double doubles[8] = {1.5, -2.25, 3.125, 1e100, -1e-100, 6.0, 7.75, 8.5};
+  for (int i = 0; i < 8; ++i) {
+    c.Eq(call->doubles[i], doubles[i], when + ": double in xmm" + std::to_string(i));
+  }
+}
+
+TEST(Cinelink, ExportsExactlyTheTwentyEightRoutines) {
+  const std::string command = std::string("nm -D --defined-only ") + CINELINK_LIBRARY;
+  FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::vector<std::string> names;
+  char line[512];
+  while (fgets(line, sizeof line, pipe) != nullptr) {
+    std::istringstream fields(line);
+    std::string address, kind, name;
+    fields >> address >> kind >> name;
+    if (!name.empty()) names.push_back(name);
+  }
+  pclose(pipe);
+  const std::vector<std::string> expected = {"AddMediaSample",   "AddMovieResource",
+                                             "BeginMediaEdits",  "CloseMovieFile",
+                                             "CompressImage",    "CreateMovieFile",
+                                             "DisposeGWorld",    "DisposeHandle",
+                                             "DisposeMovie",     "EndMediaEdits",
+                                             "EnterMovies",      "ExitMovies",
+                                             "FSMakeFSSpec",     "FixRatio",
+                                             "GetGWorld",        "GetMaxCompressionSize",
+                                             "GetMediaDuration", "HLock",
+                                             "InitializeQTML",   "InsertMediaIntoTrack",
+                                             "MoveHHi",          "NewGWorldFromHBITMAP",
+                                             "NewHandle",        "NewMovieTrack",
+                                             "NewTrackMedia",    "SetGWorld",
+                                             "TerminateQTML",    "c2pstrcpy"};
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, expected);
+}
+
+TEST(Cinelink, NothingFoundGivesLoadFailureThenUnboundEverywhere) {
+  BridgeRig rig;  // no store values, no runtime beside the test program
+  EXPECT_EQ(InChild([&](Checks& c) {
+              rig.Enter();
+              c.Eq(InitializeQTML(0), kQtmlLoadFailed, "first InitializeQTML");
+              c.Eq(EnterMovies(), kQtmlUnbound, "EnterMovies after the failure");
+              c.Eq(AddMediaSample(nullptr, nullptr, 0, 0, 0, nullptr, 1, 0, nullptr), kQtmlUnbound,
+                   "AddMediaSample after the failure");
+              TerminateQTML();  // count 0: nothing happens
+              c.Eq(InitializeQTML(0), kQtmlLoadFailed, "InitializeQTML again");
+              // Before any initialisation the lazy binding finds nothing either.
+            }),
+            "");
+  EXPECT_EQ(InChild([&](Checks& c) {
+              rig.Enter();
+              c.Eq(CloseMovieFile(3), kQtmlUnbound, "a call before InitializeQTML");
+            }),
+            "");
+}
+
+TEST(Cinelink, InitializeAndTerminateNest) {
+  BridgeRig rig;
+  rig.MachineStore(RuntimeDir("good"));
+  const std::string path = RuntimePath("good");
+  EXPECT_EQ(InChild([&](Checks& c) {
+              rig.Enter();
+              c.Eq(InitializeQTML(5), 0, "first InitializeQTML");
+              c.True(Loaded(path), "runtime loaded by the first InitializeQTML");
+              c.Eq(InitializeQTML(0), 0, "second InitializeQTML");
+              c.Eq(rig.Log(), std::string("init 5\n"), "one QuickTime initialisation, flag passed");
+              TerminateQTML();
+              c.True(Loaded(path), "still loaded after the inner TerminateQTML");
+              c.Eq(rig.Log(), std::string("init 5\n"), "no termination yet");
+              c.Eq(EnterMovies(), -50, "calls still reach the runtime");
+              TerminateQTML();
+              c.Eq(rig.Log(), std::string("init 5\nterm\n"), "the last TerminateQTML ends it");
+              c.True(!Loaded(path), "the last TerminateQTML frees the runtime");
+              c.Eq(EnterMovies(), kQtmlUnbound, "calls after the end are unbound");
+              TerminateQTML();  // count already 0
+              c.Eq(rig.Log(), std::string("init 5\nterm\n"), "an extra TerminateQTML does nothing");
+              c.Eq(InitializeQTML(0), 0, "initialising again");
+              c.Eq(rig.Log(), std::string("init 5\nterm\ninit 0\n"),
+                   "loaded and initialised again");
+              TerminateQTML();
+            }),
+            "");
+}
+
+class CinelinkEntryMissing : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(CinelinkEntryMissing, RefusesTheRuntimeAndFreesIt) {
+  BridgeRig rig;
+  rig.MachineStore(RuntimeDir(GetParam()));
+  const std::string path = RuntimePath(GetParam());
+  EXPECT_EQ(InChild([&](Checks& c) {
+              rig.Enter();
+              c.Eq(InitializeQTML(0), kQtmlEntryMissing, "InitializeQTML");
+              c.True(!Loaded(path), "the runtime was freed again");
+              c.Eq(rig.Log(), std::string(), "QuickTime was never initialised");
+              c.Eq(EnterMovies(), kQtmlUnbound, "later calls are unbound");
+              TerminateQTML();
+              c.Eq(rig.Log(), std::string(), "nor terminated");
+            }),
+            "");
+}
+
+INSTANTIATE_TEST_SUITE_P(EachEntryPoint, CinelinkEntryMissing,
+                         ::testing::Values("no_dispatcher", "no_call_component",
+                                           "no_call_component_with_storage"));
+
+TEST(Cinelink, RuntimeInitialisationErrorComesBackUnchanged) {
+  BridgeRig rig;
+  rig.MachineStore(RuntimeDir("init_error"));
+  const std::string path = RuntimePath("init_error");
+  EXPECT_EQ(InChild([&](Checks& c) {
+              rig.Enter();
+              c.Eq(InitializeQTML(0), -4321, "InitializeQTML");
+              c.True(!Loaded(path), "the runtime was freed");
+              c.Eq(EnterMovies(), kQtmlUnbound, "later calls are unbound");
+              TerminateQTML();
+              c.Eq(rig.Log(), std::string("init 0\n"), "no termination for a failed start");
+            }),
+            "");
+}
+
+TEST(Cinelink, StoreFoldersWithAndWithoutTrailingSeparator) {
+  // The machine store without a trailing separator.
+  {
+    BridgeRig rig;
+    rig.MachineStore(RuntimeDir("good"));
+    EXPECT_EQ(InChild([&](Checks& c) {
+                rig.Enter();
+                c.Eq(InitializeQTML(0), 0, "machine store, no separator");
+              }),
+              "");
+  }
+  // The user store, ending in "/", when the machine store has no value.
+  {
+    BridgeRig rig;
+    rig.UserStore(RuntimeDir("good") + "/");
+    EXPECT_EQ(InChild([&](Checks& c) {
+                rig.Enter();
+                c.Eq(InitializeQTML(0), 0, "user store ending in /");
+              }),
+              "");
+  }
+  // The machine store wins over the user's.
+  {
+    BridgeRig rig;
+    rig.MachineStore(RuntimeDir("init_error"));
+    rig.UserStore(RuntimeDir("good"));
+    EXPECT_EQ(InChild([&](Checks& c) {
+                rig.Enter();
+                c.Eq(InitializeQTML(0), -4321, "machine store searched first");
+              }),
+              "");
+  }
+  // A folder that does not hold the runtime falls through to the next step.
+  {
+    BridgeRig rig;
+    rig.MachineStore(rig.Dir().Path());
+    rig.UserStore(RuntimeDir("good"));
+    EXPECT_EQ(InChild([&](Checks& c) {
+                rig.Enter();
+                c.Eq(InitializeQTML(0), 0, "user store after an empty machine folder");
+              }),
+              "");
+  }
+}
+
+TEST(Cinelink, ProgramFolderIsSearched) {
+  TempDir folder;
+  const std::string probe = folder.File("cinelink_probe");
+  std::filesystem::copy_file(CINELINK_PROBE, probe);
+  BridgeRig rig;
+  auto run = [&]() {
+    const std::string command = "env FRAMORY_MACHINE_REGISTRY='" + rig.MachinePath() +
+                                "' XDG_CONFIG_HOME='" + rig.Dir().Path() + "/config' '" + probe +
+                                "'";
+    FILE* pipe = popen(command.c_str(), "r");
+    char line[128] = "";
+    if (pipe != nullptr) {
+      if (fgets(line, sizeof line, pipe) == nullptr) line[0] = '\0';
+      pclose(pipe);
+    }
+    return std::string(line);
+  };
+  EXPECT_EQ(run(), "-2093 -2095\n") << "nothing beside the program";
+  std::filesystem::copy_file(RuntimePath("good"), folder.File("QuickTime.qts"));
+  EXPECT_EQ(run(), "0 -50\n") << "the runtime beside the program";
+}
+
+TEST(Cinelink, AlreadyLoadedRuntimeIsUsedAndRebound) {
+  BridgeRig rig;  // no store values: only the loaded library can be found
+  const std::string path = RuntimePath("good");
+  for (Probe probe : kProbes) {
+    EXPECT_EQ(InChild([&](Checks& c) {
+                rig.Enter();
+                void* own = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+                c.True(own != nullptr, "test loads the runtime");
+                c.Eq(InitializeQTML(0), 0, "InitializeQTML finds the loaded runtime");
+                TerminateQTML();
+                c.True(Loaded(path), "our own reference keeps it loaded");
+                // Unbound after use: the next call runs Rebind first, which
+                // binds the still-loaded runtime again.
+                CheckArgumentsArrive(c, path, probe, "after Rebind");
+                dlclose(own);
+              }),
+              "");
+  }
+}
+
+TEST(Cinelink, LazyBindBeforeInitialisation) {
+  BridgeRig rig;
+  const std::string path = RuntimePath("good");
+  // Loaded by someone else: the first call binds and keeps no reference.
+  for (Probe probe : kProbes) {
+    EXPECT_EQ(InChild([&](Checks& c) {
+                rig.Enter();
+                void* own = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+                CheckArgumentsArrive(c, path, probe, "after LazyBind");
+                dlclose(own);
+                c.True(!Loaded(path), "the lazy binding holds no reference");
+              }),
+              "");
+  }
+  // Only found by the search: the lazy binding cannot keep it, so the call
+  // stays unbound instead of jumping into a freed library.
+  rig.MachineStore(RuntimeDir("good"));
+  EXPECT_EQ(InChild([&](Checks& c) {
+              rig.Enter();
+              c.Eq(EnterMovies(), kQtmlUnbound, "call before InitializeQTML");
+              c.True(!Loaded(path), "nothing left loaded");
+              c.Eq(InitializeQTML(0), 0, "InitializeQTML afterwards");
+              c.Eq(EnterMovies(), -50, "bound after InitializeQTML");
+              TerminateQTML();
+            }),
+            "");
+}
+
+// Whether /proc/locks shows a process waiting for a lock on `inode`.
+bool SomeoneWaitsOn(ino_t inode) {
+  std::ifstream locks("/proc/locks");
+  std::string line;
+  const std::string suffix = ":" + std::to_string(inode) + " ";
+  while (std::getline(locks, line)) {
+    if (line.find("->") != std::string::npos && line.find(suffix) != std::string::npos) return true;
+  }
+  return false;
+}
+
+TEST(Cinelink, InitialisationWaitsForTheNamedProcessLock) {
+  BridgeRig rig;
+  rig.MachineStore(RuntimeDir("good"));
+  EXPECT_EQ(InChild([&](Checks& c) {
+              rig.Enter();
+              char name[64];
+              std::snprintf(name, sizeof name, "QTMLInitTermMutex%lx",
+                            static_cast<unsigned long>(getpid()));
+              const std::string lockPath = rig.RunDir() + "/" + name;
+              const int fd = open(lockPath.c_str(), O_RDWR | O_CREAT, 0600);
+              c.True(fd >= 0 && flock(fd, LOCK_EX) == 0, "the test takes the lock by its name");
+              struct stat st;
+              fstat(fd, &st);
+              pthread_t thread;
+              pthread_create(
+                  &thread, nullptr,
+                  [](void*) -> void* {
+                    InitializeQTML(0);
+                    return nullptr;
+                  },
+                  nullptr);
+              bool waiting = false;
+              for (int i = 0; i < 1000 && !waiting; ++i) {
+                waiting = SomeoneWaitsOn(st.st_ino);
+                if (!waiting) usleep(10000);
+              }
+              c.True(waiting, "InitializeQTML waits for the lock");
+              c.Eq(rig.Log(), std::string(), "nothing initialised while the lock is held");
+              flock(fd, LOCK_UN);
+              close(fd);
+              pthread_join(thread, nullptr);
+              c.Eq(rig.Log(), std::string("init 0\n"), "initialised once the lock is free");
+              TerminateQTML();
+              c.True(access(lockPath.c_str(), F_OK) != 0, "no lock file left behind");
+            }),
+            "");
+}
+
+}  // namespace
