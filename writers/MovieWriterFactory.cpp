@@ -1,10 +1,11 @@
-// The AVI (10–14) and WMV file (16–18) families are made here; the QuickTime
-// writer (15) and the encoder session (19, 30, sound) are not part of this
-// build yet, so those types report no support and their clips do not start.
+// The AVI (10–14), QuickTime (15) and WMV file (16–18) families are made
+// here; the encoder session (19, 30, sound) is not part of this build yet, so
+// those types report no support and their clips do not start.
 #include "writers/MovieWriterFactory.h"
 
 #include "base/OutputType.h"
 #include "writers/AviWriter.h"
+#include "writers/QtMovieWriter.h"
 #include "writers/WmvWriter.h"
 
 namespace framory {
@@ -26,13 +27,19 @@ bool MovieWriterFactory::Supports(std::int32_t outputType) const {
   if (boxes_ == nullptr) return false;
   if (IsAviOutputType(outputType)) return aviLibrary_ != nullptr;
   if (IsWmvFileOutputType(outputType)) return wmvLibrary_ != nullptr;
-  return false;
+  // QuickTime is reached through Cinelink, which the program always links.
+  return outputType == OutputTypes::QuickTimeMov;
 }
 
 std::unique_ptr<MovieWriter> MovieWriterFactory::CreateFileWriter(std::int32_t outputType,
                                                                   const std::string& path,
                                                                   std::int32_t timerValue) {
   if (!Supports(outputType)) return nullptr;
+  if (outputType == OutputTypes::QuickTimeMov) {
+    auto writer = std::make_unique<QtMovieWriter>(*boxes_, path, screenWidth_, screenHeight_);
+    writer->SetFramePeriod(timerValue);
+    return writer;
+  }
   if (IsWmvFileOutputType(outputType)) {
     const WmGuid& profile = outputType == OutputTypes::WmvV80_56Video ? WmGuids::ProfileV80_56Video
                             : outputType == OutputTypes::WmvV80_700PALVideo

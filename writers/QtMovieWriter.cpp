@@ -1,0 +1,232 @@
+#include "writers/QtMovieWriter.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+
+#include "base/MessageBoxService.h"
+#include "base/MovieFrame.h"
+
+namespace framory {
+
+namespace {
+
+constexpr char kInitFailure[] =
+    "Unable to initialize the Apple Quick Time Environment. You need to download and install the "
+    "free QuickTime Media player. See http://www.apple.com/quicktime/download/ ";
+constexpr char kErrorCaption[] = "Error";
+constexpr char kBadPath[] = "\tInvalid output Filename \n\nPlease use Absolute output Path";
+constexpr char kNoWorld[] = "Unable to Create New Quick Time World From the Bitmap";
+constexpr char kNoFile[] = "Unable to Create Movie File";
+constexpr char kNoTrack[] = "Unable to Create Track";
+constexpr char kNoMedia[] = "Unable to Create Track Media";
+constexpr char kNoCompressionSize[] = "Unable to Get Compression Size";
+constexpr char kNoBuffer[] = "Unable to Allocate Memory";
+constexpr char kNoDescription[] = "Unable to Allocate Memory Handle";
+constexpr char kNoEditing[] = "Unable to Begin Editing";
+
+constexpr OSType kCreator = 0x54564F44;     // 'TVOD'
+constexpr OSType kVideoMedia = 0x76696465;  // 'vide'
+constexpr CodecType kJpeg = 0x6A706567;     // 'jpeg'
+constexpr CodecQ kQuality = kQtCodecNormalQuality;
+constexpr std::int32_t kCreateFlags =
+    kQtCreateMovieFileDeleteCurFile | kQtCreateMovieFileDontCreateResFile;
+constexpr Fixed kNormalRate = 0x10000;
+
+// Full paths are made in a 260-character buffer, terminator included.
+constexpr std::size_t kFullPathCapacity = 260;
+// The file name travels as a length-prefixed string: at most 255 bytes.
+constexpr std::size_t kLongestFileName = 255;
+
+// The absolute, lexically normalised form of `path`; empty when it cannot be
+// made or does not fit.
+std::string FullPath(const std::string& path) {
+  if (path.empty() || path.find('\0') != std::string::npos) return {};
+  std::filesystem::path full(path);
+  if (!full.is_absolute()) {
+    char cwd[kFullPathCapacity];
+    if (getcwd(cwd, sizeof cwd) == nullptr) return {};
+    full = std::filesystem::path(cwd) / full;
+  }
+  std::string text = full.lexically_normal().string();
+  if (text.size() >= kFullPathCapacity) return {};
+  return text;
+}
+
+std::int16_t ClampToRect(std::int32_t v) {
+  return static_cast<std::int16_t>(std::clamp<std::int32_t>(v, 0, 32767));
+}
+
+}  // namespace
+
+QtMovieWriter::QtMovieWriter(MessageBoxService& boxes, std::string path, std::int32_t screenWidth,
+                             std::int32_t screenHeight)
+    : boxes_(boxes),
+      path_(std::move(path)),
+      screenWidth_(screenWidth),
+      screenHeight_(screenHeight) {
+  if (InitializeQTML(0) != 0) {
+    TerminateQTML();
+    boxes_.Show(kInitFailure, kErrorCaption, MessageBoxFlags::IconError);
+  } else {
+    EnterMovies();
+  }
+}
+
+QtMovieWriter::~QtMovieWriter() { Close(); }
+
+void QtMovieWriter::SetFramePeriod(std::int32_t milliseconds) {
+  timeScale_ = 1000;
+  frameDuration_ = milliseconds;
+}
+
+std::int32_t QtMovieWriter::Fail(const char* text) {
+  std::snprintf(lastError_, sizeof lastError_, "%s", text);
+  CleanUp();
+  return kWriterFail;
+}
+
+std::int32_t QtMovieWriter::Prepare(const MovieFrame& frame) {
+  if (!quickTimeOpen_ || state_ != kClosed) return kWriterFail;
+  const std::string fullPath = FullPath(path_);
+  // A longer name would be cut short by the length-prefixed file name and the
+  // movie written under another name, so it is refused here.
+  if (fullPath.empty() || fullPath.size() > kLongestFileName) return Fail(kBadPath);
+
+  // The world wraps the frame's own pixels; the codec only reads them.
+  bitmap_.width = frame.Width();
+  bitmap_.height = frame.Height();
+  bitmap_.rowBytes = frame.BytesPerLine();
+  bitmap_.bitsPerPixel = 32;
+  bitmap_.pixels = frame.Exists() ? const_cast<std::uint32_t*>(frame.Row(0)) : nullptr;
+  if (NewGWorldFromHBITMAP(&frameWorld_, nullptr, nullptr, 0, &bitmap_, nullptr) != 0) {
+    frameWorld_ = nullptr;
+    return Fail(kNoWorld);
+  }
+  GetGWorld(&savedPort_, &savedDevice_);
+  SetGWorld(frameWorld_, nullptr);
+
+  c2pstrcpy(fileName_, fullPath.c_str());
+  FSSpec spec;
+  FSMakeFSSpec(0, 0, fileName_, &spec);
+  if (CreateMovieFile(&spec, kCreator, kQtSmCurrentScript, kCreateFlags, &fileRef_, &movie_) != 0) {
+    fileRef_ = 0;
+    movie_ = nullptr;
+    return Fail(kNoFile);
+  }
+  track_ = NewMovieTrack(movie_, FixRatio(static_cast<std::int16_t>(bitmap_.width), 1),
+                         FixRatio(static_cast<std::int16_t>(bitmap_.height), 1), 0);
+  if (track_ == nullptr) return Fail(kNoTrack);
+  frameRect_ = {0, 0, static_cast<std::int16_t>(bitmap_.height),
+                static_cast<std::int16_t>(bitmap_.width)};
+  media_ = NewTrackMedia(track_, kVideoMedia, timeScale_, nullptr, 0);
+  if (media_ == nullptr) return Fail(kNoMedia);
+  state_ = kPrepared;
+  return kWriterOk;
+}
+
+std::int32_t QtMovieWriter::AddFrame(const MovieFrame&) {
+  switch (state_) {
+    case kPrepared:
+      return StartEditing();
+    case kEditing:
+      return AddPreparedFrame();
+    default:
+      return kWriterFail;
+  }
+}
+
+std::int32_t QtMovieWriter::StartEditing() {
+  // Sized once for the larger of the frame and the whole screen.
+  Rect widened = frameRect_;
+  widened.right = std::max(widened.right, ClampToRect(screenWidth_));
+  widened.bottom = std::max(widened.bottom, ClampToRect(screenHeight_));
+  std::int32_t maxSize = 0;
+  if (GetMaxCompressionSize(frameWorld_->portPixMap, &widened, 0, kQuality, kJpeg, nullptr,
+                            &maxSize) != 0) {
+    return Fail(kNoCompressionSize);
+  }
+  compressedData_ = NewHandle(maxSize);
+  if (compressedData_ == nullptr) return Fail(kNoBuffer);
+  MoveHHi(compressedData_);
+  HLock(compressedData_);
+  compressedDataPointer_ = *compressedData_;
+  imageDescription_ = reinterpret_cast<ImageDescriptionHandle>(NewHandle(4));
+  if (imageDescription_ == nullptr) return Fail(kNoDescription);
+  if (BeginMediaEdits(media_) != 0) return Fail(kNoEditing);
+  state_ = kEditing;
+  return AddPreparedFrame();
+}
+
+std::int32_t QtMovieWriter::AddPreparedFrame() {
+  if (CompressImage(frameWorld_->portPixMap, &frameRect_, kQuality, kJpeg, imageDescription_,
+                    compressedDataPointer_) != 0) {
+    return kWriterFail;
+  }
+  if (AddMediaSample(media_, compressedData_, 0,
+                     static_cast<std::uint32_t>((*imageDescription_)->dataSize), frameDuration_,
+                     reinterpret_cast<SampleDescriptionHandle>(imageDescription_), 1, 0,
+                     nullptr) != 0) {
+    return kWriterFail;
+  }
+  return kWriterOk;
+}
+
+void QtMovieWriter::CleanUp() {
+  state_ = kClosed;
+  if (imageDescription_ != nullptr) {
+    DisposeHandle(reinterpret_cast<Handle>(imageDescription_));
+    imageDescription_ = nullptr;
+  }
+  if (compressedData_ != nullptr) {
+    DisposeHandle(compressedData_);
+    compressedData_ = nullptr;
+    compressedDataPointer_ = nullptr;
+  }
+  if (fileRef_ != 0) {
+    CloseMovieFile(fileRef_);
+    fileRef_ = 0;
+  }
+  if (movie_ != nullptr) {
+    DisposeMovie(movie_);
+    movie_ = nullptr;
+    track_ = nullptr;
+    media_ = nullptr;
+  }
+  if (savedPort_ != nullptr) {
+    SetGWorld(savedPort_, savedDevice_);
+    savedPort_ = nullptr;
+    savedDevice_ = nullptr;
+  }
+  if (frameWorld_ != nullptr) {
+    DisposeGWorld(frameWorld_);
+    frameWorld_ = nullptr;
+  }
+}
+
+void QtMovieWriter::Close() {
+  if (state_ == kEditing) {
+    if (media_ != nullptr) {
+      EndMediaEdits(media_);
+      if (track_ != nullptr)
+        InsertMediaIntoTrack(track_, 0, 0, GetMediaDuration(media_), kNormalRate);
+    }
+    if (movie_ != nullptr) {
+      std::int16_t resId = kQtMovieInDataForkResID;
+      AddMovieResource(movie_, fileRef_, &resId, fileName_);
+    }
+  }
+  state_ = kClosed;
+  CleanUp();
+  if (quickTimeOpen_) {
+    quickTimeOpen_ = false;
+    ExitMovies();
+    TerminateQTML();
+  }
+}
+
+}  // namespace framory
