@@ -142,7 +142,7 @@ std::int32_t QtMovieWriter::AddFrame(const MovieFrame&) {
 
 std::int32_t QtMovieWriter::StartEditing() {
   // Sized once for the larger of the frame and the whole screen.
-  Rect widened = frameRect_;
+  ::Rect widened = frameRect_;
   widened.right = std::max(widened.right, ClampToRect(screenWidth_));
   widened.bottom = std::max(widened.bottom, ClampToRect(screenHeight_));
   std::int32_t maxSize = 0;

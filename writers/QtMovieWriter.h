@@ -67,7 +67,7 @@ class QtMovieWriter : public MovieWriter {
   Movie movie_ = nullptr;
   Str255 fileName_ = {};
   std::int16_t fileRef_ = 0;
-  Rect frameRect_ = {0, 0, 0, 0};
+  ::Rect frameRect_ = {0, 0, 0, 0};  // QuickDraw's, not framory::Rect
   Handle compressedData_ = nullptr;
   Ptr compressedDataPointer_ = nullptr;
   ImageDescriptionHandle imageDescription_ = nullptr;

@@ -3,6 +3,9 @@
 // green, red, unused byte) into the caller's buffer, and the image
 // description is filled in for the sample table.
 //
+// Colour is kept at full resolution (4:4:4): screen pictures are full of
+// one-pixel coloured edges and text that halved chroma would smear.
+//
 // Codec qualities map onto libjpeg's scale so that normal quality (512) is
 // libjpeg's own default of 75: 0 -> 25, 256 (low) -> 50, 512 (normal) -> 75,
 // 768 (high) -> 90, 1023 (maximum) -> 98, 1024 (lossless) -> 100.
@@ -46,11 +49,11 @@ bool RectSize(const Rect* r, std::int32_t* width, std::int32_t* height) {
 }
 
 // The largest JPEG stream libjpeg-turbo makes for an image of this size at
-// 4:2:0 (its own bound), plus room for the headers.
+// 4:4:4 (its own bound: six bytes a pixel of whole blocks), plus headers.
 std::int64_t WorstCaseBytes(std::int32_t width, std::int32_t height) {
-  const std::int64_t w = (std::int64_t{width} + 15) & ~std::int64_t{15};
-  const std::int64_t h = (std::int64_t{height} + 15) & ~std::int64_t{15};
-  return w * h * 3 + 2048;
+  const std::int64_t w = (std::int64_t{width} + 7) & ~std::int64_t{7};
+  const std::int64_t h = (std::int64_t{height} + 7) & ~std::int64_t{7};
+  return w * h * 6 + 2048;
 }
 
 struct ErrorTrap {
@@ -99,6 +102,10 @@ std::int64_t CompressJpeg(const PixMap& pixMap, const Rect& rect, int quality, u
   info.in_color_space = JCS_EXT_BGRX;
   jpeg_set_defaults(&info);
   jpeg_set_quality(&info, quality, TRUE);
+  for (int c = 0; c < info.num_components; ++c) {
+    info.comp_info[c].h_samp_factor = 1;
+    info.comp_info[c].v_samp_factor = 1;
+  }
   jpeg_start_compress(&info, TRUE);
   const std::int64_t left = std::int64_t{rect.left} - pixMap.bounds.left;
   while (info.next_scanline < info.image_height) {

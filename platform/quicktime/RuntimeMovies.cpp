@@ -152,8 +152,25 @@ OSErr QtRt_CreateMovieFile(const FSSpec* fileSpec, OSType, ScriptCode, int32_t f
     ++refNum;
   }
 
+  // A new file is made; an existing one is replaced only when asked, and
+  // only if it is a regular file (never a device, pipe or folder).
   const bool replace = (flags & kQtCreateMovieFileDeleteCurFile) != 0;
-  const int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC | (replace ? O_TRUNC : O_EXCL), 0666);
+  bool created = true;
+  int fd = open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0 && errno == EEXIST && replace) {
+    created = false;
+    fd = open(path, O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    struct stat st;
+    if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+      close(fd);
+      return qtrt::kPermission;
+    }
+    if (fd >= 0 && (fcntl(fd, F_SETFL, 0) != 0 || ftruncate(fd, 0) != 0)) {
+      const OSErr error = ErrorOf(errno);
+      close(fd);
+      return error;
+    }
+  }
   if (fd < 0) return ErrorOf(errno);
 
   // ftyp 'qt  ', a 'wide' atom kept free for a 64-bit data size, then the
@@ -171,7 +188,7 @@ OSErr QtRt_CreateMovieFile(const FSSpec* fileSpec, OSType, ScriptCode, int32_t f
   if (!WriteAt(fd, header, sizeof header, 0)) {
     const OSErr error = ErrorOf(errno);
     close(fd);
-    unlink(path);
+    if (created) unlink(path);
     return error;
   }
   qtrt::MovieFile file;

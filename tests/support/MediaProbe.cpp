@@ -160,4 +160,24 @@ ContainerProbe ProbeContainer(const std::string& path) {
   return probe;
 }
 
+std::string ProbeStreamField(const std::string& path, const std::string& field) {
+  std::string out = Run("ffprobe -v error -select_streams v:0 -show_entries stream=" + field +
+                        " -of default=noprint_wrappers=1:nokey=1 " + Quote(path) + " 2>/dev/null");
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+  return out;
+}
+
+std::vector<std::int64_t> ProbePacketDurations(const std::string& path) {
+  std::vector<std::int64_t> durations;
+  std::istringstream lines(
+      Run("ffprobe -v error -select_streams v:0 -show_entries "
+          "packet=duration -of csv=p=0 " +
+          Quote(path) + " 2>/dev/null"));
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (!line.empty() && line != "N/A") durations.push_back(std::stoll(line));
+  }
+  return durations;
+}
+
 }  // namespace framory::testing

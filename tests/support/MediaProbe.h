@@ -58,4 +58,10 @@ struct ContainerProbe {
 
 ContainerProbe ProbeContainer(const std::string& path);
 
+// One field of the first video stream as ffprobe prints it ("time_base",
+// "duration", ...); empty when there is none.
+std::string ProbeStreamField(const std::string& path, const std::string& field);
+// The duration of every video packet, in the stream's time base, in order.
+std::vector<std::int64_t> ProbePacketDurations(const std::string& path);
+
 }  // namespace framory::testing
