@@ -431,6 +431,7 @@ TEST(QtMovieFiles, MissingRuntimeShowsTheDownloadMessageAndPauses) {
   TempDir dir;
   const std::string outcome = InChild([&] {
     // No store names a folder, and nothing lies beside the test program.
+    UseBuiltRuntime();  // done once per process: the stores are replaced after it
     testing::WriteWholeFile(dir.File("empty.ini"), "");
     setenv("FRAMORY_MACHINE_REGISTRY", dir.File("empty.ini").c_str(), 1);
     setenv("XDG_CONFIG_HOME", dir.Path().c_str(), 1);
