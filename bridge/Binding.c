@@ -36,8 +36,6 @@ static void ModulePath(void* module, char* out, size_t capacity) {
   }
 }
 
-OSErr UnboundEntry(void) { return kQtmlUnbound; }
-
 static void Unbind(void (*hook)(void)) {
   QtDispatchTable.bindHook = hook;
   QtDispatchTable.dispatcher = (void*)UnboundEntry;

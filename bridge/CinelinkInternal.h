@@ -31,7 +31,9 @@ extern CINELINK_HIDDEN QtDispatchTableRec QtDispatchTable;
 extern CINELINK_HIDDEN void* QtmlModule;
 extern CINELINK_HIDDEN int32_t QtmlInitCount;
 
-/* Calls nothing and returns -2095. */
+/* Calls nothing and returns -2095 (-2095 in all of RAX). The three exports
+ * that return a pointer get NULL instead, never a wild address. Assembly:
+ * it reads the selector the stub left in EAX. */
 CINELINK_HIDDEN OSErr UnboundEntry(void);
 /* The hooks the stubs run before dispatching. */
 CINELINK_HIDDEN void LazyBind(void);

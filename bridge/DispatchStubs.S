@@ -77,6 +77,30 @@ CinelinkRunBindHook:
   .cfi_endproc
   .size CinelinkRunBindHook, . - CinelinkRunBindHook
 
+/* The dispatcher entry while nothing is bound. -2095 is an OSErr; for the
+ * routines whose result is a pointer (NewHandle, NewMovieTrack,
+ * NewTrackMedia) a number there would be a wild address, so they get NULL. */
+  .globl UnboundEntry
+  .hidden UnboundEntry
+  .type UnboundEntry, @function
+  .p2align 4
+UnboundEntry:
+  .cfi_startproc
+  endbr64
+  cmpl $0x00150008, %eax
+  je 3f
+  cmpl $0x00020188, %eax
+  je 3f
+  cmpl $0x0002018E, %eax
+  je 3f
+  movq $-2095, %rax
+  ret
+3:
+  xorl %eax, %eax
+  ret
+  .cfi_endproc
+  .size UnboundEntry, . - UnboundEntry
+
 /* OSErr CinelinkCallDispatcher(void* entry, uint32_t selector, int32_t arg) */
   .globl CinelinkCallDispatcher
   .hidden CinelinkCallDispatcher

@@ -250,6 +250,11 @@ TEST(Cinelink, NothingFoundGivesLoadFailureThenUnboundEverywhere) {
               c.Eq(EnterMovies(), kQtmlUnbound, "EnterMovies after the failure");
               c.Eq(AddMediaSample(nullptr, nullptr, 0, 0, 0, nullptr, 1, 0, nullptr), kQtmlUnbound,
                    "AddMediaSample after the failure");
+              c.True(NewHandle(16) == nullptr, "NewHandle gives no handle, not a wild one");
+              c.True(NewMovieTrack(nullptr, 0, 0, 0) == nullptr, "NewMovieTrack gives none");
+              c.True(NewTrackMedia(nullptr, 0, 0, nullptr, 0) == nullptr,
+                     "NewTrackMedia gives none");
+              c.Eq(GetMediaDuration(nullptr), kQtmlUnbound, "GetMediaDuration");
               TerminateQTML();  // count 0: nothing happens
               c.Eq(InitializeQTML(0), kQtmlLoadFailed, "InitializeQTML again");
               // Before any initialisation the lazy binding finds nothing either.
