@@ -6,7 +6,9 @@
  *   3. the folder in the machine store value "QuickTime.qts folder" under
  *      "Software\Apple Computer, Inc.\QuickTime";
  *   4. the same value in the current user's store;
- *   5. the library install directory.
+ *   5. the library install directory: the folder this library was loaded
+ *      from (installed, the program's own folder; in the build tree, the
+ *      bridge's build folder).
  * Paths are built in 260-character buffers; a path that does not fit skips
  * its step rather than loading a truncated name.
  *
@@ -24,10 +26,6 @@
 #include <unistd.h>
 
 #include "bridge/CinelinkInternal.h"
-
-#ifndef CINELINK_LIBRARY_DIR
-#define CINELINK_LIBRARY_DIR "/usr/local/lib"
-#endif
 
 static const char kStoreKey[] = "Software\\Apple Computer, Inc.\\QuickTime";
 static const char kStoreValue[] = "QuickTime.qts folder";
@@ -179,6 +177,22 @@ static void* LoadFromStore(int currentUser, const char* name) {
   return LoadPath(path);
 }
 
+static void* LoadFromLibraryFolder(const char* name) {
+  Dl_info info;
+  char folder[CINELINK_PATH_CAPACITY];
+  char path[CINELINK_PATH_CAPACITY];
+  if (dladdr((void*)LoadFromLibraryFolder, &info) == 0 || info.dli_fname == NULL ||
+      strlen(info.dli_fname) >= sizeof folder) {
+    return NULL;
+  }
+  strcpy(folder, info.dli_fname);
+  char* cut = strrchr(folder, '/');
+  if (cut == NULL) return NULL;
+  cut[1] = '\0';
+  if (!CinelinkJoinFolder(path, sizeof path, folder, name)) return NULL;
+  return LoadPath(path);
+}
+
 void* LoadQuickTimeLibrary(const char* name) {
   int alreadyLoaded = 0;
   void* module = LoadAlreadyLoaded(name, &alreadyLoaded);
@@ -187,7 +201,5 @@ void* LoadQuickTimeLibrary(const char* name) {
   if (module == NULL) module = LoadFromStore(0, name);
   if (module == NULL) module = LoadFromStore(1, name);
   if (module != NULL) return module;
-  char path[CINELINK_PATH_CAPACITY];
-  if (!CinelinkJoinFolder(path, sizeof path, CINELINK_LIBRARY_DIR, name)) return NULL;
-  return LoadPath(path);
+  return LoadFromLibraryFolder(name);
 }

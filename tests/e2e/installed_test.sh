@@ -23,7 +23,7 @@ trap 'e2e_cleanup; rm -rf "$prefix"' EXIT
 
 check "bin/framory is a symbolic link into lib/framory" \
   test "$(readlink -f "$FRAMORY_BIN")" = "$(readlink -f "$prefix/lib/framory/framory")"
-for f in framory.html framory.wmv; do
+for f in framory.html framory.wmv libCinelink.so QuickTime.qts; do
   check "$f is installed beside the program" test -s "$prefix/lib/framory/$f"
 done
 check "the menu entry is installed" test -s "$prefix/share/applications/framory.desktop"
@@ -81,5 +81,24 @@ exit_with_escape
 frames=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames \
   -of default=nw=1:nk=1 "$clip" 2>/dev/null)
 check "ffprobe decodes frames of movie0.avi (got ${frames:-none})" test "${frames:-0}" -ge 1
+
+# A third run records a QuickTime clip: the installed Cinelink finds the
+# installed QuickTime.qts beside the program.
+seed_project installed "OutputType=15" "TimerValue=100" "TakeShotOnTimer=1" \
+  "UseDesktopWindow=1" "UseMainAppWindow=0" "TakeShotOnKey=0" "TakeShotOnClick=0"
+start_framory
+require "the welcome dialog appears a third time" wait_window "$WELCOME"
+require "Enter on the welcome dialog starts the project" press_in_window "$WELCOME" Return
+require "the options view appears" wait_window "$OPTIONS_ANY"
+window_shown "$PAUSING_BOX" && dismiss_box "$PAUSING_BOX"
+require "Ctrl+Shift starts the recorder" toggle_recorder_to Active
+mov="$PROJECT_FOLDER/movie0.mov"
+mov_has_frames() { [ "$(stat -c %s "$mov" 2>/dev/null || echo 0)" -gt 100000 ]; }
+check "recording writes movie0.mov" wait_until "$E2E_WAIT" mov_has_frames
+require "Ctrl+Shift pauses the recorder" toggle_recorder_to Paused
+exit_with_escape
+codec=$(ffprobe -v error -select_streams v:0 -show_entries stream=codec_name,codec_tag_string \
+  -of csv=p=0 "$mov" 2>/dev/null)
+check "ffprobe reads movie0.mov as Photo-JPEG (got ${codec:-nothing})" test "$codec" = mjpeg,jpeg
 
 e2e_finish

@@ -38,6 +38,7 @@ done
 
 files=$(dpkg-deb -c "$deb" | awk '{print $6 ($7 == "->" ? " -> " $8 : "")}')
 for path in ./usr/lib/framory/framory ./usr/lib/framory/framory.html ./usr/lib/framory/framory.wmv \
+  ./usr/lib/framory/libCinelink.so ./usr/lib/framory/QuickTime.qts \
   ./usr/share/applications/framory.desktop ./usr/share/framory/framory-autostart.desktop \
   ./usr/share/icons/hicolor/48x48/apps/framory.png ./usr/share/man/man1/framory.1.gz; do
   check "the package holds $path" grep -q "^$path\( ->.*\)\?$" <<<"$files"
