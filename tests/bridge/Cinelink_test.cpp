@@ -377,26 +377,45 @@ TEST(Cinelink, StoreFoldersWithAndWithoutTrailingSeparator) {
   }
 }
 
+// Runs the probe program (a copy in a folder of its own) with the rig's
+// stores and `libraryPath` as LD_LIBRARY_PATH; its one line of output.
+std::string RunProbe(const std::string& probe, const BridgeRig& rig,
+                     const std::string& libraryPath = "") {
+  const std::string command =
+      "env FRAMORY_MACHINE_REGISTRY='" + rig.MachinePath() + "' XDG_CONFIG_HOME='" +
+      rig.Dir().Path() + "/config' " +
+      (libraryPath.empty() ? "" : "LD_LIBRARY_PATH='" + libraryPath + "' ") + "'" + probe + "'";
+  FILE* pipe = popen(command.c_str(), "r");
+  char line[128] = "";
+  if (pipe != nullptr) {
+    if (fgets(line, sizeof line, pipe) == nullptr) line[0] = '\0';
+    pclose(pipe);
+  }
+  return line;
+}
+
 TEST(Cinelink, ProgramFolderIsSearched) {
   TempDir folder;
   const std::string probe = folder.File("cinelink_probe");
   std::filesystem::copy_file(CINELINK_PROBE, probe);
   BridgeRig rig;
-  auto run = [&]() {
-    const std::string command = "env FRAMORY_MACHINE_REGISTRY='" + rig.MachinePath() +
-                                "' XDG_CONFIG_HOME='" + rig.Dir().Path() + "/config' '" + probe +
-                                "'";
-    FILE* pipe = popen(command.c_str(), "r");
-    char line[128] = "";
-    if (pipe != nullptr) {
-      if (fgets(line, sizeof line, pipe) == nullptr) line[0] = '\0';
-      pclose(pipe);
-    }
-    return std::string(line);
-  };
-  EXPECT_EQ(run(), "-2093 -2095\n") << "nothing beside the program";
+  EXPECT_EQ(RunProbe(probe, rig), "-2093 -2095\n") << "nothing beside the program";
   std::filesystem::copy_file(RuntimePath("good"), folder.File("QuickTime.qts"));
-  EXPECT_EQ(run(), "0 -50\n") << "the runtime beside the program";
+  EXPECT_EQ(RunProbe(probe, rig), "0 -50\n") << "the runtime beside the program";
+}
+
+TEST(Cinelink, LibraryFolderIsSearchedLast) {
+  // The program alone in one folder; Cinelink, with a runtime beside it, in
+  // another one that the loader is pointed at.
+  TempDir programFolder, libraryFolder;
+  const std::string probe = programFolder.File("cinelink_probe");
+  std::filesystem::copy_file(CINELINK_PROBE, probe);
+  std::filesystem::copy_file(CINELINK_LIBRARY, libraryFolder.File("libCinelink.so"));
+  BridgeRig rig;
+  EXPECT_EQ(RunProbe(probe, rig, libraryFolder.Path()), "-2093 -2095\n") << "no runtime anywhere";
+  std::filesystem::copy_file(RuntimePath("good"), libraryFolder.File("QuickTime.qts"));
+  EXPECT_EQ(RunProbe(probe, rig, libraryFolder.Path()), "0 -50\n")
+      << "the runtime beside the library";
 }
 
 TEST(Cinelink, AlreadyLoadedRuntimeIsUsedAndRebound) {
