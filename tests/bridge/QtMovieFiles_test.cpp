@@ -291,6 +291,46 @@ TEST(QtMovieFiles, ExistingMovieIsReplacedByTheNewClip) {
   EXPECT_TRUE(WalkQtAtoms(path).ok);
 }
 
+TEST(QtMovieFiles, TwoWritersAtOnceShareOneQuickTime) {
+  UseBuiltRuntime();
+  TempDir dir;
+  FakeBoxes boxes;
+  MovieFrame frameA, frameB;
+  ASSERT_TRUE(frameA.Create(64, 48));
+  ASSERT_TRUE(frameB.Create(32, 32));
+  auto a = std::make_unique<QtMovieWriter>(boxes, dir.File("a.mov"), 0, 0);
+  QtMovieWriter b(boxes, dir.File("b.mov"), 0, 0);
+  ASSERT_EQ(a->Prepare(frameA), kWriterOk);
+  ASSERT_EQ(b.Prepare(frameB), kWriterOk);
+  EXPECT_EQ(a->AddFrame(frameA), kWriterOk);
+  EXPECT_EQ(b.AddFrame(frameB), kWriterOk);
+  a.reset();  // its TerminateQTML must leave QuickTime to the other writer
+  EXPECT_EQ(b.AddFrame(frameB), kWriterOk);
+  b.Close();
+  EXPECT_EQ(ProbeVideo(dir.File("a.mov")).FrameCount, 1);
+  EXPECT_EQ(ProbeVideo(dir.File("b.mov")).FrameCount, 2);
+  EXPECT_TRUE(boxes.shown.empty());
+}
+
+TEST(QtMovieFiles, EditingThatCannotStartClosesTheFileAndRefusesFrames) {
+  UseBuiltRuntime();
+  TempDir dir;
+  FakeBoxes boxes;
+  MovieFrame frame;
+  ASSERT_TRUE(frame.Create(32, 32));
+  // A screen this large needs a compression buffer beyond what a size holds.
+  QtMovieWriter writer(boxes, dir.File("huge.mov"), 32767, 32767);
+  ASSERT_EQ(writer.Prepare(frame), kWriterOk);
+  EXPECT_EQ(writer.AddFrame(frame), kWriterFail);
+  EXPECT_STREQ(writer.LastError(), "Unable to Get Compression Size");
+  EXPECT_EQ(writer.State(), QtMovieWriter::kClosed);
+  EXPECT_EQ(writer.AddFrame(frame), kWriterFail) << "no second start";
+  writer.Close();
+  const QtAtomWalk walk = WalkQtAtoms(dir.File("huge.mov"));
+  EXPECT_TRUE(walk.ok) << walk.error;
+  EXPECT_EQ(walk.Find("moov"), nullptr) << "closed at once, without a movie";
+}
+
 TEST(QtMovieFiles, UnusablePathsFailPrepareWithTheFilenameText) {
   UseBuiltRuntime();
   TempDir dir;
