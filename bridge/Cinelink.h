@@ -162,7 +162,7 @@ CINELINK_API OSErr EndMediaEdits(Media theMedia);
 CINELINK_API OSErr EnterMovies(void);
 CINELINK_API void ExitMovies(void);
 CINELINK_API OSErr FSMakeFSSpec(int16_t vRefNum, int32_t dirID, ConstStr255Param fileName,
-                                FSSpec* spec);
+                                FSSpec* fileSpec);
 CINELINK_API Fixed FixRatio(int16_t numer, int16_t denom);
 CINELINK_API void GetGWorld(CGrafPtr* port, GDHandle* gdh);
 CINELINK_API OSErr GetMaxCompressionSize(PixMapHandle src, const Rect* srcRect, int16_t colorDepth,

@@ -111,9 +111,10 @@ std::int32_t QtMovieWriter::Prepare(const MovieFrame& frame) {
   SetGWorld(frameWorld_, nullptr);
 
   c2pstrcpy(fileName_, fullPath.c_str());
-  FSSpec spec;
-  FSMakeFSSpec(0, 0, fileName_, &spec);
-  if (CreateMovieFile(&spec, kCreator, kQtSmCurrentScript, kCreateFlags, &fileRef_, &movie_) != 0) {
+  FSSpec fileSpec;
+  FSMakeFSSpec(0, 0, fileName_, &fileSpec);
+  if (CreateMovieFile(&fileSpec, kCreator, kQtSmCurrentScript, kCreateFlags, &fileRef_, &movie_) !=
+      0) {
     fileRef_ = 0;
     movie_ = nullptr;
     return Fail(kNoFile);

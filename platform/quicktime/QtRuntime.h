@@ -69,7 +69,7 @@ QTRT_API OSErr QtRt_EndMediaEdits(Media theMedia);
 QTRT_API OSErr QtRt_EnterMovies(void);
 QTRT_API void QtRt_ExitMovies(void);
 QTRT_API OSErr QtRt_FSMakeFSSpec(int16_t vRefNum, int32_t dirID, ConstStr255Param fileName,
-                                 FSSpec* spec);
+                                 FSSpec* fileSpec);
 QTRT_API Fixed QtRt_FixRatio(int16_t numer, int16_t denom);
 QTRT_API void QtRt_GetGWorld(CGrafPtr* port, GDHandle* gdh);
 QTRT_API OSErr QtRt_GetMaxCompressionSize(PixMapHandle src, const Rect* srcRect, int16_t colorDepth,

@@ -119,14 +119,15 @@ void QtRt_ExitMovies(void) {
   if (gMoviesEntered > 0) --gMoviesEntered;
 }
 
-OSErr QtRt_FSMakeFSSpec(int16_t vRefNum, int32_t dirID, ConstStr255Param fileName, FSSpec* spec) {
-  if (spec == nullptr || fileName == nullptr) return qtrt::kParamErr;
-  std::memset(spec, 0, sizeof *spec);
-  spec->vRefNum = vRefNum;
-  spec->parID = dirID;
-  std::memcpy(spec->name, fileName, std::size_t{fileName[0]} + 1);
+OSErr QtRt_FSMakeFSSpec(int16_t vRefNum, int32_t dirID, ConstStr255Param fileName,
+                        FSSpec* fileSpec) {
+  if (fileSpec == nullptr || fileName == nullptr) return qtrt::kParamErr;
+  std::memset(fileSpec, 0, sizeof *fileSpec);
+  fileSpec->vRefNum = vRefNum;
+  fileSpec->parID = dirID;
+  std::memcpy(fileSpec->name, fileName, std::size_t{fileName[0]} + 1);
   if (fileName[0] == 0) return qtrt::kBadName;
-  // The spec is made either way; the result says whether the file exists.
+  // The FSSpec is made either way; the result says whether the file exists.
   char path[256];
   std::memcpy(path, fileName + 1, fileName[0]);
   path[fileName[0]] = '\0';
