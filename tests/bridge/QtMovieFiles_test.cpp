@@ -49,18 +49,19 @@ constexpr char kInitFailure[] =
     "Unable to initialize the Apple Quick Time Environment. You need to download and install the "
     "free QuickTime Media player. See http://www.apple.com/quicktime/download/ ";
 
-// Points the machine store at the folder of the built runtime, once.
+// Points the machine store at the folder of the built runtime, once per
+// process; the folder goes when the process ends.
 void UseBuiltRuntime() {
-  static TempDir* store = [] {
-    auto* dir = new TempDir;
-    testing::WriteWholeFile(dir->File("machine.ini"),
+  static TempDir store;
+  static const bool done = [] {
+    testing::WriteWholeFile(store.File("machine.ini"),
                             "[Software\\Apple Computer, Inc.\\QuickTime]\n"
                             "QuickTime.qts folder=" QUICKTIME_RUNTIME_DIR "\n");
-    setenv("FRAMORY_MACHINE_REGISTRY", dir->File("machine.ini").c_str(), 1);
-    setenv("XDG_CONFIG_HOME", dir->Path().c_str(), 1);
-    return dir;
+    setenv("FRAMORY_MACHINE_REGISTRY", store.File("machine.ini").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", store.Path().c_str(), 1);
+    return true;
   }();
-  (void)store;
+  (void)done;
 }
 
 struct Recording {
