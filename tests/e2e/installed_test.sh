@@ -64,7 +64,10 @@ require "Enter closes the 'Framory Pausing...' box" dismiss_box "$PAUSING_BOX"
 require "Ctrl+Shift starts the recorder" toggle_recorder_to Active
 xdotool key ctrl+Print
 check "Ctrl+Print Screen writes pic0.png" wait_until "$E2E_WAIT" test -s "$PROJECT_FOLDER/pic0.png"
-check "pic0.png is a PNG picture" test "$(identify -format '%m' "$PROJECT_FOLDER/pic0.png" 2>/dev/null)" = PNG
+# The file exists as soon as its first bytes are written: wait for the whole
+# picture rather than read a half-written one.
+is_png() { [ "$(identify -format '%m' "$PROJECT_FOLDER/pic0.png" 2>/dev/null)" = PNG ]; }
+check "pic0.png is a PNG picture" wait_until "$E2E_WAIT" is_png
 require "Ctrl+Shift pauses the recorder" toggle_recorder_to Paused
 exit_with_escape
 
