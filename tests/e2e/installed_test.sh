@@ -89,11 +89,7 @@ check "ffprobe decodes frames of movie0.avi (got ${frames:-none})" test "${frame
 # installed QuickTime.qts beside the program.
 seed_project installed "OutputType=15" "TimerValue=100" "TakeShotOnTimer=1" \
   "UseDesktopWindow=1" "UseMainAppWindow=0" "TakeShotOnKey=0" "TakeShotOnClick=0"
-start_framory
-require "the welcome dialog appears a third time" wait_window "$WELCOME"
-require "Enter on the welcome dialog starts the project" press_in_window "$WELCOME" Return
-require "the options view appears" wait_window "$OPTIONS_ANY"
-window_shown "$PAUSING_BOX" && dismiss_box "$PAUSING_BOX"
+start_and_open_project
 require "Ctrl+Shift starts the recorder" toggle_recorder_to Active
 mov="$PROJECT_FOLDER/movie0.mov"
 mov_has_frames() { [ "$(stat -c %s "$mov" 2>/dev/null || echo 0)" -gt 100000 ]; }
