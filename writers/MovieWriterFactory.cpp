@@ -5,6 +5,7 @@
 
 #include "base/OutputType.h"
 #include "writers/AviWriter.h"
+#include "writers/JournalingWriter.h"
 #include "writers/QtMovieWriter.h"
 #include "writers/WmvWriter.h"
 
@@ -54,6 +55,8 @@ std::unique_ptr<MovieWriter> MovieWriterFactory::CreateFileWriter(std::int32_t o
       std::make_unique<AviWriter>(*aviLibrary_, *boxes_, path, screenWidth_, screenHeight_);
   writer->SetFramePeriod(timerValue);
   writer->SetCodecFromOutputType(outputType);
+  if (journal_ != nullptr)
+    return std::make_unique<JournalingWriter>(std::move(writer), *journal_, path);
   return writer;
 }
 

@@ -15,6 +15,7 @@ namespace framory {
 
 class AviFileLibrary;
 class WmFormatLibrary;
+class ClipJournal;
 class MessageBoxService;
 
 class MovieWriterFactory {
@@ -28,6 +29,10 @@ class MovieWriterFactory {
   // The Windows Media library for the WMV file types (16–18), and the web
   // address its "download and install" boxes send the user to.
   void SetWmvLibrary(WmFormatLibrary* library, const std::string& downloadAddress);
+
+  // AVI clips made from now on are recorded in `journal` while they are
+  // open, so that a clip cut short can be repaired later. Null: none.
+  void SetJournal(ClipJournal* journal) { journal_ = journal; }
 
   // Whether a clip of `outputType` can be started.
   virtual bool Supports(std::int32_t outputType) const;
@@ -52,6 +57,7 @@ class MovieWriterFactory {
   std::int32_t screenHeight_;
   WmFormatLibrary* wmvLibrary_ = nullptr;
   std::string wmvDownloadAddress_;
+  ClipJournal* journal_ = nullptr;
 };
 
 }  // namespace framory
