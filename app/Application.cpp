@@ -88,6 +88,7 @@ void Application::NewProject() {
 }
 
 void Application::Startup() {
+  if (steps_.RecoverClips) steps_.RecoverClips();
   steps_.StartHook();
   if (!steps_.RunProjectDialog()) QuitApplication();
   recorder_.State().SetProjectReady(true);

@@ -42,7 +42,8 @@ class ShellPlatform {
 
 class Application {
  public:
-  // Steps of the other parts; each must be given except OpenCommentWindow.
+  // Steps of the other parts; each must be given except OpenCommentWindow
+  // and RecoverClips.
   struct Steps {
     std::function<void(Settings&)> LoadSettings;
     std::function<void(const Settings&)> SaveSettings;
@@ -52,6 +53,9 @@ class Application {
     // The welcome/project dialog run: true when the user went on.
     std::function<bool()> RunProjectDialog;
     std::function<void()> OpenCommentWindow;
+    // Repairs the clips an earlier run left unfinished and tells the user;
+    // runs first at start-up, before the input watch and the welcome dialog.
+    std::function<void()> RecoverClips;
   };
 
   Application(Settings& settings, Recorder& recorder, TimerService& timers, MessagePoster& poster,

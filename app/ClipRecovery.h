@@ -1,0 +1,35 @@
+// At start-up: finds the movie clips that an earlier run left unfinished (a
+// crash, kill -9, a power cut of the session), repairs them and tells the user
+// in one box which files were repaired and which could not be. Clips of which
+// no frame reached the disk, and clips that turn out to be finished, are
+// dropped silently.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "base/MessageBoxService.h"
+#include "writers/ClipJournal.h"
+
+namespace framory {
+
+inline constexpr const char* kClipRepairCaption = "Framory - Unfinished Movie Clip";
+
+class ClipRecovery {
+ public:
+  ClipRecovery(ClipJournal& journal, MessageBoxService& boxes) : journal_(journal), boxes_(boxes) {}
+
+  // Repairs what the journal names and shows the box when there is anything
+  // to say. Returns how many clips were repaired.
+  int Run();
+
+  // The text of the box; empty when both lists are.
+  static std::string Message(const std::vector<std::string>& repaired,
+                             const std::vector<std::string>& failed);
+
+ private:
+  ClipJournal& journal_;
+  MessageBoxService& boxes_;
+};
+
+}  // namespace framory
