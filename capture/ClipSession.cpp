@@ -194,6 +194,12 @@ void ClipSession::StartEncoding() {
   if (encoder_) encoder_->StartEncoding();
 }
 
+void ClipSession::FinishFiles() {
+  movieFrame_.Release();
+  clipStarted_ = false;
+  DestroyWriters();
+}
+
 void ClipSession::EndClip() {
   // The writers close first: a writer may still store the last picture of
   // the buffer (a repeated last frame) while it finishes its file.

@@ -42,6 +42,10 @@ class ClipSession : public MovieFrameSink, public EncoderControl {
   // merges a pending sound track, refreshes the dialog title and clears the
   // saved mouse position.
   void EndClip();
+  // Finishes the open clip's files and frees the frame buffer without
+  // telling the host or merging a sound track: for the last-resort exit path,
+  // when the dialogs and the display may be gone.
+  void FinishFiles();
 
   bool ClipOpen() const override { return encoder_ != nullptr || movieFrame_.Exists(); }
   std::int32_t MovieWidth() const override { return movieFrame_.Width(); }

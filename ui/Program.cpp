@@ -3,10 +3,14 @@
 #include <xcb/xcb.h>
 
 #include <QApplication>
+#include <QSessionManager>
 #include <cstdlib>
 
 #include "app/Application.h"
+#include "app/ClipRecovery.h"
+#include "app/EmergencyExit.h"
 #include "app/Launchers.h"
+#include "app/QuitSignals.h"
 #include "app/Recorder.h"
 #include "app/SettingsStore.h"
 #include "app/TrayState.h"
@@ -33,6 +37,7 @@
 #include "ui/ProjectDialogRun.h"
 #include "ui/ShellDialogServices.h"
 #include "ui/UiState.h"
+#include "writers/ClipJournal.h"
 #include "writers/MovieWriterFactory.h"
 
 // The icon resources live in a static library; they are registered by hand.
@@ -130,12 +135,16 @@ int RunProgram(int argc, char** argv) {
   OutputNaming naming(settings);
   StillImageWriter stills(naming);
   FfmpegAviFileLibrary aviLibrary;
+  // Open clips are journalled, so that one cut short by a crash is repaired
+  // at the next start.
+  ClipJournal journal(ClipJournal::DefaultFolder());
   MovieWriterFactory writers(&aviLibrary, &boxes, windows.ScreenWidth(), windows.ScreenHeight());
   // The WMV boxes for a missing component point at the help page's section
   // on the packages that provide the codecs.
   WmFfmpegLibrary wmLibrary;
   writers.SetWmvLibrary(
       &wmLibrary, FileUrl(ProgramFileWithExtension(OwnProgramPath(), ".html")) + "#windows-media");
+  writers.SetJournal(&journal);
 
   FrameGrabber* grabber = nullptr;
   Recorder::Services recorderServices;
@@ -197,6 +206,7 @@ int RunProgram(int argc, char** argv) {
   steps.StopHook = [&watch] { return watch.StopHook(); };
   steps.EndClip = [&clip] { clip.EndClip(); };
   steps.RunProjectDialog = [&projectRun] { return projectRun.Run(); };
+  steps.RecoverClips = [&journal, &boxes] { ClipRecovery(journal, boxes).Run(); };
   Application shellLogic(settings, recorder, timers, shell, boxes, shell, std::move(steps));
 
   timers.SetExpiryHandler([&shellLogic](std::int32_t id) { shellLogic.HandleTimer(id); });
@@ -205,9 +215,25 @@ int RunProgram(int argc, char** argv) {
     shellLogic.HandleMessage(message, lParam);
   });
 
+  // A quit signal, or a session manager asking the program to save its
+  // work, goes the way of "Stop and Exit": the destroy message ends the loop
+  // and the shut-down below finishes the clip and saves the settings.
+  QuitSignals quitSignals(sockets, [&shell](int) { shell.PostMessage(kDestroyWindowMessage); });
+  quitSignals.Install();
+  QObject::connect(&application, &QGuiApplication::commitDataRequest, &shell,
+                   [&shell](QSessionManager&) { shell.PostMessage(kDestroyWindowMessage); });
+
   if (!shellLogic.Start()) return 0;
+  // When the X server goes away, Qt or Xlib end the process with exit(1)
+  // from inside the loop; the settings and the open clip are then saved
+  // from the exit handler, with no call into Qt or X.
+  EmergencyExit::Arm([&settings, &clip] {
+    SaveSettings(settings);
+    clip.FinishFiles();
+  });
   const int code = QApplication::exec();
   shellLogic.ShutDown();
+  EmergencyExit::Disarm();
   return code;
 }
 
