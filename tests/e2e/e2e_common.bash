@@ -34,6 +34,8 @@ E2E_WAIT=${E2E_WAIT:-30}
 export XDG_CONFIG_HOME="$E2E_ROOT/config"
 export HOME="$E2E_ROOT/home"
 export XDG_RUNTIME_DIR="$E2E_ROOT/runtime"
+# The journal of open movie clips.
+export XDG_STATE_HOME="$E2E_ROOT/state"
 mkdir -p "$XDG_CONFIG_HOME" "$HOME" "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
 REGISTRY_FILE="$XDG_CONFIG_HOME/framory/registry.ini"
@@ -272,6 +274,10 @@ click_options_control() {
 # the recorder paused.
 start_and_open_project() {
   start_framory
+  open_project
+}
+# The same for a program already started.
+open_project() {
   require "the welcome dialog appears" wait_window "$WELCOME"
   require "Enter on the welcome dialog starts the project" press_in_window "$WELCOME" Return
   require "the options view appears, paused" wait_window "$OPTIONS_PAUSED"

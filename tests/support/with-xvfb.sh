@@ -81,6 +81,8 @@ if [ -z "$display_number" ]; then
   exit 1
 fi
 export DISPLAY=":$display_number"
+# For tests that stop the server themselves.
+export XVFB_PID="$xvfb_pid"
 unset WAYLAND_DISPLAY XAUTHORITY
 
 if [ "$wm" = 1 ]; then
