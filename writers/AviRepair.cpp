@@ -131,7 +131,7 @@ struct Part {
   std::int64_t MoviPos = 0;    // of the "movi" tag; the list's size field is just before it
   std::uint32_t MoviSize = 0;  // 0 while the part is being written
   std::vector<Chunk> Frames;
-  std::int64_t FramesEnd = 0;  // end of the last complete frame chunk, with its pad byte
+  std::int64_t FramesEnd = 0;      // end of the last complete frame chunk, with its pad byte
   std::int64_t IndexEntries = -1;  // entries of the part's "ix00", -1 when none
   std::int64_t Idx1Entries = -1;   // first part: entries of the "idx1" after the movie list
   bool Closed() const { return RiffSize != 0 && MoviSize != 0; }
@@ -408,10 +408,11 @@ class Rebuild {
     const std::int64_t end = cut + static_cast<std::int64_t>(index.size());
     const std::int64_t moviEnd = parts_.size() == 1 ? cut : end;
     const std::int64_t total = TotalFrames();
-    bool ok = file_.Write32(last.MoviPos - 4, static_cast<std::uint32_t>(moviEnd - last.MoviPos)) &&
-              file_.Write32(last.RiffPos + 4, static_cast<std::uint32_t>(end - last.RiffPos - 8)) &&
-              file_.Write32(header_.StrhLength, static_cast<std::uint32_t>(total)) &&
-              file_.Write32(header_.AvihFrames, static_cast<std::uint32_t>(parts_[0].Frames.size()));
+    bool ok =
+        file_.Write32(last.MoviPos - 4, static_cast<std::uint32_t>(moviEnd - last.MoviPos)) &&
+        file_.Write32(last.RiffPos + 4, static_cast<std::uint32_t>(end - last.RiffPos - 8)) &&
+        file_.Write32(header_.StrhLength, static_cast<std::uint32_t>(total)) &&
+        file_.Write32(header_.AvihFrames, static_cast<std::uint32_t>(parts_[0].Frames.size()));
     ok = ok && WriteSuggestedBufferSize();
     ok = ok && (parts_.size() == 1 ? DisableOpenDml() : EnableOpenDml(last, cut, index, total));
     return ok && file_.Sync();
@@ -451,7 +452,7 @@ class Rebuild {
     const std::uint32_t entries = static_cast<std::uint32_t>(part.Frames.size());
     Put32(out, MakeTag("ix00"));
     Put32(out, static_cast<std::uint32_t>(kStandardIndexHeaderBytes + 8 * entries));
-    Put16(out, 2);    // longs per entry
+    Put16(out, 2);     // longs per entry
     out.push_back(0);  // sub-type: frames
     out.push_back(1);  // an index of chunks
     Put32(out, entries);
@@ -482,8 +483,10 @@ class Rebuild {
     std::uint32_t tag = 0;
     if (header_.SuperIndex >= 0 && file_.Read32(header_.SuperIndex, &tag) && tag == kIndx) {
       const std::vector<unsigned char> blank(kSuperIndexEntryBytes, 0);
-      if (!file_.Write32(header_.SuperIndex, kJunk) || !file_.Write32(header_.SuperIndex + 8 + 4, 0) ||
-          !file_.Write(header_.SuperIndex + 8 + kSuperIndexHeaderBytes, blank.data(), blank.size())) {
+      if (!file_.Write32(header_.SuperIndex, kJunk) ||
+          !file_.Write32(header_.SuperIndex + 8 + 4, 0) ||
+          !file_.Write(header_.SuperIndex + 8 + kSuperIndexHeaderBytes, blank.data(),
+                       blank.size())) {
         return false;
       }
     }

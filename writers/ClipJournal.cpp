@@ -22,7 +22,8 @@ constexpr char kRecordSuffix[] = ".journal";
 constexpr std::size_t kMaxRecordBytes = 8192;
 
 bool EndsWith(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 bool MakeFolders(const std::string& folder) {
@@ -87,8 +88,8 @@ std::string ClipJournal::DefaultFolder() {
 bool ClipJournal::Begin(const std::string& clipPath) {
   End();
   if (folder_.empty() || !MakeFolders(folder_)) {
-    std::fprintf(stderr, "framory: cannot make the clip journal folder '%s': %s\n",
-                 folder_.c_str(), std::strerror(errno));
+    std::fprintf(stderr, "framory: cannot make the clip journal folder '%s': %s\n", folder_.c_str(),
+                 std::strerror(errno));
     return false;
   }
   std::string temp = folder_ + "/" + kRecordPrefix + "XXXXXX";

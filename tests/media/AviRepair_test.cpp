@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "app/ClipRecovery.h"
 #include "base/Settings.h"
 #include "capture/ClipSession.h"
 #include "capture/OutputNaming.h"
@@ -63,9 +64,11 @@ struct Probe {
 };
 Probe ProbeClip(const std::string& path, bool decode) {
   const std::string counter = decode ? "-count_frames" : "-count_packets";
-  const std::string entries = decode ? "nb_frames,nb_read_frames,duration" : "nb_frames,nb_read_packets,duration";
-  std::istringstream out(Run("ffprobe -v error " + counter + " -select_streams v:0 -show_entries stream=" +
-                             entries + " -of default=nw=1 '" + path + "' 2>/dev/null"));
+  const std::string entries =
+      decode ? "nb_frames,nb_read_frames,duration" : "nb_frames,nb_read_packets,duration";
+  std::istringstream out(Run("ffprobe -v error " + counter +
+                             " -select_streams v:0 -show_entries stream=" + entries +
+                             " -of default=nw=1 '" + path + "' 2>/dev/null"));
   Probe p;
   std::string line;
   while (std::getline(out, line)) {
@@ -201,8 +204,7 @@ TEST_P(CutShortClip, RepairKeepsEveryWholeFrameAtEveryCutPoint) {
       ASSERT_EQ(outcome, AviRepair::Outcome::Repaired);
     }
     std::size_t whole = 0;
-    while (whole < ref.Idx1.size() &&
-           ref.Idx1[whole].Offset + 8 + ref.Idx1[whole].Size <= cut) {
+    while (whole < ref.Idx1.size() && ref.Idx1[whole].Offset + 8 + ref.Idx1[whole].Size <= cut) {
       ++whole;
     }
     EXPECT_EQ(repair.Frames(), static_cast<std::int64_t>(whole));
@@ -235,6 +237,45 @@ TEST_P(CutShortClip, RepairKeepsEveryWholeFrameAtEveryCutPoint) {
 INSTANTIATE_TEST_SUITE_P(AviTypes, CutShortClip,
                          ::testing::Values(OutputTypes::AviMpg4, OutputTypes::AviUncompressed));
 
+// Leaves a journal record of `clip` as a killed process would.
+void AbandonRecord(const std::string& folder, const std::string& clip) {
+  const pid_t child = fork();
+  if (child == 0) {
+    ClipJournal journal(folder);
+    journal.Begin(clip);
+    raise(SIGKILL);
+  }
+  waitpid(child, nullptr, 0);
+}
+
+// The start-up step: every journalled clip is dealt with, and the user hears
+// about it in one box: the repaired clip and the one that is not an AVI file;
+// a clip whose file never came to be is not worth a word.
+TEST(ClipRecoveryAtStart, OneBoxNamesWhatWasRepairedAndWhatWasNot) {
+  TempDir dir;
+  const std::string folder = dir.File("state");
+  const std::string killed =
+      RecordInChild(dir.Path(), folder, OutputTypes::AviUncompressed, 5, 64, 48, false);
+  const std::string notAvi = dir.File("notes.avi");
+  testing::WriteWholeFile(notAvi, "not a movie");
+  AbandonRecord(folder, notAvi);
+  AbandonRecord(folder, dir.File("never-written.avi"));
+
+  ClipJournal journal(folder);
+  FakeBoxes boxes;
+  EXPECT_EQ(ClipRecovery(journal, boxes).Run(), 1);
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  EXPECT_EQ(boxes.shown[0].caption, kClipRepairCaption);
+  EXPECT_EQ(boxes.shown[0].text, ClipRecovery::Message({killed}, {notAvi}));
+  EXPECT_EQ(boxes.shown[0].flags, MessageBoxFlags::IconWarning);
+  EXPECT_TRUE(ReadAviIndex(killed).Ok);
+  EXPECT_EQ(testing::ReadWholeFile(notAvi), "not a movie");
+
+  // Everything was handed out once: the next start says nothing.
+  EXPECT_EQ(ClipRecovery(journal, boxes).Run(), 0);
+  EXPECT_EQ(boxes.shown.size(), 1u);
+}
+
 // Anything that is not a clip of ours is left alone.
 TEST(AviRepairInput, RefusesWhatIsNotAnAviClip) {
   TempDir dir;
@@ -266,9 +307,8 @@ TEST(CutShortClipOpenDml, RepairWritesTheOpenDmlIndexes) {
   }
   // 1920 x 1088 uncompressed: 8 MB a frame, 128 frames to the first 1 GB.
   constexpr int kFrames = 134;
-  const std::string clip =
-      RecordInChild(dir.Path(), dir.File("state"), OutputTypes::AviUncompressed, kFrames, 1920,
-                    1088, false);
+  const std::string clip = RecordInChild(dir.Path(), dir.File("state"),
+                                         OutputTypes::AviUncompressed, kFrames, 1920, 1088, false);
   const std::int64_t frameChunk = 8 + 1920 * 1088 * 4;
   const std::int64_t size = static_cast<std::int64_t>(std::filesystem::file_size(clip));
 

@@ -53,6 +53,7 @@ class ApplicationTest : public ::testing::Test {
       return true;
     };
     steps.EndClip = [this] { log.push_back("EndClip"); };
+    steps.RecoverClips = [this] { log.push_back("RecoverClips"); };
     steps.RunProjectDialog = [this] {
       log.push_back("RunProjectDialog");
       return projectAnswer;
@@ -116,6 +117,9 @@ TEST_F(ApplicationTest, TrayLeftClickNeedsAReadyProjectRightClickAlwaysToggles) 
   EXPECT_TRUE(recorder.Paused()) << "a mouse move does nothing";
 
   application->HandleMessage(MainWindowMessages::Startup);
+  // The repair box of unfinished clips comes before input is watched and
+  // before the welcome dialog.
+  EXPECT_LT(Position("RecoverClips"), Position("StartHook"));
   EXPECT_LT(Position("StartHook"), Position("RunProjectDialog"));
   EXPECT_TRUE(recorder.State().ProjectReady());
   application->HandleMessage(MainWindowMessages::TrayNotify, TrayMouse::LeftButtonDoubleClick);

@@ -83,7 +83,8 @@ struct Reader {
     std::size_t p = 0;
     std::size_t firstMovi = 0;
     while (p < d.size()) {
-      if (p + 12 > d.size() || d.substr(p, 4) != "RIFF") return Fail("no RIFF part at " + std::to_string(p));
+      if (p + 12 > d.size() || d.substr(p, 4) != "RIFF")
+        return Fail("no RIFF part at " + std::to_string(p));
       const std::uint32_t size = U32(d, p + 4);
       const std::size_t end = p + 8 + size;
       if (size == 0 || end > d.size()) return Fail("RIFF part size does not fit the file");
@@ -102,7 +103,8 @@ struct Reader {
         if (id == "idx1") {
           for (std::size_t e = c + 8; e + 16 <= c + 8 + csize; e += 16) {
             r.Idx1.push_back({std::string(d.substr(e, 4)), U32(d, e + 4),
-                              static_cast<std::int64_t>(firstMovi + U32(d, e + 8)), U32(d, e + 12)});
+                              static_cast<std::int64_t>(firstMovi + U32(d, e + 8)),
+                              U32(d, e + 12)});
           }
         }
         c += 8 + csize + (csize & 1);
@@ -141,8 +143,10 @@ AviIndexReport ReadAviIndex(const std::string& path) {
     report.Problem = "cannot map " + path;
     return report;
   }
-  Reader reader{std::string_view(static_cast<const char*>(map), static_cast<std::size_t>(st.st_size)),
-                report, {}};
+  Reader reader{
+      std::string_view(static_cast<const char*>(map), static_cast<std::size_t>(st.st_size)),
+      report,
+      {}};
   report.Ok = reader.Run();
   munmap(map, static_cast<std::size_t>(st.st_size));
   return report;

@@ -27,7 +27,7 @@ struct AviIndexReport {
   std::vector<AviIndexEntry> Idx1;
   std::vector<AviIndexEntry> Ix;  // every part's ix00 entries, in order
   std::int32_t SuperIndexEntries = 0;
-  std::int64_t SuperIndexFrames = 0;  // sum of the entries' durations
+  std::int64_t SuperIndexFrames = 0;      // sum of the entries' durations
   std::vector<std::int64_t> FrameChunks;  // offsets of every "00dc"/"00db" chunk, in order
   // Every index entry names a frame chunk of the file with its size.
   bool IndexesMatchChunks = false;

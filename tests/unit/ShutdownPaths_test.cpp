@@ -1,0 +1,222 @@
+// The ways out of the program other than "Stop and Exit": quit signals turned
+// into a request on the event loop, the exit handler that saves the work when
+// the toolkit ends the process, and the journal of open clips that lets the
+// next start find a clip a crash left behind.
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/ClipRecovery.h"
+#include "app/EmergencyExit.h"
+#include "app/QuitSignals.h"
+#include "support/TempDir.h"
+#include "writers/ClipJournal.h"
+
+namespace framory {
+namespace {
+
+using testing::ReadWholeFile;
+using testing::TempDir;
+using testing::WriteWholeFile;
+
+class FakeSocketWatch : public SocketWatch {
+ public:
+  void Watch(int fd, std::function<void()> onReadable) override { watched[fd] = onReadable; }
+  void Unwatch(int fd) override { watched.erase(fd); }
+  // Waits (bounded) until a watched descriptor is readable and serves it, as
+  // the event loop would.
+  bool Serve() {
+    for (auto& [fd, callback] : watched) {
+      pollfd p{fd, POLLIN, 0};
+      if (poll(&p, 1, 5000) == 1) {
+        callback();
+        return true;
+      }
+    }
+    return false;
+  }
+  std::map<int, std::function<void()>> watched;
+};
+
+TEST(QuitSignals, TermIntAndHupBecomeOneQuitRequestOnTheLoop) {
+  FakeSocketWatch watch;
+  std::vector<int> requests;
+  {
+    QuitSignals signals(watch, [&requests](int number) { requests.push_back(number); });
+    ASSERT_TRUE(signals.Install());
+    QuitSignals second(watch, [](int) {});
+    EXPECT_FALSE(second.Install()) << "one set of handlers at a time";
+    ASSERT_EQ(watch.watched.size(), 1u);
+
+    for (int number : {SIGTERM, SIGINT, SIGHUP}) {
+      requests.clear();
+      ASSERT_EQ(raise(number), 0);  // handled: the test process goes on
+      EXPECT_TRUE(requests.empty()) << "nothing happens inside the signal handler";
+      ASSERT_TRUE(watch.Serve());
+      EXPECT_EQ(requests, std::vector<int>{number});
+    }
+    // Signals that pile up before the loop gets to them make one request.
+    requests.clear();
+    raise(SIGTERM);
+    raise(SIGHUP);
+    ASSERT_TRUE(watch.Serve());
+    EXPECT_EQ(requests, std::vector<int>{SIGHUP});
+  }
+  EXPECT_TRUE(watch.watched.empty());
+  struct sigaction now;
+  sigaction(SIGTERM, nullptr, &now);
+  EXPECT_EQ(now.sa_handler, SIG_DFL) << "the previous disposition is back";
+}
+
+// Runs `body` in a child process and returns its wait status.
+int InChild(const std::function<void()>& body) {
+  const pid_t child = fork();
+  if (child == 0) {
+    body();
+    _exit(99);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  return status;
+}
+
+TEST(EmergencyExit, RunsOnceWhenSomeoneElseCallsExitAndNeverOnTheNormalPath) {
+  TempDir dir;
+  const std::string marks = dir.File("marks");
+  const auto mark = [marks] {
+    const int fd = open(marks.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+    [[maybe_unused]] const ssize_t n = write(fd, "ran\n", 4);
+    close(fd);
+  };
+
+  // The toolkit's exit(1): the steps run, the status stays 1.
+  int status = InChild([&] {
+    EmergencyExit::Arm(mark);
+    std::exit(1);
+  });
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+  EXPECT_EQ(ReadWholeFile(marks), "ran\n");
+
+  // The normal path disarms it before returning from main.
+  std::remove(marks.c_str());
+  status = InChild([&] {
+    EmergencyExit::Arm(mark);
+    EmergencyExit::Disarm();
+    std::exit(0);
+  });
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(ReadWholeFile(marks), "");
+
+  // However often it is reached, the steps run once.
+  status = InChild([&] {
+    EmergencyExit::Arm(mark);
+    const bool first = EmergencyExit::RunOnce();
+    const bool again = EmergencyExit::RunOnce();
+    std::exit(first && !again ? 0 : 2);
+  });
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(ReadWholeFile(marks), "ran\n");
+}
+
+std::vector<std::string> Records(const std::string& folder) {
+  std::vector<std::string> found;
+  if (DIR* dir = opendir(folder.c_str())) {
+    while (const dirent* e = readdir(dir)) {
+      const std::string n = e->d_name;
+      if (n.size() > 8 && n.substr(n.size() - 8) == ".journal") found.push_back(n);
+    }
+    closedir(dir);
+  }
+  return found;
+}
+
+TEST(ClipJournal, RecordsTheOpenClipUntilItIsFinishedAndHandsOutOnlyAbandonedOnes) {
+  TempDir dir;
+  const std::string folder = dir.File("state/framory");
+  ClipJournal journal(folder);
+  ASSERT_TRUE(journal.Begin("/clips/movie0.avi"));
+  ASSERT_EQ(Records(folder).size(), 1u);
+  EXPECT_EQ(ReadWholeFile(folder + "/" + Records(folder)[0]), "/clips/movie0.avi");
+  // Another instance starting now leaves a clip that is being written alone.
+  EXPECT_TRUE(ClipJournal(folder).TakeAbandoned().empty());
+  EXPECT_EQ(Records(folder).size(), 1u);
+  journal.End();
+  EXPECT_TRUE(Records(folder).empty());
+
+  // A process that dies with its clip open leaves the record; it is handed
+  // out once, and a clip opened next by this process is not among them.
+  const int status = InChild([&] {
+    ClipJournal dying(folder);
+    dying.Begin("/clips/movie 1\nwith a line break.avi");
+    raise(SIGKILL);
+  });
+  EXPECT_TRUE(WIFSIGNALED(status));
+  ASSERT_TRUE(journal.Begin("/clips/movie2.avi"));
+  ClipJournal next(folder);
+  EXPECT_EQ(next.TakeAbandoned(),
+            std::vector<std::string>{"/clips/movie 1\nwith a line break.avi"});
+  EXPECT_TRUE(next.TakeAbandoned().empty());
+  EXPECT_EQ(Records(folder).size(), 1u);
+  journal.End();
+}
+
+TEST(ClipJournal, IgnoresWhatIsNotARecordAndSurvivesAnUnusableFolder) {
+  TempDir dir;
+  const std::string folder = dir.File("framory");
+  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+  ASSERT_EQ(mkfifo((folder + "/clip-fifo.journal").c_str(), 0600), 0);
+  ASSERT_EQ(symlink("/etc/passwd", (folder + "/clip-link.journal").c_str()), 0);
+  ASSERT_TRUE(WriteWholeFile(folder + "/clip-huge.journal", std::string(100000, 'x')));
+  ASSERT_TRUE(WriteWholeFile(folder + "/clip-empty.journal", ""));
+  ASSERT_TRUE(WriteWholeFile(folder + "/notes.txt", "/clips/not-a-record.avi"));
+  // No hang on the FIFO, nothing followed through the link, nothing handed out.
+  EXPECT_TRUE(ClipJournal(folder).TakeAbandoned().empty());
+  EXPECT_EQ(ReadWholeFile(folder + "/notes.txt"), "/clips/not-a-record.avi");
+
+  // The journal folder cannot be made: recording goes on without a record.
+  ASSERT_TRUE(WriteWholeFile(dir.File("file"), "a file where the folder would be"));
+  ClipJournal blocked(dir.File("file/framory"));
+  EXPECT_FALSE(blocked.Begin("/clips/movie0.avi"));
+  EXPECT_FALSE(blocked.Open());
+  EXPECT_TRUE(blocked.TakeAbandoned().empty());
+}
+
+TEST(ClipJournal, LivesUnderTheStateHome) {
+  const std::string savedState = std::getenv("XDG_STATE_HOME") ? std::getenv("XDG_STATE_HOME") : "";
+  const std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+  setenv("HOME", "/home/someone", 1);
+  setenv("XDG_STATE_HOME", "/var/state", 1);
+  EXPECT_EQ(ClipJournal::DefaultFolder(), "/var/state/framory");
+  setenv("XDG_STATE_HOME", "relative/state", 1);
+  EXPECT_EQ(ClipJournal::DefaultFolder(), "/home/someone/.local/state/framory");
+  unsetenv("XDG_STATE_HOME");
+  EXPECT_EQ(ClipJournal::DefaultFolder(), "/home/someone/.local/state/framory");
+  if (!savedState.empty()) setenv("XDG_STATE_HOME", savedState.c_str(), 1);
+  setenv("HOME", savedHome.c_str(), 1);
+}
+
+TEST(ClipRecovery, TheBoxNamesRepairedAndUnrepairableClipsApart) {
+  EXPECT_EQ(ClipRecovery::Message({}, {}), "");
+  EXPECT_EQ(ClipRecovery::Message({"/p/movie3.avi"}, {}),
+            "The last movie clip was not finished when Framory ended. It has been repaired and "
+            "keeps every frame that was written:\n/p/movie3.avi");
+  EXPECT_EQ(ClipRecovery::Message({"/p/movie3.avi", "/q/movie0.avi"}, {"/r/movie1.avi"}),
+            "These movie clips were not finished when Framory ended. They have been repaired and "
+            "keep every frame that was written:\n/p/movie3.avi\n/q/movie0.avi\n\n"
+            "This movie clip was not finished when Framory ended and could not be repaired. It "
+            "was left as it is:\n/r/movie1.avi");
+}
+
+}  // namespace
+}  // namespace framory
