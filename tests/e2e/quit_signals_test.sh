@@ -3,9 +3,20 @@
 # SIGTERM, SIGINT and SIGHUP while a clip of type 10 (MPEG-4) or 11
 # (uncompressed) records end the program like "Stop and Exit": exit status 0,
 # the clip finished with its header counts and index, the run's settings
-# saved, no journal record left behind.
+# saved, no journal record left behind. A signal that arrives while a modal
+# dialog runs its own loop ends the program all the same.
 source "$(dirname "$0")/e2e_common.bash"
 source "$(dirname "$0")/shutdown_common.bash"
+
+echo "--- SIGTERM while the welcome dialog is open"
+seed_project welcome "OutputType=11" "TimerValue=250"
+start_framory
+require "the welcome dialog appears" wait_window "$WELCOME"
+kill -s TERM "$FRAMORY_PID"
+require "the program ends after SIGTERM" wait_framory_exit
+check "the exit status is 0 (got $FRAMORY_STATUS)" test "$FRAMORY_STATUS" = 0
+check "the store holds all 27 values" registry_has_all_values
+check "the stored period is kept" registry_is TimerValue 250
 
 run=0
 for signal in TERM INT HUP; do
