@@ -192,20 +192,6 @@ TEST(ClipJournal, IgnoresWhatIsNotARecordAndSurvivesAnUnusableFolder) {
   EXPECT_TRUE(blocked.TakeAbandoned().empty());
 }
 
-TEST(ClipJournal, LivesUnderTheStateHome) {
-  const std::string savedState = std::getenv("XDG_STATE_HOME") ? std::getenv("XDG_STATE_HOME") : "";
-  const std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
-  setenv("HOME", "/home/someone", 1);
-  setenv("XDG_STATE_HOME", "/var/state", 1);
-  EXPECT_EQ(ClipJournal::DefaultFolder(), "/var/state/framory");
-  setenv("XDG_STATE_HOME", "relative/state", 1);
-  EXPECT_EQ(ClipJournal::DefaultFolder(), "/home/someone/.local/state/framory");
-  unsetenv("XDG_STATE_HOME");
-  EXPECT_EQ(ClipJournal::DefaultFolder(), "/home/someone/.local/state/framory");
-  if (!savedState.empty()) setenv("XDG_STATE_HOME", savedState.c_str(), 1);
-  setenv("HOME", savedHome.c_str(), 1);
-}
-
 TEST(ClipRecovery, TheBoxNamesRepairedAndUnrepairableClipsApart) {
   EXPECT_EQ(ClipRecovery::Message({}, {}), "");
   EXPECT_EQ(ClipRecovery::Message({"/p/movie3.avi"}, {}),
