@@ -66,7 +66,8 @@ void Put64(std::vector<unsigned char>& out, std::uint64_t v) {
 // The file, read and written at given offsets.
 class File {
  public:
-  explicit File(const std::string& path) : fd_(::open(path.c_str(), O_RDWR | O_CLOEXEC)) {}
+  explicit File(const std::string& path)
+      : fd_(::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY)) {}
   ~File() {
     if (fd_ >= 0) ::close(fd_);
   }

@@ -7,6 +7,7 @@
 // an independent RIFF walk: the index must be the one FFmpeg writes for the
 // frames that are whole, entry for entry, key-frame flags included.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -291,6 +292,9 @@ TEST(AviRepairInput, RefusesWhatIsNotAnAviClip) {
   bogus += std::string(64, 'x');
   testing::WriteWholeFile(dir.File("bogus.avi"), bogus);
   EXPECT_EQ(AviRepair(dir.File("bogus.avi")).Run(), AviRepair::Outcome::Unrepairable);
+  // A FIFO in the clip's place does not hang the start-up.
+  ASSERT_EQ(mkfifo(dir.File("fifo.avi").c_str(), 0600), 0);
+  EXPECT_EQ(AviRepair(dir.File("fifo.avi")).Run(), AviRepair::Outcome::Unrepairable);
 }
 
 // Past 1 GB the muxer goes on in "RIFF AVIX" parts with OpenDML indexes.
