@@ -5,10 +5,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <vector>
+
+#include "writers/AviKeyFrames.h"
 
 namespace framory {
 
@@ -45,7 +46,6 @@ constexpr std::uint32_t kDeltaFrameBit = 0x80000000u;   // in an OpenDML standar
 constexpr std::int64_t kSuperIndexHeaderBytes = 24;     // up to the first entry
 constexpr std::int64_t kSuperIndexEntryBytes = 16;      // qwOffset, dwSize, dwDuration
 constexpr std::int64_t kStandardIndexHeaderBytes = 24;  // up to the first entry
-constexpr std::size_t kKeyFrameProbeBytes = 256;
 
 std::uint32_t Le32(const unsigned char* at) {
   return at[0] | (at[1] << 8) | (at[2] << 16) | (std::uint32_t{at[3]} << 24);
@@ -153,55 +153,6 @@ struct Header {
   int Streams = 0;
   bool VideoStream = false;
 };
-
-enum class CodecKind { Uncompressed, MsMpeg4, Mpeg4Part2, Other };
-
-Tag Upper(Tag tag) {
-  Tag out = 0;
-  for (int b = 0; b < 4; ++b) {
-    const auto c = static_cast<unsigned char>(tag >> (8 * b));
-    out |= static_cast<Tag>(std::toupper(c)) << (8 * b);
-  }
-  return out;
-}
-
-CodecKind KindOf(Tag compression) {
-  const Tag c = Upper(compression);
-  if (c == 0 || c == MakeTag("RGB ") || c == MakeTag("DIB ") || c == MakeTag("RAW ")) {
-    return CodecKind::Uncompressed;
-  }
-  for (const Tag t : {MakeTag("MP43"), MakeTag("DIV3"), MakeTag("MPG3")}) {
-    if (c == t) return CodecKind::MsMpeg4;
-  }
-  for (const Tag t : {MakeTag("DIVX"), MakeTag("XVID"), MakeTag("FMP4"), MakeTag("DX50"),
-                      MakeTag("MP4V"), MakeTag("M4S2")}) {
-    if (c == t) return CodecKind::Mpeg4Part2;
-  }
-  return CodecKind::Other;
-}
-
-// Whether a frame can be decoded on its own, from the start of its data.
-bool IsKeyFrame(CodecKind kind, const unsigned char* data, std::size_t size, std::size_t index) {
-  if (size == 0) return false;  // an empty chunk repeats the frame before it
-  switch (kind) {
-    case CodecKind::Uncompressed:
-      return true;
-    case CodecKind::MsMpeg4:
-      // The picture header opens with the picture type less one: 0 is intra.
-      return (data[0] >> 6) == 0;
-    case CodecKind::Mpeg4Part2:
-      // The picture type is in the first two bits after the VOP start code.
-      for (std::size_t i = 0; i + 4 < size; ++i) {
-        if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1 && data[i + 3] == 0xB6) {
-          return (data[i + 4] >> 6) == 0;
-        }
-      }
-      return false;
-    case CodecKind::Other:
-      break;
-  }
-  return index == 0;
-}
 
 bool IsFrameId(Tag id) {
   // "00dc" (compressed) or "00db" (uncompressed) of the one video stream.
@@ -421,15 +372,14 @@ class Rebuild {
 
  private:
   std::vector<bool> KeyFrames(const Part& part) const {
-    const CodecKind kind = KindOf(header_.Compression);
     std::vector<bool> keys;
-    std::vector<unsigned char> probe(kKeyFrameProbeBytes);
+    std::vector<unsigned char> probe(kAviKeyFrameProbeBytes);
     std::size_t index = 0;
     for (std::size_t p = 0; p + 1 < parts_.size(); ++p) index += parts_[p].Frames.size();
     for (const Chunk& f : part.Frames) {
       const std::size_t want = std::min<std::size_t>(f.Size, probe.size());
       const std::size_t got = file_.ReadSome(f.Pos + 8, probe.data(), want);
-      keys.push_back(IsKeyFrame(kind, probe.data(), got, index++));
+      keys.push_back(AviFrameIsKey(header_.Compression, probe.data(), got, index++));
     }
     return keys;
   }

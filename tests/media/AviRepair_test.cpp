@@ -146,11 +146,12 @@ bool CopyPrefix(const std::string& from, const std::string& to, std::int64_t byt
 
 class CutShortClip : public ::testing::TestWithParam<std::int32_t> {};
 
-// Types 10 (MPEG-4 v3) and 11 (uncompressed): every cut point of a killed
-// recording is repaired to exactly the frames that are whole.
+// Types 10 (MPEG-4 v3), 11 (uncompressed) and 12 (DivX, MPEG-4 part 2):
+// every cut point of a killed recording is repaired to exactly the frames
+// that are whole, with the key frames the encoder marked.
 TEST_P(CutShortClip, RepairKeepsEveryWholeFrameAtEveryCutPoint) {
   const std::int32_t type = GetParam();
-  constexpr int kFrames = 12;
+  constexpr int kFrames = 17;  // past the key frame interval of 15
   TempDir dir;
   const std::string journalFolder = dir.File("state/framory");
   const std::string reference =
@@ -226,7 +227,7 @@ TEST_P(CutShortClip, RepairKeepsEveryWholeFrameAtEveryCutPoint) {
     // Decoded by FFmpeg through the index: the same pictures, and a duration
     // of one frame period per frame (checked on a share of the cuts).
     // (A clip without a frame has no stream parameters to probe.)
-    if (whole == 0 || (probed++ % 3 != 0 && cut != killedSize)) continue;
+    if (whole == 0 || (probed++ % 4 != 0 && cut != killedSize)) continue;
     const Probe probe = ProbeClip(work, true);
     EXPECT_EQ(probe.HeaderFrames, static_cast<long long>(whole));
     EXPECT_EQ(probe.ReadFrames, static_cast<long long>(whole));
@@ -236,7 +237,8 @@ TEST_P(CutShortClip, RepairKeepsEveryWholeFrameAtEveryCutPoint) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AviTypes, CutShortClip,
-                         ::testing::Values(OutputTypes::AviMpg4, OutputTypes::AviUncompressed));
+                         ::testing::Values(OutputTypes::AviMpg4, OutputTypes::AviUncompressed,
+                                           OutputTypes::AviDivx));
 
 // Leaves a journal record of `clip` as a killed process would.
 void AbandonRecord(const std::string& folder, const std::string& clip) {
