@@ -1,8 +1,9 @@
 // The last steps of a process that is ended by exit() from code other than
-// the shell's own shut-down: Qt's X connection and Xlib's I/O error handler
-// both call exit(1) when the X server goes away (a crashed server, a logout
-// without a session manager). Armed while the program runs, the steps (end
-// the open clip, save the settings) then run from an exit handler, once.
+// the shell's own shut-down: Qt's X connection calls exit(1) when the X
+// server goes away (a crashed server, a logout without a session manager), as
+// Xlib's default I/O error handling does for any connection that keeps it.
+// Armed while the program runs, the steps (save the settings, finish the open
+// clip) then run from an exit handler, once.
 //
 // The steps must touch neither the toolkit nor X: by then the connection is
 // gone and the toolkit may be half torn down. The shell disarms the hook

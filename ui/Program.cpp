@@ -224,9 +224,10 @@ int RunProgram(int argc, char** argv) {
                    [&shell](QSessionManager&) { shell.PostMessage(kDestroyWindowMessage); });
 
   if (!shellLogic.Start()) return 0;
-  // When the X server goes away, Qt or Xlib end the process with exit(1)
-  // from inside the loop; the settings and the open clip are then saved
-  // from the exit handler, with no call into Qt or X.
+  // When the X server goes away, Qt's X connection ends the process with
+  // exit(1) from inside the loop (our own connections only mark themselves
+  // dead); the settings and the open clip are then saved from the exit
+  // handler, with no call into Qt or X.
   EmergencyExit::Arm([&settings, &clip] {
     SaveSettings(settings);
     clip.FinishFiles();
