@@ -144,7 +144,6 @@ struct Header {
   std::int64_t AvihFrames = -1;     // avih dwTotalFrames
   std::int64_t StrhLength = -1;     // strh dwLength
   std::int64_t StrhSuggested = -1;  // strh dwSuggestedBufferSize
-  Tag Handler = 0;
   Tag Compression = 0;
   std::int64_t SuperIndex = -1;  // chunk header of the "indx" (a "JUNK" until needed)
   std::uint32_t SuperIndexSize = 0;
@@ -242,7 +241,6 @@ class Walker {
     for (std::int64_t pos = begin; ChunkAt(pos, end, &c); pos = Next(c)) {
       if (c.Id == kStrh && c.Size >= 56) {
         h->VideoStream = h->VideoStream || TagAt(c.Pos + 8) == kVids;
-        h->Handler = TagAt(c.Pos + 12);
         h->StrhLength = c.Pos + 8 + 32;
         h->StrhSuggested = c.Pos + 8 + 36;
       } else if (c.Id == kStrf && c.Size >= 20) {

@@ -299,6 +299,40 @@ TEST(AviRepairInput, RefusesWhatIsNotAnAviClip) {
   EXPECT_EQ(AviRepair(dir.File("fifo.avi")).Run(), AviRepair::Outcome::Unrepairable);
 }
 
+// Damage on top of the cut (a flipped byte in the header or in a chunk
+// header, as a failing disk leaves it): the repair always ends, never writes
+// outside the file's own structure, and what it repaired it finds complete.
+TEST(AviRepairInput, DamagedClipsNeverHangAndStayRepairable) {
+  TempDir dir;
+  const std::string killed =
+      RecordInChild(dir.Path(), dir.File("state"), OutputTypes::AviUncompressed, 6, 32, 16, false);
+  const std::string original = testing::ReadWholeFile(killed);
+  ASSERT_FALSE(original.empty());
+  const AviIndexReport layout = ReadAviIndex(killed);
+  const std::string work = dir.File("work.avi");
+  unsigned seed = 12345;
+  const auto next = [&seed] { return seed = seed * 1103515245u + 12345u; };
+  int repaired = 0;
+  for (int round = 0; round < 300; ++round) {
+    std::string damaged = original;
+    // Half the rounds hit the header, half the frame chunk headers.
+    std::size_t at = next() % 6000;
+    if (round % 2 == 1 && !layout.FrameChunks.empty()) {
+      at = static_cast<std::size_t>(layout.FrameChunks[next() % layout.FrameChunks.size()]) +
+           next() % 8;
+    }
+    if (at >= damaged.size()) continue;
+    damaged[at] = static_cast<char>(next() >> 8);
+    damaged.resize(damaged.size() - next() % 200);
+    ASSERT_TRUE(testing::WriteWholeFile(work, damaged));
+    SCOPED_TRACE("round " + std::to_string(round) + ", byte " + std::to_string(at));
+    if (AviRepair(work).Run() != AviRepair::Outcome::Repaired) continue;
+    ++repaired;
+    EXPECT_EQ(AviRepair(work).Run(), AviRepair::Outcome::Complete);
+  }
+  EXPECT_GT(repaired, 100) << "most damage outside the needed fields is repaired";
+}
+
 // Past 1 GB the muxer goes on in "RIFF AVIX" parts with OpenDML indexes.
 // A killed recording that has started its second part is repaired with the
 // second part's standard index and super index entry; then the same file is
