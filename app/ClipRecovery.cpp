@@ -18,6 +18,14 @@ constexpr char kFailedOne[] =
 constexpr char kFailedMany[] =
     "These movie clips were not finished when Framory ended and could not be repaired. They were "
     "left as they are:";
+constexpr char kRetryOne[] =
+    "This movie clip was not finished when Framory ended and could not be repaired now: it cannot "
+    "be written (is the disk full, or the file read-only?). Framory will try again at the next "
+    "start:";
+constexpr char kRetryMany[] =
+    "These movie clips were not finished when Framory ended and could not be repaired now: they "
+    "cannot be written (is the disk full, or are the files read-only?). Framory will try again at "
+    "the next start:";
 
 void AppendList(std::string& text, const char* one, const char* many,
                 const std::vector<std::string>& paths) {
@@ -30,22 +38,28 @@ void AppendList(std::string& text, const char* one, const char* many,
 }  // namespace
 
 std::string ClipRecovery::Message(const std::vector<std::string>& repaired,
-                                  const std::vector<std::string>& failed) {
+                                  const std::vector<std::string>& failed,
+                                  const std::vector<std::string>& retried) {
   std::string text;
   AppendList(text, kRepairedOne, kRepairedMany, repaired);
+  AppendList(text, kRetryOne, kRetryMany, retried);
   AppendList(text, kFailedOne, kFailedMany, failed);
   return text;
 }
 
 int ClipRecovery::Run() {
-  std::vector<std::string> repaired, failed;
+  std::vector<std::string> repaired, failed, retried;
   for (const std::string& clip : journal_.TakeAbandoned()) {
     switch (AviRepair(clip).Run()) {
       case AviRepair::Outcome::Repaired:
         repaired.push_back(clip);
         break;
-      case AviRepair::Outcome::Unrepairable:
       case AviRepair::Outcome::WriteFailed:
+        // Most likely passing (a full disk): the record stays for next time.
+        retried.push_back(clip);
+        journal_.Leave(clip);
+        break;
+      case AviRepair::Outcome::Unrepairable:
         failed.push_back(clip);
         break;
       case AviRepair::Outcome::Complete:
@@ -53,10 +67,11 @@ int ClipRecovery::Run() {
         break;
     }
   }
-  const std::string text = Message(repaired, failed);
+  const std::string text = Message(repaired, failed, retried);
   if (!text.empty()) {
+    const bool allRepaired = failed.empty() && retried.empty();
     boxes_.Show(text, kClipRepairCaption,
-                failed.empty() ? MessageBoxFlags::IconInformation : MessageBoxFlags::IconWarning);
+                allRepaired ? MessageBoxFlags::IconInformation : MessageBoxFlags::IconWarning);
   }
   return static_cast<int>(repaired.size());
 }

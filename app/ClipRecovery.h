@@ -1,8 +1,9 @@
 // At start-up: finds the movie clips that an earlier run left unfinished (a
 // crash, kill -9, a power cut of the session), repairs them and tells the user
-// in one box which files were repaired and which could not be. Clips of which
-// no frame reached the disk, and clips that turn out to be finished, are
-// dropped silently.
+// in one box which files were repaired and which could not be. A clip that
+// cannot be written now (a full disk, a read-only file) is kept in the journal
+// and tried again at the next start. Clips of which no frame reached the
+// disk, and clips that turn out to be finished, are dropped silently.
 #pragma once
 
 #include <string>
@@ -23,9 +24,10 @@ class ClipRecovery {
   // to say. Returns how many clips were repaired.
   int Run();
 
-  // The text of the box; empty when both lists are.
+  // The text of the box; empty when all lists are.
   static std::string Message(const std::vector<std::string>& repaired,
-                             const std::vector<std::string>& failed);
+                             const std::vector<std::string>& failed,
+                             const std::vector<std::string>& retried = {});
 
  private:
   ClipJournal& journal_;

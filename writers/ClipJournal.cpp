@@ -87,17 +87,30 @@ std::string ClipJournal::DefaultFolder() {
 
 bool ClipJournal::Begin(const std::string& clipPath) {
   End();
+  fd_ = MakeRecord(clipPath, &recordPath_);
+  return fd_ >= 0;
+}
+
+bool ClipJournal::Leave(const std::string& clipPath) {
+  std::string record;
+  const int fd = MakeRecord(clipPath, &record);
+  if (fd < 0) return false;
+  ::close(fd);  // unlocked: the record is free for the next start to take
+  return true;
+}
+
+int ClipJournal::MakeRecord(const std::string& clipPath, std::string* recordPath) {
   if (folder_.empty() || !MakeFolders(folder_)) {
     std::fprintf(stderr, "framory: cannot make the clip journal folder '%s': %s\n", folder_.c_str(),
                  std::strerror(errno));
-    return false;
+    return -1;
   }
   std::string temp = folder_ + "/" + kRecordPrefix + "XXXXXX";
   const int fd = mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) {
     std::fprintf(stderr, "framory: cannot write to the clip journal '%s': %s\n", folder_.c_str(),
                  std::strerror(errno));
-    return false;
+    return -1;
   }
   const std::string record = temp + kRecordSuffix;
   if (flock(fd, LOCK_EX | LOCK_NB) != 0 || !WriteAll(fd, clipPath) ||
@@ -106,11 +119,10 @@ bool ClipJournal::Begin(const std::string& clipPath) {
                  std::strerror(errno));
     ::unlink(temp.c_str());
     ::close(fd);
-    return false;
+    return -1;
   }
-  fd_ = fd;
-  recordPath_ = record;
-  return true;
+  *recordPath = record;
+  return fd;
 }
 
 void ClipJournal::End() {

@@ -34,6 +34,9 @@ class ClipJournal {
   bool Begin(const std::string& clipPath);
   // The clip is finished: its record goes.
   void End();
+  // Leaves a record of `clipPath` that no process holds, so that the next
+  // start takes it up again (a repair that could not write its file).
+  bool Leave(const std::string& clipPath);
   bool Open() const { return fd_ >= 0; }
 
   // The clips of records left by processes that have ended; the records are
@@ -43,6 +46,10 @@ class ClipJournal {
   const std::string& Folder() const { return folder_; }
 
  private:
+  // Makes a record, locked and under its final name `*recordPath`; its
+  // descriptor, or -1.
+  int MakeRecord(const std::string& clipPath, std::string* recordPath);
+
   std::string folder_;
   std::string recordPath_;
   int fd_ = -1;

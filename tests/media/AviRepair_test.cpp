@@ -7,6 +7,7 @@
 // an independent RIFF walk: the index must be the one FFmpeg writes for the
 // frames that are whole, entry for entry, key-frame flags included.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
@@ -277,6 +278,44 @@ TEST(ClipRecoveryAtStart, OneBoxNamesWhatWasRepairedAndWhatWasNot) {
   // Everything was handed out once: the next start says nothing.
   EXPECT_EQ(ClipRecovery(journal, boxes).Run(), 0);
   EXPECT_EQ(boxes.shown.size(), 1u);
+}
+
+// A clip that cannot be written at the start (here: a file-size limit, as a
+// full disk would) keeps its record and is repaired at the start after.
+TEST(ClipRecoveryAtStart, AClipThatCannotBeWrittenNowIsTriedAgainNextTime) {
+  TempDir dir;
+  const std::string folder = dir.File("state");
+  const std::string killed =
+      RecordInChild(dir.Path(), folder, OutputTypes::AviUncompressed, 4, 64, 48, false);
+  const std::string shown = dir.File("box.txt");
+  const pid_t child = fork();
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    const rlim_t limit = std::filesystem::file_size(killed);
+    const rlimit fileSize{limit, limit};
+    setrlimit(RLIMIT_FSIZE, &fileSize);
+    ClipJournal journal(folder);
+    FakeBoxes boxes;
+    const int repaired = ClipRecovery(journal, boxes).Run();
+    testing::WriteWholeFile(shown, boxes.shown.empty() ? "" : boxes.shown[0].text);
+    _exit(repaired == 0 && boxes.shown.size() == 1 &&
+                  boxes.shown[0].flags == MessageBoxFlags::IconWarning
+              ? 0
+              : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(testing::ReadWholeFile(shown), ClipRecovery::Message({}, {}, {killed}));
+  EXPECT_GT(ProbeClip(killed, true).ReadFrames, 0) << "FFmpeg still reads what is there";
+
+  ClipJournal journal(folder);
+  FakeBoxes boxes;
+  EXPECT_EQ(ClipRecovery(journal, boxes).Run(), 1);
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  EXPECT_EQ(boxes.shown[0].text, ClipRecovery::Message({killed}, {}));
+  EXPECT_EQ(boxes.shown[0].flags, MessageBoxFlags::IconInformation);
+  EXPECT_TRUE(ReadAviIndex(killed).Ok);
 }
 
 // Anything that is not a clip of ours is left alone.

@@ -197,11 +197,25 @@ TEST(ClipRecovery, TheBoxNamesRepairedAndUnrepairableClipsApart) {
   EXPECT_EQ(ClipRecovery::Message({"/p/movie3.avi"}, {}),
             "The last movie clip was not finished when Framory ended. It has been repaired and "
             "keeps every frame that was written:\n/p/movie3.avi");
-  EXPECT_EQ(ClipRecovery::Message({"/p/movie3.avi", "/q/movie0.avi"}, {"/r/movie1.avi"}),
+  EXPECT_EQ(ClipRecovery::Message({"/p/movie3.avi", "/q/movie0.avi"}, {"/r/movie1.avi"},
+                                  {"/s/movie2.avi"}),
             "These movie clips were not finished when Framory ended. They have been repaired and "
             "keep every frame that was written:\n/p/movie3.avi\n/q/movie0.avi\n\n"
+            "This movie clip was not finished when Framory ended and could not be repaired now: "
+            "it cannot be written (is the disk full, or the file read-only?). Framory will try "
+            "again at the next start:\n/s/movie2.avi\n\n"
             "This movie clip was not finished when Framory ended and could not be repaired. It "
             "was left as it is:\n/r/movie1.avi");
+}
+
+TEST(ClipJournal, ALeftRecordIsTakenUpByTheNextStart) {
+  TempDir dir;
+  ClipJournal journal(dir.Path());
+  ASSERT_TRUE(journal.Begin("/clips/open.avi"));
+  ASSERT_TRUE(journal.Leave("/clips/retry.avi"));
+  EXPECT_TRUE(journal.Open()) << "leaving a record does not end the open one";
+  EXPECT_EQ(ClipJournal(dir.Path()).TakeAbandoned(), std::vector<std::string>{"/clips/retry.avi"});
+  journal.End();
 }
 
 }  // namespace
