@@ -27,6 +27,7 @@ class JournalingWriter : public MovieWriter {
     }
     return writer_->AddFrame(frame);
   }
+  std::int32_t RepeatFrame(const MovieFrame& frame) override { return writer_->RepeatFrame(frame); }
   void Close() override {
     writer_->Close();
     if (begun_) journal_.End();
