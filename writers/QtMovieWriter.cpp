@@ -164,21 +164,36 @@ std::int32_t QtMovieWriter::StartEditing() {
 }
 
 std::int32_t QtMovieWriter::AddPreparedFrame() {
+  // The held sample goes first: its data shares the buffer the new frame is
+  // compressed into.
+  if (!AddHeldSample()) return kWriterFail;
   if (CompressImage(frameWorld_->portPixMap, &frameRect_, kQuality, kJpeg, imageDescription_,
                     compressedDataPointer_) != 0) {
     return kWriterFail;
   }
-  if (AddMediaSample(media_, compressedData_, 0,
-                     static_cast<std::uint32_t>((*imageDescription_)->dataSize), frameDuration_,
-                     reinterpret_cast<SampleDescriptionHandle>(imageDescription_), 1, 0,
-                     nullptr) != 0) {
-    return kWriterFail;
-  }
+  heldDuration_ = frameDuration_;
+  return kWriterOk;
+}
+
+bool QtMovieWriter::AddHeldSample() {
+  if (heldDuration_ == 0) return true;
+  const TimeValue duration = heldDuration_;
+  heldDuration_ = 0;
+  return AddMediaSample(media_, compressedData_, 0,
+                        static_cast<std::uint32_t>((*imageDescription_)->dataSize), duration,
+                        reinterpret_cast<SampleDescriptionHandle>(imageDescription_), 1, 0,
+                        nullptr) == 0;
+}
+
+std::int32_t QtMovieWriter::RepeatFrame(const MovieFrame&) {
+  if (state_ != kEditing || heldDuration_ == 0) return kWriterRepeatUnsupported;
+  heldDuration_ += frameDuration_;
   return kWriterOk;
 }
 
 void QtMovieWriter::CleanUp() {
   state_ = kClosed;
+  heldDuration_ = 0;
   if (imageDescription_ != nullptr) {
     DisposeHandle(reinterpret_cast<Handle>(imageDescription_));
     imageDescription_ = nullptr;
@@ -212,6 +227,9 @@ void QtMovieWriter::CleanUp() {
 void QtMovieWriter::Close() {
   if (state_ == kEditing) {
     if (media_ != nullptr) {
+      // The last frame's sample, with the repeats that followed it. Closing
+      // has no one to report a failure to; the frames before it stay.
+      AddHeldSample();
       EndMediaEdits(media_);
       if (track_ != nullptr)
         InsertMediaIntoTrack(track_, 0, 0, GetMediaDuration(media_), kNormalRate);

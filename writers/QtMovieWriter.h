@@ -7,6 +7,11 @@
 // what the frame holds at that moment. The movie is finished (media edits
 // ended, media inserted into the track, movie written into the file) when
 // the writer is closed after at least one frame was added.
+//
+// Each compressed sample is handed to the media one frame late: a repeat of
+// an unchanged screen then only lengthens the sample still held, and the
+// next frame (or closing) adds it with its whole duration. A failure to add
+// a sample therefore shows at the frame after it.
 #pragma once
 
 #include <cstdint>
@@ -38,6 +43,8 @@ class QtMovieWriter : public MovieWriter {
   std::int32_t Prepare(const MovieFrame& frame) override;
   // Compresses the prepared frame's present contents as the next sample.
   std::int32_t AddFrame(const MovieFrame& frame) override;
+  // The sample held for the media lasts one frame period longer.
+  std::int32_t RepeatFrame(const MovieFrame& frame) override;
   // Finishes the movie if frames were added, releases everything and ends
   // QuickTime for this writer. Safe to call again.
   void Close() override;
@@ -51,6 +58,8 @@ class QtMovieWriter : public MovieWriter {
   std::int32_t Fail(const char* text);
   std::int32_t StartEditing();
   std::int32_t AddPreparedFrame();
+  // Adds the held sample to the media with its duration; false on failure.
+  bool AddHeldSample();
   void CleanUp();
 
   MessageBoxService& boxes_;
@@ -75,6 +84,8 @@ class QtMovieWriter : public MovieWriter {
   std::int32_t state_ = kClosed;
   TimeScale timeScale_ = 600;
   TimeValue frameDuration_ = 60;
+  // Duration of the compressed sample not yet added to the media; 0: none.
+  TimeValue heldDuration_ = 0;
   QtBitmap bitmap_ = {};
 };
 

@@ -464,8 +464,28 @@ TEST(QtMovieFiles, FullDiskDuringAddMediaSamplePausesAndKeepsEarlierFrames) {
   EXPECT_TRUE(walk.ok) << walk.error;
   const VideoProbe probe = ProbeVideo(movie);
   ASSERT_TRUE(probe.Ok) << "the frames added before the failure stay readable";
-  EXPECT_EQ(probe.FrameCount, appended);
-  EXPECT_EQ(DecodeFrames(movie, 160, 120).size(), static_cast<std::size_t>(appended));
+  // Samples reach the media one frame late: the call that failed was adding
+  // the sample of the frame before it, which is the one frame lost.
+  EXPECT_EQ(probe.FrameCount, appended - 1);
+  EXPECT_EQ(DecodeFrames(movie, 160, 120).size(), static_cast<std::size_t>(appended - 1));
+}
+
+TEST(QtMovieFiles, RepeatsLengthenTheHeldSampleAndTheClipKeepsItsLength) {
+  TempDir dir;
+  Recording r(100, dir.Path());
+  r.Shoot(TestPicture::Pattern(160, 120, 1));
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(r.session.RepeatMovieFrame());
+  r.Shoot(TestPicture::Pattern(160, 120, 2));
+  ASSERT_TRUE(r.session.RepeatMovieFrame());
+  r.session.EndClip();
+  EXPECT_FALSE(r.host.paused);
+
+  const std::string movie = dir.Path() + "/shots/movie0.mov";
+  const QtAtomWalk walk = WalkQtAtoms(movie);
+  EXPECT_TRUE(walk.ok) << walk.error;
+  EXPECT_EQ(ProbePacketDurations(movie), (std::vector<std::int64_t>{400, 200}))
+      << "one sample per picture, each as long as the frames it stands for";
+  EXPECT_EQ(ProbeVideo(movie).FrameCount, 2);
 }
 
 TEST(QtMovieFiles, MissingRuntimeShowsTheDownloadMessageAndPauses) {
