@@ -20,6 +20,9 @@ PACKAGES=(
   trayer
   # installing and packaging: manual page, .deb dependencies, menu entry checks
   help2man dpkg-dev file desktop-file-utils
+  # RTF files of the comment window opened by real word processors in tests
+  abiword
+  unrtf
 )
 
 missing=()
