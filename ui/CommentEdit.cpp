@@ -124,6 +124,10 @@ void CommentEdit::keyPressEvent(QKeyEvent* event) {
 void CommentEdit::mousePressEvent(QMouseEvent* event) {
   if (event->button() == Qt::RightButton && rightPress_) {
     rightPress_(event->globalPosition().toPoint());
+    QTextEdit::mousePressEvent(event);
+    // Handled here: the window around must not see it as a click of its own.
+    event->accept();
+    return;
   }
   QTextEdit::mousePressEvent(event);
 }

@@ -11,7 +11,7 @@
 #include <optional>
 #include <vector>
 
-#include "capture/Geometry.h"
+#include "base/Geometry.h"
 
 namespace framory {
 

@@ -6,7 +6,7 @@
 
 #include <QPointer>
 
-#include "capture/Geometry.h"
+#include "base/Geometry.h"
 #include "ui/CommentWindow.h"
 #include "ui/CommentWindowState.h"
 
