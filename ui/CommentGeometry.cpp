@@ -9,7 +9,7 @@ CommentBorder CommentBorderFor(std::int32_t style) {
   border.Style = style;
   border.Inset = 3;
   switch (style) {
-    case CommentBorderStyle::None:
+    case CommentBorderStyle::NoBorder:
       border.Inset = 0;
       break;
     case CommentBorderStyle::ArrowLeftTowardTop:

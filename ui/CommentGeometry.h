@@ -17,7 +17,7 @@ namespace framory {
 
 // Border styles by their stored numbers.
 namespace CommentBorderStyle {
-inline constexpr std::int32_t None = 0;
+inline constexpr std::int32_t NoBorder = 0;
 inline constexpr std::int32_t ArrowLeftTowardTop = 1;
 inline constexpr std::int32_t ArrowLeftTowardBottom = 2;
 inline constexpr std::int32_t Simple = 3;

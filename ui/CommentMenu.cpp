@@ -86,7 +86,7 @@ std::int32_t CommentBorderStyleOf(std::int32_t command) {
   namespace C = CommentCommand;
   switch (command) {
     case C::BorderNone:
-      return CommentBorderStyle::None;
+      return CommentBorderStyle::NoBorder;
     case C::BorderSimple:
       return CommentBorderStyle::Simple;
     case C::BorderLeftTop:

@@ -145,7 +145,7 @@ void CommentWindow::Layout() {
 
 void CommentWindow::paintEvent(QPaintEvent*) {
   const CommentBorder& border = state_.Border;
-  if (border.Style <= CommentBorderStyle::None) return;
+  if (border.Style <= CommentBorderStyle::NoBorder) return;
   QPainter painter(this);
   QPen pen(kFrameColor, kFrameWidth);
   pen.setJoinStyle(Qt::MiterJoin);

@@ -2,6 +2,9 @@
 
 namespace framory {
 
+// A window still open when the program ends goes with its host.
+CommentWindowHost::~CommentWindowHost() { delete window_.data(); }
+
 void CommentWindowHost::Open() {
   if (window_.isNull()) window_ = new CommentWindow(state_, services_);
   window_->show();

@@ -15,6 +15,9 @@ namespace framory {
 class CommentWindowHost {
  public:
   explicit CommentWindowHost(CommentWindowServices services) : services_(std::move(services)) {}
+  ~CommentWindowHost();
+  CommentWindowHost(const CommentWindowHost&) = delete;
+  CommentWindowHost& operator=(const CommentWindowHost&) = delete;
 
   // Shows the window, creating it with its title bar hidden when none exists.
   void Open();
@@ -22,6 +25,7 @@ class CommentWindowHost {
   WindowHandle Handle() const;
   bool AllowCommentWindowAlone() const { return state_.AllowCommentWindowAlone; }
   CommentWindowState& State() { return state_; }
+  const CommentWindowState& State() const { return state_; }
 
  private:
   CommentWindowServices services_;

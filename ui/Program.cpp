@@ -33,8 +33,10 @@
 #include "platform/x11/X11ScreenGrabber.h"
 #include "platform/x11/X11WindowEvents.h"
 #include "platform/x11/X11WindowSystem.h"
+#include "ui/CommentWindowHost.h"
 #include "ui/OptionsView.h"
 #include "ui/ProjectDialogRun.h"
+#include "ui/QtCommentChoosers.h"
 #include "ui/ShellDialogServices.h"
 #include "ui/UiState.h"
 #include "writers/ClipJournal.h"
@@ -103,6 +105,17 @@ class OptionsViewLink : public MainDialogView {
   OptionsView* view_ = nullptr;
 };
 
+// The comment window as the capture target sees it.
+class CommentWindowLink : public CommentWindowInfo {
+ public:
+  explicit CommentWindowLink(const CommentWindowHost& host) : host_(host) {}
+  WindowHandle CommentWindow() const override { return host_.Handle(); }
+  bool AllowCommentWindowAlone() const override { return host_.AllowCommentWindowAlone(); }
+
+ private:
+  const CommentWindowHost& host_;
+};
+
 // Tells the window-event source which window ids are the toolkit's own: a
 // window just created has no properties yet, so its id is the only clue.
 void RegisterOwnWindows(X11WindowEvents& windowEvents) {
@@ -167,8 +180,23 @@ int RunProgram(int argc, char** argv) {
   RegisterOwnWindows(windowEvents);
   InputWatch watch(settings, recorder, shell, windows, input, windowEvents);
 
+  // The comment window takes its starting folder and backup place from the
+  // project, and "Set Size to Movie Size" the open clip's size.
+  QtCommentChoosers commentChoosers;
+  CommentWindowServices commentServices;
+  commentServices.Choosers = &commentChoosers;
+  commentServices.ProjectFolder = [&settings] { return settings.ProjectFolder(); };
+  commentServices.SizeSource = [&settings, &clip] {
+    return CommentSizeSource{
+        clip.ClipOpen(),           clip.MovieWidth(),          clip.MovieHeight(),
+        settings.ResizeFGWindow(), settings.ResizeFGWindowX(), settings.ResizeFGWindowY()};
+  };
+  CommentWindowHost comment(commentServices);
+  CommentWindowLink commentLink(comment);
+
   OptionsViewLink viewLink;
   CaptureLinks links;
+  links.Comment = &commentLink;
   links.Clip = &clip;
   links.Stills = &stills;
   links.Scheduler = &watch;
@@ -207,6 +235,7 @@ int RunProgram(int argc, char** argv) {
   steps.EndClip = [&clip] { clip.EndClip(); };
   steps.RunProjectDialog = [&projectRun] { return projectRun.Run(); };
   steps.RecoverClips = [&journal, &boxes] { ClipRecovery(journal, boxes).Run(); };
+  steps.OpenCommentWindow = [&comment] { comment.Open(); };
   Application shellLogic(settings, recorder, timers, shell, boxes, shell, std::move(steps));
 
   timers.SetExpiryHandler([&shellLogic](std::int32_t id) { shellLogic.HandleTimer(id); });
