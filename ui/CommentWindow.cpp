@@ -336,11 +336,29 @@ void CommentWindow::mousePressEvent(QMouseEvent* event) {
     return;
   }
   if (event->button() == Qt::LeftButton) {
-    // Dragging by the margins moves the window as its title bar would.
+    // Without the window manager's frame the corners stand in for its sizing
+    // border; anywhere else the margins move the window as its title bar would.
+    const Qt::Edges corner = CornerAt(event->position().toPoint());
+    if (!titleShown_ && corner && windowHandle() != nullptr &&
+        windowHandle()->startSystemResize(corner)) {
+      return;
+    }
     if (windowHandle() != nullptr && windowHandle()->startSystemMove()) return;
     dragging_ = true;
     dragOffset_ = event->globalPosition().toPoint() - pos();
   }
+}
+
+Qt::Edges CommentWindow::CornerAt(const QPoint& at) const {
+  constexpr int kCorner = 8;
+  Qt::Edges edges;
+  if (at.x() < kCorner) edges |= Qt::LeftEdge;
+  if (at.x() >= width() - kCorner) edges |= Qt::RightEdge;
+  if (at.y() < kCorner) edges |= Qt::TopEdge;
+  if (at.y() >= height() - kCorner) edges |= Qt::BottomEdge;
+  const bool corner =
+      (edges & (Qt::LeftEdge | Qt::RightEdge)) && (edges & (Qt::TopEdge | Qt::BottomEdge));
+  return corner ? edges : Qt::Edges();
 }
 
 void CommentWindow::mouseMoveEvent(QMouseEvent* event) {

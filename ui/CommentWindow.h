@@ -76,6 +76,8 @@ class CommentWindow : public QWidget {
 
  private:
   void ApplyWindowFlags();
+  // The window corner a point lies in (within 8 pixels), if any.
+  Qt::Edges CornerAt(const QPoint& at) const;
   void Layout();
   void ToggleEffect(int command);
   void ChooseFont();

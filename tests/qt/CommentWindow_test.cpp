@@ -383,6 +383,27 @@ TEST_F(CommentWindowTest, SetSizeToMovieSizeUsesTheClipThenTheResizeSize) {
   EXPECT_EQ(w.frameGeometry(), QRect(10, 10, 100, 80)) << "no size source: nothing happens";
 }
 
+TEST_F(CommentWindowTest, MoveShowsTheTitleBarOnlyForTheMove) {
+  CommentWindow& w = Open();
+  w.RunCommand(CommentCommand::BorderLeftTop);
+  const QPoint start = w.pos();
+  w.RunCommand(CommentCommand::Move);
+  EXPECT_TRUE(w.TitleBarShown());
+  EXPECT_TRUE(w.mask().isEmpty()) << "full rectangle while the title bar shows";
+  QTest::keyClick(&w, Qt::Key_Right);
+  QTest::keyClick(&w, Qt::Key_Escape);
+  EXPECT_FALSE(w.TitleBarShown()) << "the temporary title bar goes again";
+  EXPECT_EQ(w.pos(), start) << "Esc puts the window back";
+  EXPECT_FALSE(w.mask().isEmpty());
+  // A title bar the user showed stays after a move.
+  w.RunCommand(CommentCommand::ToggleTitleBar);
+  w.RunCommand(CommentCommand::Move);
+  QTest::keyClick(&w, Qt::Key_Down);
+  QTest::keyClick(&w, Qt::Key_Return);
+  EXPECT_TRUE(w.TitleBarShown());
+  EXPECT_EQ(w.pos(), start + QPoint(0, 8));
+}
+
 TEST_F(CommentWindowTest, EffectsSizesFocusOptionAndShortcuts) {
   CommentWindow& w = Open();
   CommentEdit* edit = w.Edit();
