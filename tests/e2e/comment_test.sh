@@ -21,6 +21,13 @@ shot() { import -window root "$1" 2>/dev/null; }
 pixel() { convert "$1" -format "%[pixel:p{$2,$3}]" info: 2>/dev/null; }
 geometry_of() { xdotool getwindowgeometry --shell "$1"; }
 shot "$E2E_ROOT/before.png"
+# Gives a window the focus and waits until the window manager reports it
+# active, so that keys and Print Screen go to it.
+active_is() { [ "$(xdotool getactivewindow 2>/dev/null)" = "$1" ]; }
+bring_to_front() {
+  focus_window "$1"
+  wait_until "$E2E_WAIT" active_is "$1"
+}
 
 # "Open Comment Window" (id 1029) sits at 162, 193, 83 x 14 dialog units.
 require "'Open Comment Window' is clicked" click_options_control 162 193 83 14
@@ -30,9 +37,14 @@ comment=$(find_window "$COMMENT")
 # The popup menu, walked with the keyboard from a right click in the text:
 # Down N times picks the N-th item (separators are skipped), Right opens a
 # submenu at its first item.
+framory_windows() { xdotool search --onlyvisible --pid "$FRAMORY_PID" --class framory 2>/dev/null | wc -l; }
+more_windows_than() { [ "$(framory_windows)" -gt "$1" ]; }
 menu() {
+  local before
+  before=$(framory_windows)
   xdotool mousemove --window "$comment" 60 60 click 3 || return 1
-  sleep 0.5
+  # The keys go to the menu once its popup window is up.
+  wait_until "$E2E_WAIT" more_windows_than "$before" || { echo "  no popup menu"; return 1; }
   xdotool key --delay 60 "$@"
 }
 # Top-level items in order: Font Effect, Font Size, Font.., Font Color..,
@@ -45,6 +57,7 @@ downs() { local n=$1 keys=(); for _ in $(seq 1 "$n"); do keys+=(Down); done; ech
 require "the comment window is moved to 400, 300" \
   timeout 10 xdotool windowmove --sync "$comment" 400 300
 xdotool mousemove --window "$comment" 60 60 click 1
+require "the comment window takes the keyboard" bring_to_front "$comment"
 xdotool key ctrl+a
 xdotool type --delay 20 "Hello from the comment window"
 
@@ -58,9 +71,11 @@ check "the simple olive frame is on the left edge" \
 # "Border Style" > "Arrow at Right, toward Middel" (6th and 7th of the submenu
 # after None and Simple).
 require "the arrow border is chosen from the menu" menu $(downs 6) Right $(downs 6) Return
-sleep 1
 eval "$(geometry_of "$comment")"
-shot "$E2E_ROOT/arrow.png"
+arrow_drawn() {
+  shot "$E2E_ROOT/arrow.png" && test "$(pixel "$E2E_ROOT/arrow.png" $((X + 315)) $((Y + 97)))" = "$OLIVE"
+}
+wait_until "$E2E_WAIT" arrow_drawn
 check "the frame's right side is drawn at x+308" \
   test "$(pixel "$E2E_ROOT/arrow.png" $((X + 308)) $((Y + 50)))" = "$OLIVE"
 check "the arrow is drawn toward the middle of the right side" \
@@ -82,13 +97,6 @@ check "the text area is white inside the frame" \
 require "Ctrl+Shift starts the recorder" toggle_recorder_to Active
 picture_size() { identify -format '%wx%h' "$PROJECT_FOLDER/pic$1.png" 2>/dev/null; }
 picture_done() { [ -n "$(picture_size "$1")" ]; }
-# Gives a window the focus and waits until the window manager reports it
-# active, so that the next Print Screen sees it in front.
-active_is() { [ "$(xdotool getactivewindow 2>/dev/null)" = "$1" ]; }
-bring_to_front() {
-  focus_window "$1"
-  wait_until "$E2E_WAIT" active_is "$1"
-}
 options=$(find_window "$OPTIONS_ANY")
 require "the options view is in front" bring_to_front "$options"
 xdotool key Print
@@ -110,7 +118,7 @@ require "Ctrl+Shift pauses the recorder" toggle_recorder_to Paused
 save_as() {
   menu $(downs 11) Return || return 1
   wait_window '^Save As Rich Text File$' || return 1
-  sleep 0.5
+  bring_to_front "$(find_window '^Save As Rich Text File$')" || return 1
   xdotool type --delay 20 "$1"
   xdotool key Return
   wait_window_gone '^Save As Rich Text File$'
@@ -131,7 +139,7 @@ rm -f "$PROJECT_FOLDER/LastBackup.rtf"
 load() {
   menu $(downs 12) Return || return 1
   wait_window '^Load File$' || return 1
-  sleep 0.5
+  bring_to_front "$(find_window '^Load File$')" || return 1
   xdotool type --delay 20 "$1"
   xdotool key Return
   wait_window_gone '^Load File$'
