@@ -105,8 +105,14 @@ require "the comment window is in front" bring_to_front "$comment"
 xdotool key Print
 require "pic1.png is written with the comment window in front" \
   wait_until "$E2E_WAIT" picture_done 1
-check "pic1 shows the options view again ($(picture_size 0) = $(picture_size 1))" \
-  test "$(picture_size 0)" = "$(picture_size 1)" -a "$(picture_size 1)" != 320x200
+# On a mismatch, say which windows have the size that was captured.
+same_as_pic0() {
+  [ "$(picture_size 0)" = "$(picture_size 1)" ] && [ "$(picture_size 1)" != 320x200 ] && return 0
+  echo "  active window now: $(xdotool getactivewindow getwindowname 2>/dev/null)"
+  xwininfo -root -tree | grep -F " $(picture_size 1)+" | sed 's/^/  /'
+  return 1
+}
+check "pic1 shows the options view again ($(picture_size 0) = $(picture_size 1))" same_as_pic0
 require "'Allow Recording of Comment Window Alone' is chosen" menu $(downs 7) Right Return
 require "the comment window is in front again" bring_to_front "$comment"
 xdotool key Print
