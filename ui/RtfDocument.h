@@ -58,6 +58,9 @@ struct RtfParagraphFormat {
 struct RtfParagraph {
   RtfParagraphFormat Format;
   std::vector<RtfRun> Runs;
+  // The character format at the paragraph mark: what an empty paragraph's
+  // typed text takes.
+  RtfCharFormat Mark;
   std::string Text() const {
     std::string text;
     for (const RtfRun& run : Runs) text += run.Text;

@@ -274,7 +274,7 @@ class Parser {
       }
     }
     Flush();
-    FinishParagraph();
+    if (!finished_) FinishParagraph();
     return std::move(document_);
   }
 
@@ -307,6 +307,12 @@ class Parser {
       return;
     }
     if (stack_.size() <= 1) return;
+    if (stack_.size() == 2) {
+      // The document's own group ends: its last paragraph takes the state
+      // inside the group, not the state around it.
+      FinishParagraph();
+      finished_ = true;
+    }
     stack_.pop_back();
     formatDirty_ = true;
     // The document's own group has ended: whatever follows is not part of it.
@@ -814,6 +820,11 @@ class Parser {
           para.Sl > 0 ? RtfLineSpacingRule::AtLeast : RtfLineSpacingRule::Exactly;
       format.LineSpacing = para.Sl > 0 ? para.Sl : (para.Sl == INT32_MIN ? INT32_MAX : -para.Sl);
     }
+    if (formatDirty_) {
+      format_ = Resolve();
+      formatDirty_ = false;
+    }
+    paragraph_.Mark = format_;
     document_.Paragraphs.push_back(std::move(paragraph_));
     paragraph_ = RtfParagraph{};
   }
@@ -825,6 +836,7 @@ class Parser {
   std::size_t overflow_ = 0;
   std::size_t groups_ = 0;
   bool stop_ = false;
+  bool finished_ = false;
   bool star_ = false;
   std::int32_t ucSkip_ = 0;
   char32_t highSurrogate_ = 0;

@@ -196,7 +196,7 @@ void RtfTextDocument::Apply(const RtfDocument& document, QTextDocument* target) 
     const QTextBlockFormat blockFormat = ToQt(paragraph.Format);
     // An empty paragraph keeps the size of what is typed into it next.
     const QTextCharFormat blockChars =
-        paragraph.Runs.empty() ? QTextCharFormat() : ToQt(paragraph.Runs.front().Format);
+        ToQt(paragraph.Runs.empty() ? paragraph.Mark : paragraph.Runs.front().Format);
     if (first) {
       cursor.setBlockFormat(blockFormat);
       cursor.setBlockCharFormat(blockChars);
@@ -226,6 +226,7 @@ RtfDocument RtfTextDocument::Extract(const QTextDocument& source) {
   for (QTextBlock block = source.begin(); block.isValid(); block = block.next()) {
     RtfParagraph paragraph;
     paragraph.Format = FromQt(block);
+    paragraph.Mark = FromQt(block.charFormat(), defaultFont);
     for (auto it = block.begin(); !it.atEnd(); ++it) {
       const QTextFragment fragment = it.fragment();
       if (!fragment.isValid()) continue;

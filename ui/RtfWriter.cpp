@@ -120,10 +120,13 @@ std::string RtfWriter::Write(const RtfDocument& document) {
   std::vector<FontKey> fonts;
   std::vector<RtfColor> colors;
   for (const RtfParagraph& paragraph : document.Paragraphs) {
-    for (const RtfRun& run : paragraph.Runs) {
-      IndexOf(fonts, FontKey{run.Format.FontFace, run.Format.FontFamily, run.Format.Charset});
-      if (run.Format.Color) IndexOf(colors, *run.Format.Color);
-      if (run.Format.Background) IndexOf(colors, *run.Format.Background);
+    std::vector<const RtfCharFormat*> formats;
+    for (const RtfRun& run : paragraph.Runs) formats.push_back(&run.Format);
+    formats.push_back(&paragraph.Mark);
+    for (const RtfCharFormat* f : formats) {
+      IndexOf(fonts, FontKey{f->FontFace, f->FontFamily, f->Charset});
+      if (f->Color) IndexOf(colors, *f->Color);
+      if (f->Background) IndexOf(colors, *f->Background);
     }
   }
   if (fonts.empty()) fonts.push_back(FontKey{"Arial", RtfFontFamily::Swiss, 0});
@@ -142,10 +145,22 @@ std::string RtfWriter::Write(const RtfDocument& document) {
   }
   out += "}\n";
 
+  const auto AppendCharFormat = [&fonts, &colors](const RtfCharFormat& f, std::string& out) {
+    out += "\\f" + std::to_string(IndexOf(fonts, FontKey{f.FontFace, f.FontFamily, f.Charset}));
+    out += "\\fs" + std::to_string((std::clamp(f.SizeTwips, 10, 32760) + 5) / 10);
+    if (f.Bold) out += "\\b";
+    if (f.Italic) out += "\\i";
+    if (f.Underline) out += "\\ul";
+    if (f.StrikeOut) out += "\\strike";
+    if (f.VerticalAlign == RtfVerticalAlign::Subscript) out += "\\sub";
+    if (f.VerticalAlign == RtfVerticalAlign::Superscript) out += "\\super";
+    if (f.Color) out += "\\cf" + std::to_string(IndexOf(colors, *f.Color) + 1);
+    if (f.Background) out += "\\highlight" + std::to_string(IndexOf(colors, *f.Background) + 1);
+  };
   for (std::size_t p = 0; p < document.Paragraphs.size(); ++p) {
     const RtfParagraph& paragraph = document.Paragraphs[p];
     const RtfParagraphFormat& format = paragraph.Format;
-    out += "\\pard";
+    out += "\\pard\\plain";
     switch (format.Alignment) {
       case RtfAlignment::Left:
         out += "\\ql";
@@ -177,23 +192,19 @@ std::string RtfWriter::Write(const RtfDocument& document) {
     if (format.Bullet) {
       out += "\\fi-360\\li360{\\pntext\\'95\\tab}{\\*\\pn\\pnlvlblt\\pnindent360{\\pntxtb\\'95}}";
     }
+    bool empty = true;
     for (const RtfRun& run : paragraph.Runs) {
       if (run.Text.empty()) continue;
-      const RtfCharFormat& f = run.Format;
-      out += "{\\f" + std::to_string(IndexOf(fonts, FontKey{f.FontFace, f.FontFamily, f.Charset}));
-      out += "\\fs" + std::to_string((std::clamp(f.SizeTwips, 10, 32760) + 5) / 10);
-      if (f.Bold) out += "\\b";
-      if (f.Italic) out += "\\i";
-      if (f.Underline) out += "\\ul";
-      if (f.StrikeOut) out += "\\strike";
-      if (f.VerticalAlign == RtfVerticalAlign::Subscript) out += "\\sub";
-      if (f.VerticalAlign == RtfVerticalAlign::Superscript) out += "\\super";
-      if (f.Color) out += "\\cf" + std::to_string(IndexOf(colors, *f.Color) + 1);
-      if (f.Background) out += "\\highlight" + std::to_string(IndexOf(colors, *f.Background) + 1);
+      empty = false;
+      out += "{";
+      AppendCharFormat(run.Format, out);
       out += " ";
       AppendEscaped(run.Text, out);
       out += "}";
     }
+    // An empty paragraph keeps its mark's format for what is typed into it;
+    // the next \\pard\\plain resets it.
+    if (empty) AppendCharFormat(paragraph.Mark, out);
     if (p + 1 < document.Paragraphs.size()) out += "\\par\n";
   }
   out += "}\n";

@@ -341,6 +341,10 @@ TEST_F(CommentWindowTest, SaveAndLoadWriteTheBackupOnlyAfterSuccess) {
   // Clear, then load the saved file back.
   w.RunCommand(CommentCommand::Clear);
   EXPECT_EQ(Text(), QString());
+  // What is typed next is 10-point Arial, as the empty document says.
+  EXPECT_DOUBLE_EQ(w.Edit()->currentCharFormat().fontPointSize(), 10.0);
+  EXPECT_EQ(w.Edit()->currentCharFormat().fontFamilies().toStringList(),
+            QStringList{QStringLiteral("Arial")});
   std::filesystem::remove(Backup());
   choosers.Files = {saved};
   w.RunCommand(CommentCommand::Load);

@@ -160,8 +160,15 @@ TEST(RtfReader, HelpTextWithoutClosingBraceReadsWhole) {
   EXPECT_EQ(bold->Format.FontFace, "Arial");
   EXPECT_EQ(bold->Format.SizeTwips, 200);
   EXPECT_FALSE(RunWith(document, "Ctrl E")->Format.Bold);
-  // The empty document text leaves one empty paragraph.
-  EXPECT_EQ(AllText(RtfReader::Read(header)), "");
+  // The empty document text leaves one empty paragraph, whose mark keeps the
+  // format for what is typed into it; writing and reading keeps that too.
+  const RtfDocument empty = RtfReader::Read(header);
+  ASSERT_EQ(empty.Paragraphs.size(), 1u);
+  EXPECT_EQ(empty.Paragraphs[0].Mark.FontFace, "Arial");
+  EXPECT_EQ(empty.Paragraphs[0].Mark.SizeTwips, 200);
+  const RtfDocument again = RtfReader::Read(RtfWriter::Write(empty));
+  ASSERT_EQ(again.Paragraphs.size(), 1u);
+  EXPECT_TRUE(again.Paragraphs[0].Mark == empty.Paragraphs[0].Mark);
 }
 
 TEST(RtfReader, EscapesFollowTheCodePages) {
@@ -256,7 +263,7 @@ TEST(RtfWriter, WritesTablesAndEscapesReadersUnderstand) {
   run.Format.FontFace = "Liberation Sans";
   run.Format.FontFamily = RtfFontFamily::Swiss;
   run.Format.Color = 0x102030;
-  document.Paragraphs.push_back(RtfParagraph{{}, {run}});
+  document.Paragraphs.push_back(RtfParagraph{{}, {run}, {}});
   const std::string rtf = RtfWriter::Write(document);
   EXPECT_NE(rtf.find("\\ansicpg1252"), std::string::npos);
   EXPECT_NE(rtf.find("{\\f0\\fswiss\\fcharset0 Liberation Sans;}"), std::string::npos);
