@@ -23,7 +23,12 @@ geometry_of() { xdotool getwindowgeometry --shell "$1"; }
 shot "$E2E_ROOT/before.png"
 # Gives a window the focus and waits until the window manager reports it
 # active, so that keys and Print Screen go to it.
-active_is() { [ "$(xdotool getactivewindow 2>/dev/null)" = "$1" ]; }
+# Both the window manager's active window and the X input focus must have
+# arrived: the program may read either.
+active_is() {
+  [ "$(xdotool getactivewindow 2>/dev/null)" = "$1" ] &&
+    [ "$(xdotool getwindowfocus 2>/dev/null)" = "$1" ]
+}
 bring_to_front() {
   focus_window "$1"
   wait_until "$E2E_WAIT" active_is "$1"
