@@ -108,19 +108,15 @@ void CommentWindow::ApplyWindowFlags() {
 }
 
 void CommentWindow::ToggleTitleBar() {
-  // The window keeps its outer rectangle where the frame allows: hiding the
-  // title bar gives its room to the client area and showing it takes it back.
-  const QRect frame = frameGeometry();
+  // The window keeps its top-left corner (the window manager puts its frame
+  // where the window was) and the size of its client area. The frame's size
+  // is known only once the window manager has framed the window again, so
+  // the outer size cannot be kept exactly.
+  const QRect client = geometry();
   const bool visible = isVisible();
-  if (titleShown_) frameExtra_ = frame.size() - size();
   titleShown_ = !titleShown_;
   ApplyWindowFlags();
-  move(frame.topLeft());
-  if (titleShown_) {
-    resize((frame.size() - frameExtra_).expandedTo(QSize(1, 1)));
-  } else {
-    resize(frame.size());
-  }
+  setGeometry(client);
   if (visible) show();
   Layout();
   update();
@@ -364,7 +360,8 @@ Qt::Edges CommentWindow::CornerAt(const QPoint& at) const {
 void CommentWindow::mouseMoveEvent(QMouseEvent* event) {
   const QPoint global = event->globalPosition().toPoint();
   if (moving_) {
-    move(global - moveOffset_);
+    // The client area follows the pointer; move() places the frame around it.
+    move(global - moveOffset_ - (geometry().topLeft() - pos()));
   } else if (dragging_) {
     move(global - dragOffset_);
   }
@@ -411,7 +408,7 @@ void CommentWindow::StartMove() {
   }
   moving_ = true;
   moveStart_ = pos();
-  moveOffset_ = QCursor::pos() - pos();
+  moveOffset_ = QCursor::pos() - geometry().topLeft();
   GrabForMove(50);
 }
 
@@ -421,8 +418,11 @@ void CommentWindow::GrabForMove(int triesLeft) {
   if (!moving_) return;
   QWindow* window = windowHandle();
   if (window != nullptr && window->isExposed() && window->setMouseGrabEnabled(true)) {
-    window->setKeyboardGrabEnabled(true);
-    setCursor(Qt::SizeAllCursor);
+    // The widget grabs too, so that the pointer and keys come here and not
+    // to the text under the pointer.
+    grabMouse(Qt::SizeAllCursor);
+    grabKeyboard();
+    setMouseTracking(true);
     return;
   }
   if (triesLeft <= 0) {
@@ -438,11 +438,10 @@ void CommentWindow::GrabForMove(int triesLeft) {
 void CommentWindow::EndMove(bool keepPosition) {
   if (!moving_) return;
   moving_ = false;
-  if (QWindow* window = windowHandle()) {
-    window->setMouseGrabEnabled(false);
-    window->setKeyboardGrabEnabled(false);
-  }
-  unsetCursor();
+  setMouseTracking(false);
+  releaseMouse();
+  releaseKeyboard();
+  if (QWindow* window = windowHandle()) window->setMouseGrabEnabled(false);
   if (!keepPosition) move(moveStart_);
   if (temporaryTitleBar_ && titleShown_) ToggleTitleBar();
   temporaryTitleBar_ = false;

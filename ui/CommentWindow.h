@@ -98,8 +98,6 @@ class CommentWindow : public QWidget {
   bool menuBusy_ = false;
   bool titleShown_ = false;
   bool temporaryTitleBar_ = false;
-  // Margins of the window manager's frame, learnt while the title bar shows.
-  QSize frameExtra_;
   bool moving_ = false;
   QPoint moveStart_;
   QPoint moveOffset_;

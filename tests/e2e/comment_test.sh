@@ -162,6 +162,42 @@ require "the loaded contents are saved as again.rtf" save_as again
 check "again.rtf holds the text that was loaded" \
   wait_until "$E2E_WAIT" holds_text "$PROJECT_FOLDER/again.rtf"
 
+# "Move Comment Window": the title bar shows for the move, the window follows
+# the pointer until a click, and then the title bar goes again, the window
+# keeping the top-left corner its frame had.
+require "'Move Comment Window' is chosen" menu $(downs 9) Return
+has_title_bar() {
+  local id
+  id=$(find_window "$COMMENT") && [ -n "$id" ] &&
+    xprop -id "$id" _NET_FRAME_EXTENTS 2>/dev/null | grep -qv '= 0, 0, 0, 0'
+}
+require "the title bar shows while moving" wait_until "$E2E_WAIT" has_title_bar
+eval "$(geometry_of "$(find_window "$COMMENT")")"
+x0=$X y0=$Y
+# _NET_FRAME_EXTENTS: left, right, top, bottom.
+read -r left _ top _ < <(xprop -id "$(find_window "$COMMENT")" _NET_FRAME_EXTENTS |
+  sed 's/.*= //; s/,/ /g')
+xdotool mousemove_relative -- 100 50
+# The window follows once it has the pointer; small back-and-forth moves
+# repeat the motion until it has.
+moved_by() {
+  local id
+  id=$(find_window "$COMMENT") && [ -n "$id" ] || return 1
+  eval "$(geometry_of "$id")"
+  [ "$X" = $((x0 + 100)) ] && [ "$Y" = $((y0 + 50)) ]
+}
+follows() { xdotool mousemove_relative -- 1 0 mousemove_relative -- -1 0; moved_by; }
+check "the window follows the pointer" wait_until "$E2E_WAIT" follows
+xdotool click 1
+no_title_bar() { ! has_title_bar; }
+check "the title bar goes again after the move" wait_until "$E2E_WAIT" no_title_bar
+at_frame_corner() {
+  eval "$(geometry_of "$(find_window "$COMMENT")")"
+  [ "$X" = $((x0 + 100 - left)) ] && [ "$Y" = $((y0 + 50 - top)) ]
+}
+check "the window keeps its frame's top-left corner" wait_until "$E2E_WAIT" at_frame_corner
+comment=$(find_window "$COMMENT")
+
 # "Close Comment Window".
 require "'Close Comment Window' is chosen" menu $(downs 14) Return
 check "the comment window is gone" wait_window_gone "$COMMENT"
