@@ -6,10 +6,10 @@
 
 #include <strings.h>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
+#include <cstring>
 #include <vector>
 
 namespace framory {
@@ -47,12 +47,61 @@ bool ParseValue(const std::string& line, std::string* name, std::string* stored)
   return true;
 }
 
-bool ReadLines(const std::string& path, std::vector<std::string>* lines) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::string line;
-  while (std::getline(in, line)) lines->push_back(line);
-  return !in.bad();
+// Reads the store into lines. Only a regular file is read, opened without
+// blocking (a FIFO or a device in its place must not hang or flood the
+// program) and only up to kMaxStoreBytes. Missing: false with `missing` set.
+bool ReadLines(const std::string& path, std::vector<std::string>* lines, std::string* reason,
+               bool* missing) {
+  *missing = false;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    *missing = errno == ENOENT;
+    *reason = std::strerror(errno);
+    return false;
+  }
+  struct stat st;
+  bool ok = fstat(fd, &st) == 0;
+  if (!ok) {
+    *reason = std::strerror(errno);
+  } else if (!S_ISREG(st.st_mode)) {
+    *reason = "not a regular file";
+    ok = false;
+  } else if (st.st_size > static_cast<off_t>(RegistryStore::kMaxStoreBytes)) {
+    *reason = "larger than " + std::to_string(RegistryStore::kMaxStoreBytes) + " bytes";
+    ok = false;
+  }
+  std::string data;
+  if (ok) {
+    // One byte more than the file held tells a file that grew meanwhile.
+    data.resize(static_cast<std::size_t>(st.st_size) + 1);
+    std::size_t got = 0;
+    while (got < data.size()) {
+      const ssize_t n = ::read(fd, data.data() + got, data.size() - got);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        *reason = std::strerror(errno);
+        ok = false;
+        break;
+      }
+      if (n == 0) break;
+      got += static_cast<std::size_t>(n);
+    }
+    data.resize(got);
+    if (ok && got > static_cast<std::size_t>(st.st_size)) {
+      *reason = "changed while it was read";
+      ok = false;
+    }
+  }
+  ::close(fd);
+  if (!ok) return false;
+  std::size_t start = 0;
+  while (start < data.size()) {
+    std::size_t end = data.find('\n', start);
+    if (end == std::string::npos) end = data.size();
+    lines->push_back(data.substr(start, end - start));
+    start = end + 1;
+  }
+  return true;
 }
 
 bool MakeFolders(const std::string& folder) {
@@ -68,7 +117,40 @@ bool MakeFolders(const std::string& folder) {
 
 std::string FolderOf(const std::string& path) {
   std::size_t slash = path.find_last_of('/');
+  if (slash == 0) return "/";
   return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
+// The file a save must replace: `path` itself, or, when it is a symbolic
+// link (or a chain of them), the file the last link names, which may not
+// exist yet. Replacing the link itself would cut it off from its target.
+bool ResolveLinks(const std::string& path, std::string* target, std::string* reason) {
+  std::string current = path;
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st;
+    if (lstat(current.c_str(), &st) != 0) {
+      if (errno == ENOENT) {
+        *target = current;
+        return true;
+      }
+      *reason = std::strerror(errno);
+      return false;
+    }
+    if (!S_ISLNK(st.st_mode)) {
+      *target = current;
+      return true;
+    }
+    std::string link(PATH_MAX, '\0');
+    const ssize_t n = readlink(current.c_str(), link.data(), link.size());
+    if (n < 0 || static_cast<std::size_t>(n) >= link.size()) {
+      *reason = n < 0 ? std::strerror(errno) : "link text too long";
+      return false;
+    }
+    link.resize(static_cast<std::size_t>(n));
+    current = (!link.empty() && link[0] == '/') ? link : FolderOf(current) + "/" + link;
+  }
+  *reason = std::strerror(ELOOP);
+  return false;
 }
 
 bool WriteAll(int fd, const std::string& data) {
@@ -156,7 +238,9 @@ std::string RegistryStore::Unescape(const std::string& stored) {
 
 std::string RegistryStore::ReadText(const std::string& subKey, const std::string& name) const {
   std::vector<std::string> lines;
-  if (!ReadLines(path_, &lines)) return {};
+  std::string reason;
+  bool missing = false;
+  if (!ReadLines(path_, &lines, &reason, &missing)) return {};
   bool inKey = false;
   for (const std::string& line : lines) {
     std::string section, valueName, stored;
@@ -177,8 +261,18 @@ std::string RegistryStore::ReadText(const std::string& subKey, const std::string
 
 bool RegistryStore::WriteText(const std::string& subKey, const std::string& name,
                               const std::string& text) {
+  lastError_.clear();
+  // A save replaces the file a symbolic link names, in that file's folder, so
+  // that the rename stays atomic and the link keeps pointing at the values.
+  std::string target;
+  if (!ResolveLinks(path_, &target, &lastError_)) return false;
   std::vector<std::string> lines;
-  ReadLines(path_, &lines);  // a missing file is an empty store
+  bool missing = false;
+  // Only a missing file counts as an empty store. Anything that cannot be
+  // read (a FIFO, a device, an oversized file) is left alone rather than
+  // replaced and lost.
+  if (!ReadLines(target, &lines, &lastError_, &missing) && !missing) return false;
+  lastError_.clear();
 
   const std::string newLine = name + "=" + Escape(text);
   bool inKey = false;
@@ -217,16 +311,38 @@ bool RegistryStore::WriteText(const std::string& subKey, const std::string& name
   std::string contents;
   for (const std::string& line : lines) contents += line + "\n";
 
-  const std::string folder = FolderOf(path_);
-  if (!MakeFolders(folder)) return false;
+  const std::string folder = FolderOf(target);
+  if (!MakeFolders(folder)) {
+    lastError_ = std::strerror(errno);
+    return false;
+  }
   std::string tmp = folder + "/.registry-XXXXXX";
   int fd = mkstemp(tmp.data());
-  if (fd < 0) return false;
+  if (fd < 0) {
+    lastError_ = std::strerror(errno);
+    return false;
+  }
   bool ok = WriteAll(fd, contents) && fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  if (ok) ok = std::rename(tmp.c_str(), path_.c_str()) == 0;
+  if (!ok) lastError_ = std::strerror(errno);
+  if (::close(fd) != 0 && ok) {
+    lastError_ = std::strerror(errno);
+    ok = false;
+  }
+  if (ok && std::rename(tmp.c_str(), target.c_str()) != 0) {
+    lastError_ = std::strerror(errno);
+    ok = false;
+  }
   if (!ok) ::unlink(tmp.c_str());
   return ok;
+}
+
+bool RegistryStore::Readable(std::string* reason) const {
+  std::vector<std::string> lines;
+  bool missing = false;
+  std::string why;
+  if (ReadLines(path_, &lines, &why, &missing) || missing) return true;
+  if (reason != nullptr) *reason = why;
+  return false;
 }
 
 std::string ReadRegistryText(const std::string& subKey, const std::string& name) {

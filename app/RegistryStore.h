@@ -5,9 +5,17 @@
 //
 // Every read opens, reads and closes the file, and every write rewrites it
 // through a temporary file in the same folder that is renamed over the old
-// one, so a crash never leaves a half-written store. A missing or unreadable
-// file, a missing section and a missing value all read as the empty text;
-// lines that are not understood are ignored on reading and kept on rewriting.
+// one, so a crash never leaves a half-written store. When the store is a
+// symbolic link, the file it names is rewritten in that file's own folder.
+// A missing or unreadable file, a missing section and a missing value all
+// read as the empty text; lines that are not understood are ignored on
+// reading and kept on rewriting.
+//
+// Only a regular file of at most kMaxStoreBytes is read, opened without
+// blocking: a FIFO, a device or a runaway file in the store's place reads as
+// an unreadable store and is never replaced by a save. A real store holds
+// about 1 KB, so the limit leaves plenty of room for hand-written comments
+// and other keys while keeping start-up and exit instant.
 #pragma once
 
 #include <string>
@@ -19,6 +27,8 @@ class RegistryStore {
   // The longest text a read returns: longer stored values read as missing,
   // as a 2048-byte query buffer holding the text and its terminator would.
   static constexpr std::size_t kMaxTextLength = 2047;
+  // The largest store file read (1 MiB).
+  static constexpr std::size_t kMaxStoreBytes = 1024 * 1024;
 
   explicit RegistryStore(std::string path) : path_(std::move(path)) {}
 
@@ -34,6 +44,11 @@ class RegistryStore {
   // Stores `text` as value `name` of key `subKey`, creating the file, its
   // folder and the key as needed. False when the store could not be written.
   bool WriteText(const std::string& subKey, const std::string& name, const std::string& text);
+  // Why the last WriteText failed (a system error text); empty after success.
+  const std::string& LastWriteError() const { return lastError_; }
+  // True when the store can be read or does not exist yet; otherwise false
+  // with the reason (not a regular file, too large, a system error text).
+  bool Readable(std::string* reason) const;
 
   const std::string& Path() const { return path_; }
 
@@ -42,6 +57,7 @@ class RegistryStore {
 
  private:
   std::string path_;
+  std::string lastError_;
 };
 
 // The current user's registry, as the settings use it.

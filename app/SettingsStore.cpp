@@ -1,7 +1,9 @@
 #include "app/SettingsStore.h"
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
+#include <cstdio>
 #include <vector>
 
 namespace framory {
@@ -100,7 +102,32 @@ std::int32_t ScanInt(const std::string& text) {
   return static_cast<std::int32_t>(value);
 }
 
+void BringIntoRange(Settings& settings) {
+  using L = SettingsLimits;
+  // The options view never takes a period below 10 ms.
+  if (settings.TimerValue() < L::kMinTimerValue) settings.SetTimerValue(L::kMinTimerValue);
+  // 0 stays: it means "no fixed size" to the capture and the clip session.
+  auto size = [](std::int32_t v) { return std::clamp(v, 0, L::kMaxResizeSide); };
+  settings.SetResizeFGWindowX(size(settings.ResizeFGWindowX()));
+  settings.SetResizeFGWindowY(size(settings.ResizeFGWindowY()));
+  auto coordinate = [](std::int32_t v) {
+    return std::clamp(v, L::kMinScreenCoordinate, L::kMaxScreenCoordinate);
+  };
+  settings.SetUserAreaLeft(coordinate(settings.UserAreaLeft()));
+  settings.SetUserAreaTop(coordinate(settings.UserAreaTop()));
+  settings.SetUserAreaRight(coordinate(settings.UserAreaRight()));
+  settings.SetUserAreaBottom(coordinate(settings.UserAreaBottom()));
+  // A code no dialog offers becomes the default picture type.
+  if (!IsKnownOutputType(settings.OutputType())) settings.SetOutputType(OutputTypes::Bmp);
+}
+
 void LoadSettings(Settings& settings, const RegistryStore& store) {
+  std::string reason;
+  if (!store.Readable(&reason)) {
+    std::fprintf(stderr, "framory: settings store %s is unreadable (%s); using the defaults\n",
+                 store.Path().c_str(), reason.c_str());
+    return;
+  }
   for (const FieldIo& f : Fields()) {
     std::string text = store.ReadText(kSettingsKey, f.Name);
     if (text.empty()) continue;
@@ -116,9 +143,11 @@ void LoadSettings(Settings& settings, const RegistryStore& store) {
         break;
     }
   }
+  BringIntoRange(settings);
 }
 
 void SaveSettings(const Settings& settings, RegistryStore& store) {
+  std::string failure;
   for (const FieldIo& f : Fields()) {
     std::string text;
     switch (f.Type) {
@@ -132,7 +161,15 @@ void SaveSettings(const Settings& settings, RegistryStore& store) {
         text = (settings.*f.GetText)();
         break;
     }
-    store.WriteText(kSettingsKey, f.Name, text);
+    // A failing value does not keep the others from being tried; the user
+    // hears about the first failure once.
+    if (!store.WriteText(kSettingsKey, f.Name, text) && failure.empty()) {
+      failure = store.LastWriteError().empty() ? "unknown error" : store.LastWriteError();
+    }
+  }
+  if (!failure.empty()) {
+    std::fprintf(stderr, "framory: settings not saved to %s: %s\n", store.Path().c_str(),
+                 failure.c_str());
   }
 }
 

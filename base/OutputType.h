@@ -46,5 +46,11 @@ inline constexpr bool IsEncoderOutputType(std::int32_t code) {
 // Sound is recorded only with the WMV file types, the screen encoder and the
 // broadcast.
 inline constexpr bool SoundAllowedFor(std::int32_t code) { return code >= DefaultMovieOutputType; }
+// One of the codes the output choices offer.
+inline constexpr bool IsKnownOutputType(std::int32_t code) {
+  return (code >= OutputTypes::Bmp && code <= OutputTypes::Png) ||
+         (code >= FirstMovieOutputType && code <= ScreenEncoderOutputType) ||
+         code == BroadcastOutputType;
+}
 
 }  // namespace framory

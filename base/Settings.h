@@ -10,6 +10,18 @@
 
 namespace framory {
 
+// The ranges loaded settings are brought into (the values the dialogs give).
+struct SettingsLimits {
+  // The options view's smallest capture period.
+  static constexpr std::int32_t kMinTimerValue = 10;
+  // The largest movie side: the largest multiple of 4 below 8192, the first
+  // size FFmpeg's MPEG-4 encoders refuse. Larger windows are not resized to.
+  static constexpr std::int32_t kMaxResizeSide = 8188;
+  // X screen coordinates are 16-bit signed numbers.
+  static constexpr std::int32_t kMinScreenCoordinate = -32768;
+  static constexpr std::int32_t kMaxScreenCoordinate = 32767;
+};
+
 class Settings {
  public:
   // Capture triggers.

@@ -1,6 +1,27 @@
 #include "capture/CaptureTarget.h"
 
+#include <algorithm>
+#include <limits>
+
 namespace framory {
+
+namespace {
+
+std::int32_t Saturate(std::int64_t v) {
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(
+      v, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+}
+
+// Pixels from `from` to `to`, both included.
+std::int32_t Span(std::int32_t from, std::int32_t to) {
+  return Saturate(std::int64_t{to} - from + 1);
+}
+
+std::int32_t Offset(std::int32_t position, std::int32_t origin) {
+  return Saturate(std::int64_t{position} - origin);
+}
+
+}  // namespace
 
 CaptureTarget::CaptureTarget(const Settings& settings, WindowSystem& windows,
                              const CaptureLinks& links)
@@ -123,15 +144,17 @@ void CaptureTarget::AreaRegion(CaptureRegion* region) {
   const Rect& area = settings_.UserArea();
   const Point pointer = windows_.CursorPos();
   const WindowHandle desktop = windows_.DesktopWindow();
-  // Both corners are pixels inside the area.
-  region->Width = area.right - area.left + 1;
-  region->Height = area.bottom - area.top + 1;
+  // Both corners are pixels inside the area. Computed wide and saturated:
+  // corners far apart (a hand-edited store) must not wrap round to a small
+  // or negative size; the grab then refuses what the screen cannot give.
+  region->Width = Span(area.left, area.right);
+  region->Height = Span(area.top, area.bottom);
   region->SourceWindow = desktop;
   region->PaletteWindow = desktop;
   lastTargetWindow_ = desktop;
   region->SourceOrigin = Point{area.left, area.top};
   region->ScreenRect = area;
-  region->CursorPosition = Point{pointer.x - area.left, pointer.y - area.top};
+  region->CursorPosition = Point{Offset(pointer.x, area.left), Offset(pointer.y, area.top)};
 }
 
 void CaptureTarget::ScreenRegion(CaptureRegion* region) {

@@ -281,6 +281,25 @@ TEST_F(CaptureTargetTest, MarkedAreaAndItsFallback) {
   EXPECT_EQ(Shot().Width, 1024);
 }
 
+// Corners as far apart as 32-bit numbers go (a hand-edited store) give a
+// saturated size instead of a wrapped one, and no overflow on the way.
+TEST_F(CaptureTargetTest, ExtremeMarkedAreaDoesNotWrap) {
+  Target(false, false, false, false, true);
+  settings.SetHasMarkUserArea(true);
+  settings.SetUserArea(Rect{INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX});
+  windows.pointer = Point{INT32_MAX, 0};
+  CaptureRegion r = Shot();
+  EXPECT_EQ(r.Width, INT32_MAX);
+  EXPECT_EQ(r.Height, INT32_MAX);
+  EXPECT_EQ(r.CursorPosition, (Point{INT32_MAX, INT32_MAX}));
+
+  settings.SetUserArea(Rect{INT32_MAX, 0, INT32_MIN, 0});
+  windows.pointer = Point{INT32_MIN, 0};
+  r = Shot();
+  EXPECT_EQ(r.Width, INT32_MIN) << "a reversed area has no pixels";
+  EXPECT_EQ(r.CursorPosition.x, INT32_MIN);
+}
+
 TEST_F(CaptureTargetTest, DesktopIsThePrimaryScreen) {
   Target(true, false, false, false, false);
   windows.screenWidth = 1920;

@@ -4,7 +4,9 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
 #include <sstream>
+#include <vector>
 
 #include "app/RegistryStore.h"
 #include "app/SettingsStore.h"
@@ -61,6 +63,11 @@ std::string Describe(const Settings& s) {
 }
 
 std::string Section(const std::string& body) { return "[Software\\Framory]\n" + body; }
+
+long Entries(const std::string& folder) {
+  return std::distance(std::filesystem::directory_iterator(folder),
+                       std::filesystem::directory_iterator());
+}
 
 TEST(Settings, DefaultsOfAFirstRun) {
   TempDir dir;
@@ -139,7 +146,7 @@ TEST(Settings, SaveThenLoadReproducesEveryField) {
   s.SetHasMarkUserArea(true);
   s.SetUserArea(Rect{-1280, 7, 300, 401});
   s.SetResizeFGWindowX(800);
-  s.SetResizeFGWindowY(-600);
+  s.SetResizeFGWindowY(600);
   s.SetOutputType(BroadcastOutputType);
   s.SetTimerValue(40);
   s.SetProjectDirectory("/home/u/Shots [1]/a=b\\c/");
@@ -189,26 +196,59 @@ TEST(Settings, TextFormsOfBooleansAndNumbers) {
   EXPECT_TRUE(s.TakeShotOnClick());
   EXPECT_FALSE(s.PutCursorInBitmap()) << "a blank before the 1 makes another text";
   EXPECT_EQ(s.TimerValue(), 25);
-  EXPECT_EQ(s.ResizeFGWindowX(), -42);
+  EXPECT_EQ(s.ResizeFGWindowX(), 0) << "-42 scanned, then brought to the smallest size";
   EXPECT_EQ(s.ResizeFGWindowY(), 7);
   EXPECT_EQ(s.OutputType(), 0) << "no number scans as 0";
   EXPECT_EQ(s.UserAreaTop(), 0);
-  EXPECT_EQ(s.UserAreaBottom(), INT32_MAX) << "too large saturates";
-  EXPECT_EQ(s.UserAreaRight(), INT32_MIN);
+  EXPECT_EQ(s.UserAreaBottom(), 32767) << "too large saturates, then the X range applies";
+  EXPECT_EQ(s.UserAreaRight(), -32768);
 }
 
-TEST(Settings, EmptyValuesKeepDefaultsAndNothingIsValidated) {
+TEST(Settings, EmptyValuesKeepDefaults) {
   TempDir dir;
   RegistryStore store(dir.File("registry.ini"));
-  ASSERT_TRUE(WriteWholeFile(store.Path(), Section("ProjectName=\nTakeShotOnKey=\nTimerValue=0\n"
-                                                   "ResizeFGWindowX=-5\nOutputType=30\n")));
+  ASSERT_TRUE(WriteWholeFile(store.Path(), Section("ProjectName=\nTakeShotOnKey=\nTimerValue=\n"
+                                                   "OutputType=30\n")));
   Settings s;
   LoadSettings(s, store);
   EXPECT_EQ(s.ProjectName(), "Project1");
   EXPECT_TRUE(s.TakeShotOnKey());
-  EXPECT_EQ(s.TimerValue(), 0);
-  EXPECT_EQ(s.ResizeFGWindowX(), -5);
+  EXPECT_EQ(s.TimerValue(), 100);
   EXPECT_EQ(s.OutputType(), BroadcastOutputType);
+}
+
+// Values no dialog would store come back as the nearest one it would; values
+// inside the ranges are kept exactly.
+TEST(Settings, LoadedValuesAreBroughtIntoRange) {
+  TempDir dir;
+  RegistryStore store(dir.File("registry.ini"));
+  struct Case {
+    const char* stored;
+    std::string expected;
+  } cases[] = {
+      {"TimerValue=0\n", " timer 10"},
+      {"TimerValue=-40\n", " timer 10"},
+      {"TimerValue=9\n", " timer 10"},
+      {"TimerValue=10\n", " timer 10"},
+      {"TimerValue=2147483647\n", " timer 2147483647"},
+      {"ResizeFGWindowX=20000\nResizeFGWindowY=20000\n", " resize 8188x8188"},
+      {"ResizeFGWindowX=-5\nResizeFGWindowY=0\n", " resize 0x0"},
+      {"ResizeFGWindowX=8188\nResizeFGWindowY=1\n", " resize 8188x1"},
+      {"UserAreaLeft=-2147483648\nUserAreaRight=2147483647\nUserAreaTop=-1280\n"
+       "UserAreaBottom=99999\n",
+       " area -32768,-1280,32767,32767"},
+      {"OutputType=7\n", " type 0"},
+      {"OutputType=-1\n", " type 0"},
+      {"OutputType=25\n", " type 0"},
+      {"OutputType=19\n", " type 19"},
+  };
+  for (const Case& c : cases) {
+    ASSERT_TRUE(WriteWholeFile(store.Path(), Section(c.stored)));
+    Settings s;
+    LoadSettings(s, store);
+    EXPECT_NE(Describe(s).find(c.expected), std::string::npos)
+        << c.stored << " gave " << Describe(s);
+  }
 }
 
 TEST(Settings, GarbageStoreNeverCrashesAndKeepsDefaults) {
@@ -232,21 +272,114 @@ TEST(Settings, GarbageStoreNeverCrashesAndKeepsDefaults) {
   EXPECT_EQ(Describe(again), Describe(s));
 }
 
-TEST(Settings, UnwritableFolderIsSilentAndLeavesNoFile) {
-  if (geteuid() == 0) {
-    // root writes through permission bits; use a path under a plain file.
-    TempDir dir;
-    ASSERT_TRUE(WriteWholeFile(dir.File("file"), "x"));
-    RegistryStore store(dir.File("file/sub/registry.ini"));
-    SaveSettings(Settings{}, store);
-    EXPECT_EQ(store.ReadText(kSettingsKey, "TimerValue"), "");
-    return;
-  }
+// A save that cannot be made says so once on stderr, with the path and the
+// system's reason, and leaves nothing behind.
+TEST(Settings, UnwritableStoreIsReportedOnceAndLeavesNoFile) {
   TempDir dir;
-  ASSERT_EQ(mkdir(dir.File("ro").c_str(), 0500), 0);
-  RegistryStore store(dir.File("ro/registry.ini"));
-  SaveSettings(Settings{}, store);
-  EXPECT_EQ(store.ReadText(kSettingsKey, "TimerValue"), "");
+  ASSERT_TRUE(WriteWholeFile(dir.File("file"), "x"));
+  struct Case {
+    std::string path;
+    const char* reason;
+  };
+  std::vector<Case> cases = {{dir.File("file/sub/registry.ini"), "Not a directory"}};
+  // root writes through permission bits, so the read-only folder only
+  // counts for other users.
+  if (geteuid() != 0) {
+    ASSERT_EQ(mkdir(dir.File("ro").c_str(), 0500), 0);
+    cases.push_back({dir.File("ro/registry.ini"), "Permission denied"});
+  }
+  for (const Case& c : cases) {
+    RegistryStore store(c.path);
+    ::testing::internal::CaptureStderr();
+    SaveSettings(Settings{}, store);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err, "framory: settings not saved to " + c.path + ": " + c.reason + "\n");
+    EXPECT_EQ(store.ReadText(kSettingsKey, "TimerValue"), "");
+  }
+  EXPECT_EQ(ReadWholeFile(dir.File("file")), "x");
+}
+
+// Whatever sits in the store's place, start-up neither hangs, nor floods
+// memory, nor crashes: the defaults are used, one line on stderr says why,
+// and a save does not destroy what is there.
+TEST(Settings, HostileStoresReadAsUnreadableAndAreNotReplaced) {
+  TempDir dir;
+  ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
+  ASSERT_EQ(symlink("/dev/zero", dir.File("zero").c_str()), 0);
+  ASSERT_EQ(symlink("/dev/urandom", dir.File("urandom").c_str()), 0);
+  // Twice the limit of blank lines with one real value at the end.
+  ASSERT_TRUE(WriteWholeFile(dir.File("huge"),
+                             Section(std::string(2 * 1024 * 1024, '\n') + "TimerValue=55\n")));
+  ASSERT_EQ(mkdir(dir.File("folder").c_str(), 0700), 0);
+  const struct {
+    const char* name;
+    const char* reason;
+  } cases[] = {{"fifo", "not a regular file"},
+               {"zero", "not a regular file"},
+               {"urandom", "not a regular file"},
+               {"huge", "larger than 1048576 bytes"},
+               {"folder", "not a regular file"}};
+  for (const auto& c : cases) {
+    RegistryStore store(dir.File(c.name));
+    Settings s;
+    s.SetTimerValue(77);  // as it stood before loading
+    ::testing::internal::CaptureStderr();
+    LoadSettings(s, store);
+    std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err, "framory: settings store " + store.Path() + " is unreadable (" + c.reason +
+                       "); using the defaults\n");
+    EXPECT_EQ(s.TimerValue(), 77) << c.name;
+
+    ::testing::internal::CaptureStderr();
+    SaveSettings(s, store);
+    err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err, "framory: settings not saved to " + store.Path() + ": " + c.reason + "\n");
+  }
+  struct stat st;
+  ASSERT_EQ(lstat(dir.File("fifo").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode)) << "the FIFO is still there";
+  ASSERT_EQ(lstat(dir.File("zero").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(std::filesystem::file_size(dir.File("huge")), 2u * 1024 * 1024 + 33);
+  EXPECT_EQ(Entries(dir.Path()), 5) << "no temporary file was left";
+}
+
+// A store that is a link into another folder (a dotfiles repository) keeps
+// being that link: the save rewrites the file it names, atomically, in that
+// file's folder, even when the file does not exist yet.
+TEST(Settings, SaveThroughASymbolicLinkKeepsTheLink) {
+  TempDir dir;
+  ASSERT_EQ(mkdir(dir.File("config").c_str(), 0700), 0);
+  ASSERT_EQ(mkdir(dir.File("dotfiles").c_str(), 0700), 0);
+  ASSERT_TRUE(WriteWholeFile(dir.File("dotfiles/framory.ini"), "; mine\n[Other]\nX=1\n"));
+  ASSERT_EQ(symlink("../dotfiles/framory.ini", dir.File("config/registry.ini").c_str()), 0);
+  // A dangling link, through a second link, to a file not yet made.
+  ASSERT_EQ(symlink(dir.File("dotfiles/new.ini").c_str(), dir.File("config/b.ini").c_str()), 0);
+  ASSERT_EQ(symlink("b.ini", dir.File("config/a.ini").c_str()), 0);
+
+  Settings s;
+  s.SetTimerValue(250);
+  s.SetProjectName("Linked");
+  for (const char* name : {"config/registry.ini", "config/a.ini"}) {
+    RegistryStore store(dir.File(name));
+    ::testing::internal::CaptureStderr();
+    SaveSettings(s, store);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "") << name;
+    Settings back;
+    LoadSettings(back, store);
+    EXPECT_EQ(Describe(back), Describe(s)) << name;
+  }
+  struct stat st;
+  for (const char* link : {"config/registry.ini", "config/a.ini", "config/b.ini"}) {
+    ASSERT_EQ(lstat(dir.File(link).c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode)) << link << " is still a link";
+  }
+  const std::string target = ReadWholeFile(dir.File("dotfiles/framory.ini"));
+  EXPECT_EQ(target.rfind("; mine\n[Other]\nX=1\n", 0), 0u) << "the file's own lines stay";
+  EXPECT_NE(target.find("TimerValue=250\n"), std::string::npos);
+  EXPECT_NE(ReadWholeFile(dir.File("dotfiles/new.ini")).find("ProjectName=Linked\n"),
+            std::string::npos);
+  EXPECT_EQ(Entries(dir.File("dotfiles")), 2) << "no temporary file in the target's folder";
 }
 
 TEST(Settings, ProjectFolderAndOutputTypePredicates) {
