@@ -1,7 +1,10 @@
 #include "capture/ClipSession.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <limits>
+
+#include "base/LastError.h"
 
 namespace framory {
 
@@ -19,11 +22,22 @@ constexpr char kQuickTimeAppendFailure[] = "Unable to append frame to quicktime 
 constexpr std::int32_t kFallbackHeight = 640;
 constexpr std::int32_t kFallbackWidth = 480;
 
+// The largest movie side the encoders take (see SettingsLimits).
+constexpr std::int32_t kMaxMovieSide = SettingsLimits::kMaxResizeSide;
+
 // Rounds up to a multiple of 4; -1 when the result does not fit.
 std::int32_t RoundUpTo4(std::int32_t value) {
   const std::int64_t rounded = (std::int64_t{value} + 3) & ~std::int64_t{3};
   return rounded > std::numeric_limits<std::int32_t>::max() ? -1
                                                             : static_cast<std::int32_t>(rounded);
+}
+
+// One side of the movie: the size found, its fallback when that is 0,
+// rounded up to a multiple of 4 (saturating, so that a huge size stays huge).
+std::int32_t MovieSide(std::int32_t found, std::int32_t fallback) {
+  const std::int32_t side = found == 0 ? fallback : found;
+  const std::int32_t rounded = RoundUpTo4(side);
+  return rounded < 0 && side > 0 ? std::numeric_limits<std::int32_t>::max() : rounded;
 }
 
 // The extension of a clip's video file, kept for the merged file: from the
@@ -53,7 +67,24 @@ void ClipSession::DeliverMovieFrame(const Frame* frame, WindowHandle /*source*/,
   lastClipOutputType_ = type;
 
   if (!movieFrame_.Exists() && frame != nullptr && !IsEncoderOutputType(type)) {
-    if (!CreateFrameBuffer(*frame)) {
+    const std::int32_t width = MovieSide(
+        settings_.ResizeFGWindow() ? settings_.ResizeFGWindowX() : frame->Width, kFallbackWidth);
+    const std::int32_t height = MovieSide(
+        settings_.ResizeFGWindow() ? settings_.ResizeFGWindowY() : frame->Height, kFallbackHeight);
+    if (width > kMaxMovieSide || height > kMaxMovieSide) {
+      // No encoder takes such a frame (and no player would open it): the
+      // clip is refused rather than written.
+      char text[200];
+      std::snprintf(text, sizeof text,
+                    "A movie frame of %d x %d pixels is larger than %d x %d, the largest the "
+                    "encoders take. %s",
+                    width, height, kMaxMovieSide, kMaxMovieSide, kBitmapFailure);
+      SetLastError(EFBIG);
+      host_.ReportApiFailure(text);
+      clipStarted_ = false;
+      return;
+    }
+    if (!movieFrame_.Create(width, height)) {
       host_.ReportApiFailure(kBitmapFailure);
       clipStarted_ = false;
       return;
@@ -72,14 +103,6 @@ void ClipSession::DeliverMovieFrame(const Frame* frame, WindowHandle /*source*/,
   if (frame == nullptr || !movieFrame_.Exists()) return;
   movieFrame_.Compose(*frame);
   AppendFrame();
-}
-
-bool ClipSession::CreateFrameBuffer(const Frame& frame) {
-  std::int32_t height = settings_.ResizeFGWindow() ? settings_.ResizeFGWindowY() : frame.Height;
-  if (height == 0) height = kFallbackHeight;
-  std::int32_t width = settings_.ResizeFGWindow() ? settings_.ResizeFGWindowX() : frame.Width;
-  if (width == 0) width = kFallbackWidth;
-  return movieFrame_.Create(RoundUpTo4(width), RoundUpTo4(height));
 }
 
 bool ClipSession::StartClip(std::int32_t type, const Rect& screenRect) {
@@ -172,9 +195,18 @@ bool ClipSession::RepeatMovieFrame() {
 }
 
 void ClipSession::ReportAppendFailure() {
-  // The clip stays open; the recorder stands paused once both calls ran.
+  // The writer's reason (a full disk, a file-size limit, a deleted file) is
+  // read before anything else can overwrite it.
+  const std::uint32_t code = GetLastError();
+  const std::string failure = appendFailure_;
   host_.TogglePause();
-  host_.ReportApiFailure(appendFailure_);
+  // A clip whose writer failed is finished at once with the frames it
+  // holds (its writer reserved the room for the index as it went), so that
+  // nothing after the failure can cut it off. The first frame after the
+  // resume starts the next clip under the next number.
+  EndClip();
+  SetLastError(code);
+  host_.ReportApiFailure(failure);
 }
 
 void ClipSession::DestroyWriters() {

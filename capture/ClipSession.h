@@ -65,7 +65,6 @@ class ClipSession : public MovieFrameSink, public EncoderControl {
   const std::string& PendingAudioFile() const { return pendingAudioFile_; }
 
  private:
-  bool CreateFrameBuffer(const Frame& frame);
   // Sets up the writer for `outputType`; false when the clip did not start.
   bool StartClip(std::int32_t outputType, const Rect& screenRect);
   std::unique_ptr<ScreenEncoder> StartEncoder(const Rect& screenRect, const std::string& path,

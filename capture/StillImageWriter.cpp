@@ -1,5 +1,6 @@
 #include "capture/StillImageWriter.h"
 
+#include "base/LastError.h"
 #include "imaging/CxImage.h"
 
 namespace framory {
@@ -16,8 +17,12 @@ void StillImageWriter::SaveStill(const Frame& frame, const Palette* palette) {
   if (name.Path.empty()) return;
   CxImage image(CxImageFormats::Unknown);
   image.CreateFromBitmap(&frame, palette);
-  // The result is not looked at: a failed save shows nothing to the user.
-  image.SaveFile(name.Path.c_str(), name.ImageFormat);
+  if (image.SaveFile(name.Path.c_str(), name.ImageFormat)) return;
+  // The image layer has already removed what it wrote; the user is told
+  // and the recorder stops taking pictures that cannot be kept.
+  if (host_ == nullptr) return;
+  SetLastError(static_cast<std::uint32_t>(image.SaveErrorNumber()));
+  host_->ReportApiFailure("Unable to save picture " + name.Path);
 }
 
 }  // namespace framory

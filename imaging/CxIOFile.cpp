@@ -26,7 +26,9 @@ std::size_t CxIOFile::Read(void* buffer, std::size_t size, std::size_t count) {
 
 std::size_t CxIOFile::Write(const void* buffer, std::size_t size, std::size_t count) {
   if (stream_ == nullptr) return 0;
-  return std::fwrite(buffer, size, count, stream_);
+  const std::size_t written = std::fwrite(buffer, size, count, stream_);
+  if (written != count) NoteWriteError();
+  return written;
 }
 
 bool CxIOFile::Seek(std::int64_t offset, int origin) {
@@ -48,14 +50,22 @@ std::int64_t CxIOFile::Size() {
   return end;
 }
 
-bool CxIOFile::Flush() { return stream_ != nullptr && std::fflush(stream_) == 0; }
+bool CxIOFile::Flush() {
+  if (stream_ == nullptr) return false;
+  if (std::fflush(stream_) == 0) return true;
+  NoteWriteError();
+  return false;
+}
 
 bool CxIOFile::AtEnd() { return stream_ == nullptr || std::feof(stream_) != 0; }
 
 bool CxIOFile::HasError() { return stream_ == nullptr || std::ferror(stream_) != 0; }
 
 bool CxIOFile::PutByte(std::uint8_t byte) {
-  return stream_ != nullptr && std::fputc(byte, stream_) == byte;
+  if (stream_ == nullptr) return false;
+  if (std::fputc(byte, stream_) == byte) return true;
+  NoteWriteError();
+  return false;
 }
 
 int CxIOFile::GetByte() {

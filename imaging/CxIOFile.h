@@ -2,6 +2,7 @@
 // caller's: Close and the destructor close only a stream this object opened.
 #pragma once
 
+#include <cerrno>
 #include <cstdio>
 
 #include "imaging/CxFile.h"
@@ -31,9 +32,18 @@ class CxIOFile : public CxFile {
   bool PutByte(std::uint8_t byte) override;
   int GetByte() override;
 
+  // The system error number (errno) of the first write, put or flush that
+  // failed; 0 while none has.
+  int WriteErrorNumber() const { return writeError_; }
+
  private:
+  void NoteWriteError() {
+    if (writeError_ == 0) writeError_ = errno != 0 ? errno : EIO;
+  }
+
   std::FILE* stream_ = nullptr;
   bool owned_ = false;
+  int writeError_ = 0;
 };
 
 }  // namespace framory

@@ -1,5 +1,8 @@
 #include "imaging/CxImage.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -292,19 +295,40 @@ bool CxImage::Encode(CxFile* file, std::int32_t imageFormat) {
 }
 
 bool CxImage::SaveFile(const char* path, std::int32_t imageFormat) {
-  if (path == nullptr) return false;
+  saveError_ = 0;
+  if (path == nullptr) {
+    saveError_ = EINVAL;
+    return false;
+  }
   std::FILE* stream = std::fopen(path, "wb");
-  if (stream == nullptr) return false;
+  if (stream == nullptr) {
+    saveError_ = errno != 0 ? errno : EIO;
+    return false;
+  }
+  // Only a regular file is removed again after a failure: a device such as
+  // /dev/full stays.
+  struct stat opened;
+  const bool regular = fstat(fileno(stream), &opened) == 0 && S_ISREG(opened.st_mode);
   bool ok = false;
   {
     CxIOFile file(stream);
     ok = Encode(&file, imageFormat);
+    // An encoder that stopped on a failed write names the system's reason;
+    // one that refused the image itself has none.
+    if (!ok) saveError_ = file.WriteErrorNumber() != 0 ? file.WriteErrorNumber() : EINVAL;
   }
   // Whatever stdio still buffers goes out at the close; a failure there is a
   // lost tail of the file, not a success.
+  errno = 0;
   if (std::fclose(stream) != 0 && ok) {
     SetLastError("Error closing file");
+    saveError_ = errno != 0 ? errno : EIO;
     ok = false;
+  }
+  struct stat named;
+  if (!ok && regular && ::stat(path, &named) == 0 && named.st_dev == opened.st_dev &&
+      named.st_ino == opened.st_ino) {
+    std::remove(path);
   }
   return ok;
 }

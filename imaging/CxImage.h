@@ -77,8 +77,14 @@ class CxImage {
   // Frees the block (a view frees nothing) and leaves the image empty.
   void Destroy();
 
-  // Creates or truncates `path` and encodes the image into it.
+  // Creates or truncates `path` and encodes the image into it. A save that
+  // fails after the file was created removes the file again, so no
+  // truncated or empty picture is left behind; SaveErrorNumber then tells why.
   bool SaveFile(const char* path, std::int32_t imageFormat);
+  // The system error number (errno) of the last failed SaveFile: the one of
+  // the failing open, write or close, or EINVAL when the encoder refused the
+  // image itself. 0 after a successful save.
+  int SaveErrorNumber() const { return saveError_; }
   // Encodes into `file` with the encoder of `imageFormat`.
   bool Encode(CxFile* file, std::int32_t imageFormat);
 
@@ -145,6 +151,7 @@ class CxImage {
   std::uint8_t jpegQuality_ = kDefaultJpegQuality;
   std::int32_t backgroundIndex_ = -1;
   bool isView_ = false;
+  int saveError_ = 0;
   char lastError_[256] = {};
 };
 

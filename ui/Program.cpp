@@ -172,6 +172,7 @@ int RunProgram(int argc, char** argv) {
   Recorder recorder(settings, recorderServices);
 
   RecorderClipHost clipHost(recorder);
+  stills.SetHost(&clipHost);
   ClipSession clip(settings, naming, writers, clipHost);
   recorder.SetEncoder(&clip);
 

@@ -131,6 +131,17 @@ void ProjectDialog::StartUsing() {
     ::mkdir(directory.c_str(), 0777);
     usable = WriteTest(directory);
   }
+  // The results go into the project folder, so that folder is tested too:
+  // the name must be one folder name (no "/") the file system takes, and
+  // the folder must exist as a folder (not a file) and take a file.
+  if (usable && !name.empty()) {
+    const std::string folder = directory + name;
+    usable = name.find('/') == std::string::npos;
+    if (usable) {
+      ::mkdir(folder.c_str(), 0777);
+      usable = WriteTest(folder + "/");
+    }
+  }
   if (!usable) {
     services_.MessageBox("Unable to write to the project directory.", "Invalid Project Directory",
                          MessageBoxFlags::IconWarning | MessageBoxFlags::SystemModal);

@@ -1,9 +1,18 @@
 #include "platform/media/AviMuxer.h"
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <vector>
+
+#include "base/LastError.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -16,6 +25,20 @@ namespace {
 
 // Bytes of an AVISTREAMHEADER up to and including rcFrame.
 constexpr std::size_t kStreamHeaderBytes = 56;
+
+// What finishing the file may still write past its end: per frame an idx1
+// entry (16 bytes) and an OpenDML ix00 entry (8 bytes), plus the chunk
+// headers, the list ends and a new RIFF header at a 1 GB boundary.
+constexpr std::int64_t kIndexBytesPerFrame = 24;
+constexpr std::int64_t kIndexSlack = 64 * 1024;
+// A packet's chunk header and padding byte.
+constexpr std::int64_t kChunkOverhead = 16;
+
+// The thread's last error from an FFmpeg result: its errno where it has one.
+void SetLastErrorFrom(int averror) {
+  const int code = averror < 0 && averror > -4096 ? -averror : EIO;
+  SetLastError(static_cast<std::uint32_t>(code));
+}
 
 std::uint32_t Le32(const unsigned char* at) {
   return at[0] | (at[1] << 8) | (at[2] << 16) | (std::uint32_t{at[3]} << 24);
@@ -39,18 +62,81 @@ std::int32_t AviMuxer::Create(const std::string& path, std::shared_ptr<AviMuxer>
   // Every packet goes to the file as it is written, so a frame reported
   // written is on disk even if a later one fails (a full disk).
   m->context_->flush_packets = 1;
-  if (avio_open(&m->context_->pb, url.c_str(), AVIO_FLAG_WRITE) < 0) return AviResult::FileOpen;
+  const int opened = avio_open(&m->context_->pb, url.c_str(), AVIO_FLAG_WRITE);
+  if (opened < 0) {
+    SetLastErrorFrom(opened);
+    return AviResult::FileOpen;
+  }
+  m->fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
   *muxer = std::move(m);
   return AviResult::Ok;
 }
 
 AviMuxer::~AviMuxer() {
   if (context_ == nullptr) return;
-  if (begun_) av_write_trailer(context_);  // index and final sizes; nobody to tell on failure
+  struct stat st;
+  const bool deleted = fd_ >= 0 && fstat(fd_, &st) == 0 && st.st_nlink == 0;
+  // Index and final sizes, into the room reserved for them; a file that was
+  // deleted meanwhile is not finished.
+  if (begun_ && !deleted) av_write_trailer(context_);
   if (context_->pb != nullptr) avio_closep(&context_->pb);
   avformat_free_context(context_);
   // The trailer rewrites the suggested buffer size with the largest chunk.
-  if (begun_) StoreStreamHeader();
+  if (begun_ && !deleted && framesWritten_ > 0) StoreStreamHeader();
+  if (fd_ >= 0) {
+    // Give back the reservation past the end.
+    if (fstat(fd_, &st) == 0 && st.st_nlink > 0) {
+      if (ftruncate(fd_, st.st_size) != 0) { /* only unused room is lost */
+      }
+    }
+    // A file without a single frame is no clip (its first frame failed).
+    if (framesWritten_ == 0 && fstat(fd_, &st) == 0 && st.st_nlink > 0) {
+      struct stat named;
+      if (::stat(path_.c_str(), &named) == 0 && named.st_ino == st.st_ino &&
+          named.st_dev == st.st_dev) {
+        ::unlink(path_.c_str());
+      }
+    }
+    ::close(fd_);
+  }
+}
+
+bool AviMuxer::ReserveRoom(std::int64_t bytes) {
+  if (fd_ < 0) return true;  // nothing to reserve with; the writes report failures
+  struct stat st;
+  if (fstat(fd_, &st) != 0 || st.st_nlink == 0) {
+    // The file (or its whole folder) was deleted: no clip into a deleted file.
+    SetLastError(ENOENT);
+    return false;
+  }
+  const std::int64_t position = avio_tell(context_->pb);
+  const std::int64_t end =
+      position + bytes + kChunkOverhead + (framesWritten_ + 1) * kIndexBytesPerFrame + kIndexSlack;
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+      static_cast<std::uint64_t>(end) > limit.rlim_cur) {
+    SetLastError(EFBIG);
+    return false;
+  }
+  if (end <= reservedEnd_) return true;
+  const std::int64_t from = std::max(reservedEnd_, position);
+  if (fallocate(fd_, FALLOC_FL_KEEP_SIZE, from, end - from) == 0) {
+    reservedEnd_ = end;
+    return true;
+  }
+  if (errno != EOPNOTSUPP && errno != ENOSYS) {
+    SetLastError(static_cast<std::uint32_t>(errno));
+    return false;
+  }
+  // No reservations on this file system: at least see that the room is free.
+  struct statvfs fs;
+  if (fstatvfs(fd_, &fs) == 0 &&
+      static_cast<std::uint64_t>(end - from) >
+          static_cast<std::uint64_t>(fs.f_bavail) * static_cast<std::uint64_t>(fs.f_frsize)) {
+    SetLastError(ENOSPC);
+    return false;
+  }
+  return true;
 }
 
 AVRational AviMuxer::SampleTimeBase() const {
@@ -78,12 +164,20 @@ std::int32_t AviMuxer::Begin(const AVCodecParameters& parameters, bool bottomUp)
   if (avcodec_parameters_copy(stream_->codecpar, &parameters) < 0) return AviResult::Memory;
   AVDictionary* options = nullptr;
   if (bottomUp) av_dict_set(&options, "flipped_raw_rgb", "1", 0);
+  // The header with its reserved index space takes some kilobytes.
+  if (!ReserveRoom(0)) return AviResult::FileWrite;
   const int result = avformat_write_header(context_, &options);
   av_dict_free(&options);
-  if (result < 0) return AviResult::FileWrite;
+  if (result < 0) {
+    SetLastErrorFrom(result);
+    return AviResult::FileWrite;
+  }
   begun_ = true;
   avio_flush(context_->pb);
-  if (context_->pb->error < 0) return AviResult::FileWrite;
+  if (context_->pb->error < 0) {
+    SetLastErrorFrom(context_->pb->error);
+    return AviResult::FileWrite;
+  }
   StoreStreamHeader();
   return AviResult::Ok;
 }
@@ -117,7 +211,14 @@ std::int32_t AviMuxer::Write(AVPacket* packet) {
   packet->stream_index = stream_->index;
   // Sample counts become the muxer's time base (normally the same).
   av_packet_rescale_ts(packet, SampleTimeBase(), stream_->time_base);
-  return av_write_frame(context_, packet) < 0 ? AviResult::FileWrite : AviResult::Ok;
+  if (!ReserveRoom(packet->size)) return AviResult::FileWrite;
+  const int result = av_write_frame(context_, packet);
+  if (result < 0 || context_->pb->error < 0) {
+    SetLastErrorFrom(result < 0 ? result : context_->pb->error);
+    return AviResult::FileWrite;
+  }
+  ++framesWritten_;
+  return AviResult::Ok;
 }
 
 }  // namespace framory

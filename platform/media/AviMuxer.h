@@ -2,6 +2,20 @@
 // OpenDML extensions by itself once the file passes 1 GB). Shared by the
 // file and the streams of the AVI file library: whichever of them is
 // released last finishes the file (writes the index and the final sizes).
+//
+// A full disk or a file-size limit must not cut a clip off without its
+// index. Before a packet goes to the muxer, the disk space for it and for
+// the index entries of every frame so far is reserved beyond the file's end
+// (fallocate, keeping the size; a free-space check where the file system
+// cannot reserve), and the file-size limit is checked against the same
+// end. A packet that does not fit is refused before a byte of it is written,
+// so the file can always be finished with every frame it holds. The
+// reservation past the end is given back when the file is finished.
+//
+// A file deleted while being written (its folder removed) is noticed at the
+// next packet: nothing more is written into it. A file that never received
+// a frame is removed when released. Failures set the thread's last error to
+// the system's error number.
 #pragma once
 
 #include <cstdint>
@@ -50,7 +64,16 @@ class AviMuxer {
   // suggested buffer size of at least the one asked for.
   void StoreStreamHeader();
 
+  // Reserves room for a packet of `bytes` plus the finished index; false
+  // (last error set) when the disk or the file-size limit has no room.
+  bool ReserveRoom(std::int64_t bytes);
+
   std::string path_;
+  // A second descriptor of the file: reservations, the deleted-file check
+  // and giving the unused reservation back.
+  int fd_ = -1;
+  std::int64_t reservedEnd_ = 0;
+  std::int64_t framesWritten_ = 0;
   AVFormatContext* context_ = nullptr;
   AVStream* stream_ = nullptr;
   AviStreamInfo info_;

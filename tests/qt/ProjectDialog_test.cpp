@@ -102,6 +102,35 @@ TEST_F(ProjectDialogTest, UnwritableAndEmptyDirectoriesAreRefused) {
   EXPECT_EQ(settings.ProjectDirectory(), "") << "the over-long path was not stored";
 }
 
+TEST_F(ProjectDialogTest, ProjectFolderItselfMustBeUsable) {
+  // A writable results directory is not enough: names the folder cannot take
+  // and a file in the folder's place would lose every result later.
+  ASSERT_TRUE(testing::WriteWholeFile(temp.File("taken"), "x"));
+  ProjectDialog dialog(settings, services, launchers, state);
+  dialog.show();
+  Type(dialog, 1000, temp.Path());
+  for (const std::string& name :
+       {std::string("a/b"), std::string(256, 'n'), std::string("taken")}) {
+    Type(dialog, 1001, name);
+    dialog.Command(1);
+    EXPECT_TRUE(dialog.isVisible()) << "refused: " << name.substr(0, 20);
+  }
+  ASSERT_EQ(services.boxes.size(), 3u);
+  for (const auto& box : services.boxes) {
+    EXPECT_EQ(box.Caption, "Invalid Project Directory");
+    EXPECT_EQ(box.Text, "Unable to write to the project directory.");
+  }
+  EXPECT_EQ(testing::ReadWholeFile(temp.File("taken")), "x") << "the file is left as it was";
+  EXPECT_EQ(EntriesIn(temp.Path()), 1u) << "no folder or probe file was left behind";
+
+  // A plain name passes, and its folder exists and is empty afterwards.
+  Type(dialog, 1001, "Good");
+  dialog.Command(1);
+  EXPECT_EQ(services.boxes.size(), 3u);
+  EXPECT_EQ(dialog.result(), 1);
+  EXPECT_EQ(EntriesIn(temp.File("Good")), 0u);
+}
+
 TEST_F(ProjectDialogTest, FolderBrowserSetsTheDirectoryWithASeparator) {
   settings.SetProjectDirectory("/old/");
   ProjectDialog dialog(settings, services, launchers, state);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/Frame.h"
+#include "base/LastError.h"
 #include "capture/ClipHost.h"
 
 namespace framory::testing {
@@ -22,6 +23,7 @@ class FakeClipHost : public ClipHost {
     paused = true;
     log.push_back("Report " + name);
     reports.push_back(name);
+    codes.push_back(GetLastError());
   }
   void RefreshMainDialogTitle() override { log.push_back("Title"); }
   void ClearMousePosSaved() override { log.push_back("ClearMouse"); }
@@ -29,6 +31,8 @@ class FakeClipHost : public ClipHost {
   bool paused = false;
   std::vector<std::string> log;
   std::vector<std::string> reports;
+  // The thread's last error at each report.
+  std::vector<std::uint32_t> codes;
 };
 
 // A 32-bit grabbed frame that owns its pixels (0x00RRGGBB words).

@@ -32,6 +32,7 @@ class FakeWriter : public MovieWriter {
   std::int32_t AddFrame(const MovieFrame& frame) override {
     log_.push_back(name_ + " AddFrame");
     frames.push_back(frame.Pixel(frame.Width() / 2, frame.Height() / 2));
+    if (addResult < 0) SetLastError(28);  // as a full disk reports itself
     return addResult;
   }
   std::int32_t RepeatFrame(const MovieFrame&) override {
@@ -273,15 +274,27 @@ TEST_F(ClipSessionTest, FrameBufferThatCannotBeMadeIsReportedAndRetried) {
   settings.SetResizeFGWindowX(100000);
   settings.SetResizeFGWindowY(100000);
   Shoot(64, 64);
-  EXPECT_EQ(host.reports, (Log{"Unable to create bitmap."}));
+  EXPECT_EQ(host.reports, (Log{"A movie frame of 100000 x 100000 pixels is larger than 8188 x "
+                               "8188, the largest the encoders take. Unable to create bitmap."}));
+  EXPECT_EQ(host.codes, (std::vector<std::uint32_t>{27})) << "EFBIG";
   EXPECT_FALSE(session.ClipOpen());
   EXPECT_FALSE(session.ClipStarted());
   EXPECT_EQ(session.MovieWidth(), 0);
   EXPECT_TRUE(writers.log.empty());
 
   settings.SetResizeFGWindowX(-8);  // a negative size is no better
+  settings.SetResizeFGWindowY(64);
+  Shoot(64, 64);
+  ASSERT_EQ(host.reports.size(), 2u);
+  EXPECT_EQ(host.reports[1], "Unable to create bitmap.");
+
+  // The largest size the encoders take is made.
+  settings.SetResizeFGWindowX(8188);
+  settings.SetResizeFGWindowY(8);
   Shoot(64, 64);
   EXPECT_EQ(host.reports.size(), 2u);
+  EXPECT_EQ(session.MovieWidth(), 8188);
+  session.EndClip();
 
   settings.SetResizeFGWindow(false);
   Shoot(64, 64);
@@ -301,12 +314,30 @@ TEST_F(ClipSessionTest, AppendFailurePausesThenReportsWithTheFamilyText) {
     settings.SetOutputType(c.type);
     writers.addResult = kWriterFail;
     host = FakeClipHost{};
+    writers.log.clear();
     Shoot(64, 64);
-    EXPECT_EQ(host.log.back(), std::string("Report ") + c.text);
-    EXPECT_EQ(host.log[host.log.size() - 2], "TogglePause");
+    // Paused first, then the clip is finished with what it holds, then the
+    // box with the writer's own error number.
+    EXPECT_EQ(host.log, (Log{"Title", "TogglePause", "Title", "ClearMouse",
+                             std::string("Report ") + c.text}));
+    EXPECT_EQ(host.codes, (std::vector<std::uint32_t>{28}));
     EXPECT_TRUE(host.paused);
-    EXPECT_TRUE(session.ClipOpen()) << "the clip stays open";
+    ASSERT_GE(writers.log.size(), 2u);
+    EXPECT_EQ(writers.log.back().substr(writers.log.back().size() - 5), "Close");
+    EXPECT_FALSE(session.ClipOpen()) << "the failed clip is ended";
+    EXPECT_FALSE(session.ClipStarted());
+
+    // Resumed with writing working again: the next clip, the next number.
+    const std::int32_t next = naming.MovieCounter();
+    writers.addResult = kWriterOk;
+    host.paused = false;
+    Shoot(64, 64);
     EXPECT_TRUE(session.ClipStarted());
+    EXPECT_NE(writers.log[writers.log.size() - 2].find("movie" + std::to_string(next) + "."),
+              std::string::npos)
+        << writers.log[writers.log.size() - 2];
+    EXPECT_EQ(host.reports.size(), 1u);
+    session.EndClip();
   }
 }
 

@@ -4,7 +4,11 @@
 #include "imaging/CxImage.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -313,7 +317,7 @@ TEST(CxIOFileTest, WrapsAStreamWithoutClosingIt) {
 
 // --- Dispatch and SaveFile -----------------------------------------------------
 
-TEST(CxImageSave, UnknownFormatsLeaveAnEmptyFile) {
+TEST(CxImageSave, UnknownFormatsLeaveNoFile) {
   TempDir dir;
   CxImage image(0);
   ASSERT_NE(image.Create(8, 8, 24, 0), nullptr);
@@ -321,9 +325,42 @@ TEST(CxImageSave, UnknownFormatsLeaveAnEmptyFile) {
     const std::string path = dir.File("pic" + std::to_string(format) + ".bin");
     EXPECT_FALSE(image.SaveFile(path.c_str(), format)) << "format " << format;
     EXPECT_STREQ(image.LastError(), "Encode: Unknown format") << "format " << format;
-    EXPECT_TRUE(std::filesystem::exists(path)) << "the file is created first";
-    EXPECT_EQ(std::filesystem::file_size(path), 0u) << "format " << format;
+    EXPECT_FALSE(std::filesystem::exists(path)) << "the file made first is removed again";
   }
+}
+
+// A full disk (/dev/full) and a file-size limit stop every encoder: the save
+// fails with the system's error number, a partial file is removed, and a
+// device is never removed.
+TEST(CxImageSave, WriteFailuresNameTheSystemErrorAndLeaveNoPartialFile) {
+  TempDir dir;
+  CxImage image(0);
+  ASSERT_NE(image.Create(64, 64, 24, 0), nullptr);
+  struct sigaction ignore = {}, previous = {};
+  ignore.sa_handler = SIG_IGN;
+  ASSERT_EQ(sigaction(SIGXFSZ, &ignore, &previous), 0);
+  struct rlimit saved;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  for (int format : {1, 2, 3, 5}) {
+    SCOPED_TRACE(format);
+    EXPECT_FALSE(image.SaveFile("/dev/full", format));
+    EXPECT_EQ(image.SaveErrorNumber(), ENOSPC);
+    struct stat st;
+    ASSERT_EQ(stat("/dev/full", &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+
+    const std::string path = dir.File("limited" + std::to_string(format));
+    struct rlimit limit = saved;
+    limit.rlim_cur = 50;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    const bool saved_ok = image.SaveFile(path.c_str(), format);
+    const int error = image.SaveErrorNumber();
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+    EXPECT_FALSE(saved_ok);
+    EXPECT_EQ(error, EFBIG);
+    EXPECT_FALSE(std::filesystem::exists(path)) << "the cut-off picture is removed";
+  }
+  sigaction(SIGXFSZ, &previous, nullptr);
 }
 
 TEST(CxImageSave, FilesThatCannotBeOpenedAreNotCreatedAndRecordNothing) {
@@ -333,6 +370,7 @@ TEST(CxImageSave, FilesThatCannotBeOpenedAreNotCreatedAndRecordNothing) {
   const std::string path = dir.File("missing-folder/pic0.bmp");
   EXPECT_FALSE(image.SaveFile(path.c_str(), 1));
   EXPECT_STREQ(image.LastError(), "");
+  EXPECT_EQ(image.SaveErrorNumber(), ENOENT);
   EXPECT_FALSE(std::filesystem::exists(path));
 }
 
@@ -343,7 +381,7 @@ TEST(CxImageSave, EveryEncoderChecksItsInputsBeforeWriting) {
     const std::string path = dir.File("empty" + std::to_string(format));
     EXPECT_FALSE(empty.SaveFile(path.c_str(), format));
     EXPECT_STREQ(empty.LastError(), "null image!!!") << "format " << format;
-    EXPECT_EQ(std::filesystem::file_size(path), 0u) << "format " << format;
+    EXPECT_FALSE(std::filesystem::exists(path)) << "format " << format;
 
     CxImage image(0);
     ASSERT_NE(image.Create(2, 2, 24, 0), nullptr);
