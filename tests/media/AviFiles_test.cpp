@@ -6,8 +6,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -189,18 +191,20 @@ TEST(AviFiles, Wmv3HasNoCodecSoTheClipFailsWithBothBoxes) {
   EXPECT_EQ(r.boxes.shown[0].text, "Error Occured While Rendering the Movie");
   EXPECT_EQ(r.boxes.shown[0].caption, "Error");
   EXPECT_EQ(r.boxes.shown[0].flags, MessageBoxFlags::IconError);
-  EXPECT_EQ(r.host.log, (std::vector<std::string>{"Title", "TogglePause",
+  EXPECT_EQ(r.host.log, (std::vector<std::string>{"Title", "TogglePause", "Title", "ClearMouse",
                                                   std::string("Report ") + kAppendFailure}));
   EXPECT_TRUE(r.host.paused);
-  EXPECT_TRUE(r.session.ClipOpen()) << "the clip stays open";
+  EXPECT_FALSE(r.session.ClipOpen()) << "the failed clip is ended";
 
-  // After the resume the writer stays closed: the failure repeats, no new box.
+  // After the resume the next clip tries again under the next number and
+  // fails the same way.
   r.host.paused = false;
   r.Shoot(TestPicture::Pattern(64, 48, 1));
-  EXPECT_EQ(r.boxes.shown.size(), 1u);
+  EXPECT_EQ(r.boxes.shown.size(), 2u);
   EXPECT_EQ(r.host.reports.size(), 2u);
   r.session.EndClip();
-  EXPECT_FALSE(ProbeVideo(r.Movie(0)).Ok) << "no usable file";
+  EXPECT_FALSE(std::filesystem::exists(r.Movie(0))) << "a file without a frame is removed";
+  EXPECT_FALSE(std::filesystem::exists(r.Movie(1)));
 }
 
 TEST(AviFiles, WriterEndedBeforeItsFirstFrameLeavesNoFile) {
@@ -213,41 +217,72 @@ TEST(AviFiles, WriterEndedBeforeItsFirstFrameLeavesNoFile) {
   EXPECT_FALSE(std::filesystem::exists(path));
 }
 
-// The child records into a folder where the disk fills up after a few
-// frames and reports through the pipe: frames appended before the failure,
-// and the host's log. The parent checks that the child ended normally.
+// The size of the first "idx1" chunk of an AVI file; -1 when it has none.
+long Idx1Size(const std::string& path) {
+  const std::string data = testing::ReadWholeFile(path);
+  const std::size_t at = data.find("idx1");
+  if (at == std::string::npos || at + 8 > data.size()) return -1;
+  const auto* p = reinterpret_cast<const unsigned char*>(data.data() + at + 4);
+  return long(p[0]) | long(p[1]) << 8 | long(p[2]) << 16 | long(p[3]) << 24;
+}
+
+// The child records into a folder where the disk fills up (or the file-size
+// limit is reached) after a few frames, then frees the room it had taken
+// with a filler file, resumes and records a second clip. It reports through
+// the pipe: frames appended before the failure, whether the recorder paused,
+// the report and its error number, whether the clip was ended, and the
+// reports after the resume. The parent checks that the child ended normally.
 struct FullDiskOutcome {
   int framesBeforeFailure = -1;
   bool paused = false;
   std::string report;
+  std::uint32_t code = 0;
+  bool clipEnded = false;
+  int reportsAfterResume = -1;
 };
 
-FullDiskOutcome RecordUntilDiskFull(const std::string& folder, bool limitFileSize) {
+constexpr int kFramesAfterResume = 2;
+constexpr int kMaxFrames = 1000;
+
+FullDiskOutcome RecordUntilDiskFull(const std::string& folder, std::int32_t type,
+                                    rlim_t fileSizeLimit, const std::string& filler) {
   int fds[2];
   if (pipe(fds) != 0) return {};
   const pid_t child = fork();
   if (child == 0) {
     close(fds[0]);
-    if (limitFileSize) {
+    if (fileSizeLimit != 0) {
       std::signal(SIGXFSZ, SIG_IGN);
-      rlimit limit{300 * 1024, 300 * 1024};
+      rlimit limit{fileSizeLimit, fileSizeLimit};
       setrlimit(RLIMIT_FSIZE, &limit);
     }
     int appended = -1;
     std::string report;
-    bool paused = false;
+    std::uint32_t code = 0;
+    bool paused = false, ended = false;
+    int later = -1;
     {
-      Recording r(OutputTypes::AviUncompressed, 100, folder);
-      for (int i = 0; i < 100 && !r.host.paused; ++i) {
+      Recording r(type, 100, folder);
+      for (int i = 0; i < kMaxFrames && !r.host.paused; ++i) {
         r.Shoot(TestPicture::Pattern(160, 120, i % 6));
         if (r.host.paused) appended = i;
       }
       paused = r.host.paused;
-      if (!r.host.reports.empty()) report = r.host.reports[0];
+      ended = !r.session.ClipOpen();
+      if (!r.host.reports.empty()) {
+        report = r.host.reports[0];
+        code = r.host.codes[0];
+      }
+      // Room is made, the user resumes: the next clip records normally.
+      if (!filler.empty()) std::remove(filler.c_str());
+      r.host.paused = false;
+      for (int i = 0; i < kFramesAfterResume; ++i) r.Shoot(TestPicture::Pattern(160, 120, i));
+      later = static_cast<int>(r.host.reports.size()) - 1;
       r.session.EndClip();
     }
-    const std::string message =
-        std::to_string(appended) + "\n" + (paused ? "1" : "0") + "\n" + report + "\n";
+    const std::string message = std::to_string(appended) + "\n" + (paused ? "1" : "0") + "\n" +
+                                report + "\n" + std::to_string(code) + "\n" + (ended ? "1" : "0") +
+                                "\n" + std::to_string(later) + "\n";
     if (write(fds[1], message.data(), message.size()) < 0) _exit(3);
     _exit(0);
   }
@@ -260,43 +295,114 @@ FullDiskOutcome RecordUntilDiskFull(const std::string& folder, bool limitFileSiz
   int status = 0;
   waitpid(child, &status, 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the recording child crashed";
+  std::vector<std::string> lines;
+  for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
+       start = end + 1) {
+    lines.push_back(text.substr(start, end - start));
+  }
   FullDiskOutcome outcome;
-  const std::size_t a = text.find('\n');
-  const std::size_t b = text.find('\n', a + 1);
-  if (a == std::string::npos || b == std::string::npos) return outcome;
-  outcome.framesBeforeFailure = std::stoi(text.substr(0, a));
-  outcome.paused = text.substr(a + 1, b - a - 1) == "1";
-  outcome.report = text.substr(b + 1, text.find('\n', b + 1) - b - 1);
+  if (lines.size() != 6) return outcome;
+  outcome.framesBeforeFailure = std::stoi(lines[0]);
+  outcome.paused = lines[1] == "1";
+  outcome.report = lines[2];
+  outcome.code = static_cast<std::uint32_t>(std::stoul(lines[3]));
+  outcome.clipEnded = lines[4] == "1";
+  outcome.reportsAfterResume = std::stoi(lines[5]);
   return outcome;
 }
 
-void ExpectFullDiskHandled(const std::string& folder, bool limitFileSize) {
-  const FullDiskOutcome outcome = RecordUntilDiskFull(folder, limitFileSize);
+void ExpectFullDiskHandled(const std::string& folder, std::int32_t type, rlim_t fileSizeLimit,
+                           std::uint32_t code, const std::string& filler = "") {
+  // A file of an earlier session that must come through untouched.
+  const std::string earlier = folder + "/shots/earlier.bin";
+  std::filesystem::create_directories(folder + "/shots");
+  std::string earlierBytes(20000, '\0');
+  for (std::size_t i = 0; i < earlierBytes.size(); ++i) earlierBytes[i] = char(i * 7 + 3);
+  ASSERT_TRUE(testing::WriteWholeFile(earlier, earlierBytes));
+
+  const FullDiskOutcome outcome = RecordUntilDiskFull(folder, type, fileSizeLimit, filler);
   const std::string movie = folder + "/shots/movie0.avi";
-  // 160 × 120 × 4 bytes a frame: a few frames fit, then a write fails.
+  // Some frames fit, then a write fails.
   EXPECT_GT(outcome.framesBeforeFailure, 1);
-  EXPECT_LT(outcome.framesBeforeFailure, 20);
+  EXPECT_LT(outcome.framesBeforeFailure, kMaxFrames);
   EXPECT_TRUE(outcome.paused);
   EXPECT_EQ(outcome.report, kAppendFailure);
-  EXPECT_TRUE(ProbeVideo(movie).Ok) << "the frames written before the failure stay readable";
+  EXPECT_EQ(outcome.code, code) << "the system's error number reaches the box";
+  EXPECT_TRUE(outcome.clipEnded) << "the failed clip is finished at once";
+
+  // The clip holds exactly the frames written, with its index: nothing cut
+  // off, nothing left to repair.
+  const VideoProbe probe = ProbeVideo(movie);
+  EXPECT_TRUE(probe.Ok);
+  EXPECT_EQ(probe.FrameCount, outcome.framesBeforeFailure);
+  EXPECT_EQ(Idx1Size(movie), 16L * outcome.framesBeforeFailure) << "one index entry a frame";
   const auto decoded = DecodeFrames(movie, 160, 120);
-  EXPECT_GE(static_cast<int>(decoded.size()), outcome.framesBeforeFailure - 1);
+  EXPECT_EQ(static_cast<int>(decoded.size()), outcome.framesBeforeFailure);
+  EXPECT_EQ(std::filesystem::file_size(movie) % 2, 0u);
+
+  // After the resume the next number records normally and plays.
+  EXPECT_EQ(outcome.reportsAfterResume, 0) << "no further failure";
+  const VideoProbe next = ProbeVideo(folder + "/shots/movie1.avi");
+  EXPECT_TRUE(next.Ok);
+  EXPECT_EQ(next.FrameCount, kFramesAfterResume);
+  EXPECT_EQ(testing::ReadWholeFile(earlier), earlierBytes);
+  EXPECT_FALSE(std::filesystem::exists(folder + "/shots/movie2.avi"));
 }
 
-TEST(AviFiles, FullDiskPausesTheRecorderAndKeepsTheFramesWritten) {
-  TempDir dir;
-  const std::string mountPoint = dir.File("small");
-  std::filesystem::create_directories(mountPoint);
-  if (mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=512k") != 0) {
-    GTEST_SKIP() << "no permission to mount a small tmpfs; the file size limit case covers it";
+// Uncompressed (type 11) and MPEG-4 (type 10) clips on a small tmpfs: a
+// filler file leaves room for a few frames and is deleted after the failure.
+TEST(AviFiles, FullDiskEndsTheClipWithItsIndexAndTheNextClipRecords) {
+  const struct {
+    std::int32_t type;
+    std::size_t filler;
+  } cases[] = {{OutputTypes::AviUncompressed, 500 * 1024}, {OutputTypes::AviMpg4, 900 * 1024}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.type);
+    TempDir dir;
+    const std::string mountPoint = dir.File("small");
+    std::filesystem::create_directories(mountPoint);
+    if (mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=1m") != 0) {
+      GTEST_SKIP() << "no permission to mount a small tmpfs; the file size limit case covers it";
+    }
+    const std::string filler = mountPoint + "/filler";
+    ASSERT_TRUE(testing::WriteWholeFile(filler, std::string(c.filler, 'f')));
+    ExpectFullDiskHandled(mountPoint, c.type, 0, ENOSPC, filler);
+    umount(mountPoint.c_str());
   }
-  ExpectFullDiskHandled(mountPoint, false);
-  umount(mountPoint.c_str());
 }
 
-TEST(AviFiles, FileSizeLimitPausesTheRecorderAndKeepsTheFramesWritten) {
-  TempDir dir;
-  ExpectFullDiskHandled(dir.Path(), true);
+TEST(AviFiles, FileSizeLimitEndsTheClipWithItsIndexAndTheNextClipRecords) {
+  for (const auto& [type, limit] : {std::pair{OutputTypes::AviUncompressed, rlim_t{400 * 1024}},
+                                    std::pair{OutputTypes::AviMpg4, rlim_t{100 * 1024}}}) {
+    SCOPED_TRACE(type);
+    TempDir dir;
+    ExpectFullDiskHandled(dir.Path(), type, limit, EFBIG);
+  }
+}
+
+// A project folder removed while a clip records: the next frame notices it,
+// the recorder pauses with the box, and nothing more goes into the deleted
+// file; a file created again under the same name is not touched.
+TEST(AviFiles, RemovedProjectFolderIsNoticedAtTheNextFrame) {
+  Recording r(OutputTypes::AviUncompressed, 100);
+  for (int i = 0; i < 3; ++i) r.Shoot(TestPicture::Pattern(160, 120, i));
+  ASSERT_TRUE(r.host.reports.empty());
+  std::filesystem::remove_all(r.settings.ProjectFolder());
+  r.Shoot(TestPicture::Pattern(160, 120, 4));
+  ASSERT_EQ(r.host.reports.size(), 1u);
+  EXPECT_EQ(r.host.reports[0], kAppendFailure);
+  EXPECT_EQ(r.host.codes[0], std::uint32_t{ENOENT});
+  EXPECT_TRUE(r.host.paused);
+  EXPECT_FALSE(r.session.ClipOpen());
+  EXPECT_FALSE(std::filesystem::exists(r.settings.ProjectFolder()));
+
+  // Resuming into a folder that is still gone fails to create the next clip
+  // (with the writer's own box) and leaves nothing behind.
+  r.host.paused = false;
+  r.Shoot(TestPicture::Pattern(160, 120, 5));
+  EXPECT_EQ(r.host.reports.size(), 2u);
+  EXPECT_EQ(r.host.codes[1], std::uint32_t{ENOENT});
+  EXPECT_FALSE(std::filesystem::exists(r.settings.ProjectFolder()));
 }
 
 }  // namespace

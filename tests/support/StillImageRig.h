@@ -17,6 +17,7 @@
 #include "capture/StillImageWriter.h"
 #include "platform/x11/X11ScreenGrabber.h"
 #include "platform/x11/X11WindowSystem.h"
+#include "support/ClipSessionFakes.h"
 #include "support/TempDir.h"
 #include "support/X11TestWindows.h"
 
@@ -60,7 +61,9 @@ class StillImageRig : public ::testing::Test {
   X11ScreenGrabber screen;
   Settings settings;
   OutputNaming naming{settings};
-  StillImageWriter writer{naming};
+  // Receives the writer's failure reports in place of the recorder.
+  FakeClipHost host;
+  StillImageWriter writer{naming, &host};
   NoScheduler scheduler;
   CaptureLinks links;
   CaptureTarget target{settings, system, links};

@@ -5,7 +5,12 @@
 // the test put on the screen.
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
+
+#include <cerrno>
+#include <cstdio>
 #include <filesystem>
+#include <map>
 
 #include "support/ImageDecode.h"
 #include "support/StillImageRig.h"
@@ -127,11 +132,94 @@ TEST_F(StillImagesTest, ExistingPicturesAreNeverOverwritten) {
   EXPECT_EQ(naming.PictureCounter(), 3);
 }
 
-TEST_F(StillImagesTest, AMissingProjectFolderIsSilent) {
+// A project folder removed while recording is noticed at the next picture.
+TEST_F(StillImagesTest, AMissingProjectFolderIsReportedAndPauses) {
   settings.SetProjectName("Gone");
   ShootArea(OutputTypes::Bmp, Rect{0, 0, 9, 9});
   EXPECT_TRUE(writer.HasLastResult()) << "the name is made; the file just cannot be created";
   EXPECT_FALSE(std::filesystem::exists(dir.Path() + "/Gone"));
+  ASSERT_EQ(host.reports.size(), 1u);
+  EXPECT_EQ(host.reports[0], "Unable to save picture " + dir.Path() + "/Gone/pic0.bmp");
+  EXPECT_EQ(host.codes[0], std::uint32_t{ENOENT});
+  EXPECT_TRUE(host.paused);
+}
+
+// A full disk while pictures of every type are taken: each failed picture is
+// removed again and reported with the system's error number (ENOSPC, shown
+// as 1C); the pictures taken before stay byte for byte; once room is made,
+// pictures are written again.
+TEST_F(StillImagesTest, FullDiskLeavesNoPartialPictureAndEarlierOnesUntouched) {
+  const std::string mountPoint = dir.File("small");
+  std::filesystem::create_directories(mountPoint);
+  if (mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=2m") != 0) {
+    GTEST_SKIP() << "no permission to mount a small tmpfs";
+  }
+  settings.SetProjectDirectory(mountPoint + "/");
+  const std::string folder = settings.ProjectFolder();
+  std::filesystem::create_directory(folder);
+  Window block = windows.CreateSolid(10, 10, 60, 40, windows.Pixel(200, 120, 40), true);
+  ASSERT_TRUE(windows.MapAndWait(block));
+  ASSERT_TRUE(windows.WaitForScreenPixel(69, 49, windows.Pixel(200, 120, 40)));
+  const Rect area{0, 0, 99, 79};
+  const std::int32_t types[] = {OutputTypes::Bmp, OutputTypes::Jpg, OutputTypes::Pcx,
+                                OutputTypes::Png};
+  auto shootAll = [&] {
+    for (std::int32_t type : types) ShootArea(type, area);
+  };
+  shootAll();
+  ASSERT_TRUE(host.reports.empty());
+  std::map<std::string, std::string> earlier;
+  for (const auto& e : std::filesystem::directory_iterator(folder)) {
+    earlier[e.path().string()] = ReadWholeFile(e.path().string());
+  }
+  ASSERT_EQ(earlier.size(), 4u);
+
+  // Fill the disk to the last byte.
+  {
+    std::FILE* filler = std::fopen((mountPoint + "/filler").c_str(), "wb");
+    ASSERT_NE(filler, nullptr);
+    const std::string chunk(4096, 'f');
+    while (std::fwrite(chunk.data(), 1, chunk.size(), filler) == chunk.size()) {
+    }
+    std::fclose(filler);
+  }
+  for (std::int32_t type : types) {
+    host.paused = false;  // the user resumes after each box
+    ShootArea(type, area);
+  }
+  ASSERT_EQ(host.reports.size(), 4u);
+  for (int i = 0; i < 4; ++i) {
+    const std::string path = folder + "/pic" + std::to_string(4 + i) +
+                             (i == 0   ? ".bmp"
+                              : i == 1 ? ".jpg"
+                              : i == 2 ? ".pcx"
+                                       : ".png");
+    EXPECT_EQ(host.reports[i], "Unable to save picture " + path);
+    EXPECT_EQ(host.codes[i], std::uint32_t{ENOSPC});
+    EXPECT_FALSE(std::filesystem::exists(path)) << "no partial picture";
+  }
+  EXPECT_TRUE(host.paused);
+  std::size_t files = 0;
+  for (const auto& e : std::filesystem::directory_iterator(folder)) {
+    ++files;
+    EXPECT_EQ(ReadWholeFile(e.path().string()), earlier[e.path().string()]) << e.path();
+  }
+  EXPECT_EQ(files, 4u);
+
+  // Room is made; recording goes on with the next numbers.
+  std::filesystem::remove(mountPoint + "/filler");
+  host.paused = false;
+  shootAll();
+  EXPECT_EQ(host.reports.size(), 4u);
+  RgbImage decoded;
+  PngFacts facts;
+  std::string error;
+  ASSERT_TRUE(DecodePng(folder + "/pic11.png", &decoded, &facts, &error)) << error;
+  EXPECT_EQ(RgbAt(decoded, 50, 30), 0xC87828u);
+  for (const char* name : {"pic8.bmp", "pic9.jpg", "pic10.pcx"}) {
+    EXPECT_GT(std::filesystem::file_size(folder + "/" + name), 0u) << name;
+  }
+  umount(mountPoint.c_str());
 }
 
 }  // namespace
