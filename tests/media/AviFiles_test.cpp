@@ -1,7 +1,6 @@
 // AVI clips recorded through the clip session, the AVI writer and the FFmpeg
 // AVI file library, then read back with ffprobe/ffmpeg and a RIFF walk.
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,6 +20,7 @@
 #include "support/ClipSessionFakes.h"
 #include "support/MediaProbe.h"
 #include "support/RecorderFakes.h"
+#include "support/SmallTmpfs.h"
 #include "support/TempDir.h"
 #include "writers/AviFileApi.h"
 #include "writers/MovieWriterFactory.h"
@@ -359,15 +359,14 @@ TEST(AviFiles, FullDiskEndsTheClipWithItsIndexAndTheNextClipRecords) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.type);
     TempDir dir;
-    const std::string mountPoint = dir.File("small");
-    std::filesystem::create_directories(mountPoint);
-    if (mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=1m") != 0) {
+    const testing::SmallTmpfs small(dir.File("small"), "1m");
+    if (!small.Mounted()) {
       GTEST_SKIP() << "no permission to mount a small tmpfs; the file size limit case covers it";
     }
+    const std::string& mountPoint = small.Path();
     const std::string filler = mountPoint + "/filler";
     ASSERT_TRUE(testing::WriteWholeFile(filler, std::string(c.filler, 'f')));
     ExpectFullDiskHandled(mountPoint, c.type, 0, ENOSPC, filler);
-    umount(mountPoint.c_str());
   }
 }
 

@@ -5,14 +5,13 @@
 // the test put on the screen.
 #include <gtest/gtest.h>
 
-#include <sys/mount.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <map>
 
 #include "support/ImageDecode.h"
+#include "support/SmallTmpfs.h"
 #include "support/StillImageRig.h"
 
 namespace framory {
@@ -149,11 +148,9 @@ TEST_F(StillImagesTest, AMissingProjectFolderIsReportedAndPauses) {
 // as 1C); the pictures taken before stay byte for byte; once room is made,
 // pictures are written again.
 TEST_F(StillImagesTest, FullDiskLeavesNoPartialPictureAndEarlierOnesUntouched) {
-  const std::string mountPoint = dir.File("small");
-  std::filesystem::create_directories(mountPoint);
-  if (mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=2m") != 0) {
-    GTEST_SKIP() << "no permission to mount a small tmpfs";
-  }
+  const SmallTmpfs small(dir.File("small"), "2m");
+  if (!small.Mounted()) GTEST_SKIP() << "no permission to mount a small tmpfs";
+  const std::string& mountPoint = small.Path();
   settings.SetProjectDirectory(mountPoint + "/");
   const std::string folder = settings.ProjectFolder();
   std::filesystem::create_directory(folder);
@@ -219,7 +216,6 @@ TEST_F(StillImagesTest, FullDiskLeavesNoPartialPictureAndEarlierOnesUntouched) {
   for (const char* name : {"pic8.bmp", "pic9.jpg", "pic10.pcx"}) {
     EXPECT_GT(std::filesystem::file_size(folder + "/" + name), 0u) << name;
   }
-  umount(mountPoint.c_str());
 }
 
 }  // namespace
