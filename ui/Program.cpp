@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QSessionManager>
+#include <csignal>
 #include <cstdlib>
 
 #include "app/Application.h"
@@ -129,6 +130,10 @@ void RegisterOwnWindows(X11WindowEvents& windowEvents) {
 }  // namespace
 
 int RunProgram(int argc, char** argv) {
+  // A file-size limit (ulimit -f) must not kill the recorder in the middle
+  // of a picture or a clip: with SIGXFSZ ignored the write fails with EFBIG,
+  // which the writers report like a full disk.
+  std::signal(SIGXFSZ, SIG_IGN);
   QApplication application(argc, argv);
   RegisterIconResources();
   // The dialogs come and go; the program lives on in the tray.
