@@ -57,7 +57,8 @@ TEST_F(ProjectDialogTest, StartUsingAddsOneTrailingSeparatorAndLeavesNoTestFile)
   EXPECT_EQ(settings.ProjectName(), "Demo");
   EXPECT_EQ(dialog.result(), 1);
   EXPECT_TRUE(services.boxes.empty());
-  EXPECT_EQ(EntriesIn(temp.Path()), 0u) << "the TEST file is deleted again";
+  EXPECT_EQ(EntriesIn(temp.Path()), 1u) << "the TEST file is deleted again";
+  EXPECT_EQ(EntriesIn(temp.File("Demo")), 0u) << "the project folder is made and tested too";
 
   ProjectDialog again(settings, services, launchers, state);
   Type(again, 1000, temp.Path() + "/");
