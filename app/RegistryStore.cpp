@@ -4,54 +4,64 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <strings.h>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 namespace framory {
 
 namespace {
 
-std::string Trim(const std::string& s) {
+// The parsing works on views into the file's text: a store may hold up to a
+// megabyte of lines, read once for each value, so no line is copied unless
+// it is the value asked for.
+std::string_view Trim(std::string_view s) {
   std::size_t b = 0, e = s.size();
   while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
   while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r')) --e;
   return s.substr(b, e - b);
 }
 
-bool SameName(const std::string& a, const std::string& b) {
+bool SameName(std::string_view a, std::string_view b) {
   // Key and value names are case-blind, as registry names are.
-  return a.size() == b.size() && strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
 }
 
 // "[Key\Path]" gives the key path; anything else gives false.
-bool ParseSection(const std::string& line, std::string* key) {
-  std::string t = Trim(line);
+bool ParseSection(std::string_view line, std::string_view* key) {
+  std::string_view t = Trim(line);
   if (t.size() < 2 || t.front() != '[' || t.back() != ']') return false;
   *key = t.substr(1, t.size() - 2);
   return true;
 }
 
 // "Name=Text" gives name and the stored (escaped) text.
-bool ParseValue(const std::string& line, std::string* name, std::string* stored) {
+bool ParseValue(std::string_view line, std::string_view* name, std::string_view* stored) {
   std::size_t eq = line.find('=');
-  if (eq == std::string::npos || eq == 0) return false;
+  if (eq == std::string_view::npos || eq == 0) return false;
   *name = Trim(line.substr(0, eq));
   if (name->empty()) return false;
   *stored = line.substr(eq + 1);
-  if (!stored->empty() && stored->back() == '\r') stored->pop_back();
+  if (!stored->empty() && stored->back() == '\r') stored->remove_suffix(1);
   return true;
 }
 
 // Reads the store into lines. Only a regular file is read, opened without
 // blocking (a FIFO or a device in its place must not hang or flood the
 // program) and only up to kMaxStoreBytes. Missing: false with `missing` set.
-bool ReadLines(const std::string& path, std::vector<std::string>* lines, std::string* reason,
-               bool* missing) {
+bool ReadStore(const std::string& path, std::string* text, std::string* reason, bool* missing) {
   *missing = false;
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) {
@@ -94,13 +104,31 @@ bool ReadLines(const std::string& path, std::vector<std::string>* lines, std::st
   }
   ::close(fd);
   if (!ok) return false;
+  *text = std::move(data);
+  return true;
+}
+
+// Calls `each` with every line of `text` (without its line feed) until it
+// returns false.
+template <typename Each>
+void ForEachLine(std::string_view text, Each each) {
   std::size_t start = 0;
-  while (start < data.size()) {
-    std::size_t end = data.find('\n', start);
-    if (end == std::string::npos) end = data.size();
-    lines->push_back(data.substr(start, end - start));
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    if (!each(text.substr(start, end - start))) return;
     start = end + 1;
   }
+}
+
+bool ReadLines(const std::string& path, std::vector<std::string>* lines, std::string* reason,
+               bool* missing) {
+  std::string text;
+  if (!ReadStore(path, &text, reason, missing)) return false;
+  ForEachLine(text, [lines](std::string_view line) {
+    lines->emplace_back(line);
+    return true;
+  });
   return true;
 }
 
@@ -237,26 +265,32 @@ std::string RegistryStore::Unescape(const std::string& stored) {
 }
 
 std::string RegistryStore::ReadText(const std::string& subKey, const std::string& name) const {
-  std::vector<std::string> lines;
+  std::string data;
   std::string reason;
   bool missing = false;
-  if (!ReadLines(path_, &lines, &reason, &missing)) return {};
+  if (!ReadStore(path_, &data, &reason, &missing)) return {};
   bool inKey = false;
-  for (const std::string& line : lines) {
-    std::string section, valueName, stored;
+  std::string text;
+  bool found = false;
+  ForEachLine(data, [&](std::string_view line) {
+    std::string_view section, valueName, stored;
     if (ParseSection(line, &section)) {
       inKey = SameName(section, subKey);
-      continue;
+      return true;
     }
-    if (!inKey || !ParseValue(line, &valueName, &stored) || !SameName(valueName, name)) continue;
-    std::string text = Unescape(stored);
-    // A text is taken up to its first zero byte.
-    std::size_t zero = text.find('\0');
-    if (zero != std::string::npos) text.resize(zero);
-    if (text.size() > kMaxTextLength) return {};
-    return text;
-  }
-  return {};
+    if (!inKey || !ParseValue(line, &valueName, &stored) || !SameName(valueName, name)) {
+      return true;
+    }
+    text = Unescape(std::string(stored));
+    found = true;
+    return false;
+  });
+  if (!found) return {};
+  // A text is taken up to its first zero byte.
+  std::size_t zero = text.find('\0');
+  if (zero != std::string::npos) text.resize(zero);
+  if (text.size() > kMaxTextLength) return {};
+  return text;
 }
 
 bool RegistryStore::WriteText(const std::string& subKey, const std::string& name,
@@ -280,7 +314,7 @@ bool RegistryStore::WriteText(const std::string& subKey, const std::string& name
   bool written = false;
   std::size_t insertAt = lines.size();
   for (std::size_t i = 0; i < lines.size() && !written; ++i) {
-    std::string section, valueName, stored;
+    std::string_view section, valueName, stored;
     if (ParseSection(lines[i], &section)) {
       if (inKey) {
         insertAt = i;
@@ -337,10 +371,10 @@ bool RegistryStore::WriteText(const std::string& subKey, const std::string& name
 }
 
 bool RegistryStore::Readable(std::string* reason) const {
-  std::vector<std::string> lines;
+  std::string text;
   bool missing = false;
   std::string why;
-  if (ReadLines(path_, &lines, &why, &missing) || missing) return true;
+  if (ReadStore(path_, &text, &why, &missing) || missing) return true;
   if (reason != nullptr) *reason = why;
   return false;
 }
