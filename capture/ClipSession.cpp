@@ -59,6 +59,17 @@ ClipSession::~ClipSession() { DestroyWriters(); }
 
 void ClipSession::DeliverMovieFrame(const Frame* frame, WindowHandle /*source*/,
                                     const Rect& screenRect) {
+  // A writer's message box runs a nested event loop in which the capture
+  // timer keeps firing. A shot taken there would reach the clip while its
+  // writer is still inside the call that showed the box (and could end the
+  // clip under it); such a shot is dropped.
+  if (delivering_) return;
+  struct Delivering {
+    bool& flag;
+    explicit Delivering(bool& f) : flag(f) { flag = true; }
+    ~Delivering() { flag = false; }
+  } delivering(delivering_);
+
   const std::int32_t type = settings_.OutputType();
   if (IsPictureOutputType(type)) return;
 

@@ -91,6 +91,8 @@ class ClipSession : public MovieFrameSink, public EncoderControl {
   std::unique_ptr<ScreenEncoder> encoder_;
   std::string pendingVideoFile_;
   std::string pendingAudioFile_;
+  // Inside DeliverMovieFrame (see there).
+  bool delivering_ = false;
 };
 
 }  // namespace framory

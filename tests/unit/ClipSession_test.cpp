@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,6 +33,7 @@ class FakeWriter : public MovieWriter {
   std::int32_t AddFrame(const MovieFrame& frame) override {
     log_.push_back(name_ + " AddFrame");
     frames.push_back(frame.Pixel(frame.Width() / 2, frame.Height() / 2));
+    if (duringAdd) duringAdd();           // e.g. a box's nested event loop
     if (addResult < 0) SetLastError(28);  // as a full disk reports itself
     return addResult;
   }
@@ -44,6 +46,7 @@ class FakeWriter : public MovieWriter {
   std::int32_t prepareResult = kWriterOk;
   std::int32_t addResult = kWriterOk;
   std::int32_t repeatResult = kWriterOk;
+  std::function<void()> duringAdd;
   std::vector<std::uint32_t> frames;  // centre pixel of each frame added
 
  private:
@@ -100,6 +103,7 @@ class FakeFactory : public MovieWriterFactory {
     }
     writer->addResult = addResult;
     writer->repeatResult = repeatResult;
+    writer->duringAdd = duringAdd;
     last = writer.get();
     return writer;
   }
@@ -120,6 +124,7 @@ class FakeFactory : public MovieWriterFactory {
   std::vector<std::int32_t> prepareResults;
   std::int32_t addResult = kWriterOk;
   std::int32_t repeatResult = kWriterOk;
+  std::function<void()> duringAdd;
   bool mergeResult = true;
   std::int32_t unsupportedType = -1;
 };
@@ -339,6 +344,22 @@ TEST_F(ClipSessionTest, AppendFailurePausesThenReportsWithTheFamilyText) {
     EXPECT_EQ(host.reports.size(), 1u);
     session.EndClip();
   }
+}
+
+// A failing writer shows a box whose nested event loop keeps the capture
+// timer firing: the shot taken there is dropped, so the clip is not ended
+// under the writer and the recorder ends paused after one report.
+TEST_F(ClipSessionTest, ShotDuringTheWritersOwnBoxIsDropped) {
+  settings.SetOutputType(OutputTypes::AviUncompressed);
+  writers.addResult = kWriterFail;
+  writers.duringAdd = [this] { Shoot(64, 64, 2); };
+  Shoot(64, 64);
+  int adds = 0;
+  for (const std::string& line : writers.log) adds += line.find("AddFrame") != std::string::npos;
+  EXPECT_EQ(adds, 1);
+  EXPECT_EQ(host.reports.size(), 1u);
+  EXPECT_TRUE(host.paused);
+  EXPECT_FALSE(session.ClipOpen());
 }
 
 TEST_F(ClipSessionTest, ScreenEncoderShotsOnlyPassTheRectangle) {
