@@ -58,7 +58,7 @@ bool ParseValue(std::string_view line, std::string_view* name, std::string_view*
   return true;
 }
 
-// Reads the store into lines. Only a regular file is read, opened without
+// Reads the whole store into `text`. Only a regular file is read, opened without
 // blocking (a FIFO or a device in its place must not hang or flood the
 // program) and only up to kMaxStoreBytes. Missing: false with `missing` set.
 bool ReadStore(const std::string& path, std::string* text, std::string* reason, bool* missing) {
@@ -135,7 +135,11 @@ bool ReadLines(const std::string& path, std::vector<std::string>* lines, std::st
 bool MakeFolders(const std::string& folder) {
   if (folder.empty()) return true;
   struct stat st;
-  if (stat(folder.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+  if (stat(folder.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) return true;
+    errno = ENOTDIR;
+    return false;
+  }
   std::size_t slash = folder.find_last_of('/');
   if (slash != std::string::npos && slash > 0 && !MakeFolders(folder.substr(0, slash))) {
     return false;

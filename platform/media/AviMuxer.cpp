@@ -86,8 +86,9 @@ AviMuxer::~AviMuxer() {
   if (fd_ >= 0) {
     // Give back the reservation past the end.
     if (fstat(fd_, &st) == 0 && st.st_nlink > 0) {
-      if (ftruncate(fd_, st.st_size) != 0) { /* only unused room is lost */
-      }
+      // On failure only unused room stays taken; nothing of the clip is lost.
+      const int truncated = ftruncate(fd_, st.st_size);
+      (void)truncated;
     }
     // A file without a single frame is no clip (its first frame failed).
     if (framesWritten_ == 0 && fstat(fd_, &st) == 0 && st.st_nlink > 0) {

@@ -2,6 +2,7 @@
 // AVI file library, then read back with ffprobe/ffmpeg and a RIFF walk.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -339,6 +340,10 @@ void ExpectFullDiskHandled(const std::string& folder, std::int32_t type, rlim_t 
   const auto decoded = DecodeFrames(movie, 160, 120);
   EXPECT_EQ(static_cast<int>(decoded.size()), outcome.framesBeforeFailure);
   EXPECT_EQ(std::filesystem::file_size(movie) % 2, 0u);
+  struct stat st;
+  ASSERT_EQ(stat(movie.c_str(), &st), 0);
+  EXPECT_LT(st.st_blocks * 512, st.st_size + 8192)
+      << "the room reserved past the end is given back";
 
   // After the resume the next number records normally and plays.
   EXPECT_EQ(outcome.reportsAfterResume, 0) << "no further failure";
