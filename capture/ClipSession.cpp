@@ -32,6 +32,13 @@ std::int32_t RoundUpTo4(std::int32_t value) {
                                                             : static_cast<std::int32_t>(rounded);
 }
 
+// Marks the clip session busy with a frame for as long as it lives.
+struct Delivering {
+  bool& flag;
+  explicit Delivering(bool& f) : flag(f) { flag = true; }
+  ~Delivering() { flag = false; }
+};
+
 // One side of the movie: the size found, its fallback when that is 0,
 // rounded up to a multiple of 4 (saturating, so that a huge size stays huge).
 std::int32_t MovieSide(std::int32_t found, std::int32_t fallback) {
@@ -64,11 +71,7 @@ void ClipSession::DeliverMovieFrame(const Frame* frame, WindowHandle /*source*/,
   // writer is still inside the call that showed the box (and could end the
   // clip under it); such a shot is dropped.
   if (delivering_) return;
-  struct Delivering {
-    bool& flag;
-    explicit Delivering(bool& f) : flag(f) { flag = true; }
-    ~Delivering() { flag = false; }
-  } delivering(delivering_);
+  const Delivering delivering(delivering_);
 
   const std::int32_t type = settings_.OutputType();
   if (IsPictureOutputType(type)) return;
@@ -192,13 +195,19 @@ void ClipSession::StartSoundTrack(const std::string& videoPath) {
 void ClipSession::AppendFrame() {
   if (!writer_) return;
   frameAdded_ = true;
+  // A failure that names no reason of its own must not show an old one.
+  SetLastError(0);
   if (writer_->AddFrame(movieFrame_) < 0) ReportAppendFailure();
 }
 
 bool ClipSession::RepeatMovieFrame() {
+  // Inside a writer's own box (see DeliverMovieFrame) the shot is dropped.
+  if (delivering_) return true;
+  const Delivering delivering(delivering_);
   if (!clipStarted_ || !writer_ || !frameAdded_ || settings_.OutputType() != lastClipOutputType_) {
     return false;
   }
+  SetLastError(0);
   const std::int32_t result = writer_->RepeatFrame(movieFrame_);
   if (result == kWriterRepeatUnsupported) return false;
   if (result < 0) ReportAppendFailure();

@@ -496,8 +496,9 @@ TEST_F(ClipSessionTest, AWriterWithoutRepeatsGetsFullFramesAndAFailedRepeatPause
   Shoot(64, 48);
   host.log.clear();
   EXPECT_TRUE(session.RepeatMovieFrame()) << "the shot was handled, by failing";
-  EXPECT_EQ(host.log,
-            (Log{"TogglePause", "Report AVI file unable to append frame. Pausing recorder."}));
+  EXPECT_EQ(host.log, (Log{"TogglePause", "Title", "ClearMouse",
+                           "Report AVI file unable to append frame. Pausing recorder."}));
+  EXPECT_FALSE(session.ClipOpen()) << "a failed repeat ends the clip like a failed frame";
 }
 
 }  // namespace
