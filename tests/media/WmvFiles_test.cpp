@@ -308,41 +308,43 @@ TEST(WmvFiles, MissingComponentShowsItsDownloadBoxThenThePauseBox) {
     EXPECT_EQ(r.boxes.shown[0].text, c.text + see);
     EXPECT_EQ(r.boxes.shown[0].caption, "Error");
     EXPECT_EQ(r.boxes.shown[0].flags, MessageBoxFlags::SystemModal | MessageBoxFlags::IconError);
-    EXPECT_EQ(r.host.log, (std::vector<std::string>{"Title", "TogglePause",
+    EXPECT_EQ(r.host.log, (std::vector<std::string>{"Title", "TogglePause", "Title", "ClearMouse",
                                                     std::string("Report ") + kAppendFailure}));
     EXPECT_TRUE(r.host.paused);
-    EXPECT_TRUE(r.session.ClipOpen()) << "the clip stays open";
+    EXPECT_FALSE(r.session.ClipOpen()) << "the failed clip is ended";
 
-    // After the resume the writer is still closed: the failure repeats, no
-    // new download box, no file.
+    // After the resume the next clip tries again and fails the same way,
+    // with its download box; no file is left.
     r.host.paused = false;
     r.Shoot(TestPicture::Pattern(64, 48, 1));
-    EXPECT_EQ(r.boxes.shown.size(), 1u);
+    EXPECT_EQ(r.boxes.shown.size(), 2u);
     EXPECT_EQ(r.host.reports.size(), 2u);
     r.session.EndClip();
     EXPECT_FALSE(std::filesystem::exists(r.Movie(0)));
+    EXPECT_FALSE(std::filesystem::exists(r.Movie(1)));
   }
 }
 
-TEST(WmvFiles, FailedWriteEndsTheFileAndTheWriterStaysClosed) {
+TEST(WmvFiles, FailedWriteEndsTheClipAndTheNextClipTriesAgain) {
   FaultyLibrary library(FaultyLibrary::Fault::WriteFails, 4);
   Recording r(OutputTypes::WmvV80_700PALVideo, 100, &library);
   for (int i = 0; i < 5; ++i) r.Shoot(TestPicture::Pattern(160, 120, i));
   EXPECT_TRUE(r.host.paused) << "the fifth frame failed";
   EXPECT_EQ(r.host.reports, std::vector<std::string>{kAppendFailure});
   EXPECT_EQ(library.ends, 1) << "the failed write ended the file at once";
-  // The file is finished while the clip is still open: the four frames
-  // written are there.
+  EXPECT_FALSE(r.session.ClipOpen()) << "and the clip with it";
+  // The four frames written are there.
   EXPECT_EQ(ProbeVideo(r.Movie(0)).FrameCount, 4);
 
-  // Resumed, every frame fails again without reaching the library.
+  // Resumed, the next clip starts under the next number; the library still
+  // fails, so that clip fails at its first frame and is ended too.
   r.host.paused = false;
   r.Shoot(TestPicture::Pattern(160, 120, 5));
   EXPECT_TRUE(r.host.paused);
   EXPECT_EQ(r.host.reports.size(), 2u);
-  EXPECT_EQ(library.samples, 5);
+  EXPECT_EQ(library.samples, 6);
+  EXPECT_EQ(library.ends, 2);
   r.session.EndClip();
-  EXPECT_EQ(library.ends, 1);
   EXPECT_EQ(DecodeFrames(r.Movie(0), 160, 120).size(), 4u);
 }
 
