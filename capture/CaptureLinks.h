@@ -35,7 +35,8 @@ class StillImageSink {
  public:
   virtual ~StillImageSink() = default;
   // Writes `frame` (with its palette on palette displays) as the next picture
-  // file. Failures are silent by design: the recorder carries on.
+  // file. A failed save leaves no file and pauses the recorder with the
+  // error box.
   virtual void SaveStill(const Frame& frame, const Palette* palette) = 0;
   // Whether a result file name has been made (the "last result" is non-empty).
   virtual bool HasLastResult() const = 0;
