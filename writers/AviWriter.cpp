@@ -137,11 +137,19 @@ std::int32_t AviWriter::Write(const MovieFrame& frame) {
     ++frameIndex_;
     return kWriterFail;
   }
-  const std::size_t rowBytes = static_cast<std::size_t>(frame.BytesPerLine());
+  // Rows go bottom-up, and the fourth byte of every pixel becomes 0xFF: the
+  // frame buffer leaves it 0, which BI_RGB readers may ignore, but FFmpeg
+  // reads 32-bit BI_RGB as BGRA, and players built on it then show fully
+  // transparent (black) pictures.
+  const std::size_t width = static_cast<std::size_t>(frame.Width());
   const std::int32_t height = frame.Height();
   for (std::int32_t y = 0; y < height; ++y) {
-    std::memcpy(pixels_.data() + static_cast<std::size_t>(height - 1 - y) * rowBytes, frame.Row(y),
-                rowBytes);
+    const std::uint32_t* source = frame.Row(y);
+    std::uint8_t* target = pixels_.data() + static_cast<std::size_t>(height - 1 - y) * width * 4;
+    for (std::size_t x = 0; x < width; ++x) {
+      const std::uint32_t opaque = source[x] | 0xFF000000u;
+      std::memcpy(target + 4 * x, &opaque, 4);
+    }
   }
   // No key-frame flag: a codec stream decides its key frames itself.
   const std::int32_t result = carrier->Write(frameIndex_, 1, pixels_.data(),

@@ -132,6 +132,27 @@ TEST(AviFiles, UncompressedClipStoresTheComposedPixelsExactly) {
   EXPECT_EQ(decoded[0][1 * 64 + 1], TestPicture::Pattern(62, 46, 0).pixels[0]);
 }
 
+// Players built on FFmpeg read 32-bit BI_RGB as BGRA: a zero fourth byte
+// would make every pixel transparent and the movie play black.
+TEST(AviFiles, UncompressedFramesDecodeOpaqueToRgba) {
+  Recording r(OutputTypes::AviUncompressed, 40);
+  const TestPicture picture = TestPicture::Pattern(48, 32, 3);
+  const std::vector<std::uint32_t> composed = r.Shoot(picture);
+  r.session.EndClip();
+
+  const std::string rgba = testing::DecodeRaw(r.Movie(0), "rgba");
+  ASSERT_EQ(rgba.size(), composed.size() * 4) << "one 48 x 32 RGBA frame";
+  int transparent = 0, wrongColour = 0;
+  for (std::size_t i = 0; i < composed.size(); ++i) {
+    const auto byte = [&](int k) { return static_cast<std::uint8_t>(rgba[4 * i + k]); };
+    if (byte(3) != 0xFF) ++transparent;
+    const std::uint32_t rgb = (std::uint32_t{byte(0)} << 16) | (byte(1) << 8) | byte(2);
+    if (rgb != composed[i]) ++wrongColour;
+  }
+  EXPECT_EQ(transparent, 0) << "pixels whose alpha is not 255";
+  EXPECT_EQ(wrongColour, 0);
+}
+
 TEST(AviFiles, FrameRateIsAThousandOverTimerValue) {
   Recording r(OutputTypes::AviUncompressed, 40);
   for (int i = 0; i < 3; ++i) r.Shoot(TestPicture::Pattern(32, 32, i));

@@ -87,6 +87,11 @@ std::vector<std::vector<std::uint32_t>> DecodeFrames(const std::string& path, st
   return frames;
 }
 
+std::string DecodeRaw(const std::string& path, const std::string& pixelFormat) {
+  return Run("ffmpeg -v error -i " + Quote(path) + " -fps_mode passthrough -f rawvideo -pix_fmt " +
+             Quote(pixelFormat) + " - 2>/dev/null");
+}
+
 AviHeaderFields ReadAviHeader(const std::string& path) {
   AviHeaderFields fields;
   const std::string file = ReadWholeFile(path);

@@ -26,6 +26,10 @@ VideoProbe ProbeVideo(const std::string& path);
 std::vector<std::vector<std::uint32_t>> DecodeFrames(const std::string& path, std::int32_t width,
                                                      std::int32_t height);
 
+// Every decoded picture converted by ffmpeg to `pixelFormat` (e.g. "rgba"),
+// as the raw bytes ffmpeg writes, all frames one after the other.
+std::string DecodeRaw(const std::string& path, const std::string& pixelFormat);
+
 // The video stream header ("strh"), name ("strn") and format ("strf") of an
 // AVI file, as stored.
 struct AviHeaderFields {

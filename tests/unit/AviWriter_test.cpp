@@ -219,7 +219,8 @@ TEST_F(AviWriterTest, UncompressedFramesGoBottomUpToTheStreamItself) {
     EXPECT_EQ(wr.flags, 0u);
     for (int y = 0; y < 4; ++y) {
       for (int x = 0; x < 6; ++x) {
-        EXPECT_EQ(wr.pixels[(3 - y) * 6 + x], p.pixels[y * 6 + x]) << x << "," << y;
+        EXPECT_EQ(wr.pixels[(3 - y) * 6 + x], p.pixels[y * 6 + x] | 0xFF000000u)
+            << x << "," << y << ": the colour, with an opaque fourth byte";
       }
     }
   }
