@@ -1,6 +1,7 @@
 #include "ui/MainDialog.h"
 
 #include <QAbstractButton>
+#include <QCloseEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -248,6 +249,12 @@ void MainDialog::EditChanged(int id) {
 }
 
 void MainDialog::reject() { Command(kStopAndExit); }
+
+void MainDialog::closeEvent(QCloseEvent* event) {
+  // Left to QDialog the close would reject the dialog and so end the program.
+  event->ignore();
+  if (isVisible()) Command(kHide);
+}
 
 void MainDialog::CloseSelf() {
   hide();

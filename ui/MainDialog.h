@@ -37,9 +37,12 @@ class MainDialog : public QDialog {
   void Command(int id);
 
  protected:
-  // Esc and the window manager's close act as "Stop and Exit".
+  // Esc acts as "Stop and Exit".
   void reject() override;
   void accept() override {}
+  // The window manager's close button (×) acts as "Hide this Window", as a
+  // tray program's window does: the program keeps running in the tray.
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   void Fill();

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QApplication>
+#include <QCloseEvent>
 #include <QGroupBox>
 #include <QImage>
 #include <QLabel>
@@ -343,6 +345,27 @@ TEST_F(MainDialogTest, EscStopsAndExitsEnterHides) {
   EXPECT_EQ(closes, 2);
   EXPECT_TRUE(state.ExitRequested);
   EXPECT_EQ(services.posted, std::vector<std::uint32_t>{kDestroyWindowMessage});
+}
+
+TEST_F(MainDialogTest, WindowManagerCloseHidesInsteadOfExiting) {
+  settings.SetTakeShotOnKey(false);
+  settings.SetTakeShotOnTimer(false);
+  auto dialog = OpenLater();
+  dialog->show();
+  // What the window manager's × delivers: a spontaneous close event.
+  QCloseEvent close;
+  QApplication::sendEvent(dialog.get(), &close);
+  EXPECT_FALSE(close.isAccepted()) << "the dialog is left to its owner, not closed by Qt";
+  EXPECT_FALSE(dialog->isVisible());
+  EXPECT_EQ(closes, 1);
+  EXPECT_FALSE(state.ExitRequested);
+  EXPECT_TRUE(services.posted.empty()) << "no destroy message: the program keeps running";
+  EXPECT_FALSE(services.paused) << "as Hide: with no automatic trigger recording resumes";
+
+  // Closing it while hidden does nothing more.
+  EXPECT_FALSE(dialog->close());
+  EXPECT_EQ(closes, 1);
+  EXPECT_TRUE(services.posted.empty());
 }
 
 TEST_F(MainDialogTest, ButtonsPostToTheMainWindow) {
