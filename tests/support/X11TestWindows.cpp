@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <string>
 #include <thread>
 
 #include "platform/x11/X11ErrorTrap.h"
@@ -26,35 +27,62 @@ unsigned long Compose(unsigned long mask, std::uint8_t value) {
   return (scaled << shift) & mask;
 }
 
-// The window a root window property of type WINDOW names, if it is set.
-std::optional<Window> RootWindowProperty(Display* display, Window root, const char* name) {
+// The window named by a property of type WINDOW on `window`, if it is set.
+std::optional<Window> WindowOfProperty(Display* display, Window window, const char* name) {
   Atom type = None;
   int format = 0;
   unsigned long items = 0, remaining = 0;
   unsigned char* data = nullptr;
-  XGetWindowProperty(display, root, XInternAtom(display, name, False), 0, 1, False, XA_WINDOW,
+  XGetWindowProperty(display, window, XInternAtom(display, name, False), 0, 1, False, XA_WINDOW,
                      &type, &format, &items, &remaining, &data);
-  std::optional<Window> window;
+  std::optional<Window> named;
   if (data != nullptr && type == XA_WINDOW && items == 1)
-    window = static_cast<Window>(*reinterpret_cast<long*>(data));
+    named = static_cast<Window>(*reinterpret_cast<long*>(data));
   if (data != nullptr) XFree(data);
-  return window;
+  return named;
 }
 
 }  // namespace
 
 X11TestWindows::X11TestWindows() {
-  if (!Valid() || !WindowManagerAnnounced()) return;
+  if (!Valid() || !WindowManagerRunning()) return;
+  // openbox can keep a map request that reached it while it was starting in
+  // its queue, unhandled, until some later event wakes it up; a root
+  // property change is such an event. So the probe is framed as soon as the
+  // window manager runs, instead of never.
   Window probe = CreateSolid(0, 0, 1, 1, 0, false);
   XMapWindow(display(), probe);
   XSync(display(), False);
-  if (!WaitFor([&] { return Framed(probe); }, 60000))
-    std::fprintf(stderr, "X11TestWindows: the window manager does not manage windows\n");
+  const Atom wake = XInternAtom(display(), "_FRAMORY_TEST_WAKE", False);
+  const bool framed = WaitFor(
+      [&] {
+        if (Framed(probe)) return true;
+        const long value = 1;
+        XChangeProperty(display(), root(), wake, XA_CARDINAL, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(&value), 1);
+        XFlush(display());
+        return false;
+      },
+      60000);
+  if (!framed) std::fprintf(stderr, "X11TestWindows: the window manager does not manage windows\n");
+  XDeleteProperty(display(), root(), wake);
   Destroy(probe);
 }
 
-bool X11TestWindows::WindowManagerAnnounced() {
-  return RootWindowProperty(display(), root(), "_NET_SUPPORTING_WM_CHECK").has_value();
+bool X11TestWindows::WindowManagerRunning() {
+  // A running window manager owns the WM_Sn selection of the screen and
+  // keeps a check window that names itself; a property left behind by one
+  // that has quit names a window that is gone.
+  const std::string selection = "WM_S" + std::to_string(connection_.screen());
+  if (XGetSelectionOwner(display(), XInternAtom(display(), selection.c_str(), False)) == None)
+    return false;
+  const std::optional<Window> check =
+      WindowOfProperty(display(), root(), "_NET_SUPPORTING_WM_CHECK");
+  if (!check) return false;
+  X11ErrorTrap trap(display());
+  const std::optional<Window> self =
+      WindowOfProperty(display(), *check, "_NET_SUPPORTING_WM_CHECK");
+  return !trap.Failed() && self == check;
 }
 
 bool X11TestWindows::Framed(Window window) {
@@ -217,7 +245,7 @@ bool X11TestWindows::Activate(Window window) {
 }
 
 Window X11TestWindows::ActiveWindow() {
-  return RootWindowProperty(display(), root(), "_NET_ACTIVE_WINDOW").value_or(None);
+  return WindowOfProperty(display(), root(), "_NET_ACTIVE_WINDOW").value_or(None);
 }
 
 void X11TestWindows::SetTransientFor(Window window, Window owner) {

@@ -16,9 +16,9 @@ namespace framory {
 
 class X11TestWindows {
  public:
-  // Opens a connection and, when a window manager has announced itself, waits
-  // until it really manages windows (it finishes starting up well after it
-  // has set its root properties).
+  // Opens a connection and, when a window manager runs, waits until it
+  // really manages windows (it finishes starting up after it has set its
+  // root properties).
   X11TestWindows();
   ~X11TestWindows();
 
@@ -72,7 +72,7 @@ class X11TestWindows {
   static bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 15000);
 
  private:
-  bool WindowManagerAnnounced();
+  bool WindowManagerRunning();
   bool Framed(Window window);
 
   X11Connection connection_;
