@@ -85,6 +85,31 @@ export DISPLAY=":$display_number"
 export XVFB_PID="$xvfb_pid"
 unset WAYLAND_DISPLAY XAUTHORITY
 
+# openbox announces itself before it has finished starting, and a map request
+# that reaches it meanwhile can sit unhandled in its queue until some later
+# event wakes it up. So the session is handed over only once openbox has put
+# a probe window into a frame; while waiting, a root property change wakes it.
+wait_until_wm_frames_windows() {
+  local probe_pid id framed=0
+  xmessage -name framory_wm_probe -geometry +0+0 probe >/dev/null 2>&1 &
+  probe_pid=$!
+  for _ in $(seq 1 400); do
+    id=$(xdotool search --all --classname '^framory_wm_probe$' 2>/dev/null | head -n 1)
+    if [ -n "$id" ] && ! xwininfo -children -id "$id" 2>/dev/null |
+      grep -q '^ *Parent window id: .*(the root window)'; then
+      framed=1
+      break
+    fi
+    kill -0 "$probe_pid" 2>/dev/null || break
+    xprop -root -f _FRAMORY_WM_WAKE 32c -set _FRAMORY_WM_WAKE 1 2>/dev/null
+    sleep 0.05
+  done
+  kill "$probe_pid" 2>/dev/null
+  wait "$probe_pid" 2>/dev/null
+  xprop -root -remove _FRAMORY_WM_WAKE 2>/dev/null
+  [ "$framed" = 1 ] || echo "with-xvfb.sh: openbox does not frame windows" >&2
+}
+
 if [ "$wm" = 1 ]; then
   # Wait until the window manager has announced itself on the root window. On
   # a loaded machine openbox sometimes fails to connect right after the server
@@ -107,6 +132,7 @@ if [ "$wm" = 1 ]; then
     wm_pid=""
   done
   [ "$wm_ready" = 1 ] || echo "with-xvfb.sh: openbox did not start" >&2
+  [ "$wm_ready" = 1 ] && wait_until_wm_frames_windows
 fi
 
 "$@"
