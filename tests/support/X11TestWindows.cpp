@@ -46,6 +46,7 @@ std::optional<Window> WindowOfProperty(Display* display, Window window, const ch
 
 X11TestWindows::X11TestWindows() {
   if (!Valid() || !WindowManagerRunning()) return;
+  windowManager_ = true;
   // openbox can keep a map request that reached it while it was starting in
   // its queue, unhandled, until some later event wakes it up; a root
   // property change is such an event. So the probe is framed as soon as the
@@ -204,6 +205,9 @@ bool X11TestWindows::MapAndWait(Window window) {
     if (children != nullptr) XFree(children);
     return parent != root() && hasProperty(wmState) && hasProperty(extents);
   });
+  // The window manager may still act on the map (focus the new window, say)
+  // after the properties are set; wait until it has handled it all.
+  if (shown && !attributes.override_redirect && !SyncWithWindowManager()) return false;
   if (!shown) {
     XWindowAttributes now{};
     XGetWindowAttributes(display(), window, &now);
@@ -230,7 +234,45 @@ bool X11TestWindows::WaitForScreenPixel(int x, int y, unsigned long pixel) {
   return WaitFor([&] { return ScreenPixel(x, y) == pixel; });
 }
 
+bool X11TestWindows::SyncWithWindowManager() {
+  if (!windowManager_) return true;
+  // The window manager handles what reaches it in order. Once it has answered
+  // a frame-extents request made now, it has handled every earlier request
+  // and every event its own earlier actions caused (the focus events of a
+  // window it focused, say).
+  const Atom request = XInternAtom(display(), "_NET_REQUEST_FRAME_EXTENTS", False);
+  const Atom extents = XInternAtom(display(), "_NET_FRAME_EXTENTS", False);
+  XSetWindowAttributes attributes{};
+  Window marker = XCreateWindow(display(), root(), -10, -10, 1, 1, 0, CopyFromParent, InputOutput,
+                                CopyFromParent, 0, &attributes);
+  XEvent event{};
+  event.xclient.type = ClientMessage;
+  event.xclient.window = marker;
+  event.xclient.message_type = request;
+  event.xclient.format = 32;
+  XSendEvent(display(), root(), False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
+  XSync(display(), False);
+  const bool answered = WaitFor([&] {
+    Atom type = None;
+    int format = 0;
+    unsigned long items = 0, remaining = 0;
+    unsigned char* data = nullptr;
+    XGetWindowProperty(display(), marker, extents, 0, 4, False, AnyPropertyType, &type, &format,
+                       &items, &remaining, &data);
+    if (data != nullptr) XFree(data);
+    return type != None;
+  });
+  XDestroyWindow(display(), marker);
+  XSync(display(), False);
+  if (!answered) std::fprintf(stderr, "X11TestWindows: no answer from the window manager\n");
+  return answered;
+}
+
 bool X11TestWindows::Activate(Window window) {
+  // Whatever the window manager still has to do first (the focus of a window
+  // it has just mapped) is done before the request, so that the request is
+  // the last word.
+  if (!SyncWithWindowManager()) return false;
   const Atom active = XInternAtom(display(), "_NET_ACTIVE_WINDOW", False);
   XEvent event{};
   event.xclient.type = ClientMessage;
@@ -241,7 +283,14 @@ bool X11TestWindows::Activate(Window window) {
   event.xclient.data.l[1] = CurrentTime;
   XSendEvent(display(), root(), False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
   XSync(display(), False);
-  return WaitFor([&] { return ActiveWindow() == window; });
+  // The property may still name `window` from before while the input focus
+  // has already gone elsewhere; both must agree.
+  return WaitFor([&] {
+    Window focus = None;
+    int revert = 0;
+    XGetInputFocus(display(), &focus, &revert);
+    return focus == window && ActiveWindow() == window;
+  });
 }
 
 Window X11TestWindows::ActiveWindow() {

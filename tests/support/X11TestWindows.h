@@ -51,7 +51,7 @@ class X11TestWindows {
   unsigned long ScreenPixel(int x, int y);
 
   // Asks the window manager to activate `window` and waits until
-  // _NET_ACTIVE_WINDOW names it.
+  // _NET_ACTIVE_WINDOW names it and it has the input focus.
   bool Activate(Window window);
   Window ActiveWindow();
   void SetTransientFor(Window window, Window owner);
@@ -68,6 +68,10 @@ class X11TestWindows {
   static std::uint32_t BlockCursorPixel(int x, int y);
   void Sync() { XSync(display(), False); }
 
+  // Returns once the window manager (if any) has handled everything sent to
+  // it so far. False when it does not answer.
+  bool SyncWithWindowManager();
+
   // Polls `condition` every 10 ms for up to `timeoutMs`.
   static bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 15000);
 
@@ -76,6 +80,7 @@ class X11TestWindows {
   bool Framed(Window window);
 
   X11Connection connection_;
+  bool windowManager_ = false;
   std::vector<Window> windows_;
   std::vector<Pixmap> pixmaps_;
   std::vector<Cursor> cursors_;
