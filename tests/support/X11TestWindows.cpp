@@ -46,7 +46,6 @@ std::optional<Window> WindowOfProperty(Display* display, Window window, const ch
 
 X11TestWindows::X11TestWindows() {
   if (!Valid() || !WindowManagerRunning()) return;
-  windowManager_ = true;
   // openbox can keep a map request that reached it while it was starting in
   // its queue, unhandled, until some later event wakes it up; a root
   // property change is such an event. So the probe is framed as soon as the
@@ -68,6 +67,11 @@ X11TestWindows::X11TestWindows() {
   if (!framed) std::fprintf(stderr, "X11TestWindows: the window manager does not manage windows\n");
   XDeleteProperty(display(), root(), wake);
   Destroy(probe);
+  // The window manager moves the focus (and installs colormaps) when the
+  // probe goes, or when a window of the session's start-up went; that must
+  // not happen in the middle of a test.
+  windowManager_ = framed;
+  SyncWithWindowManager();
 }
 
 bool X11TestWindows::WindowManagerRunning() {
@@ -238,30 +242,34 @@ bool X11TestWindows::SyncWithWindowManager() {
   if (!windowManager_) return true;
   // The window manager handles what reaches it in order. Once it has answered
   // a frame-extents request made now, it has handled every earlier request
-  // and every event its own earlier actions caused (the focus events of a
-  // window it focused, say).
+  // and event; once it has answered a second one, also the events that its
+  // handling caused (the focus events of a window it focused, say).
   const Atom request = XInternAtom(display(), "_NET_REQUEST_FRAME_EXTENTS", False);
   const Atom extents = XInternAtom(display(), "_NET_FRAME_EXTENTS", False);
   XSetWindowAttributes attributes{};
   Window marker = XCreateWindow(display(), root(), -10, -10, 1, 1, 0, CopyFromParent, InputOutput,
                                 CopyFromParent, 0, &attributes);
-  XEvent event{};
-  event.xclient.type = ClientMessage;
-  event.xclient.window = marker;
-  event.xclient.message_type = request;
-  event.xclient.format = 32;
-  XSendEvent(display(), root(), False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
-  XSync(display(), False);
-  const bool answered = WaitFor([&] {
-    Atom type = None;
-    int format = 0;
-    unsigned long items = 0, remaining = 0;
-    unsigned char* data = nullptr;
-    XGetWindowProperty(display(), marker, extents, 0, 4, False, AnyPropertyType, &type, &format,
-                       &items, &remaining, &data);
-    if (data != nullptr) XFree(data);
-    return type != None;
-  });
+  bool answered = true;
+  for (int round = 0; round < 2 && answered; ++round) {
+    XDeleteProperty(display(), marker, extents);
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = marker;
+    event.xclient.message_type = request;
+    event.xclient.format = 32;
+    XSendEvent(display(), root(), False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
+    XSync(display(), False);
+    answered = WaitFor([&] {
+      Atom type = None;
+      int format = 0;
+      unsigned long items = 0, remaining = 0;
+      unsigned char* data = nullptr;
+      XGetWindowProperty(display(), marker, extents, 0, 4, False, AnyPropertyType, &type, &format,
+                         &items, &remaining, &data);
+      if (data != nullptr) XFree(data);
+      return type != None;
+    });
+  }
   XDestroyWindow(display(), marker);
   XSync(display(), False);
   if (!answered) std::fprintf(stderr, "X11TestWindows: no answer from the window manager\n");
