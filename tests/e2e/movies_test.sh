@@ -5,9 +5,11 @@
 # movie size shows the rounding up to multiples of 4 (1024 x 768).
 #
 # The number of frames counts periodic ticks while recording ran for about two
-# seconds (a little longer on a loaded machine, where the pause chord takes a
-# while to arrive); it is checked against a wide range and printed, never
-# timed. That no frame is added while paused is checked exactly, by size.
+# seconds (longer on a loaded machine, where the pause chord takes a while to
+# arrive); it must be at least the ten waited for and at most what a 100 ms
+# timer can tick in the time from the start chord to the confirmed pause, and
+# it is printed, never timed. That no frame is added while paused is checked
+# exactly, by size.
 source "$(dirname "$0")/e2e_common.bash"
 
 seed_project clips "OutputType=11" \
@@ -24,13 +26,17 @@ holds_frames() { [ "$(file_size "$1")" -ge $(($2 * frame_bytes)) ]; }
 # for the clip to exist, lets it run, pauses again. A loaded machine may tick
 # more slowly; then the recording runs until ten frames are in.
 record_clip() {
-  local clip="$1"
+  local clip="$1" started
+  started=$(date +%s%N)
   require "Ctrl+Shift starts the recorder" toggle_recorder_to Active
   require "recording creates $(basename "$clip")" wait_until "$E2E_WAIT" test -e "$clip"
   sleep 2
   check "$(basename "$clip") receives frames" wait_until "$E2E_WAIT" holds_frames "$clip" 10
   require "Ctrl+Shift pauses the recorder" toggle_recorder_to Paused
   paused_size=$(file_size "$clip")
+  # At most one tick per 100 ms while the recorder can have run, plus the
+  # first one.
+  most_frames=$((($(date +%s%N) - started) / 100000000 + 1))
 }
 
 # Once the title shows the pause, no frame is added: ending the clip adds only
@@ -67,8 +73,8 @@ check_clip() {
     test "${colours:-0}" -gt 8
   frames=$(probe_field nb_read_frames "$info")
   echo "  $(basename "$clip"): ${frames:-no} frames"
-  check "$(basename "$clip") holds 10 to 40 frames (got ${frames:-none})" \
-    test "${frames:-0}" -ge 10 -a "${frames:-0}" -le 40
+  check "$(basename "$clip") holds 10 to $most_frames frames (got ${frames:-none})" \
+    test "${frames:-0}" -ge 10 -a "${frames:-0}" -le "$most_frames"
 }
 
 # The first fill of the options view for a movie type turns on periodic
