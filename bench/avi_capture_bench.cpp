@@ -293,7 +293,10 @@ Cost RecordWithFramory(const Case& c, int seconds, const std::string& folder, pi
   getrusage(RUSAGE_SELF, &before);
   if (!recorder.Paused()) recorder.TogglePause();
   recorder.TogglePause();  // resumes: the periodic timer starts
-  QTimer::singleShot(seconds * 1000, [] { QCoreApplication::quit(); });
+  // A precise timer: a coarse one (Qt's choice for long single shots) may
+  // end the recording some 5 % late.
+  QTimer::singleShot(seconds * 1000, Qt::PreciseTimer, QCoreApplication::instance(),
+                     [] { QCoreApplication::quit(); });
   QCoreApplication::exec();
   if (!recorder.Paused()) recorder.TogglePause();
   clip.EndClip();  // finishes the file
