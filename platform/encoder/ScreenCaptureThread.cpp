@@ -1,0 +1,258 @@
+#include "platform/encoder/ScreenCaptureThread.h"
+
+#include <X11/Xlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+
+#include "base/Frame.h"
+#include "platform/encoder/AsfOutput.h"
+#include "platform/x11/X11Connection.h"
+#include "platform/x11/X11ErrorTrap.h"
+#include "platform/x11/X11ScreenGrabber.h"
+
+extern "C" {
+#include <libavutil/imgutils.h>
+}
+
+namespace framory {
+namespace {
+
+// A key frame every few seconds: a new broadcast viewer starts at the most
+// recent one, and a damaged file recovers at the next.
+constexpr double kKeyFrameSeconds = 3.0;
+constexpr int kFlashThickness = 4;
+constexpr auto kFlashTime = std::chrono::milliseconds(1000);
+
+AVPixelFormat SourceFormat(const Frame& frame) {
+  if (frame.BitsPerPixel == 32 && frame.RedMask == 0xFF0000 && frame.BlueMask == 0xFF)
+    return AV_PIX_FMT_BGR0;
+  if (frame.BitsPerPixel == 32 && frame.RedMask == 0xFF && frame.BlueMask == 0xFF0000)
+    return AV_PIX_FMT_RGB0;
+  if (frame.BitsPerPixel == 16 && frame.RedMask == 0xF800) return AV_PIX_FMT_RGB565LE;
+  if (frame.BitsPerPixel == 16 && frame.RedMask == 0x7C00) return AV_PIX_FMT_RGB555LE;
+  return AV_PIX_FMT_NONE;
+}
+
+}  // namespace
+
+ScreenCaptureThread::ScreenCaptureThread(EncodingClock& clock) : clock_(clock) {}
+
+ScreenCaptureThread::~ScreenCaptureThread() {
+  if (thread_.joinable()) {
+    clock_.Stop();
+    thread_.join();
+  }
+  HideFlash();
+}
+
+HResult ScreenCaptureThread::Prepare(const ScreenCaptureSettings& settings, std::string* failure) {
+  settings_ = settings;
+  connection_ = std::make_unique<X11Connection>(settings.DisplayName);
+  grabber_ = std::make_unique<X11ScreenGrabber>(settings.DisplayName);
+  if (!connection_->Valid() || !grabber_->Valid()) {
+    *failure = "cannot open the X display for screen capture";
+    return EncoderResult::DeviceUnavailable;
+  }
+  Display* display = connection_->display();
+  const int screenWidth = DisplayWidth(display, connection_->screen());
+  const int screenHeight = DisplayHeight(display, connection_->screen());
+  int left = 0, top = 0, right = screenWidth, bottom = screenHeight;
+  if (!settings.WholeScreen) {
+    left = std::clamp(settings.Left, 0, screenWidth);
+    top = std::clamp(settings.Top, 0, screenHeight);
+    right = std::clamp(settings.Right, 0, screenWidth);
+    bottom = std::clamp(settings.Bottom, 0, screenHeight);
+  }
+  // Whole 4:2:0 chroma samples: even sizes.
+  x_ = left;
+  y_ = top;
+  width_ = (right - left) & ~1;
+  height_ = (bottom - top) & ~1;
+  if (width_ < 2 || height_ < 2) {
+    *failure = "the capture region lies outside the screen";
+    return EncoderResult::InvalidArg;
+  }
+  if (!(settings.FramesPerSecond > 0.0)) return EncoderResult::InvalidArg;
+
+  const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_WMV2);
+  if (codec == nullptr) {
+    *failure = "this FFmpeg has no Windows Media Video 8 encoder";
+    return EncoderResult::Fail;
+  }
+  codec_.reset(avcodec_alloc_context3(codec));
+  picture_.reset(av_frame_alloc());
+  packet_.reset(av_packet_alloc());
+  if (!codec_ || !picture_ || !packet_) return EncoderResult::Fail;
+  codec_->width = (settings.Width > 0 ? settings.Width : width_) & ~1;
+  codec_->height = (settings.Height > 0 ? settings.Height : height_) & ~1;
+  codec_->pix_fmt = AV_PIX_FMT_YUV420P;
+  // Frame times count frames; the encoder wants the period as a fraction.
+  const AVRational rate = av_d2q(settings.FramesPerSecond, 65535);
+  codec_->time_base = AVRational{rate.den, rate.num};
+  codec_->framerate = rate;
+  codec_->gop_size =
+      std::max(1, static_cast<int>(std::lround(settings.FramesPerSecond * kKeyFrameSeconds)));
+  codec_->max_b_frames = 0;
+  codec_->flags |= AV_CODEC_FLAG_QSCALE | AV_CODEC_FLAG_GLOBAL_HEADER;
+  codec_->global_quality = FF_QP2LAMBDA * settings.Quantiser;
+  codec_->thread_count = 1;
+  if (avcodec_open2(codec_.get(), codec, nullptr) < 0) {
+    *failure = "the video encoder does not take this size or frame rate";
+    return EncoderResult::InvalidArg;
+  }
+  picture_->format = codec_->pix_fmt;
+  picture_->width = codec_->width;
+  picture_->height = codec_->height;
+  if (av_frame_get_buffer(picture_.get(), 0) < 0) return EncoderResult::Fail;
+  return EncoderResult::Ok;
+}
+
+void ScreenCaptureThread::Launch(AsfOutput* output, int index) {
+  output_ = output;
+  index_ = index;
+  thread_ = std::thread(&ScreenCaptureThread::Run, this);
+}
+
+void ScreenCaptureThread::Join() {
+  if (thread_.joinable()) thread_.join();
+}
+
+std::string ScreenCaptureThread::Failure() const {
+  std::lock_guard<std::mutex> lock(failureMutex_);
+  return failure_;
+}
+
+void ScreenCaptureThread::Fail(const std::string& why) {
+  std::lock_guard<std::mutex> lock(failureMutex_);
+  if (failure_.empty()) failure_ = why;
+}
+
+void ScreenCaptureThread::Run() {
+  const double fps = settings_.FramesPerSecond;
+  std::int64_t next = 0;
+  bool flashing = false;
+  std::chrono::steady_clock::time_point flashEnd;
+  while (clock_.WaitWhilePaused()) {
+    if (settings_.FlashRect && !settings_.WholeScreen && next == 0 && !flashing) {
+      ShowFlash();
+      flashing = true;
+      flashEnd = std::chrono::steady_clock::now() + kFlashTime;
+    }
+    if (flashing && std::chrono::steady_clock::now() >= flashEnd) {
+      HideFlash();
+      settings_.FlashRect = false;
+      flashing = false;
+    }
+    const auto due = static_cast<std::int64_t>(std::ceil(next * 1e6 / fps));
+    if (!clock_.SleepUntil(due)) continue;
+    if (!CaptureOne(next)) break;
+    ++next;
+    // Frames whose time has already passed are skipped.
+    const auto current = static_cast<std::int64_t>(std::floor(clock_.MediaTimeUs() * fps / 1e6));
+    if (current > next) {
+      framesMissed_ += static_cast<std::uint64_t>(current - next);
+      next = current;
+    }
+  }
+  HideFlash();
+  Encode(nullptr);  // drain
+}
+
+bool ScreenCaptureThread::CaptureOne(std::int64_t pts) {
+  Frame frame;
+  if (!grabber_->Grab(static_cast<WindowHandle>(connection_->root()), x_, y_, width_, height_,
+                      &frame)) {
+    Fail(connection_->Alive() ? "the screen could not be read; screen capture stopped"
+                              : "the X display closed; screen capture stopped");
+    return false;
+  }
+  const AVPixelFormat format = SourceFormat(frame);
+  if (format == AV_PIX_FMT_NONE) {
+    Fail("the screen's pixel format is not supported");
+    return false;
+  }
+  if (!scale_ || scaleFormat_ != format) {
+    scale_.reset(sws_getContext(width_, height_, format, codec_->width, codec_->height,
+                                codec_->pix_fmt, SWS_BILINEAR, nullptr, nullptr, nullptr));
+    scaleFormat_ = format;
+    if (!scale_) {
+      Fail("cannot convert the screen's pixels");
+      return false;
+    }
+  }
+  if (av_frame_make_writable(picture_.get()) < 0) return false;
+  const std::uint8_t* source[1] = {frame.Pixels};
+  const int stride[1] = {frame.BytesPerLine};
+  sws_scale(scale_.get(), source, stride, 0, height_, picture_->data, picture_->linesize);
+  picture_->pts = pts;
+  picture_->quality = codec_->global_quality;
+  picture_->pict_type = AV_PICTURE_TYPE_NONE;
+  if (!Encode(picture_.get())) return false;
+  ++framesEncoded_;
+  return true;
+}
+
+bool ScreenCaptureThread::Encode(AVFrame* frame) {
+  if (avcodec_send_frame(codec_.get(), frame) < 0) {
+    if (frame != nullptr) Fail("the video encoder failed");
+    return false;
+  }
+  for (;;) {
+    const int result = avcodec_receive_packet(codec_.get(), packet_.get());
+    if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return true;
+    if (result < 0) {
+      Fail("the video encoder failed");
+      return false;
+    }
+    const bool written = output_->Write(packet_.get(), index_, codec_->time_base);
+    av_packet_unref(packet_.get());
+    if (!written) {
+      Fail("the output could not be written; screen capture stopped");
+      return false;
+    }
+  }
+}
+
+void ScreenCaptureThread::ShowFlash() {
+  if (!connection_->Alive()) return;
+  Display* display = connection_->display();
+  const int t = kFlashThickness;
+  const int w = width_, h = height_;
+  const int rects[4][4] = {{x_ - t, y_ - t, w + 2 * t, t},
+                           {x_ - t, y_ + h, w + 2 * t, t},
+                           {x_ - t, y_, t, h},
+                           {x_ + w, y_, t, h}};
+  X11ErrorTrap trap(display);
+  XSetWindowAttributes attributes{};
+  attributes.override_redirect = True;
+  attributes.background_pixel =
+      0xFF0000 & (DefaultVisual(display, connection_->screen())->red_mask);
+  attributes.save_under = True;
+  for (int i = 0; i < 4; ++i) {
+    flashWindows_[i] = XCreateWindow(
+        display, connection_->root(), rects[i][0], rects[i][1], static_cast<unsigned>(rects[i][2]),
+        static_cast<unsigned>(rects[i][3]), 0, CopyFromParent, InputOutput, CopyFromParent,
+        CWOverrideRedirect | CWBackPixel | CWSaveUnder, &attributes);
+    XMapRaised(display, flashWindows_[i]);
+  }
+  XFlush(display);
+  trap.Failed();
+}
+
+void ScreenCaptureThread::HideFlash() {
+  if (!connection_ || !connection_->Alive()) return;
+  Display* display = connection_->display();
+  X11ErrorTrap trap(display);
+  bool any = false;
+  for (unsigned long& window : flashWindows_) {
+    if (window == 0) continue;
+    XDestroyWindow(display, window);
+    window = 0;
+    any = true;
+  }
+  if (any) trap.Failed();
+}
+
+}  // namespace framory
