@@ -22,6 +22,7 @@
 #include "capture/InputWatch.h"
 #include "capture/OutputNaming.h"
 #include "capture/StillImageWriter.h"
+#include "platform/encoder/WmEncoderLibrary.h"
 #include "platform/media/FfmpegAviFileLibrary.h"
 #include "platform/media/WmFfmpegLibrary.h"
 #include "platform/qt/QtDesktopActions.h"
@@ -29,6 +30,7 @@
 #include "platform/qt/QtShell.h"
 #include "platform/qt/QtSocketWatcher.h"
 #include "platform/qt/QtTimerService.h"
+#include "platform/qt/QtWaitCursor.h"
 #include "platform/x11/X11InputRecorder.h"
 #include "platform/x11/X11ScreenChanges.h"
 #include "platform/x11/X11ScreenGrabber.h"
@@ -163,6 +165,9 @@ int RunProgram(int argc, char** argv) {
   writers.SetWmvLibrary(
       &wmLibrary, FileUrl(ProgramFileWithExtension(OwnProgramPath(), ".html")) + "#windows-media");
   writers.SetJournal(&journal);
+  WmEncoderLibrary encoders;
+  QtWaitCursor waitCursor;
+  writers.SetEncoderServices(&encoders, &waitCursor);
 
   FrameGrabber* grabber = nullptr;
   Recorder::Services recorderServices;

@@ -1,10 +1,10 @@
-// The AVI (10–14), QuickTime (15) and WMV file (16–18) families are made
-// here; the encoder session (19, 30, sound) is not part of this build yet, so
-// those types report no support and their clips do not start.
+// The AVI (10–14), QuickTime (15) and WMV file (16–18) families and the
+// encoder sessions (19, 30, a WMV clip's sound) are made here.
 #include "writers/MovieWriterFactory.h"
 
 #include "base/OutputType.h"
 #include "writers/AviWriter.h"
+#include "writers/EncoderSession.h"
 #include "writers/JournalingWriter.h"
 #include "writers/QtMovieWriter.h"
 #include "writers/WmvWriter.h"
@@ -28,6 +28,7 @@ bool MovieWriterFactory::Supports(std::int32_t outputType) const {
   if (boxes_ == nullptr) return false;
   if (IsAviOutputType(outputType)) return aviLibrary_ != nullptr;
   if (IsWmvFileOutputType(outputType)) return wmvLibrary_ != nullptr;
+  if (IsEncoderOutputType(outputType)) return encoders_ != nullptr;
   // QuickTime is reached through Cinelink, which the program always links.
   return outputType == OutputTypes::QuickTimeMov;
 }
@@ -60,11 +61,16 @@ std::unique_ptr<MovieWriter> MovieWriterFactory::CreateFileWriter(std::int32_t o
   return writer;
 }
 
-std::unique_ptr<ScreenEncoder> MovieWriterFactory::CreateEncoderSession() { return nullptr; }
+std::unique_ptr<ScreenEncoder> MovieWriterFactory::CreateEncoderSession() {
+  if (encoders_ == nullptr || boxes_ == nullptr) return nullptr;
+  return std::make_unique<EncoderSession>(*encoders_, *boxes_);
+}
 
-bool MovieWriterFactory::MergeSoundTrack(const std::string&, const std::string&,
-                                         const std::string&) {
-  return false;
+bool MovieWriterFactory::MergeSoundTrack(const std::string& videoPath, const std::string& audioPath,
+                                         const std::string& mergedPath) {
+  if (encoders_ == nullptr || boxes_ == nullptr) return false;
+  return EncoderSession::MergeSoundTrack(*encoders_, *boxes_, waitCursor_, videoPath, audioPath,
+                                         mergedPath);
 }
 
 }  // namespace framory

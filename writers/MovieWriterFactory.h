@@ -16,7 +16,9 @@ namespace framory {
 class AviFileLibrary;
 class WmFormatLibrary;
 class ClipJournal;
+class MediaEncoderLibrary;
 class MessageBoxService;
+class WaitCursor;
 
 class MovieWriterFactory {
  public:
@@ -29,6 +31,12 @@ class MovieWriterFactory {
   // The Windows Media library for the WMV file types (16–18), and the web
   // address its "download and install" boxes send the user to.
   void SetWmvLibrary(WmFormatLibrary* library, const std::string& downloadAddress);
+  // The screen encoder behind the encoder sessions (19, 30, sound) and the
+  // merge, and the cursor shown while merging; null leaves them unavailable.
+  void SetEncoderServices(MediaEncoderLibrary* encoders, WaitCursor* cursor) {
+    encoders_ = encoders;
+    waitCursor_ = cursor;
+  }
 
   // AVI clips made from now on are recorded in `journal` while they are
   // open, so that a clip cut short can be repaired later. Null: none.
@@ -58,6 +66,8 @@ class MovieWriterFactory {
   WmFormatLibrary* wmvLibrary_ = nullptr;
   std::string wmvDownloadAddress_;
   ClipJournal* journal_ = nullptr;
+  MediaEncoderLibrary* encoders_ = nullptr;
+  WaitCursor* waitCursor_ = nullptr;
 };
 
 }  // namespace framory

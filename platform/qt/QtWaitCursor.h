@@ -1,0 +1,14 @@
+// The wait cursor as Qt's application-wide override cursor.
+#pragma once
+
+#include "writers/WaitCursor.h"
+
+namespace framory {
+
+class QtWaitCursor : public WaitCursor {
+ public:
+  void Show() override;
+  void Restore() override;
+};
+
+}  // namespace framory
