@@ -14,9 +14,13 @@ PACKAGES=(
   # media
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libavdevice-dev
   libjpeg62-turbo-dev libpng-dev zlib1g-dev
+  # sound for the screen encoder: the PulseAudio simple client API
+  libpulse-dev
   # tests
   libgtest-dev libgmock-dev xvfb openbox xdotool xauth
   ffmpeg imagemagick netpbm libjpeg-turbo-progs
+  # a private sound server (null sink, test tone) for the sound tests
+  pulseaudio pulseaudio-utils
   trayer
   # installing and packaging: manual page, .deb dependencies, menu entry checks
   help2man dpkg-dev file desktop-file-utils
