@@ -45,6 +45,12 @@ ScreenCaptureThread::~ScreenCaptureThread() {
     thread_.join();
   }
   HideFlash();
+  if (displayLost_) {
+    // Xlib can block for good in XCloseDisplay on a connection whose server
+    // went away; the two dead connections are left open instead.
+    (void)grabber_.release();
+    (void)connection_.release();
+  }
 }
 
 HResult ScreenCaptureThread::Prepare(const ScreenCaptureSettings& settings, std::string* failure) {
@@ -164,8 +170,15 @@ bool ScreenCaptureThread::CaptureOne(std::int64_t pts) {
   Frame frame;
   if (!grabber_->Grab(static_cast<WindowHandle>(connection_->root()), x_, y_, width_, height_,
                       &frame)) {
-    Fail(connection_->Alive() ? "the screen could not be read; screen capture stopped"
-                              : "the X display closed; screen capture stopped");
+    // Asks the server on our own connection whether it is still there.
+    if (connection_->Alive()) {
+      X11ErrorTrap trap(connection_->display());
+      XNoOp(connection_->display());
+      trap.Failed();
+    }
+    displayLost_ = !connection_->Alive();
+    Fail(displayLost_ ? "the X display closed; screen capture stopped"
+                      : "the screen could not be read; screen capture stopped");
     return false;
   }
   const AVPixelFormat format = SourceFormat(frame);

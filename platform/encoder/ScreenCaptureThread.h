@@ -77,6 +77,7 @@ class ScreenCaptureThread {
   ScaleHandle scale_;
   int scaleFormat_ = -1;
   unsigned long flashWindows_[4] = {0, 0, 0, 0};
+  bool displayLost_ = false;  // written by the thread, read after it ended
 
   AsfOutput* output_ = nullptr;
   int index_ = -1;

@@ -13,6 +13,10 @@
 #include <memory>
 #include <thread>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "platform/encoder/WmEncoderLibrary.h"
 #include "support/EncoderProbe.h"
 #include "support/MediaProbe.h"
@@ -214,6 +218,53 @@ TEST_F(ScreenEncoderTest, SessionWithoutRectangleCapturesTheWholeScreen) {
   ASSERT_TRUE(probe.Ok);
   EXPECT_EQ(probe.Width, windows.ScreenWidth());
   EXPECT_EQ(probe.Height, windows.ScreenHeight());
+  EXPECT_GE(probe.FrameCount, 1);
+}
+
+// The X server going away under a running encoder: capturing stops, the
+// program goes on, and stopping the session still finishes a readable file
+// with the frames taken before.
+TEST_F(ScreenEncoderTest, XServerClosingStopsCaptureCleanly) {
+  const std::string display = ":" + std::to_string(600 + getpid() % 300);
+  pid_t server = fork();
+  if (server == 0) {
+    std::freopen("/dev/null", "w", stdout);
+    std::freopen("/dev/null", "w", stderr);
+    execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", "320x240x24", "-nolisten", "tcp",
+           static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  ASSERT_GT(server, 0);
+  // The server goes with the test, whichever way the test ends.
+  struct ServerGuard {
+    pid_t& pid;
+    ~ServerGuard() {
+      if (pid > 0) kill(pid, SIGKILL), waitpid(pid, nullptr, 0);
+    }
+  } guard{server};
+  ASSERT_TRUE(X11TestWindows::WaitFor([&] {
+    return std::system(("xdpyinfo -display " + display + " >/dev/null 2>&1").c_str()) == 0;
+  })) << "the second X server did not start";
+  const std::string own = std::getenv("DISPLAY");
+  setenv("DISPLAY", display.c_str(), 1);
+  const std::string path = dir.File("lost.wmv");
+  auto session = NewSession();
+  const std::int32_t configured = session->Configure(path);
+  setenv("DISPLAY", own.c_str(), 1);
+  ASSERT_EQ(configured, 0);
+  session->StartEncoding();
+  RecordFor(1000);
+  kill(server, SIGKILL);
+  waitpid(server, nullptr, 0);
+  server = -1;
+  RecordFor(500);
+  session->PauseEncoding();
+  session->StartEncoding();
+  session.reset();
+  EXPECT_TRUE(boxes.shown.empty());
+  const testing::VideoProbe probe = ProbeVideo(path);
+  ASSERT_TRUE(probe.Ok);
+  EXPECT_EQ(probe.Width, 320);
   EXPECT_GE(probe.FrameCount, 1);
 }
 
