@@ -23,6 +23,8 @@ namespace {
 // recent one, and a damaged file recovers at the next.
 constexpr double kKeyFrameSeconds = 3.0;
 constexpr int kFlashThickness = 4;
+// How far behind (in frames) capturing may fall before frames are skipped.
+constexpr std::int64_t kCatchUpFrames = 5;
 constexpr auto kFlashTime = std::chrono::milliseconds(1000);
 
 AVPixelFormat SourceFormat(const Frame& frame) {
@@ -155,9 +157,11 @@ void ScreenCaptureThread::Run() {
     if (!clock_.SleepUntil(due)) continue;
     if (!CaptureOne(next)) break;
     ++next;
-    // Frames whose time has already passed are skipped.
+    // A thread that fell behind for a moment catches up by taking the next
+    // frames at once; one that fell further behind skips the frames whose
+    // time has passed, so the pictures stay in step with the sound.
     const auto current = static_cast<std::int64_t>(std::floor(clock_.MediaTimeUs() * fps / 1e6));
-    if (current > next) {
+    if (current > next + kCatchUpFrames) {
       framesMissed_ += static_cast<std::uint64_t>(current - next);
       next = current;
     }

@@ -2,8 +2,9 @@
 // grabs the region (or the whole screen) through MIT-SHM at the profile's
 // frame rate, converts it to YUV 4:2:0 and encodes it with FFmpeg's Windows
 // Media Video 8 encoder (wmv2) at a fixed quantiser. Frames are stamped with
-// the encoding clock, so pausing leaves no gap; a frame whose time passed
-// while the thread was busy is skipped, not sent late.
+// the encoding clock, so pausing leaves no gap. A thread held up for a few
+// frames catches up; frames whose time passed longer ago are skipped rather
+// than sent late.
 //
 // "FlashRect" marks the region with a frame of four override-redirect
 // windows laid just outside it for about a second: the marks are never
