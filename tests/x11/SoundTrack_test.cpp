@@ -104,6 +104,29 @@ TEST_F(SoundTrackTest, SoundTrackRecordsTheToneAndMergesWithThePictures) {
       "decoded\n");
 }
 
+// The screen-encoder file with "Record Sound as Well": one file holding the
+// pictures and the tone, no merge needed.
+TEST_F(SoundTrackTest, ScreenEncoderFileWithSoundHoldsPicturesAndTone) {
+  testing::PulseServer pulse(dir.Path());
+  ASSERT_TRUE(pulse.Running());
+  const std::string path = dir.File("movie1.wmv");
+  {
+    EncoderSession session(library, boxes);
+    session.SetRecordAudio(true);
+    session.SetCaptureRect(Rect{0, 0, 320, 240});
+    ASSERT_EQ(session.Configure(path), 0);
+    session.StartEncoding();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2000));
+  }
+  EXPECT_TRUE(boxes.shown.empty());
+  const Streams streams = StreamList(path);
+  EXPECT_EQ(streams.size(), 2u);
+  EXPECT_NE(std::find(streams.begin(), streams.end(), "audio:wmav2"), streams.end());
+  EXPECT_NE(std::find(streams.begin(), streams.end(), "video:wmv2"), streams.end());
+  EXPECT_GT(testing::MeanVolumeDb(path), -30.0);
+  EXPECT_NEAR(testing::StreamSeconds(path, "a"), testing::StreamSeconds(path, "v"), 1.0);
+}
+
 // A merge that cannot be done keeps both files and says why through the
 // table; one whose run fails (the output cannot be written) reports false
 // too, so the clip's files are not deleted.
