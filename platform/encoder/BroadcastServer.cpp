@@ -81,6 +81,9 @@ bool BroadcastServer::Listen(int port, std::string* failure) {
     listenFd_ = -1;
     return false;
   }
+  socklen_t length = sizeof address;
+  getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length);
+  port_ = ntohs(address.sin_port);
   if (pipe2(wakeFds_, O_NONBLOCK | O_CLOEXEC) != 0) {
     *failure = std::string("cannot make the server's wake-up pipe: ") + std::strerror(errno);
     close(listenFd_);

@@ -42,6 +42,8 @@ class BroadcastServer : public AsfLiveSink {
   // Binds TCP `port` on every IPv4 address (loopback included) and starts
   // the server thread. False with a reason when the port cannot be had.
   bool Listen(int port, std::string* failure);
+  // The port listened on (the one the system chose when asked for 0).
+  int Port() const { return port_; }
   void Stop();
 
   void OnHeader(const std::uint8_t* data, std::size_t size) override;
@@ -65,6 +67,7 @@ class BroadcastServer : public AsfLiveSink {
 
   int videoStream_ = 0;
   int listenFd_ = -1;
+  int port_ = 0;
   int wakeFds_[2] = {-1, -1};
   std::thread thread_;
   std::atomic<bool> stopping_{false};
