@@ -50,17 +50,17 @@ HResult SoundCaptureThread::Prepare(std::string* failure) {
   av_channel_layout_copy(&frame_->ch_layout, &codec_->ch_layout);
   if (av_frame_get_buffer(frame_.get(), 0) < 0) return EncoderResult::Fail;
 
-  pa_sample_spec spec{};
-  spec.format = PA_SAMPLE_FLOAT32LE;
-  spec.rate = kSampleRate;
-  spec.channels = kChannels;
+  pa_sample_spec sampleFormat{};
+  sampleFormat.format = PA_SAMPLE_FLOAT32LE;
+  sampleFormat.rate = kSampleRate;
+  sampleFormat.channels = kChannels;
   pa_buffer_attr attributes{};
   attributes.maxlength = static_cast<std::uint32_t>(-1);
   attributes.fragsize = static_cast<std::uint32_t>(kReadFrames * kChannels * sizeof(float));
   int error = 0;
   // The default source of the default server ($PULSE_SERVER when set).
-  stream_ = pa_simple_new(nullptr, "Framory", PA_STREAM_RECORD, nullptr, "Sound track", &spec,
-                          nullptr, &attributes, &error);
+  stream_ = pa_simple_new(nullptr, "Framory", PA_STREAM_RECORD, nullptr, "Sound track",
+                          &sampleFormat, nullptr, &attributes, &error);
   if (stream_ == nullptr) {
     *failure = std::string("no sound server to record from (") + pa_strerror(error) + ")";
     return EncoderResult::DeviceUnavailable;
