@@ -17,8 +17,8 @@ fi
 FORMAT_DIALOG='^Desktop Framory Output Format$'
 seed_project clips "OutputType=11" \
   "TimerValue=100" "UseDesktopWindow=1" "UseMainAppWindow=0" "TakeShotOnKey=1"
-start_and_open_project
 start_motion
+start_and_open_project
 
 # "Settings.." (id 1037, at 259, 16, 43 x 14) opens the output format dialog.
 require "'Settings..' is clicked" click_options_control 259 16 43 14

@@ -55,8 +55,12 @@ e2e_cleanup() {
     kill -9 "$FRAMORY_PID" 2>/dev/null
     wait "$FRAMORY_PID" 2>/dev/null
   fi
+  # Helpers get a moment to end on SIGTERM; one that does not (ffplay can
+  # hang in its own exit while its threads wind down) is killed.
   for pid in "${E2E_HELPER_PIDS[@]}"; do
     kill "$pid" 2>/dev/null
+    for _ in $(seq 1 40); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
+    kill -9 "$pid" 2>/dev/null
     wait "$pid" 2>/dev/null
   done
   if [ "$E2E_FAILURES" -gt 0 ] && [ -f "$E2E_ROOT/framory.log" ]; then

@@ -23,8 +23,8 @@ FRAMORY_BIN="$limited"
 
 PAUSE_BOX='^Error - Recorder will go in pause mode$'
 
-start_and_open_project
 start_motion
+start_and_open_project
 require "Ctrl+Shift starts the recorder" toggle_recorder_to Active
 require "recording creates movie0.wmv" wait_until "$E2E_WAIT" test -e "$clip"
 require "the full disk brings the pause box" wait_window "$PAUSE_BOX"
