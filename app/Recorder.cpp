@@ -28,6 +28,7 @@ void Recorder::TogglePause() {
 
   if (services_.View != nullptr) services_.View->RefreshTitle();
 
+  if (services_.Encoder != nullptr) services_.Encoder->RecorderPauseChanged(paused);
   if (services_.Encoder != nullptr && services_.Encoder->Exists()) {
     if (paused) {
       services_.Encoder->PauseEncoding();

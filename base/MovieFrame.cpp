@@ -90,7 +90,20 @@ bool MovieFrame::Create(std::int32_t width, std::int32_t height) {
   return true;
 }
 
+bool MovieFrame::Lend(const Frame& frame) {
+  lent_ = nullptr;
+  if (!Exists() || frame.Empty() || frame.Width != width_ || frame.Height != height_ ||
+      frame.BitsPerPixel != 32 || !StandardMasks(frame) ||
+      frame.BytesPerLine != std::int64_t{width_} * 4 ||
+      reinterpret_cast<std::uintptr_t>(frame.Pixels) % alignof(std::uint32_t) != 0) {
+    return false;
+  }
+  lent_ = reinterpret_cast<const std::uint32_t*>(frame.Pixels);
+  return true;
+}
+
 void MovieFrame::Release() {
+  lent_ = nullptr;
   std::vector<std::uint32_t>().swap(pixels_);
   std::vector<std::int32_t>().swap(columns_);
   width_ = 0;
@@ -159,6 +172,7 @@ void PlaceRgb(const Frame& f, std::int32_t width, std::int32_t height, std::int3
 }  // namespace
 
 bool MovieFrame::Compose(const Frame& frame) {
+  lent_ = nullptr;
   if (!Exists()) return false;
   std::uint32_t* pixels = pixels_.data();
   std::int32_t* columns = columns_.data();

@@ -27,7 +27,8 @@ class MovieFrame {
   std::int32_t Width() const { return width_; }
   std::int32_t Height() const { return height_; }
   std::int32_t BytesPerLine() const { return width_ * 4; }
-  const std::uint32_t* Row(std::int32_t y) const { return pixels_.data() + RowOffset(y); }
+  // While a frame is lent (below), the const accessors read its pixels.
+  const std::uint32_t* Row(std::int32_t y) const { return Pixels() + RowOffset(y); }
   std::uint32_t* Row(std::int32_t y) { return pixels_.data() + RowOffset(y); }
   std::uint32_t Pixel(std::int32_t x, std::int32_t y) const { return Row(y)[x]; }
 
@@ -42,7 +43,17 @@ class MovieFrame {
   // with the buffer left black, when the frame is empty or of another depth.
   bool Compose(const Frame& frame);
 
+  // Saves the copy when a grabbed frame already is what Compose would make:
+  // the buffer's size, 32 bits with the usual masks, rows packed. The buffer
+  // then reads the frame's own pixels in place (the fourth byte as it is)
+  // until EndLoan, which must come before the frame's lender takes the
+  // pixels back; the buffer's own contents are left as they were. False, and
+  // nothing lent, for any other frame.
+  bool Lend(const Frame& frame);
+  void EndLoan() { lent_ = nullptr; }
+
  private:
+  const std::uint32_t* Pixels() const { return lent_ != nullptr ? lent_ : pixels_.data(); }
   std::size_t RowOffset(std::int32_t y) const {
     return static_cast<std::size_t>(y) * static_cast<std::size_t>(width_);
   }
@@ -53,6 +64,7 @@ class MovieFrame {
   // Source column of every buffer column while stretching; sized with the
   // buffer so that composing never allocates.
   std::vector<std::int32_t> columns_;
+  const std::uint32_t* lent_ = nullptr;
 };
 
 }  // namespace framory

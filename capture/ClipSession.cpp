@@ -59,8 +59,12 @@ std::string MergedExtension(const std::string& videoPath) {
 }  // namespace
 
 ClipSession::ClipSession(const Settings& settings, OutputNaming& naming,
-                         MovieWriterFactory& writers, ClipHost& host)
-    : settings_(settings), naming_(naming), writers_(writers), host_(host) {}
+                         MovieWriterFactory& writers, ClipHost& host, const MonotonicClock* clock)
+    : settings_(settings),
+      naming_(naming),
+      writers_(writers),
+      host_(host),
+      timeline_(clock != nullptr ? *clock : steadyClock_) {}
 
 ClipSession::~ClipSession() { DestroyWriters(); }
 
@@ -115,8 +119,14 @@ void ClipSession::DeliverMovieFrame(const Frame* frame, WindowHandle /*source*/,
   // A file writer without a frame to read (a shot that brought no pixels)
   // has nothing to append.
   if (frame == nullptr || !movieFrame_.Exists()) return;
-  movieFrame_.Compose(*frame);
+  // The AVI codecs read the grabbed pixels in place when they already are
+  // the movie frame (uncompressed clips keep the composed, zero-padded
+  // pixels); the loan ends before the frame goes back to the grabber.
+  const bool lent =
+      IsAviOutputType(type) && type != OutputTypes::AviUncompressed && movieFrame_.Lend(*frame);
+  if (!lent) movieFrame_.Compose(*frame);
   AppendFrame();
+  movieFrame_.EndLoan();
 }
 
 bool ClipSession::StartClip(std::int32_t type, const Rect& screenRect) {
@@ -157,6 +167,8 @@ bool ClipSession::StartClip(std::int32_t type, const Rect& screenRect) {
     clipStarted_ = false;
     return false;
   }
+  // The clip's clock starts with its first shot, at the writer's frame period.
+  if (writer_ && settings_.TakeShotOnTimer() && period > 0) timeline_.Start(period);
 
   if (settings_.RecordSound() && !encoder_ && SoundAllowedFor(type)) StartSoundTrack(path);
   return true;
@@ -197,7 +209,10 @@ void ClipSession::AppendFrame() {
   frameAdded_ = true;
   // A failure that names no reason of its own must not show an old one.
   SetLastError(0);
-  if (writer_->AddFrame(movieFrame_) < 0) ReportAppendFailure();
+  const std::int32_t result = timeline_.Started()
+                                  ? writer_->AddFrameAt(movieFrame_, timeline_.NextPosition())
+                                  : writer_->AddFrame(movieFrame_);
+  if (result < 0) ReportAppendFailure();
 }
 
 bool ClipSession::RepeatMovieFrame() {
@@ -246,9 +261,18 @@ void ClipSession::StartEncoding() {
   if (encoder_) encoder_->StartEncoding();
 }
 
+void ClipSession::RecorderPauseChanged(bool paused) {
+  if (paused) {
+    timeline_.Paused();
+  } else {
+    timeline_.Resumed();
+  }
+}
+
 void ClipSession::FinishFiles() {
   movieFrame_.Release();
   clipStarted_ = false;
+  timeline_.Reset();
   DestroyWriters();
 }
 
@@ -258,6 +282,7 @@ void ClipSession::EndClip() {
   DestroyWriters();
   movieFrame_.Release();
   clipStarted_ = false;
+  timeline_.Reset();
 
   if (!pendingVideoFile_.empty() && !pendingAudioFile_.empty()) {
     const std::string merged = naming_.MovieFileName(MergedExtension(pendingVideoFile_));

@@ -5,17 +5,25 @@
 //
 // A clip starts with the first movie frame delivered after the previous one
 // ended. Its first frame fixes the movie size (rounded up to multiples of 4);
-// later frames are stretched down into it or centred on black.
+// later frames are stretched down into it or centred on black; a frame that
+// already has the movie's size and layout is lent to an AVI writer as it is.
+//
+// When the periodic timer drives the clip ("Capture periodically" on at its
+// start), each frame is placed by the clock (ClipTimeline), so the movie
+// lasts as long as the recording did whatever the machine's frame rate; with
+// the timer off, every shot is the next frame.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
 
+#include "base/MonotonicClock.h"
 #include "base/MovieFrame.h"
 #include "base/Settings.h"
 #include "capture/CaptureLinks.h"
 #include "capture/ClipHost.h"
+#include "capture/ClipTimeline.h"
 #include "capture/EncoderControl.h"
 #include "capture/OutputNaming.h"
 #include "writers/MovieWriter.h"
@@ -26,8 +34,10 @@ namespace framory {
 
 class ClipSession : public MovieFrameSink, public EncoderControl {
  public:
+  // `clock` times clips driven by the periodic timer; null for the steady
+  // system clock.
   ClipSession(const Settings& settings, OutputNaming& naming, MovieWriterFactory& writers,
-              ClipHost& host);
+              ClipHost& host, const MonotonicClock* clock = nullptr);
   // Closes whatever is still open (finishing its file) without telling the
   // host; the shell ends the clip properly before this.
   ~ClipSession() override;
@@ -61,6 +71,7 @@ class ClipSession : public MovieFrameSink, public EncoderControl {
   bool Exists() const override { return encoder_ != nullptr; }
   void PauseEncoding() override;
   void StartEncoding() override;
+  void RecorderPauseChanged(bool paused) override;
   const std::string& PendingVideoFile() const { return pendingVideoFile_; }
   const std::string& PendingAudioFile() const { return pendingAudioFile_; }
 
@@ -78,6 +89,8 @@ class ClipSession : public MovieFrameSink, public EncoderControl {
   OutputNaming& naming_;
   MovieWriterFactory& writers_;
   ClipHost& host_;
+  SteadyClock steadyClock_;
+  ClipTimeline timeline_;
 
   bool clipStarted_ = false;
   std::int32_t lastClipOutputType_ = -1;

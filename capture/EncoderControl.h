@@ -12,6 +12,9 @@ class EncoderControl {
   virtual void PauseEncoding() = 0;
   // Reports its own failure to the user.
   virtual void StartEncoding() = 0;
+  // Told of every pause (true) and resume (false), whether or not an encoder
+  // session exists: a clip timed by the clock leaves paused time out.
+  virtual void RecorderPauseChanged(bool /*paused*/) {}
 };
 
 }  // namespace framory

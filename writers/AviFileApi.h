@@ -7,6 +7,11 @@
 // Objects are released by destroying them. As with AVIFile's reference
 // counts, a stream keeps its file alive and a codec stream keeps the stream
 // under it alive; the file on disk is complete once the last of them is gone.
+//
+// A stream may encode and write on a thread of its own: Write then queues the
+// frame and returns, and a frame that fails later is reported by the next
+// Write or, at the end, by Finish. Positions left out between two writes
+// become empty samples that repeat the previous picture.
 #pragma once
 
 #include <cstdint>
@@ -94,9 +99,14 @@ class AviStream {
   virtual ~AviStream() = default;  // AVIStreamRelease
   // The format of the samples written to this stream, from `position` on.
   virtual std::int32_t SetFormat(std::int32_t position, const AviBitmapHeader& format) = 0;
-  // Writes `samples` samples from `data` at sample index `start`.
+  // Writes `samples` samples from `data` at sample index `start`, which must
+  // lie after every position written before.
   virtual std::int32_t Write(std::int32_t start, std::int32_t samples, const void* data,
                              std::int32_t bytes, std::uint32_t flags) = 0;
+  // Writes whatever is still queued and, for the stream that carries the
+  // frames, finishes the file. Returns a failure no Write has reported yet.
+  // Later writes fail; releasing the stream afterwards only frees it.
+  virtual std::int32_t Finish() { return AviResult::Ok; }
 };
 
 class AviFile {

@@ -42,17 +42,21 @@ std::uint32_t AviWriter::HandlerCode() const {
   return code;
 }
 
-AviBitmapHeader AviWriter::FormatOf(const MovieFrame& frame) {
-  // The stored rows go bottom-up (positive height), as every AVI reader
-  // expects of BI_RGB frames.
+AviBitmapHeader AviWriter::FormatOf(const MovieFrame& frame) const {
   AviBitmapHeader header;
   header.Width = frame.Width();
-  header.Height = frame.Height();
+  header.Height = compress_ ? -frame.Height() : frame.Height();
   header.BitCount = 32;
   header.Compression = kBiRgb;
   header.SizeImage =
       static_cast<std::uint32_t>(frame.BytesPerLine()) * static_cast<std::uint32_t>(frame.Height());
   return header;
+}
+
+std::int32_t AviWriter::AddFrameAt(const MovieFrame& frame, std::int32_t position) {
+  // A position already passed is taken as the next one.
+  if (position > frameIndex_) frameIndex_ = position;
+  return AddFrame(frame);
 }
 
 std::int32_t AviWriter::AddFrame(const MovieFrame& frame) {
@@ -78,15 +82,19 @@ std::int32_t AviWriter::Open(const MovieFrame& frame) {
   if (path_.empty() || path_.size() >= kPathCapacity) return fail();
   const AviBitmapHeader format = FormatOf(frame);
 
-  // One buffer for the whole clip, large enough for the screen or the frame,
-  // whichever is larger in each direction.
+  // The stream's buffer size: large enough for the screen or the frame,
+  // whichever is larger in each direction. Uncompressed frames are turned
+  // bottom-up in a buffer of that size made once for the clip; a codec
+  // stream reads the clip's buffer itself.
   const std::int64_t bufferBytes = std::int64_t{std::max(screenWidth_, frame.Width())} *
                                    std::max(screenHeight_, frame.Height()) * 4;
   if (bufferBytes > MovieFrame::kMaxBytes) return fail();
-  try {
-    pixels_.assign(static_cast<std::size_t>(bufferBytes), 0);
-  } catch (const std::bad_alloc&) {
-    return fail();
+  if (!compress_) {
+    try {
+      pixels_.assign(static_cast<std::size_t>(bufferBytes), 0);
+    } catch (const std::bad_alloc&) {
+      return fail();
+    }
   }
 
   if (library_.OpenFile(&file_, path_, kAviCreateWrite) != AviResult::Ok || !file_) return fail();
@@ -103,7 +111,7 @@ std::int32_t AviWriter::Open(const MovieFrame& frame) {
   }
   streamInfo_.Quality = -1;
   streamInfo_.SuggestedBufferSize = static_cast<std::uint32_t>(bufferBytes);
-  streamInfo_.Frame = AviRect{0, 0, format.Width, format.Height};
+  streamInfo_.Frame = AviRect{0, 0, format.Width, frame.Height()};
   streamInfo_.Name = "Video Stream";
   if (file_->CreateStream(&rawStream_, streamInfo_) != AviResult::Ok || !rawStream_) return fail();
 
@@ -132,33 +140,45 @@ std::int32_t AviWriter::Open(const MovieFrame& frame) {
 std::int32_t AviWriter::Write(const MovieFrame& frame) {
   const AviBitmapHeader format = FormatOf(frame);
   AviStream* carrier = compressedStream_ ? compressedStream_.get() : rawStream_.get();
-  // A frame that no longer fits the clip's buffer cannot be read back.
-  if (!frame.Exists() || format.SizeImage > pixels_.size() || carrier == nullptr) {
-    ++frameIndex_;
+  const std::int32_t position = frameIndex_++;
+  // The stream was set up for the first frame's size; another cannot go in.
+  if (!frame.Exists() || carrier == nullptr || frame.Width() != streamInfo_.Frame.Right ||
+      frame.Height() != streamInfo_.Frame.Bottom) {
     return kWriterFail;
   }
-  // Rows go bottom-up, and the fourth byte of every pixel becomes 0xFF: the
-  // frame buffer leaves it 0, which BI_RGB readers may ignore, but FFmpeg
-  // reads 32-bit BI_RGB as BGRA, and players built on it then show fully
-  // transparent (black) pictures.
-  const std::size_t width = static_cast<std::size_t>(frame.Width());
-  const std::int32_t height = frame.Height();
-  for (std::int32_t y = 0; y < height; ++y) {
-    const std::uint32_t* source = frame.Row(y);
-    std::uint8_t* target = pixels_.data() + static_cast<std::size_t>(height - 1 - y) * width * 4;
-    for (std::size_t x = 0; x < width; ++x) {
-      const std::uint32_t opaque = source[x] | 0xFF000000u;
-      std::memcpy(target + 4 * x, &opaque, 4);
+  const void* data = frame.Row(0);  // the buffer's rows are contiguous, top-down
+  if (!compress_) {
+    if (format.SizeImage > pixels_.size()) return kWriterFail;
+    // Rows go bottom-up, and the fourth byte of every pixel becomes 0xFF: the
+    // frame buffer leaves it 0, which BI_RGB readers may ignore, but FFmpeg
+    // reads 32-bit BI_RGB as BGRA, and players built on it then show fully
+    // transparent (black) pictures.
+    const std::size_t width = static_cast<std::size_t>(frame.Width());
+    const std::int32_t height = frame.Height();
+    for (std::int32_t y = 0; y < height; ++y) {
+      const std::uint32_t* source = frame.Row(y);
+      std::uint8_t* target = pixels_.data() + static_cast<std::size_t>(height - 1 - y) * width * 4;
+      for (std::size_t x = 0; x < width; ++x) {
+        const std::uint32_t opaque = source[x] | 0xFF000000u;
+        std::memcpy(target + 4 * x, &opaque, 4);
+      }
     }
+    data = pixels_.data();
   }
   // No key-frame flag: a codec stream decides its key frames itself.
-  const std::int32_t result = carrier->Write(frameIndex_, 1, pixels_.data(),
-                                             static_cast<std::int32_t>(format.SizeImage), 0);
-  ++frameIndex_;
+  const std::int32_t result =
+      carrier->Write(position, 1, data, static_cast<std::int32_t>(format.SizeImage), 0);
   return result == AviResult::Ok ? kWriterOk : kWriterFail;
 }
 
 void AviWriter::Close() {
+  // The stream that carries the frames writes what it still has queued and
+  // finishes the file, and says whether all of it went well.
+  if (state_ == kWriting) {
+    AviStream* carrier = compressedStream_ ? compressedStream_.get() : rawStream_.get();
+    closeResult_ =
+        carrier != nullptr && carrier->Finish() != AviResult::Ok ? kWriterFail : kWriterOk;
+  }
   state_ = kClosed;
   // The codec stream first, so that what it still holds reaches the file,
   // then the stream, then the file, which completes it on disk.

@@ -39,7 +39,14 @@ class AviWriter : public MovieWriter {
   void SetCodecFromOutputType(std::int32_t outputType);
 
   std::int32_t AddFrame(const MovieFrame& frame) override;
+  // The positions skipped become empty chunks, which players show as the
+  // previous picture held.
+  std::int32_t AddFrameAt(const MovieFrame& frame, std::int32_t position) override;
   void Close() override;
+  // What the last Close learnt of frames written after their AddFrame had
+  // returned (the AVI library encodes and writes on a thread of its own) and
+  // of finishing the file: kWriterOk, or kWriterFail when something was lost.
+  std::int32_t CloseResult() const { return closeResult_; }
 
   std::int32_t State() const { return state_; }
   std::int32_t FrameIndex() const { return frameIndex_; }
@@ -49,13 +56,16 @@ class AviWriter : public MovieWriter {
  private:
   std::int32_t Open(const MovieFrame& frame);
   std::int32_t Write(const MovieFrame& frame);
-  static AviBitmapHeader FormatOf(const MovieFrame& frame);
+  // The format the carrying stream is given: uncompressed frames are stored
+  // bottom-up (positive height), as AVI readers expect of BI_RGB; a codec
+  // stream reads the clip's top-down rows in place (negative height).
+  AviBitmapHeader FormatOf(const MovieFrame& frame) const;
 
   AviFileLibrary& library_;
   MessageBoxService& boxes_;
   std::int32_t screenWidth_;
   std::int32_t screenHeight_;
-  std::vector<std::uint8_t> pixels_;  // one frame, bottom-up rows, sized once per clip
+  std::vector<std::uint8_t> pixels_;  // one uncompressed frame, bottom-up rows, sized once per clip
   std::int32_t frameIndex_ = 0;
   std::string path_;
   std::unique_ptr<AviFile> file_;
@@ -64,6 +74,7 @@ class AviWriter : public MovieWriter {
   AviStreamInfo streamInfo_;
   AviCompressOptions compressOptions_;
   std::int32_t state_ = kReady;
+  std::int32_t closeResult_ = kWriterOk;
   std::int32_t framePeriod_ = -1;
   bool compress_ = true;
   bool useDivx_ = false;

@@ -29,6 +29,13 @@ class MovieWriter {
   virtual std::int32_t Prepare(const MovieFrame& /*frame*/) { return kWriterOk; }
   // Appends the buffer's present contents as the next frame.
   virtual std::int32_t AddFrame(const MovieFrame& frame) = 0;
+  // Writes the buffer's contents at frame position `position` (in frame
+  // periods from the start of the movie), which lies after every position
+  // written before; the positions skipped hold the previous picture. A writer
+  // that cannot place frames appends.
+  virtual std::int32_t AddFrameAt(const MovieFrame& frame, std::int32_t /*position*/) {
+    return AddFrame(frame);
+  }
   // Appends a frame that shows the same picture as the previous one, without
   // the pixels being composed or encoded again. Only called after at least
   // one AddFrame of the clip; `frame` still holds that picture and stays

@@ -6,8 +6,9 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/frame.h>
 #include <libavutil/pixfmt.h>
-#include <libswscale/swscale.h>
 }
+
+#include "platform/media/BgraToYuv420.h"
 
 namespace framory {
 
@@ -18,6 +19,9 @@ namespace {
 // screen sizes. The caller's options ask for "the codec's default" quality.
 constexpr int kQuantiser = 3;
 constexpr int kDefaultKeyFrameEvery = 15;
+// Frames waiting for the worker: enough to ride out a slow frame or a disk
+// stall, few enough that a 1920 × 1080 clip keeps about 25 MB queued at most.
+constexpr std::size_t kQueueDepth = 3;
 
 }  // namespace
 
@@ -46,11 +50,7 @@ AviCodecStream::AviCodecStream(std::shared_ptr<AviMuxer> muxer, const AviCodec& 
       packet_(av_packet_alloc()) {}
 
 AviCodecStream::~AviCodecStream() {
-  if (context_ != nullptr && muxer_->Begun()) {
-    // Whatever the encoder still holds goes into the file before it closes.
-    if (avcodec_send_frame(context_, nullptr) >= 0) WritePackets();
-  }
-  sws_freeContext(scaler_);
+  Finish();
   avcodec_free_context(&context_);
   av_frame_free(&picture_);
   av_packet_free(&packet_);
@@ -82,6 +82,12 @@ std::int32_t AviCodecStream::SetFormat(std::int32_t position, const AviBitmapHea
   context_->flags |= AV_CODEC_FLAG_QSCALE;
   context_->global_quality = kQuantiser * FF_QP2LAMBDA;
   context_->codec_tag = codec_.tag;
+  // Slices encode in parallel without delaying the packets; frame threads
+  // would hold frames back, and no codec here needs them.
+  if ((encoder_.capabilities & AV_CODEC_CAP_SLICE_THREADS) != 0) {
+    context_->thread_type = FF_THREAD_SLICE;
+    context_->thread_count = 0;  // one per core
+  }
   if (avcodec_open2(context_, &encoder_, nullptr) < 0) {
     avcodec_free_context(&context_);
     return AviResult::NoCompressor;
@@ -91,9 +97,6 @@ std::int32_t AviCodecStream::SetFormat(std::int32_t position, const AviBitmapHea
   picture_->width = width;
   picture_->height = height;
   if (av_frame_get_buffer(picture_, 0) < 0) return AviResult::Memory;
-  scaler_ = sws_getContext(width, height, AV_PIX_FMT_BGR0, width, height, AV_PIX_FMT_YUV420P,
-                           SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
-  if (scaler_ == nullptr) return AviResult::Memory;
 
   AVCodecParameters* parameters = avcodec_parameters_alloc();
   if (parameters == nullptr) return AviResult::Memory;
@@ -103,28 +106,58 @@ std::int32_t AviCodecStream::SetFormat(std::int32_t position, const AviBitmapHea
     result = muxer_->Begin(*parameters, false);
   }
   avcodec_parameters_free(&parameters);
-  return result;
+  if (result != AviResult::Ok) return result;
+  return queue_.Start(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4,
+                      kQueueDepth,
+                      [this](const std::uint8_t* data, std::int32_t position, std::uint32_t flags) {
+                        return Encode(data, position, flags);
+                      });
 }
 
 std::int32_t AviCodecStream::Write(std::int32_t start, std::int32_t samples, const void* data,
                                    std::int32_t bytes, std::uint32_t flags) {
-  if (context_ == nullptr || !muxer_->Begun()) return AviResult::Unsupported;
-  if (samples != 1 || start < 0 || data == nullptr || bytes < std::int64_t{width_} * height_ * 4) {
+  if (finished_ || context_ == nullptr || !queue_.Started()) return AviResult::Unsupported;
+  if (samples != 1 || start < nextStart_ || data == nullptr ||
+      bytes < std::int64_t{width_} * height_ * 4) {
     return AviResult::BadParam;
   }
+  const std::int32_t result = queue_.Put(start, data, flags);
+  if (result == AviResult::Ok) nextStart_ = std::int64_t{start} + 1;
+  return result;
+}
+
+std::int32_t AviCodecStream::Encode(const std::uint8_t* data, std::int32_t position,
+                                    std::uint32_t flags) {
   if (av_frame_make_writable(picture_) < 0) return AviResult::Memory;
-  const int stride = width_ * 4;
-  const std::uint8_t* first = static_cast<const std::uint8_t*>(data);
-  // Bottom-up rows are read from the last one upward with a negative stride.
-  const std::uint8_t* source[1] = {
-      bottomUp_ ? first + static_cast<std::ptrdiff_t>(height_ - 1) * stride : first};
-  const int sourceStride[1] = {bottomUp_ ? -stride : stride};
-  sws_scale(scaler_, source, sourceStride, 0, height_, picture_->data, picture_->linesize);
-  picture_->pts = start;
+  const std::ptrdiff_t stride = std::ptrdiff_t{width_} * 4;
+  // Bottom-up rows are read from the last one upward.
+  const std::uint8_t* top = bottomUp_ ? data + (height_ - 1) * stride : data;
+  ConvertBgraToYuv420(
+      top, bottomUp_ ? -stride : stride, width_, height_,
+      Yuv420Planes{picture_->data[0], picture_->data[1], picture_->data[2], picture_->linesize[0],
+                   picture_->linesize[1], picture_->linesize[2]});
+  picture_->pts = position;
   picture_->quality = context_->global_quality;
   picture_->pict_type = (flags & kAviKeyFrame) != 0 ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
   if (avcodec_send_frame(context_, picture_) < 0) return AviResult::Internal;
   return WritePackets();
+}
+
+std::int32_t AviCodecStream::Finish() {
+  if (finished_) return AviResult::Ok;
+  finished_ = true;
+  // The worker is stopped first; from here on this thread alone uses the
+  // encoder and the muxer.
+  std::int32_t result = queue_.Finish();
+  if (context_ != nullptr && muxer_->Begun()) {
+    // Whatever the encoder still holds goes into the file before it closes.
+    std::int32_t flushed = AviResult::Internal;
+    if (avcodec_send_frame(context_, nullptr) >= 0) flushed = WritePackets();
+    if (result == AviResult::Ok) result = flushed;
+    const std::int32_t closed = muxer_->Finish();
+    if (result == AviResult::Ok) result = closed;
+  }
+  return result;
 }
 
 std::int32_t AviCodecStream::WritePackets() {

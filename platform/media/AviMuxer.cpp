@@ -73,14 +73,25 @@ std::int32_t AviMuxer::Create(const std::string& path, std::shared_ptr<AviMuxer>
 }
 
 AviMuxer::~AviMuxer() {
-  if (context_ == nullptr) return;
+  Finish();  // nobody to tell of a failure here
+  av_packet_free(&empty_);
+}
+
+std::int32_t AviMuxer::Finish() {
+  if (context_ == nullptr || finished_) return AviResult::Ok;
+  finished_ = true;
+  std::int32_t result = AviResult::Ok;
   struct stat st;
   const bool deleted = fd_ >= 0 && fstat(fd_, &st) == 0 && st.st_nlink == 0;
   // Index and final sizes, into the room reserved for them; a file that was
   // deleted meanwhile is not finished.
-  if (begun_ && !deleted) av_write_trailer(context_);
-  if (context_->pb != nullptr) avio_closep(&context_->pb);
+  if (begun_ && !deleted && av_write_trailer(context_) < 0) result = AviResult::FileWrite;
+  if (context_->pb != nullptr) {
+    if (context_->pb->error < 0) result = AviResult::FileWrite;
+    if (avio_closep(&context_->pb) < 0) result = AviResult::FileWrite;
+  }
   avformat_free_context(context_);
+  context_ = nullptr;
   // The trailer rewrites the suggested buffer size with the largest chunk.
   if (begun_ && !deleted && framesWritten_ > 0) StoreStreamHeader();
   if (fd_ >= 0) {
@@ -99,7 +110,9 @@ AviMuxer::~AviMuxer() {
       }
     }
     ::close(fd_);
+    fd_ = -1;
   }
+  return result;
 }
 
 bool AviMuxer::ReserveRoom(std::int64_t bytes) {
@@ -147,7 +160,8 @@ AVRational AviMuxer::SampleTimeBase() const {
 }
 
 std::int32_t AviMuxer::AddStream(const AviStreamInfo& info) {
-  if (stream_ != nullptr || info.Type != FourCC::Vids || info.Scale == 0 || info.Rate == 0) {
+  if (finished_ || stream_ != nullptr || info.Type != FourCC::Vids || info.Scale == 0 ||
+      info.Rate == 0) {
     return AviResult::Unsupported;
   }
   stream_ = avformat_new_stream(context_, nullptr);
@@ -161,7 +175,7 @@ std::int32_t AviMuxer::AddStream(const AviStreamInfo& info) {
 }
 
 std::int32_t AviMuxer::Begin(const AVCodecParameters& parameters, bool bottomUp) {
-  if (stream_ == nullptr || begun_) return AviResult::Unsupported;
+  if (finished_ || stream_ == nullptr || begun_) return AviResult::Unsupported;
   if (avcodec_parameters_copy(stream_->codecpar, &parameters) < 0) return AviResult::Memory;
   AVDictionary* options = nullptr;
   if (bottomUp) av_dict_set(&options, "flipped_raw_rgb", "1", 0);
@@ -208,7 +222,29 @@ void AviMuxer::StoreStreamHeader() {
 }
 
 std::int32_t AviMuxer::Write(AVPacket* packet) {
-  if (!begun_) return AviResult::Unsupported;
+  if (!begun_ || finished_) return AviResult::Unsupported;
+  const std::int64_t position = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
+  if (position == AV_NOPTS_VALUE || position < nextPosition_) return AviResult::BadParam;
+  if (position > nextPosition_) {
+    if (empty_ == nullptr && (empty_ = av_packet_alloc()) == nullptr) return AviResult::Memory;
+    while (nextPosition_ < position) {
+      empty_->data = nullptr;
+      empty_->size = 0;
+      empty_->flags = 0;
+      empty_->pts = empty_->dts = nextPosition_;
+      empty_->duration = 1;
+      // A position whose write failed is used up all the same: the muxer
+      // takes no second packet for it.
+      const std::int32_t result = WriteOne(empty_);
+      ++nextPosition_;
+      if (result != AviResult::Ok) return result;
+    }
+  }
+  nextPosition_ = position + 1;
+  return WriteOne(packet);
+}
+
+std::int32_t AviMuxer::WriteOne(AVPacket* packet) {
   packet->stream_index = stream_->index;
   // Sample counts become the muxer's time base (normally the same).
   av_packet_rescale_ts(packet, SampleTimeBase(), stream_->time_base);

@@ -1,7 +1,14 @@
 // One AVI file being written by libavformat's AVI muxer (which switches to
 // OpenDML extensions by itself once the file passes 1 GB). Shared by the
 // file and the streams of the AVI file library: whichever of them is
-// released last finishes the file (writes the index and the final sizes).
+// released last finishes the file (writes the index and the final sizes),
+// unless the stream that carries the frames finished it earlier to learn the
+// result.
+//
+// Positions the caller skipped are written as empty chunks (zero-size
+// packets), one per sample, so each frame's chunk sits at its own position
+// and players hold the previous picture over the gap. libavformat's own gap
+// filling is not relied on: it refuses gaps of more than 60000 samples.
 //
 // A full disk or a file-size limit must not cut a clip off without its
 // index. Before a packet goes to the muxer, the disk space for it and for
@@ -14,8 +21,8 @@
 //
 // A file deleted while being written (its folder removed) is noticed at the
 // next packet: nothing more is written into it. A file that never received
-// a frame is removed when released. Failures set the thread's last error to
-// the system's error number.
+// a frame is removed when finished. Failures set the calling thread's last
+// error to the system's error number.
 #pragma once
 
 #include <cstdint>
@@ -53,8 +60,13 @@ class AviMuxer {
   // Gives the stream its format and writes the file header. `bottomUp`
   // marks raw RGB rows stored bottom-up (a positive height in the header).
   std::int32_t Begin(const AVCodecParameters& parameters, bool bottomUp);
-  // Writes one packet whose times count samples (1 / the stream's rate).
+  // Writes one packet whose times count samples (1 / the stream's rate),
+  // after an empty chunk for every position skipped since the last packet.
+  // BadParam for a position already written.
   std::int32_t Write(AVPacket* packet);
+  // Writes the index and the final sizes and closes the file; the result of
+  // that. Later calls (and the destructor) do nothing more.
+  std::int32_t Finish();
 
  private:
   AviMuxer() = default;
@@ -63,6 +75,7 @@ class AviMuxer {
   // the scale and rate as given (the muxer stores them reduced), and a
   // suggested buffer size of at least the one asked for.
   void StoreStreamHeader();
+  std::int32_t WriteOne(AVPacket* packet);
 
   // Reserves room for a packet of `bytes` plus the finished index; false
   // (last error set) when the disk or the file-size limit has no room.
@@ -78,6 +91,9 @@ class AviMuxer {
   AVStream* stream_ = nullptr;
   AviStreamInfo info_;
   bool begun_ = false;
+  bool finished_ = false;
+  std::int64_t nextPosition_ = 0;  // the first position not written yet
+  AVPacket* empty_ = nullptr;      // the zero-size packet of a skipped position
 };
 
 }  // namespace framory

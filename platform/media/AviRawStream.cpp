@@ -12,7 +12,25 @@ namespace framory {
 AviRawStream::AviRawStream(std::shared_ptr<AviMuxer> muxer)
     : muxer_(std::move(muxer)), packet_(av_packet_alloc()) {}
 
-AviRawStream::~AviRawStream() { av_packet_free(&packet_); }
+namespace {
+
+// Uncompressed frames waiting for the worker.
+constexpr std::size_t kQueueDepth = 3;
+
+}  // namespace
+
+AviRawStream::~AviRawStream() {
+  Finish();
+  av_packet_free(&packet_);
+}
+
+std::int32_t AviRawStream::Finish() {
+  if (finished_ || !carrier_) return AviResult::Ok;
+  finished_ = true;
+  const std::int32_t result = queue_.Finish();
+  const std::int32_t closed = muxer_->Finish();
+  return result != AviResult::Ok ? result : closed;
+}
 
 std::int32_t AviRawStream::SetFormat(std::int32_t position, const AviBitmapHeader& format) {
   if (position != 0 || muxer_->Begun()) return AviResult::Unsupported;
@@ -32,26 +50,35 @@ std::int32_t AviRawStream::SetFormat(std::int32_t position, const AviBitmapHeade
   parameters->bits_per_coded_sample = 32;
   const std::int32_t result = muxer_->Begin(*parameters, format.Height > 0);
   avcodec_parameters_free(&parameters);
-  if (result == AviResult::Ok)
-    frameBytes_ = std::int64_t{format.Width} * std::abs(format.Height) * 4;
-  return result;
+  if (result != AviResult::Ok) return result;
+  carrier_ = true;
+  frameBytes_ = std::int64_t{format.Width} * std::abs(format.Height) * 4;
+  return queue_.Start(static_cast<std::size_t>(frameBytes_), kQueueDepth,
+                      [this](const std::uint8_t* data, std::int32_t position, std::uint32_t) {
+                        return WriteFrame(data, position);
+                      });
 }
 
 std::int32_t AviRawStream::Write(std::int32_t start, std::int32_t samples, const void* data,
-                                 std::int32_t bytes, std::uint32_t flags) {
-  if (!muxer_->Begun() || packet_ == nullptr) return AviResult::Unsupported;
-  if (samples != 1 || start < 0 || data == nullptr || bytes != frameBytes_) {
+                                 std::int32_t bytes, std::uint32_t /*flags*/) {
+  if (finished_ || !queue_.Started() || packet_ == nullptr) return AviResult::Unsupported;
+  if (samples != 1 || start < nextStart_ || data == nullptr || bytes != frameBytes_) {
     return AviResult::BadParam;
   }
+  const std::int32_t result = queue_.Put(start, data, 0);
+  if (result == AviResult::Ok) nextStart_ = std::int64_t{start} + 1;
+  return result;
+}
+
+std::int32_t AviRawStream::WriteFrame(const std::uint8_t* data, std::int32_t position) {
   // The muxer only reads the bytes during the call; no copy is made.
-  packet_->data = static_cast<std::uint8_t*>(const_cast<void*>(data));
-  packet_->size = bytes;
-  packet_->pts = start;
-  packet_->dts = start;
+  packet_->data = const_cast<std::uint8_t*>(data);
+  packet_->size = static_cast<int>(frameBytes_);
+  packet_->pts = position;
+  packet_->dts = position;
   packet_->duration = 1;
   // An uncompressed frame stands on its own: each is a key frame in the
   // index, whatever the caller's flags say, so players can seek anywhere.
-  (void)flags;
   packet_->flags = AV_PKT_FLAG_KEY;
   const std::int32_t result = muxer_->Write(packet_);
   packet_->data = nullptr;

@@ -171,7 +171,7 @@ TEST_F(AviWriterTest, FirstFrameOpensTheFileWithTheStreamHeaderAndCodec) {
   EXPECT_EQ(library.codec->formatPosition, 0);
   EXPECT_EQ(f.Size, 40u);
   EXPECT_EQ(f.Width, 400);
-  EXPECT_EQ(f.Height, 100) << "bottom-up rows";
+  EXPECT_EQ(f.Height, -100) << "the codec stream reads the clip's top-down rows in place";
   EXPECT_EQ(f.Planes, 1);
   EXPECT_EQ(f.BitCount, 32);
   EXPECT_EQ(f.Compression, 0u);
@@ -299,7 +299,7 @@ TEST_F(AviWriterTest, FailedWriteKeepsWritingAtTheNextIndex) {
   EXPECT_EQ(library.codec->writes[2].start, 2);
   EXPECT_TRUE(boxes.shown.empty()) << "write failures are reported by the clip session";
 
-  // A frame larger than the clip's buffer cannot be read back.
+  // A frame of another size than the stream was set up for is refused.
   EXPECT_EQ(w->AddFrame(FrameOf(TestPicture::Pattern(400, 300, 0))), kWriterFail);
   EXPECT_EQ(library.codec->writes.size(), 3u);
 }
