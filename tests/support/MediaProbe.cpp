@@ -1,8 +1,10 @@
 #include "support/MediaProbe.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <sstream>
+#include <stdexcept>
 
 #include "support/TempDir.h"
 
@@ -71,6 +73,49 @@ VideoProbe ProbeVideo(const std::string& path) {
   return probe;
 }
 
+std::vector<PacketProbe> ProbePackets(const std::string& path) {
+  std::vector<PacketProbe> packets;
+  const std::string out =
+      Run("ffprobe -v error -select_streams v:0 -show_entries packet=pts,pts_time,size,flags "
+          "-of csv=p=0 " +
+          Quote(path) + " 2>/dev/null");
+  std::istringstream lines(out);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::istringstream fields(line);
+    std::string pts, ptsTime, size, flags;
+    if (!std::getline(fields, pts, ',') || !std::getline(fields, ptsTime, ',') ||
+        !std::getline(fields, size, ',') || !std::getline(fields, flags, ',')) {
+      continue;
+    }
+    PacketProbe p;
+    try {
+      p.Pts = std::stoll(pts);
+      p.PtsTime = std::stod(ptsTime);
+      p.Size = std::stoll(size);
+    } catch (const std::exception&) {
+      continue;
+    }
+    p.Key = flags.find('K') != std::string::npos;
+    packets.push_back(p);
+  }
+  return packets;
+}
+
+std::int64_t CountFramesAtConstantRate(const std::string& path) {
+  // framecrc prints one line per picture after its '#' header lines.
+  const std::string out = Run("ffmpeg -v error -i " + Quote(path) +
+                              " -map 0:v:0 -fps_mode cfr -f framecrc - 2>/dev/null");
+  if (out.empty()) return -1;
+  std::int64_t frames = 0;
+  std::istringstream lines(out);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (!line.empty() && line[0] != '#') ++frames;
+  }
+  return frames;
+}
+
 std::vector<std::vector<std::uint32_t>> DecodeFrames(const std::string& path, std::int32_t width,
                                                      std::int32_t height) {
   std::vector<std::vector<std::uint32_t>> frames;
@@ -90,6 +135,29 @@ std::vector<std::vector<std::uint32_t>> DecodeFrames(const std::string& path, st
 std::string DecodeRaw(const std::string& path, const std::string& pixelFormat) {
   return Run("ffmpeg -v error -i " + Quote(path) + " -fps_mode passthrough -f rawvideo -pix_fmt " +
              Quote(pixelFormat) + " - 2>/dev/null");
+}
+
+std::vector<std::uint32_t> AviIndexChunkSizes(const std::string& path) {
+  std::vector<std::uint32_t> sizes;
+  const std::string file = ReadWholeFile(path);
+  if (file.size() < 12 || file.compare(0, 4, "RIFF") != 0 || file.compare(8, 4, "AVI ") != 0) {
+    return sizes;
+  }
+  // The top-level chunks of the first RIFF list, each padded to an even size.
+  const std::size_t riffEnd = std::min<std::size_t>(file.size(), 8 + std::size_t{Le32(file, 4)});
+  std::size_t at = 12;
+  while (at + 8 <= riffEnd) {
+    const std::uint32_t size = Le32(file, at + 4);
+    if (file.compare(at, 4, "idx1") == 0) {
+      const std::size_t end = std::min<std::size_t>(riffEnd, at + 8 + std::size_t{size});
+      for (std::size_t e = at + 8; e + 16 <= end; e += 16) {
+        if (file.compare(e, 2, "00") == 0) sizes.push_back(Le32(file, e + 12));
+      }
+      break;
+    }
+    at += 8 + std::size_t{size} + (size & 1);
+  }
+  return sizes;
 }
 
 AviHeaderFields ReadAviHeader(const std::string& path) {

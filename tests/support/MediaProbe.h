@@ -30,6 +30,26 @@ std::vector<std::vector<std::uint32_t>> DecodeFrames(const std::string& path, st
 // as the raw bytes ffmpeg writes, all frames one after the other.
 std::string DecodeRaw(const std::string& path, const std::string& pixelFormat);
 
+// One video packet as ffprobe lists it: its time in the stream's time base
+// (frame periods for AVI), its time in seconds, its size, key-frame flag.
+struct PacketProbe {
+  std::int64_t Pts = -1;
+  double PtsTime = -1;
+  std::int64_t Size = -1;
+  bool Key = false;
+};
+
+// Every packet of the first video stream, in file order.
+std::vector<PacketProbe> ProbePackets(const std::string& path);
+
+// How many pictures ffmpeg makes of the file at its constant frame rate
+// (pictures held over empty samples are repeated); -1 when it cannot.
+std::int64_t CountFramesAtConstantRate(const std::string& path);
+
+// The sizes of the chunks of stream 0 in the file's "idx1" index, in order
+// (empty samples are chunks of size 0); empty when there is no index.
+std::vector<std::uint32_t> AviIndexChunkSizes(const std::string& path);
+
 // The video stream header ("strh"), name ("strn") and format ("strf") of an
 // AVI file, as stored.
 struct AviHeaderFields {

@@ -156,7 +156,9 @@ class FakeEncoder : public EncoderControl {
   void StartEncoding() override {
     if (log_) log_->push_back("StartEncoding");
   }
+  void RecorderPauseChanged(bool paused) override { pauseChanges.push_back(paused); }
   bool exists = true;
+  std::vector<bool> pauseChanges;  // every pause (true) and resume (false) told
 
  private:
   CallLog* log_;

@@ -45,8 +45,13 @@ class FakeStream : public AviStream {
     writes.push_back(std::move(w));
     return writeResults.empty() ? AviResult::Ok : writeResults[writes.size() - 1];
   }
+  std::int32_t Finish() override {
+    log_.push_back("finish " + name_);
+    return finishResult;
+  }
 
   std::int32_t formatResult = AviResult::Ok;
+  std::int32_t finishResult = AviResult::Ok;
   std::vector<std::int32_t> writeResults;  // one a write when given
   std::int32_t formatPosition = -1;
   AviBitmapHeader format;
@@ -232,11 +237,33 @@ TEST_F(AviWriterTest, CloseReleasesCodecStreamThenStreamThenFile) {
   ASSERT_EQ(w->AddFrame(FrameOf(TestPicture::Pattern(8, 8, 0))), kWriterOk);
   library.log.clear();
   w->Close();
-  EXPECT_EQ(library.log, (Log{"release codec", "release raw", "release file"}));
+  EXPECT_EQ(library.log, (Log{"finish codec", "release codec", "release raw", "release file"}))
+      << "the stream that carries the frames finishes first";
   EXPECT_EQ(w->State(), AviWriter::kClosed);
   w->Close();
   w.reset();
-  EXPECT_EQ(library.log.size(), 3u) << "closing again releases nothing twice";
+  EXPECT_EQ(library.log.size(), 4u) << "closing again releases nothing twice";
+}
+
+TEST_F(AviWriterTest, PlacedFramesGoToTheirPositionsAndCloseTellsOfLateFailures) {
+  auto w = Make(OutputTypes::AviUncompressed);
+  const MovieFrame frame = FrameOf(TestPicture::Pattern(8, 8, 0));
+  ASSERT_EQ(w->AddFrameAt(frame, 0), kWriterOk);
+  EXPECT_EQ(w->AddFrameAt(frame, 7), kWriterOk);
+  EXPECT_EQ(w->AddFrameAt(frame, 3), kWriterOk) << "a position already passed becomes the next";
+  EXPECT_EQ(w->AddFrame(frame), kWriterOk);
+  ASSERT_EQ(library.raw->writes.size(), 4u);
+  EXPECT_EQ(library.raw->writes[1].start, 7);
+  EXPECT_EQ(library.raw->writes[2].start, 8);
+  EXPECT_EQ(library.raw->writes[3].start, 9);
+  EXPECT_EQ(w->CloseResult(), kWriterOk);
+
+  // A frame the library's worker lost after its write returned: the close
+  // says so.
+  library.raw->finishResult = AviResult::FileWrite;
+  w->Close();
+  EXPECT_EQ(w->CloseResult(), kWriterFail);
+  EXPECT_EQ(library.log.back(), "release file");
 }
 
 TEST_F(AviWriterTest, WriterWithoutFramesOpensNothing) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "support/ClipSessionFakes.h"
+#include "support/ManualClock.h"
 #include "support/TempDir.h"
 
 namespace framory {
@@ -41,13 +42,18 @@ class FakeWriter : public MovieWriter {
     log_.push_back(name_ + " RepeatFrame");
     return repeatResult;
   }
+  std::int32_t AddFrameAt(const MovieFrame& frame, std::int32_t position) override {
+    positions.push_back(position);
+    return AddFrame(frame);
+  }
   void Close() override { log_.push_back(name_ + " Close"); }
 
   std::int32_t prepareResult = kWriterOk;
   std::int32_t addResult = kWriterOk;
   std::int32_t repeatResult = kWriterOk;
   std::function<void()> duringAdd;
-  std::vector<std::uint32_t> frames;  // centre pixel of each frame added
+  std::vector<std::uint32_t> frames;    // centre pixel of each frame added
+  std::vector<std::int32_t> positions;  // of each frame placed by the clock
 
  private:
   Log& log_;
@@ -152,8 +158,70 @@ struct ClipSessionTest : ::testing::Test {
   OutputNaming naming{settings};
   FakeFactory writers;
   FakeClipHost host;
-  ClipSession session{settings, naming, writers, host};
+  testing::ManualClock clock;
+  ClipSession session{settings, naming, writers, host, &clock};
 };
+
+TEST_F(ClipSessionTest, TimerDrivenClipsPlaceFramesByTheClockWithoutPausedTime) {
+  settings.SetTakeShotOnTimer(true);
+  settings.SetTimerValue(40);
+  Shoot(64, 48);
+  for (double delay : {40.0, 0.0, 130.0}) {
+    clock.AdvanceMilliseconds(delay);
+    Shoot(64, 48);
+  }
+  // Paused for five seconds; the resumed timer shoots a period later.
+  clock.AdvanceMilliseconds(20);
+  session.RecorderPauseChanged(true);
+  clock.AdvanceMilliseconds(5000);
+  session.RecorderPauseChanged(false);
+  clock.AdvanceMilliseconds(40);
+  // A changed period reaches the next clip, not this one.
+  settings.SetTimerValue(1000);
+  Shoot(64, 48);
+  ASSERT_NE(writers.last, nullptr);
+  EXPECT_EQ(writers.last->positions, (std::vector<std::int32_t>{0, 1, 2, 4, 6}));
+  EXPECT_EQ(writers.last->frames.size(), 5u);
+
+  // The next clip starts again at 0, on its own period.
+  session.EndClip();
+  Shoot(64, 48);
+  clock.AdvanceMilliseconds(1000);
+  Shoot(64, 48);
+  EXPECT_EQ(writers.last->positions, (std::vector<std::int32_t>{0, 1}));
+}
+
+TEST_F(ClipSessionTest, WithoutTheTimerEveryShotIsTheNextFrame) {
+  settings.SetTakeShotOnTimer(false);
+  Shoot(64, 48);
+  clock.AdvanceMilliseconds(5000);
+  Shoot(64, 48);
+  ASSERT_NE(writers.last, nullptr);
+  EXPECT_TRUE(writers.last->positions.empty()) << "appended, not placed";
+  EXPECT_EQ(writers.last->frames.size(), 2u);
+}
+
+TEST_F(ClipSessionTest, FramesOfTheMovieSizeReachTheWriterWhetherLentOrComposed) {
+  // Compressed AVI reads a frame of the movie's size in place; uncompressed
+  // AVI gets it composed (zero fourth byte). The writer sees the same picture.
+  for (std::int32_t type : {OutputTypes::AviDivx, OutputTypes::AviUncompressed}) {
+    SCOPED_TRACE(type);
+    settings.SetOutputType(type);
+    TestPicture p = TestPicture::Pattern(64, 48, 4);
+    p.At(32, 24) = 0xAB123456;  // a grabbed pixel with something in its pad byte
+    session.DeliverMovieFrame(&p.frame, 42, Rect{-1, -1, -1, -1});
+    TestPicture q = TestPicture::Pattern(64, 48, 5);
+    session.DeliverMovieFrame(&q.frame, 42, Rect{-1, -1, -1, -1});
+    ASSERT_NE(writers.last, nullptr);
+    ASSERT_EQ(writers.last->frames.size(), 2u);
+    EXPECT_EQ(writers.last->frames[0] & 0xFFFFFF, 0x123456u);
+    EXPECT_EQ(writers.last->frames[1], q.At(32, 24));
+    if (type == OutputTypes::AviUncompressed) {
+      EXPECT_EQ(writers.last->frames[0], 0x123456u);
+    }
+    session.EndClip();
+  }
+}
 
 TEST_F(ClipSessionTest, StartsIdleAndIgnoresPictureTypes) {
   EXPECT_FALSE(session.ClipOpen());

@@ -104,6 +104,9 @@ TEST(Recorder, NoEncoderCallsWithoutSessionAndNoTimerWithoutTimerTrigger) {
     EXPECT_EQ(call.rfind("SetTimer", 0), std::string::npos) << call;
   }
   EXPECT_FALSE(recorder.State().PeriodicTimerRunning());
+  // The clip still hears of both: a clip timed by the clock leaves the
+  // paused time out.
+  EXPECT_EQ(rig.encoder.pauseChanges, (std::vector<bool>{true, false}));
 }
 
 TEST(Recorder, PeriodIsTakenAtResume) {

@@ -1,0 +1,229 @@
+// Clips placed by the clock, written through the real AVI library and read
+// back with ffprobe and ffmpeg: each frame's packet sits at its position ×
+// the period, the positions no shot reached are empty chunks that players
+// show as the previous picture held, paused time leaves no gap, and gaps far
+// longer than libavformat would fill by itself come out whole. Also: a frame
+// the library's worker fails is reported by the next write, or by the close
+// when no write follows.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/Settings.h"
+#include "capture/ClipSession.h"
+#include "capture/OutputNaming.h"
+#include "support/ClipSessionFakes.h"
+#include "support/ManualClock.h"
+#include "support/MediaProbe.h"
+#include "support/RecorderFakes.h"
+#include "support/TempDir.h"
+#include "writers/AviFileApi.h"
+#include "writers/MovieWriterFactory.h"
+
+namespace framory {
+namespace {
+
+using testing::AviIndexChunkSizes;
+using testing::CountFramesAtConstantRate;
+using testing::DecodeFrames;
+using testing::FakeBoxes;
+using testing::FakeClipHost;
+using testing::ManualClock;
+using testing::PacketProbe;
+using testing::ProbePackets;
+using testing::TempDir;
+using testing::TestPicture;
+
+// A clip session driven by "Capture periodically" on a clock the test moves.
+struct TimedRecording {
+  TimedRecording(std::int32_t outputType, std::int32_t timerValue) {
+    settings.SetProjectDirectory(dir.Path() + "/");
+    settings.SetProjectName("timed");
+    std::filesystem::create_directories(settings.ProjectFolder());
+    settings.SetOutputType(outputType);
+    settings.SetTimerValue(timerValue);
+    settings.SetTakeShotOnTimer(true);
+  }
+  std::string Movie() const { return settings.ProjectFolder() + "/movie0.avi"; }
+  // Moves the clock on by `ms` and shoots picture number `seed`.
+  void ShootAfter(double ms, int seed) {
+    clock.AdvanceMilliseconds(ms);
+    const TestPicture picture = TestPicture::Pattern(64, 48, seed);
+    session.DeliverMovieFrame(&picture.frame, kNoWindow, Rect{-1, -1, -1, -1});
+    shot.push_back(picture.pixels);
+  }
+
+  TempDir dir;
+  Settings settings;
+  OutputNaming naming{settings};
+  FakeBoxes boxes;
+  FakeClipHost host;
+  ManualClock clock;
+  std::unique_ptr<AviFileLibrary> library = CreateAviFileLibrary();
+  MovieWriterFactory factory{library.get(), &boxes};
+  ClipSession session{settings, naming, factory, host, &clock};
+  std::vector<std::vector<std::uint32_t>> shot;  // the pictures, in shooting order
+};
+
+double MeanDifference(const std::vector<std::uint32_t>& a, const std::vector<std::uint32_t>& b) {
+  if (a.size() != b.size() || a.empty()) return 1e9;
+  double sum = 0;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    for (int shift : {0, 8, 16}) {
+      sum += std::abs(int((a[i] >> shift) & 0xFF) - int((b[i] >> shift) & 0xFF));
+    }
+  }
+  return sum / (3.0 * a.size());
+}
+
+TEST(AviTiming, FramesSitAtTheirTimesAndSkippedPositionsHoldThePicture) {
+  for (std::int32_t type : {OutputTypes::AviDivx, OutputTypes::AviMpg4, OutputTypes::AviXvid,
+                            OutputTypes::AviUncompressed}) {
+    SCOPED_TRACE(std::string("output type ") + std::to_string(type));
+    TimedRecording r(type, 40);
+    r.ShootAfter(0, 0);    // position 0
+    r.ShootAfter(40, 1);   // 1
+    r.ShootAfter(40, 2);   // 2
+    r.ShootAfter(170, 3);  // 250 ms: 6
+    r.ShootAfter(0, 4);    // the same moment: the next free position, 7
+    r.session.RecorderPauseChanged(true);
+    r.clock.AdvanceMilliseconds(1000);
+    r.session.RecorderPauseChanged(false);
+    r.ShootAfter(40, 5);   // 290 ms of recording: 7, taken, so 8
+    r.ShootAfter(400, 0);  // 690 ms: 17
+    r.session.EndClip();
+    ASSERT_TRUE(r.host.reports.empty());
+
+    // ffprobe lists the chunks that hold a picture, each at its position ×
+    // 40 ms; the file's index has a chunk for every position, the others
+    // empty.
+    const std::vector<std::int64_t> filled = {0, 1, 2, 6, 7, 8, 17};
+    const std::vector<PacketProbe> packets = ProbePackets(r.Movie());
+    ASSERT_EQ(packets.size(), filled.size());
+    for (std::size_t i = 0; i < packets.size(); ++i) {
+      EXPECT_EQ(packets[i].Pts, filled[i]) << "picture " << i;
+      EXPECT_NEAR(packets[i].PtsTime, 0.040 * double(filled[i]), 1e-9) << "picture " << i;
+      EXPECT_GT(packets[i].Size, 0);
+    }
+    const std::vector<std::uint32_t> chunks = AviIndexChunkSizes(r.Movie());
+    ASSERT_EQ(chunks.size(), 18u) << "one chunk per position up to the last picture";
+    for (std::size_t position = 0, next = 0; position < chunks.size(); ++position) {
+      const bool picture = next < filled.size() && filled[next] == std::int64_t(position);
+      EXPECT_EQ(chunks[position] > 0, picture) << "position " << position;
+      if (picture) ++next;
+    }
+
+    // Decoded as stored: the seven pictures, in order.
+    const auto decoded = DecodeFrames(r.Movie(), 64, 48);
+    ASSERT_EQ(decoded.size(), r.shot.size());
+    for (std::size_t i = 0; i < decoded.size(); ++i) {
+      EXPECT_LT(MeanDifference(decoded[i], r.shot[i]), 4.0) << "picture " << i;
+    }
+    // At the constant rate the clip declares, every position is a picture.
+    EXPECT_EQ(CountFramesAtConstantRate(r.Movie()), 18);
+  }
+}
+
+TEST(AviTiming, GapsLongerThanLibavformatFillsByItselfComeOutWhole) {
+  // 12 minutes without a shot at 10 ms: 72000 empty positions, more than the
+  // 60000 the AVI muxer would fill on its own.
+  TimedRecording r(OutputTypes::AviDivx, 10);
+  r.ShootAfter(0, 0);
+  r.ShootAfter(720000, 1);
+  r.ShootAfter(10, 2);
+  r.session.EndClip();
+  ASSERT_TRUE(r.host.reports.empty());
+  const std::vector<PacketProbe> packets = ProbePackets(r.Movie());
+  ASSERT_EQ(packets.size(), 3u);
+  EXPECT_EQ(packets[0].Pts, 0);
+  EXPECT_EQ(packets[1].Pts, 72000);
+  EXPECT_NEAR(packets[1].PtsTime, 720.0, 1e-9);
+  EXPECT_EQ(packets[2].Pts, 72001);
+  const std::vector<std::uint32_t> chunks = AviIndexChunkSizes(r.Movie());
+  ASSERT_EQ(chunks.size(), 72002u);
+  std::size_t empty = 0;
+  for (std::uint32_t size : chunks) empty += size == 0 ? 1 : 0;
+  EXPECT_EQ(empty, 71999u);
+  EXPECT_EQ(DecodeFrames(r.Movie(), 64, 48).size(), 3u);
+}
+
+// The child writes uncompressed 160 × 120 frames (76.8 kB each) straight
+// through the AVI library with the file size limited to `limitBytes`, and
+// reports through the pipe where the
+// failure surfaced: "write N" when the Nth write returned it, "finish" when
+// only Finish did, "none" when nothing failed.
+std::string WriteUntilFailure(const std::string& path, int frames, rlim_t limitBytes) {
+  int fds[2];
+  if (pipe(fds) != 0) return "no pipe";
+  const pid_t child = fork();
+  if (child == 0) {
+    close(fds[0]);
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{limitBytes, limitBytes};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    std::string outcome = "none";
+    {
+      auto library = CreateAviFileLibrary();
+      std::unique_ptr<AviFile> file;
+      std::unique_ptr<AviStream> stream;
+      AviStreamInfo info;
+      info.Type = FourCC::Vids;
+      info.Scale = 100;
+      info.Rate = 1000;
+      AviBitmapHeader format;
+      format.Width = 160;
+      format.Height = 120;
+      format.BitCount = 32;
+      format.SizeImage = 160 * 120 * 4;
+      if (library->OpenFile(&file, path, kAviCreateWrite) != AviResult::Ok ||
+          file->CreateStream(&stream, info) != AviResult::Ok ||
+          stream->SetFormat(0, format) != AviResult::Ok) {
+        _exit(4);
+      }
+      const std::vector<std::uint8_t> pixels(format.SizeImage, 0x40);
+      for (int i = 0; i < frames && outcome == "none"; ++i) {
+        if (stream->Write(i, 1, pixels.data(), std::int32_t(pixels.size()), 0) != AviResult::Ok) {
+          outcome = "write " + std::to_string(i);
+        }
+      }
+      if (outcome == "none" && stream->Finish() != AviResult::Ok) outcome = "finish";
+    }
+    if (write(fds[1], outcome.data(), outcome.size()) < 0) _exit(3);
+    _exit(0);
+  }
+  close(fds[1]);
+  std::string text;
+  char buffer[256];
+  ssize_t got;
+  while ((got = read(fds[0], buffer, sizeof buffer)) > 0) text.append(buffer, std::size_t(got));
+  close(fds[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the writing child failed";
+  return text;
+}
+
+TEST(AviTiming, AFrameTheWorkerFailsIsReportedByTheNextWriteOrByFinish) {
+  TempDir dir;
+  // 50 kB hold the header (written when the format is set) but no frame:
+  // the very first frame fails on the worker after its write has returned.
+  // With more frames to write, a later write returns the failure.
+  const std::string later = WriteUntilFailure(dir.File("a.avi"), 50, 50 * 1024);
+  ASSERT_EQ(later.rfind("write ", 0), 0u) << later;
+  EXPECT_GE(std::stoi(later.substr(6)), 1) << "the write that queued the frame had succeeded";
+  // With no write after it, Finish returns it.
+  EXPECT_EQ(WriteUntilFailure(dir.File("b.avi"), 1, 50 * 1024), "finish");
+  // Frames that fit: nothing to tell.
+  EXPECT_EQ(WriteUntilFailure(dir.File("c.avi"), 2, 300 * 1024), "none");
+}
+
+}  // namespace
+}  // namespace framory
