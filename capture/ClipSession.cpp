@@ -66,7 +66,7 @@ ClipSession::ClipSession(const Settings& settings, OutputNaming& naming,
       host_(host),
       timeline_(clock != nullptr ? *clock : steadyClock_) {}
 
-ClipSession::~ClipSession() { DestroyWriters(); }
+ClipSession::~ClipSession() { DestroyWriters(false); }
 
 void ClipSession::DeliverMovieFrame(const Frame* frame, WindowHandle /*source*/,
                                     const Rect& screenRect) {
@@ -244,11 +244,15 @@ void ClipSession::ReportAppendFailure() {
   host_.ReportApiFailure(failure);
 }
 
-void ClipSession::DestroyWriters() {
+void ClipSession::DestroyWriters(bool report) {
   frameAdded_ = false;
   if (writer_) {
     writer_->Close();
+    const bool lost = writer_->CloseResult() < 0;
     writer_.reset();
+    // The last frames of a clip are written after their AddFrame returned;
+    // losing them must not pass for success.
+    if (lost && report) host_.ReportApiFailure(appendFailure_);
   }
   encoder_.reset();
 }
@@ -273,13 +277,13 @@ void ClipSession::FinishFiles() {
   movieFrame_.Release();
   clipStarted_ = false;
   timeline_.Reset();
-  DestroyWriters();
+  DestroyWriters(false);
 }
 
 void ClipSession::EndClip() {
   // The writers close first: a writer may still store the last picture of
   // the buffer (a repeated last frame) while it finishes its file.
-  DestroyWriters();
+  DestroyWriters(true);
   movieFrame_.Release();
   clipStarted_ = false;
   timeline_.Reset();

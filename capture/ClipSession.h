@@ -83,7 +83,9 @@ class ClipSession : public MovieFrameSink, public EncoderControl {
   void StartSoundTrack(const std::string& videoPath);
   void AppendFrame();
   void ReportAppendFailure();
-  void DestroyWriters();
+  // Closes and frees the writers; with `report`, a file writer whose close
+  // says frames were lost reports it like a failed append.
+  void DestroyWriters(bool report);
 
   const Settings& settings_;
   OutputNaming& naming_;

@@ -46,7 +46,7 @@ class AviWriter : public MovieWriter {
   // What the last Close learnt of frames written after their AddFrame had
   // returned (the AVI library encodes and writes on a thread of its own) and
   // of finishing the file: kWriterOk, or kWriterFail when something was lost.
-  std::int32_t CloseResult() const { return closeResult_; }
+  std::int32_t CloseResult() const override { return closeResult_; }
 
   std::int32_t State() const { return state_; }
   std::int32_t FrameIndex() const { return frameIndex_; }

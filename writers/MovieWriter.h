@@ -44,6 +44,10 @@ class MovieWriter {
   virtual std::int32_t RepeatFrame(const MovieFrame& /*frame*/) { return kWriterRepeatUnsupported; }
   // Finishes the file and frees what the writer holds. Safe to call again.
   virtual void Close() = 0;
+  // After Close: below 0 when frames accepted by AddFrame were lost after it
+  // returned (a writer that writes on a thread of its own learns of them
+  // late) or the file could not be finished.
+  virtual std::int32_t CloseResult() const { return kWriterOk; }
 };
 
 }  // namespace framory

@@ -13,8 +13,10 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/Settings.h"
@@ -33,6 +35,8 @@ namespace {
 
 using testing::AviIndexChunkSizes;
 using testing::CountFramesAtConstantRate;
+
+constexpr char kAppendFailure[] = "AVI file unable to append frame. Pausing recorder.";
 using testing::DecodeFrames;
 using testing::FakeBoxes;
 using testing::FakeClipHost;
@@ -155,12 +159,10 @@ TEST(AviTiming, GapsLongerThanLibavformatFillsByItselfComeOutWhole) {
   EXPECT_EQ(DecodeFrames(r.Movie(), 64, 48).size(), 3u);
 }
 
-// The child writes uncompressed 160 × 120 frames (76.8 kB each) straight
-// through the AVI library with the file size limited to `limitBytes`, and
-// reports through the pipe where the
-// failure surfaced: "write N" when the Nth write returned it, "finish" when
-// only Finish did, "none" when nothing failed.
-std::string WriteUntilFailure(const std::string& path, int frames, rlim_t limitBytes) {
+// Runs `body` in a child process whose files may grow to `limitBytes` only
+// (writes beyond fail with EFBIG; SIGXFSZ is ignored) and returns what the
+// body returned.
+std::string InChildWithFileLimit(rlim_t limitBytes, const std::function<std::string()>& body) {
   int fds[2];
   if (pipe(fds) != 0) return "no pipe";
   const pid_t child = fork();
@@ -169,33 +171,7 @@ std::string WriteUntilFailure(const std::string& path, int frames, rlim_t limitB
     std::signal(SIGXFSZ, SIG_IGN);
     rlimit limit{limitBytes, limitBytes};
     setrlimit(RLIMIT_FSIZE, &limit);
-    std::string outcome = "none";
-    {
-      auto library = CreateAviFileLibrary();
-      std::unique_ptr<AviFile> file;
-      std::unique_ptr<AviStream> stream;
-      AviStreamInfo info;
-      info.Type = FourCC::Vids;
-      info.Scale = 100;
-      info.Rate = 1000;
-      AviBitmapHeader format;
-      format.Width = 160;
-      format.Height = 120;
-      format.BitCount = 32;
-      format.SizeImage = 160 * 120 * 4;
-      if (library->OpenFile(&file, path, kAviCreateWrite) != AviResult::Ok ||
-          file->CreateStream(&stream, info) != AviResult::Ok ||
-          stream->SetFormat(0, format) != AviResult::Ok) {
-        _exit(4);
-      }
-      const std::vector<std::uint8_t> pixels(format.SizeImage, 0x40);
-      for (int i = 0; i < frames && outcome == "none"; ++i) {
-        if (stream->Write(i, 1, pixels.data(), std::int32_t(pixels.size()), 0) != AviResult::Ok) {
-          outcome = "write " + std::to_string(i);
-        }
-      }
-      if (outcome == "none" && stream->Finish() != AviResult::Ok) outcome = "finish";
-    }
+    const std::string outcome = body();
     if (write(fds[1], outcome.data(), outcome.size()) < 0) _exit(3);
     _exit(0);
   }
@@ -207,8 +183,38 @@ std::string WriteUntilFailure(const std::string& path, int frames, rlim_t limitB
   close(fds[0]);
   int status = 0;
   waitpid(child, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the writing child failed";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child failed";
   return text;
+}
+
+// Writes uncompressed 160 × 120 frames (76.8 kB each) straight through the
+// AVI library and says where a failure surfaced: "write N" when the Nth write
+// returned it, "finish" when only Finish did, "none" when nothing failed.
+std::string WriteFrames(const std::string& path, int frames) {
+  auto library = CreateAviFileLibrary();
+  std::unique_ptr<AviFile> file;
+  std::unique_ptr<AviStream> stream;
+  AviStreamInfo info;
+  info.Type = FourCC::Vids;
+  info.Scale = 100;
+  info.Rate = 1000;
+  AviBitmapHeader format;
+  format.Width = 160;
+  format.Height = 120;
+  format.BitCount = 32;
+  format.SizeImage = 160 * 120 * 4;
+  if (library->OpenFile(&file, path, kAviCreateWrite) != AviResult::Ok ||
+      file->CreateStream(&stream, info) != AviResult::Ok ||
+      stream->SetFormat(0, format) != AviResult::Ok) {
+    return "no stream";
+  }
+  const std::vector<std::uint8_t> pixels(format.SizeImage, 0x40);
+  for (int i = 0; i < frames; ++i) {
+    if (stream->Write(i, 1, pixels.data(), std::int32_t(pixels.size()), 0) != AviResult::Ok) {
+      return "write " + std::to_string(i);
+    }
+  }
+  return stream->Finish() != AviResult::Ok ? "finish" : "none";
 }
 
 TEST(AviTiming, AFrameTheWorkerFailsIsReportedByTheNextWriteOrByFinish) {
@@ -216,13 +222,49 @@ TEST(AviTiming, AFrameTheWorkerFailsIsReportedByTheNextWriteOrByFinish) {
   // 50 kB hold the header (written when the format is set) but no frame:
   // the very first frame fails on the worker after its write has returned.
   // With more frames to write, a later write returns the failure.
-  const std::string later = WriteUntilFailure(dir.File("a.avi"), 50, 50 * 1024);
+  const std::string later =
+      InChildWithFileLimit(50 * 1024, [&] { return WriteFrames(dir.File("a.avi"), 50); });
   ASSERT_EQ(later.rfind("write ", 0), 0u) << later;
   EXPECT_GE(std::stoi(later.substr(6)), 1) << "the write that queued the frame had succeeded";
   // With no write after it, Finish returns it.
-  EXPECT_EQ(WriteUntilFailure(dir.File("b.avi"), 1, 50 * 1024), "finish");
+  EXPECT_EQ(InChildWithFileLimit(50 * 1024, [&] { return WriteFrames(dir.File("b.avi"), 1); }),
+            "finish");
   // Frames that fit: nothing to tell.
-  EXPECT_EQ(WriteUntilFailure(dir.File("c.avi"), 2, 300 * 1024), "none");
+  EXPECT_EQ(InChildWithFileLimit(300 * 1024, [&] { return WriteFrames(dir.File("c.avi"), 2); }),
+            "none");
+}
+
+TEST(AviTiming, ALastFrameLostAfterItsAppendIsReportedWhenTheClipEnds) {
+  // The clip's only frame is accepted, then fails on the worker: ending the
+  // clip reports it through the recorder's error channel, with the append
+  // failure's text. A clip whose frames fit reports nothing.
+  for (const auto& [limit, expected] :
+       {std::pair<rlim_t, std::string>{50 * 1024,
+                                       "appended; ended; " + std::string(kAppendFailure)},
+        std::pair<rlim_t, std::string>{300 * 1024, "appended; ended; "}}) {
+    TempDir dir;
+    const std::string outcome = InChildWithFileLimit(limit, [&] {
+      Settings settings;
+      settings.SetProjectDirectory(dir.Path() + "/");
+      settings.SetProjectName("lost");
+      std::filesystem::create_directories(settings.ProjectFolder());
+      settings.SetOutputType(OutputTypes::AviUncompressed);
+      OutputNaming naming(settings);
+      FakeBoxes boxes;
+      FakeClipHost host;
+      auto library = CreateAviFileLibrary();
+      MovieWriterFactory factory(library.get(), &boxes);
+      ClipSession session(settings, naming, factory, host);
+      const TestPicture picture = TestPicture::Pattern(160, 120, 0);
+      session.DeliverMovieFrame(&picture.frame, kNoWindow, Rect{-1, -1, -1, -1});
+      std::string log = host.reports.empty() ? "appended; " : "append failed; ";
+      session.EndClip();
+      log += "ended; ";
+      for (const std::string& report : host.reports) log += report;
+      return log;
+    });
+    EXPECT_EQ(outcome, expected) << "file size limit " << limit;
+  }
 }
 
 }  // namespace

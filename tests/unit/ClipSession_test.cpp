@@ -47,11 +47,13 @@ class FakeWriter : public MovieWriter {
     return AddFrame(frame);
   }
   void Close() override { log_.push_back(name_ + " Close"); }
+  std::int32_t CloseResult() const override { return closeResult; }
 
   std::int32_t prepareResult = kWriterOk;
   std::int32_t addResult = kWriterOk;
   std::int32_t repeatResult = kWriterOk;
   std::function<void()> duringAdd;
+  std::int32_t closeResult = kWriterOk;
   std::vector<std::uint32_t> frames;    // centre pixel of each frame added
   std::vector<std::int32_t> positions;  // of each frame placed by the clock
 
@@ -189,6 +191,25 @@ TEST_F(ClipSessionTest, TimerDrivenClipsPlaceFramesByTheClockWithoutPausedTime) 
   clock.AdvanceMilliseconds(1000);
   Shoot(64, 48);
   EXPECT_EQ(writers.last->positions, (std::vector<std::int32_t>{0, 1}));
+}
+
+TEST_F(ClipSessionTest, FramesLostAfterTheirAppendAreReportedWhenTheClipEnds) {
+  Shoot(64, 48);
+  ASSERT_NE(writers.last, nullptr);
+  writers.last->closeResult = kWriterFail;
+  session.EndClip();
+  EXPECT_EQ(host.reports, (Log{"AVI file unable to append frame. Pausing recorder."}));
+  EXPECT_TRUE(host.paused);
+
+  // A session destroyed with its clip open closes it without telling anyone.
+  FakeClipHost quietHost;
+  {
+    ClipSession other(settings, naming, writers, quietHost, &clock);
+    TestPicture p = TestPicture::Pattern(64, 48, 1);
+    other.DeliverMovieFrame(&p.frame, 42, Rect{-1, -1, -1, -1});
+    writers.last->closeResult = kWriterFail;
+  }
+  EXPECT_TRUE(quietHost.reports.empty());
 }
 
 TEST_F(ClipSessionTest, WithoutTheTimerEveryShotIsTheNextFrame) {
