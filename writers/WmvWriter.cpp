@@ -200,6 +200,16 @@ std::int32_t WmvWriter::AddFrame(const MovieFrame& frame) {
   }
 }
 
+std::int32_t WmvWriter::AddFrameAt(const MovieFrame& frame, std::int32_t position) {
+  // Samples carry their own times, so a frame placed by the clock is only
+  // stamped later; a position already passed is taken as the next one.
+  if (position > framesWritten_) {
+    framesWritten_ = position;
+    nextSampleTime_ = SampleTimeOf(framesWritten_, framesPerSecond_);
+  }
+  return AddFrame(frame);
+}
+
 std::int32_t WmvWriter::Begin(const MovieFrame& frame) {
   if (!frame.Exists()) {
     Close();

@@ -40,6 +40,9 @@ class WmvWriter : public MovieWriter {
   // when the clip ends on repeats the picture is written once more at the
   // last slot, so the file keeps the clip's length.
   std::int32_t RepeatFrame(const MovieFrame& frame) override;
+  // Stamps the frame at `position` frame periods; the time of the positions
+  // skipped holds the previous picture.
+  std::int32_t AddFrameAt(const MovieFrame& frame, std::int32_t position) override;
   void Close() override;
 
   std::int32_t State() const { return state_; }

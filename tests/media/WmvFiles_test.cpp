@@ -19,6 +19,7 @@
 #include "capture/ClipSession.h"
 #include "capture/OutputNaming.h"
 #include "support/ClipSessionFakes.h"
+#include "support/ManualClock.h"
 #include "support/MediaProbe.h"
 #include "support/RecorderFakes.h"
 #include "support/TempDir.h"
@@ -140,7 +141,8 @@ struct Recording {
   FakeClipHost host;
   std::unique_ptr<WmFormatLibrary> real = CreateWmFormatLibrary();
   MovieWriterFactory factory{nullptr, &boxes};
-  ClipSession session{settings, naming, factory, host};
+  testing::ManualClock clock;
+  ClipSession session{settings, naming, factory, host, &clock};
 };
 
 // Content the codec has to spend bits on: ramps under grain that changes
@@ -254,6 +256,33 @@ TEST(WmvFiles, RepeatedFramesKeepTheirSlotsAndTheClipItsLength) {
   r.Shoot(QuadrantPicture(160, 120, 2));
   r.session.EndClip();
   EXPECT_EQ(ProbeContainer(r.Movie(1)).PacketTimes, (std::vector<std::int64_t>{0}));
+TEST(WmvFiles, TimerDrivenClipsStampEachFrameAtItsTimeWithoutPausedTime) {
+  Recording r(OutputTypes::WmvV80_384Video, 40);
+  r.settings.SetTakeShotOnTimer(true);
+  std::vector<std::vector<std::uint32_t>> composed;
+  auto shootAfter = [&](double ms, int seed) {
+    r.clock.AdvanceMilliseconds(ms);
+    composed.push_back(r.Shoot(QuadrantPicture(160, 120, seed)));
+  };
+  shootAfter(0, 0);    // position 0
+  shootAfter(40, 1);   // 1
+  shootAfter(170, 2);  // 210 ms: 5
+  shootAfter(0, 3);    // the same moment: the next free position, 6
+  r.session.RecorderPauseChanged(true);
+  r.clock.AdvanceMilliseconds(1000);
+  r.session.RecorderPauseChanged(false);
+  shootAfter(40, 4);  // 250 ms of recording: 6, taken, so 7
+  r.session.EndClip();
+  ASSERT_TRUE(r.host.reports.empty());
+
+  const ContainerProbe container = ProbeContainer(r.Movie(0));
+  ASSERT_TRUE(container.Ok);
+  EXPECT_EQ(container.PacketTimes, (std::vector<std::int64_t>{0, 40, 200, 240, 280}));
+  const auto decoded = DecodeFrames(r.Movie(0), 160, 120);
+  ASSERT_EQ(decoded.size(), composed.size());
+  for (std::size_t i = 0; i < decoded.size(); ++i) {
+    EXPECT_LT(MeanDifference(decoded[i], composed[i]), 6.0) << "frame " << i;
+  }
 }
 
 TEST(WmvFiles, TheThreeProfilesGiveThreeClearlyDifferentBitRates) {
