@@ -35,8 +35,10 @@ std::int32_t AviFrameQueue::Start(std::size_t frameBytes, std::size_t depth, Con
 std::int32_t AviFrameQueue::Put(std::int32_t position, const void* data, std::uint32_t flags) {
   std::unique_lock<std::mutex> lock(mutex_);
   if (!worker_.joinable() || stopping_) return AviResult::Unsupported;
-  if (failure_ != AviResult::Ok) return TakeFailure();
+  // The worker frees a buffer and records the failure of its frame in one
+  // step, so a caller that had to wait learns of that frame's failure now.
   changed_.wait(lock, [this] { return count_ < entries_.size(); });
+  if (failure_ != AviResult::Ok) return TakeFailure();
   Entry& e = entries_[(head_ + count_) % entries_.size()];
   // The copy is made outside the lock: the worker never touches a free entry.
   lock.unlock();
