@@ -162,7 +162,11 @@ int Check(const std::string& clip, std::int64_t seen, std::int64_t period, int s
     if (!ok) ++unreadable;
     pictures.push_back({pts[i], ok ? value : -1});
   }
-  verdict(unreadable == 0, std::to_string(unreadable) + " pictures with an unreadable time");
+  // A window may pass over the strip now and then; such pictures are left
+  // out of the checks, but most must show the time.
+  verdict(unreadable * 10 <= static_cast<int>(decoded),
+          std::to_string(unreadable) + " of " + std::to_string(decoded) +
+              " pictures with an unreadable time (at most a tenth may be)");
 
   // The clip's time 0 is its first shot, which came before `seen`; a shot
   // goes to the period nearest to its time, or later. So a picture at
@@ -189,14 +193,13 @@ int Check(const std::string& clip, std::int64_t seen, std::int64_t period, int s
   verdict(backwards == 0, std::to_string(backwards) + " pictures earlier than the one before");
 
   // The clip lasts until its last picture's period ends; the recording it
-  // shows ran from before `seen` to the time in its last picture.
-  const Picture& last = pictures.back();
-  const std::int64_t duration = last.ptsMs + period;
-  if (last.shownMs >= 0) {
-    verdict(duration >= last.shownMs - seen, "the clip lasts " + std::to_string(duration) +
-                                                 " ms, the recording it shows at least " +
-                                                 std::to_string(last.shownMs - seen) + " ms");
-  }
+  // shows ran from before `seen` to the latest time shown in it.
+  const std::int64_t duration = pictures.back().ptsMs + period;
+  std::int64_t latestShown = -1;
+  for (const Picture& p : pictures) latestShown = std::max(latestShown, p.shownMs);
+  verdict(latestShown >= 0 && duration >= latestShown - seen,
+          "the clip lasts " + std::to_string(duration) + " ms, the recording it shows at least " +
+              std::to_string(latestShown - seen) + " ms");
 
   // Report: how far the time shown lags behind the clip's own time. The
   // clip's start on the clock is not known exactly, so each picture's lag is
