@@ -223,8 +223,14 @@ bool ClipSession::RepeatMovieFrame() {
     return false;
   }
   SetLastError(0);
-  const std::int32_t result = writer_->RepeatFrame(movieFrame_);
+  // On a clip timed by the clock the repeat takes its place like a frame,
+  // but only if the writer can store it; otherwise the shot comes again as
+  // a whole frame.
+  const std::int32_t position = timeline_.Started() ? timeline_.PeekPosition() : -1;
+  const std::int32_t result = position >= 0 ? writer_->RepeatFrameAt(movieFrame_, position)
+                                            : writer_->RepeatFrame(movieFrame_);
   if (result == kWriterRepeatUnsupported) return false;
+  if (position >= 0) timeline_.Take(position);
   if (result < 0) ReportAppendFailure();
   return true;
 }

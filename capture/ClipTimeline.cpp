@@ -30,7 +30,7 @@ void ClipTimeline::Resumed() {
   pauseStartNs_ = -1;
 }
 
-std::int32_t ClipTimeline::NextPosition() {
+std::int32_t ClipTimeline::PeekPosition() const {
   if (!started_) return 0;
   std::int64_t now = clock_.NowNanoseconds();
   // A shot during a pause (a trigger that still fires) counts at the pause.
@@ -39,7 +39,6 @@ std::int32_t ClipTimeline::NextPosition() {
   const std::int64_t rounded = (active + periodNs_ / 2) / periodNs_;
   const std::int64_t position = std::min<std::int64_t>(std::max(rounded, lastPosition_ + 1),
                                                        std::numeric_limits<std::int32_t>::max());
-  lastPosition_ = position;
   return static_cast<std::int32_t>(position);
 }
 

@@ -27,7 +27,14 @@ class ClipTimeline {
   void Resumed();
 
   // The position of a shot taken now (0 for the first shot of the clip).
-  std::int32_t NextPosition();
+  std::int32_t NextPosition() {
+    const std::int32_t position = PeekPosition();
+    Take(position);
+    return position;
+  }
+  // The same in two steps, for a shot that may turn out not to be taken.
+  std::int32_t PeekPosition() const;
+  void Take(std::int32_t position) { lastPosition_ = position; }
 
  private:
   const MonotonicClock& clock_;

@@ -27,7 +27,18 @@ class JournalingWriter : public MovieWriter {
     }
     return writer_->AddFrame(frame);
   }
+  std::int32_t AddFrameAt(const MovieFrame& frame, std::int32_t position) override {
+    if (!begun_) {
+      journal_.Begin(path_);
+      begun_ = true;
+    }
+    return writer_->AddFrameAt(frame, position);
+  }
   std::int32_t RepeatFrame(const MovieFrame& frame) override { return writer_->RepeatFrame(frame); }
+  std::int32_t RepeatFrameAt(const MovieFrame& frame, std::int32_t position) override {
+    return writer_->RepeatFrameAt(frame, position);
+  }
+  std::int32_t CloseResult() const override { return writer_->CloseResult(); }
   void Close() override {
     writer_->Close();
     if (begun_) journal_.End();

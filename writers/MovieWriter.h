@@ -42,6 +42,11 @@ class MovieWriter {
   // valid until the next AddFrame or Close, for a writer that must store it
   // once more at the end of the clip.
   virtual std::int32_t RepeatFrame(const MovieFrame& /*frame*/) { return kWriterRepeatUnsupported; }
+  // A repeat at frame position `position` (see AddFrameAt). A writer that
+  // cannot place frames repeats at the next position.
+  virtual std::int32_t RepeatFrameAt(const MovieFrame& frame, std::int32_t /*position*/) {
+    return RepeatFrame(frame);
+  }
   // Finishes the file and frees what the writer holds. Safe to call again.
   virtual void Close() = 0;
   // After Close: below 0 when frames accepted by AddFrame were lost after it

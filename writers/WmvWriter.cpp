@@ -210,6 +210,15 @@ std::int32_t WmvWriter::AddFrameAt(const MovieFrame& frame, std::int32_t positio
   return AddFrame(frame);
 }
 
+std::int32_t WmvWriter::RepeatFrameAt(const MovieFrame& frame, std::int32_t position) {
+  // The held picture reaches at least to the end of `position`'s period.
+  if (state_ == kWriting && position > framesWritten_) {
+    framesWritten_ = position;
+    nextSampleTime_ = SampleTimeOf(framesWritten_, framesPerSecond_);
+  }
+  return RepeatFrame(frame);
+}
+
 std::int32_t WmvWriter::Begin(const MovieFrame& frame) {
   if (!frame.Exists()) {
     Close();

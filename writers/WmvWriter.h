@@ -43,6 +43,7 @@ class WmvWriter : public MovieWriter {
   // Stamps the frame at `position` frame periods; the time of the positions
   // skipped holds the previous picture.
   std::int32_t AddFrameAt(const MovieFrame& frame, std::int32_t position) override;
+  std::int32_t RepeatFrameAt(const MovieFrame& frame, std::int32_t position) override;
   void Close() override;
 
   std::int32_t State() const { return state_; }

@@ -54,11 +54,13 @@ le32() { od -An -tu4 -j "$2" -N4 "$1" | tr -d ' '; }
 tag_at() { dd if="$1" iflag=skip_bytes,count_bytes skip="$2" count=4 status=none; }
 
 # Reads the frame counts of the headers and the index of a one-part AVI file
-# into AVI_AVIH, AVI_STRH, AVI_IDX1 (entries), checking on the way that the
+# into AVI_AVIH, AVI_STRH, AVI_IDX1 (entries) and AVI_IDX1_PICTURES (entries
+# of chunks that are not empty: a timer-driven clip holds the picture over
+# positions no shot reached with empty chunks), checking on the way that the
 # first and last index entries name frame chunks of their size (AVI_INDEX_OK).
 read_avi_counts() {
   local f="$1" pos=12 end size id movi="" first last
-  AVI_AVIH="" AVI_STRH="" AVI_IDX1="" AVI_INDEX_OK=0
+  AVI_AVIH="" AVI_STRH="" AVI_IDX1="" AVI_IDX1_PICTURES="" AVI_INDEX_OK=0
   [ "$(tag_at "$f" 0)" = RIFF ] && [ "$(tag_at "$f" 24)" = avih ] &&
     [ "$(tag_at "$f" 100)" = strh ] || return 1
   AVI_AVIH=$(le32 "$f" 48)
@@ -70,6 +72,8 @@ read_avi_counts() {
     [ "$id" = LIST ] && [ "$(tag_at "$f" $((pos + 8)))" = movi ] && movi=$((pos + 8))
     if [ "$id" = idx1 ]; then
       AVI_IDX1=$((size / 16))
+      AVI_IDX1_PICTURES=$(od -An -v -tu4 -j $((pos + 8)) -N $((AVI_IDX1 * 16)) "$f" |
+        tr -s ' ' '\n' | awk 'NF && ++n % 4 == 0 && $1 > 0' | wc -l)
       [ -n "$movi" ] && [ "$AVI_IDX1" -gt 0 ] || return 0
       AVI_INDEX_OK=1
       for first in $((pos + 8)) $((pos + 8 + size - 16)); do
@@ -91,9 +95,10 @@ duration_fits() {
   [ "${diff#-}" -le "$PERIOD_MS" ] || { echo "  duration ${1}s for $2 frames"; return 1; }
 }
 
-# The clip is finished: the header counts, the index and FFmpeg's decoded
-# frames agree, the duration is one period per frame, and no frame that was
-# in the file before the program was ended is missing.
+# The clip is finished: the header counts and the index agree on the clip's
+# positions, the index's pictures are FFmpeg's decoded frames, the duration
+# is one period per position, and no frame that was in the file before the
+# program was ended is missing.
 check_finished_clip() {
   local clip="$1" name info frames duration
   name=$(basename "$(dirname "$clip")")/$(basename "$clip")
@@ -104,11 +109,14 @@ check_finished_clip() {
   echo "  $name: ${frames:-no} frames decoded, ${FRAMES_BEFORE:-?} on disk before the end"
   check "$name: ffprobe decodes frames" test "${frames:-0}" -gt 0
   check "$name: the headers and the index are readable" read_avi_counts "$clip"
-  check "$name: the main header counts every frame (${AVI_AVIH:-none})" test "$AVI_AVIH" = "$frames"
-  check "$name: the stream header counts every frame (${AVI_STRH:-none})" test "$AVI_STRH" = "$frames"
-  check "$name: the index has an entry per frame (${AVI_IDX1:-none})" test "$AVI_IDX1" = "$frames"
+  check "$name: the main header counts every position (${AVI_AVIH:-none})" \
+    test "$AVI_AVIH" = "$AVI_IDX1"
+  check "$name: the stream header counts every position (${AVI_STRH:-none})" \
+    test "$AVI_STRH" = "$AVI_IDX1"
+  check "$name: the index has an entry per picture (${AVI_IDX1_PICTURES:-none} of ${AVI_IDX1:-none})" \
+    test "$AVI_IDX1_PICTURES" = "$frames"
   check "$name: the index entries name the frames' chunks" test "$AVI_INDEX_OK" = 1
-  check "$name: the duration fits the frames" duration_fits "${duration:-0}" "${frames:-0}"
+  check "$name: the duration fits the positions" duration_fits "${duration:-0}" "${AVI_IDX1:-0}"
   check "$name: no frame already written was lost" test "${frames:-0}" -ge "${FRAMES_BEFORE:-1}"
 }
 

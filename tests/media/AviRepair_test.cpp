@@ -96,14 +96,20 @@ std::vector<std::string> FrameMd5s(const std::string& path) {
 }
 
 // Records `frames` pictures as a clip of `outputType` in a child process,
-// which either ends the clip or is killed right after the last frame. The
+// which either ends the clip or is killed right after the last frame has
+// reached the file (the AVI library writes on a thread of its own, so the
+// parent waits until FFmpeg reads every frame before it kills the child). The
 // clip is journalled in `journalFolder`. Returns the clip's path.
 std::string RecordInChild(const std::string& folder, const std::string& journalFolder,
                           std::int32_t outputType, int frames, std::int32_t width,
                           std::int32_t height, bool finish) {
   const std::string project = folder + "/";
+  const std::string path = project + "shots/movie0.avi";
+  int delivered[2];
+  if (pipe(delivered) != 0) return path;
   const pid_t child = fork();
   if (child == 0) {
+    close(delivered[0]);
     Settings settings;
     settings.SetProjectDirectory(project);
     settings.SetProjectName("shots");
@@ -126,9 +132,29 @@ std::string RecordInChild(const std::string& folder, const std::string& journalF
       session.EndClip();
       _exit(host.reports.empty() ? 0 : 3);
     }
-    raise(SIGKILL);
-    _exit(4);
+    // Every frame is handed over; the parent kills this process once they
+    // are in the file.
+    if (write(delivered[1], "x", 1) != 1) _exit(5);
+    for (;;) pause();
   }
+  close(delivered[1]);
+  if (!finish) {
+    char done = 0;
+    if (read(delivered[0], &done, 1) == 1) {
+      // All frames counted, and the file no longer growing (the last chunk
+      // is complete).
+      std::error_code error;
+      std::uintmax_t size = 0;
+      for (int tries = 0; tries < 300; ++tries) {
+        const std::uintmax_t now = std::filesystem::file_size(path, error);
+        if (!error && now == size && ProbeClip(path, false).ReadFrames >= frames) break;
+        size = error ? 0 : now;
+        usleep(100000);
+      }
+    }
+    kill(child, SIGKILL);
+  }
+  close(delivered[0]);
   int status = 0;
   waitpid(child, &status, 0);
   if (finish) {
@@ -136,7 +162,7 @@ std::string RecordInChild(const std::string& folder, const std::string& journalF
   } else {
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "status " << status;
   }
-  return project + "shots/movie0.avi";
+  return path;
 }
 
 bool CopyPrefix(const std::string& from, const std::string& to, std::int64_t bytes) {

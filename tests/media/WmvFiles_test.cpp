@@ -256,6 +256,8 @@ TEST(WmvFiles, RepeatedFramesKeepTheirSlotsAndTheClipItsLength) {
   r.Shoot(QuadrantPicture(160, 120, 2));
   r.session.EndClip();
   EXPECT_EQ(ProbeContainer(r.Movie(1)).PacketTimes, (std::vector<std::int64_t>{0}));
+}
+
 TEST(WmvFiles, TimerDrivenClipsStampEachFrameAtItsTimeWithoutPausedTime) {
   Recording r(OutputTypes::WmvV80_384Video, 40);
   r.settings.SetTakeShotOnTimer(true);
@@ -283,6 +285,19 @@ TEST(WmvFiles, TimerDrivenClipsStampEachFrameAtItsTimeWithoutPausedTime) {
   for (std::size_t i = 0; i < decoded.size(); ++i) {
     EXPECT_LT(MeanDifference(decoded[i], composed[i]), 6.0) << "frame " << i;
   }
+  // Repeats of an unchanged screen take their places by the clock too: the
+  // next picture lands at its own time, and a clip that ends on repeats
+  // holds its last picture to the last repeat's time.
+  shootAfter(0, 0);  // position 0 of the next clip
+  r.clock.AdvanceMilliseconds(40);
+  ASSERT_TRUE(r.session.RepeatMovieFrame());  // 1
+  r.clock.AdvanceMilliseconds(120);
+  ASSERT_TRUE(r.session.RepeatMovieFrame());  // 4
+  shootAfter(40, 1);                          // 5
+  r.clock.AdvanceMilliseconds(200);
+  ASSERT_TRUE(r.session.RepeatMovieFrame());  // 10
+  r.session.EndClip();
+  EXPECT_EQ(ProbeContainer(r.Movie(1)).PacketTimes, (std::vector<std::int64_t>{0, 200, 400}));
 }
 
 TEST(WmvFiles, TheThreeProfilesGiveThreeClearlyDifferentBitRates) {

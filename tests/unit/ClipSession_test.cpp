@@ -42,6 +42,10 @@ class FakeWriter : public MovieWriter {
     log_.push_back(name_ + " RepeatFrame");
     return repeatResult;
   }
+  std::int32_t RepeatFrameAt(const MovieFrame& frame, std::int32_t position) override {
+    repeatPositions.push_back(position);
+    return RepeatFrame(frame);
+  }
   std::int32_t AddFrameAt(const MovieFrame& frame, std::int32_t position) override {
     positions.push_back(position);
     return AddFrame(frame);
@@ -54,8 +58,9 @@ class FakeWriter : public MovieWriter {
   std::int32_t repeatResult = kWriterOk;
   std::function<void()> duringAdd;
   std::int32_t closeResult = kWriterOk;
-  std::vector<std::uint32_t> frames;    // centre pixel of each frame added
-  std::vector<std::int32_t> positions;  // of each frame placed by the clock
+  std::vector<std::uint32_t> frames;          // centre pixel of each frame added
+  std::vector<std::int32_t> positions;        // of each frame placed by the clock
+  std::vector<std::int32_t> repeatPositions;  // of each repeat placed by the clock
 
  private:
   Log& log_;
@@ -210,6 +215,24 @@ TEST_F(ClipSessionTest, FramesLostAfterTheirAppendAreReportedWhenTheClipEnds) {
     writers.last->closeResult = kWriterFail;
   }
   EXPECT_TRUE(quietHost.reports.empty());
+}
+
+TEST_F(ClipSessionTest, RepeatsTakeTheirPlaceOnlyWhenTheWriterStoresThem) {
+  settings.SetTakeShotOnTimer(true);
+  settings.SetTimerValue(40);
+  Shoot(64, 48);
+  ASSERT_NE(writers.last, nullptr);
+  clock.AdvanceMilliseconds(40);
+  EXPECT_TRUE(session.RepeatMovieFrame());
+  EXPECT_EQ(writers.last->repeatPositions, (std::vector<std::int32_t>{1}));
+  // A writer that cannot store a repeat leaves the position to the whole
+  // frame that is shot instead.
+  writers.last->repeatResult = kWriterRepeatUnsupported;
+  clock.AdvanceMilliseconds(40);
+  EXPECT_FALSE(session.RepeatMovieFrame());
+  Shoot(64, 48);
+  EXPECT_EQ(writers.last->repeatPositions, (std::vector<std::int32_t>{1, 2}));
+  EXPECT_EQ(writers.last->positions, (std::vector<std::int32_t>{0, 2}));
 }
 
 TEST_F(ClipSessionTest, WithoutTheTimerEveryShotIsTheNextFrame) {
