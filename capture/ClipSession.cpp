@@ -244,8 +244,9 @@ void ClipSession::ReportAppendFailure() {
   // A clip whose writer failed is finished at once with the frames it
   // holds (its writer reserved the room for the index as it went), so that
   // nothing after the failure can cut it off. The first frame after the
-  // resume starts the next clip under the next number.
-  EndClip();
+  // resume starts the next clip under the next number. Frames the writer
+  // loses while closing belong to this same failure: one report.
+  FinishClip(false);
   SetLastError(code);
   host_.ReportApiFailure(failure);
 }
@@ -286,10 +287,12 @@ void ClipSession::FinishFiles() {
   DestroyWriters(false);
 }
 
-void ClipSession::EndClip() {
+void ClipSession::EndClip() { FinishClip(true); }
+
+void ClipSession::FinishClip(bool reportLostFrames) {
   // The writers close first: a writer may still store the last picture of
   // the buffer (a repeated last frame) while it finishes its file.
-  DestroyWriters(true);
+  DestroyWriters(reportLostFrames);
   movieFrame_.Release();
   clipStarted_ = false;
   timeline_.Reset();

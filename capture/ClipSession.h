@@ -86,6 +86,9 @@ class ClipSession : public MovieFrameSink, public EncoderControl {
   // Closes and frees the writers; with `report`, a file writer whose close
   // says frames were lost reports it like a failed append.
   void DestroyWriters(bool report);
+  // Ends the clip; with `reportLostFrames`, losses found while closing are
+  // reported (not when the clip ends because of a failure already reported).
+  void FinishClip(bool reportLostFrames);
 
   const Settings& settings_;
   OutputNaming& naming_;

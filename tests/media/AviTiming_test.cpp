@@ -219,15 +219,16 @@ std::string WriteFrames(const std::string& path, int frames) {
 
 TEST(AviTiming, AFrameTheWorkerFailsIsReportedByTheNextWriteOrByFinish) {
   TempDir dir;
-  // 50 kB hold the header (written when the format is set) but no frame:
+  // 100 kB hold the header (written when the format is set, with room
+  // reserved for the index) but no frame:
   // the very first frame fails on the worker after its write has returned.
   // With more frames to write, a later write returns the failure.
   const std::string later =
-      InChildWithFileLimit(50 * 1024, [&] { return WriteFrames(dir.File("a.avi"), 50); });
+      InChildWithFileLimit(100 * 1024, [&] { return WriteFrames(dir.File("a.avi"), 50); });
   ASSERT_EQ(later.rfind("write ", 0), 0u) << later;
   EXPECT_GE(std::stoi(later.substr(6)), 1) << "the write that queued the frame had succeeded";
   // With no write after it, Finish returns it.
-  EXPECT_EQ(InChildWithFileLimit(50 * 1024, [&] { return WriteFrames(dir.File("b.avi"), 1); }),
+  EXPECT_EQ(InChildWithFileLimit(100 * 1024, [&] { return WriteFrames(dir.File("b.avi"), 1); }),
             "finish");
   // Frames that fit: nothing to tell.
   EXPECT_EQ(InChildWithFileLimit(300 * 1024, [&] { return WriteFrames(dir.File("c.avi"), 2); }),
@@ -239,7 +240,7 @@ TEST(AviTiming, ALastFrameLostAfterItsAppendIsReportedWhenTheClipEnds) {
   // clip reports it through the recorder's error channel, with the append
   // failure's text. A clip whose frames fit reports nothing.
   for (const auto& [limit, expected] :
-       {std::pair<rlim_t, std::string>{50 * 1024,
+       {std::pair<rlim_t, std::string>{100 * 1024,
                                        "appended; ended; " + std::string(kAppendFailure)},
         std::pair<rlim_t, std::string>{300 * 1024, "appended; ended; "}}) {
     TempDir dir;
