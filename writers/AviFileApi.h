@@ -100,7 +100,9 @@ class AviStream {
   // The format of the samples written to this stream, from `position` on.
   virtual std::int32_t SetFormat(std::int32_t position, const AviBitmapHeader& format) = 0;
   // Writes `samples` samples from `data` at sample index `start`, which must
-  // lie after every position written before.
+  // lie after every position written before. A codec stream also takes a
+  // write of no data (null, 0 bytes) after its first frame: the previous
+  // picture is encoded once more at `start`.
   virtual std::int32_t Write(std::int32_t start, std::int32_t samples, const void* data,
                              std::int32_t bytes, std::uint32_t flags) = 0;
   // Writes whatever is still queued and, for the stream that carries the

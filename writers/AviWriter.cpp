@@ -59,11 +59,25 @@ std::int32_t AviWriter::AddFrameAt(const MovieFrame& frame, std::int32_t positio
   return AddFrame(frame);
 }
 
+std::int32_t AviWriter::RepeatFrameAt(const MovieFrame& frame, std::int32_t position) {
+  if (state_ != kWriting) return kWriterRepeatUnsupported;
+  if (position > frameIndex_) frameIndex_ = position;
+  return RepeatFrame(frame);
+}
+
+std::int32_t AviWriter::RepeatFrame(const MovieFrame& frame) {
+  if (state_ != kWriting) return kWriterRepeatUnsupported;
+  ++frameIndex_;
+  heldFrame_ = &frame;
+  return kWriterOk;
+}
+
 std::int32_t AviWriter::AddFrame(const MovieFrame& frame) {
   switch (state_) {
     case kReady:
       return Open(frame);
     case kWriting:
+      heldFrame_ = nullptr;
       return Write(frame);
     default:
       return kWriterFail;
@@ -176,8 +190,22 @@ void AviWriter::Close() {
   // finishes the file, and says whether all of it went well.
   if (state_ == kWriting) {
     AviStream* carrier = compressedStream_ ? compressedStream_.get() : rawStream_.get();
-    closeResult_ =
-        carrier != nullptr && carrier->Finish() != AviResult::Ok ? kWriterFail : kWriterOk;
+    bool lost = false;
+    if (heldFrame_ != nullptr && carrier != nullptr) {
+      // The picture held over the last repeats ends the clip. A codec
+      // stream encodes its last picture again (the clip's buffer may not
+      // hold it: compressed clips read the grabbed pixels in place); the
+      // uncompressed buffer always does.
+      --frameIndex_;
+      if (compressedStream_) {
+        lost = carrier->Write(frameIndex_++, 1, nullptr, 0, 0) != AviResult::Ok;
+      } else {
+        lost = Write(*heldFrame_) != kWriterOk;
+      }
+    }
+    heldFrame_ = nullptr;
+    if (carrier != nullptr && carrier->Finish() != AviResult::Ok) lost = true;
+    closeResult_ = lost ? kWriterFail : kWriterOk;
   }
   state_ = kClosed;
   // The codec stream first, so that what it still holds reaches the file,

@@ -42,6 +42,13 @@ class AviWriter : public MovieWriter {
   // The positions skipped become empty chunks, which players show as the
   // previous picture held.
   std::int32_t AddFrameAt(const MovieFrame& frame, std::int32_t position) override;
+  // A repeat of the previous picture takes a position and nothing else: the
+  // next frame's gap becomes empty chunks, over which players hold the
+  // picture. A clip that ends on repeats gets its picture once more at the
+  // last repeat's position, so that it lasts to the end in every player.
+  // Unsupported before the first frame.
+  std::int32_t RepeatFrame(const MovieFrame& frame) override;
+  std::int32_t RepeatFrameAt(const MovieFrame& frame, std::int32_t position) override;
   void Close() override;
   // What the last Close learnt of frames written after their AddFrame had
   // returned (the AVI library encodes and writes on a thread of its own) and
@@ -67,6 +74,9 @@ class AviWriter : public MovieWriter {
   std::int32_t screenHeight_;
   std::vector<std::uint8_t> pixels_;  // one uncompressed frame, bottom-up rows, sized once per clip
   std::int32_t frameIndex_ = 0;
+  // The buffer of the clip's last repeats, when the clip has had repeats
+  // since its last frame; written at frameIndex_ - 1 on Close.
+  const MovieFrame* heldFrame_ = nullptr;
   std::string path_;
   std::unique_ptr<AviFile> file_;
   std::unique_ptr<AviStream> rawStream_;

@@ -117,8 +117,11 @@ std::int32_t AviCodecStream::SetFormat(std::int32_t position, const AviBitmapHea
 std::int32_t AviCodecStream::Write(std::int32_t start, std::int32_t samples, const void* data,
                                    std::int32_t bytes, std::uint32_t flags) {
   if (finished_ || context_ == nullptr || !queue_.Started()) return AviResult::Unsupported;
-  if (samples != 1 || start < nextStart_ || data == nullptr ||
-      bytes < std::int64_t{width_} * height_ * 4) {
+  // No data: the last picture again (it stays converted in the encoder's
+  // input frame), which needs a picture before it.
+  const bool again = data == nullptr && bytes == 0 && nextStart_ > 0;
+  if (samples != 1 || start < nextStart_ ||
+      (!again && (data == nullptr || bytes < std::int64_t{width_} * height_ * 4))) {
     return AviResult::BadParam;
   }
   const std::int32_t result = queue_.Put(start, data, flags);
@@ -128,14 +131,18 @@ std::int32_t AviCodecStream::Write(std::int32_t start, std::int32_t samples, con
 
 std::int32_t AviCodecStream::Encode(const std::uint8_t* data, std::int32_t position,
                                     std::uint32_t flags) {
+  // Without data the previous picture is encoded again. Making the frame
+  // writable keeps its contents (copied if the encoder still holds them).
   if (av_frame_make_writable(picture_) < 0) return AviResult::Memory;
-  const std::ptrdiff_t stride = std::ptrdiff_t{width_} * 4;
-  // Bottom-up rows are read from the last one upward.
-  const std::uint8_t* top = bottomUp_ ? data + (height_ - 1) * stride : data;
-  ConvertBgraToYuv420(
-      top, bottomUp_ ? -stride : stride, width_, height_,
-      Yuv420Planes{picture_->data[0], picture_->data[1], picture_->data[2], picture_->linesize[0],
-                   picture_->linesize[1], picture_->linesize[2]});
+  if (data != nullptr) {
+    const std::ptrdiff_t stride = std::ptrdiff_t{width_} * 4;
+    // Bottom-up rows are read from the last one upward.
+    const std::uint8_t* top = bottomUp_ ? data + (height_ - 1) * stride : data;
+    ConvertBgraToYuv420(
+        top, bottomUp_ ? -stride : stride, width_, height_,
+        Yuv420Planes{picture_->data[0], picture_->data[1], picture_->data[2],
+                     picture_->linesize[0], picture_->linesize[1], picture_->linesize[2]});
+  }
   picture_->pts = position;
   picture_->quality = context_->global_quality;
   picture_->pict_type = (flags & kAviKeyFrame) != 0 ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;

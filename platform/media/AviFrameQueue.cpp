@@ -42,7 +42,8 @@ std::int32_t AviFrameQueue::Put(std::int32_t position, const void* data, std::ui
   Entry& e = entries_[(head_ + count_) % entries_.size()];
   // The copy is made outside the lock: the worker never touches a free entry.
   lock.unlock();
-  std::memcpy(e.bytes.data(), data, frameBytes_);
+  e.hasBytes = data != nullptr;
+  if (e.hasBytes) std::memcpy(e.bytes.data(), data, frameBytes_);
   e.position = position;
   e.flags = flags;
   lock.lock();
@@ -60,7 +61,7 @@ void AviFrameQueue::Run() {
     Entry& e = entries_[head_];
     lock.unlock();
     SetLastError(0);  // a failure that names no reason must not show an old one
-    const std::int32_t result = consume_(e.bytes.data(), e.position, e.flags);
+    const std::int32_t result = consume_(e.hasBytes ? e.bytes.data() : nullptr, e.position, e.flags);
     lock.lock();
     if (result != AviResult::Ok && failure_ == AviResult::Ok) {
       failure_ = result;

@@ -36,8 +36,9 @@ class AviFrameQueue {
   bool Started() const { return worker_.joinable(); }
 
   // Copies `frameBytes` bytes from `data` into a free buffer and queues them
-  // for `position`. Returns at once with a failure the worker met since the
-  // last call, and then queues nothing.
+  // for `position`; a null `data` queues no bytes, and the consumer gets a
+  // null pointer for that position. Returns at once with a failure the
+  // worker met since the last call, and then queues nothing.
   std::int32_t Put(std::int32_t position, const void* data, std::uint32_t flags);
 
   // Waits until every queued frame is written and stops the worker. Returns
@@ -48,6 +49,7 @@ class AviFrameQueue {
  private:
   struct Entry {
     std::vector<std::uint8_t> bytes;
+    bool hasBytes = false;
     std::int32_t position = 0;
     std::uint32_t flags = 0;
   };

@@ -159,6 +159,74 @@ TEST(AviTiming, GapsLongerThanLibavformatFillsByItselfComeOutWhole) {
   EXPECT_EQ(DecodeFrames(r.Movie(), 64, 48).size(), 3u);
 }
 
+// Positions whose chunk holds a picture, from the file's own index.
+std::vector<std::size_t> FilledPositions(const std::vector<std::uint32_t>& chunks) {
+  std::vector<std::size_t> filled;
+  for (std::size_t i = 0; i < chunks.size(); ++i) {
+    if (chunks[i] > 0) filled.push_back(i);
+  }
+  return filled;
+}
+
+TEST(AviTiming, RepeatsOfAnUnchangedScreenAreEmptyChunksAndTheClipKeepsItsLength) {
+  for (std::int32_t type : {OutputTypes::AviDivx, OutputTypes::AviUncompressed}) {
+    SCOPED_TRACE(std::string("output type ") + std::to_string(type));
+    // Shots without the periodic timer: each repeat takes the next position.
+    TimedRecording events(type, 40);
+    events.settings.SetTakeShotOnTimer(false);
+    events.ShootAfter(0, 1);
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(events.session.RepeatMovieFrame());
+    events.ShootAfter(0, 2);
+    for (int i = 0; i < 2; ++i) ASSERT_TRUE(events.session.RepeatMovieFrame());
+    events.session.EndClip();
+    ASSERT_TRUE(events.host.reports.empty());
+    const std::vector<std::uint32_t> chunks = AviIndexChunkSizes(events.Movie());
+    ASSERT_EQ(chunks.size(), 7u) << "a chunk for every shot, repeats at the end included";
+    // Repeats are empty chunks, except the last, which ends the clip on the
+    // held picture so that every player shows it to the end.
+    EXPECT_EQ(FilledPositions(chunks), (std::vector<std::size_t>{0, 4, 6}));
+    EXPECT_EQ(CountFramesAtConstantRate(events.Movie()), 7);
+    const auto decoded = DecodeFrames(events.Movie(), 64, 48);
+    ASSERT_EQ(decoded.size(), 3u);
+    EXPECT_LT(MeanDifference(decoded[0], events.shot[0]), 4.0);
+    EXPECT_LT(MeanDifference(decoded[1], events.shot[1]), 4.0);
+    EXPECT_LT(MeanDifference(decoded[2], events.shot[1]), 4.0) << "the clip ends on the held picture";
+
+    // Timer-driven: repeats take their clock positions, and a clip that ends
+    // on repeats holds its last picture to the last repeat's time.
+    TimedRecording timed(type, 40);
+    timed.ShootAfter(0, 1);  // position 0
+    timed.clock.AdvanceMilliseconds(40);
+    ASSERT_TRUE(timed.session.RepeatMovieFrame());  // 1
+    timed.clock.AdvanceMilliseconds(120);
+    ASSERT_TRUE(timed.session.RepeatMovieFrame());  // 4
+    timed.ShootAfter(40, 2);                        // 5
+    timed.clock.AdvanceMilliseconds(200);
+    ASSERT_TRUE(timed.session.RepeatMovieFrame());  // 10
+    timed.session.EndClip();
+    ASSERT_TRUE(timed.host.reports.empty());
+    const std::vector<std::uint32_t> timedChunks = AviIndexChunkSizes(timed.Movie());
+    ASSERT_EQ(timedChunks.size(), 11u);
+    EXPECT_EQ(FilledPositions(timedChunks), (std::vector<std::size_t>{0, 5, 10}));
+    const std::vector<PacketProbe> packets = ProbePackets(timed.Movie());
+    ASSERT_EQ(packets.size(), 3u);
+    EXPECT_NEAR(packets[1].PtsTime, 0.200, 1e-9);
+    EXPECT_NEAR(packets[2].PtsTime, 0.400, 1e-9);
+    const auto timedDecoded = DecodeFrames(timed.Movie(), 64, 48);
+    ASSERT_EQ(timedDecoded.size(), 3u);
+    EXPECT_LT(MeanDifference(timedDecoded[2], timed.shot[1]), 4.0);
+
+    // A clip that ends right after a frame gets nothing more.
+    TimedRecording plain(type, 40);
+    plain.ShootAfter(0, 1);
+    ASSERT_TRUE(plain.session.RepeatMovieFrame());
+    plain.ShootAfter(0, 2);
+    plain.session.EndClip();
+    EXPECT_EQ(FilledPositions(AviIndexChunkSizes(plain.Movie())),
+              (std::vector<std::size_t>{0, 2}));
+  }
+}
+
 // Runs `body` in a child process whose files may grow to `limitBytes` only
 // (writes beyond fail with EFBIG; SIGXFSZ is ignored) and returns what the
 // body returned.
