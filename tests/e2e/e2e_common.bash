@@ -371,8 +371,11 @@ tray_icon_active() {
 # Keeps part of the screen moving: a small test-pattern player in the top-left
 # corner, for tests that need every periodic shot to see a new picture (an
 # unchanged screen is stored as repeats of the previous frame). Stopped with
-# the other helpers at the end.
+# the other helpers at the end. Started once, before the program, so that its
+# window appearing cannot come between a test's chord and its check.
 start_motion() {
+  [ -n "${E2E_MOTION_STARTED:-}" ] && return 0
+  E2E_MOTION_STARTED=1
   ffplay -loglevel quiet -noborder -left 0 -top 0 -x 160 -y 120 -an \
     -f lavfi -i "testsrc=size=160x120:rate=25" >/dev/null 2>&1 &
   E2E_HELPER_PIDS+=($!)

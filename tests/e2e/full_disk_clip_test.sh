@@ -26,6 +26,7 @@ seed_project clips "OutputType=11" "TimerValue=100" "UseDesktopWindow=1" "UseMai
 mkdir -p "$PROJECT_FOLDER"
 head -c 100000 /dev/urandom >"$PROJECT_FOLDER/earlier.bin"
 earlier_sum=$(md5sum <"$PROJECT_FOLDER/earlier.bin")
+start_motion
 
 if [ "$MOUNTED" = 1 ]; then
   dd if=/dev/zero of="$RESULTS_DIR/filler" bs=1M count=3 >/dev/null 2>&1

@@ -16,6 +16,7 @@ seed_project clips "OutputType=11" \
   "TimerValue=100" "UseDesktopWindow=1" "UseMainAppWindow=0" "TakeShotOnKey=1"
 frame_bytes=$((1024 * 768 * 4))
 
+start_motion
 start_and_open_project
 
 file_size() { stat -c %s "$1" 2>/dev/null || echo 0; }

@@ -32,6 +32,7 @@ start_recording() {
   seed_project "$project" "OutputType=$type" "TimerValue=$PERIOD_MS" "UseDesktopWindow=1" \
     "UseMainAppWindow=0" "TakeShotOnKey=1" "TakeShotOnTimer=0"
   CLIP="$PROJECT_FOLDER/movie0.avi"
+  start_motion
   start_framory
   [ -n "${3:-}" ] && expect_repair_box
   open_project
