@@ -6,7 +6,8 @@
 // one after the other in the same run. A window of another process repaints
 // part of the screen all the time, so that frames differ. For each case it
 // prints the frames in each file (counted by ffprobe; a timer-driven clip's
-// empty chunks are not frames), the share of the frames the timer asks for,
+// empty chunks are not frames), the share of the frames the timer asks for
+// while the recorder was active,
 // and the CPU seconds each recorder used, all of its threads included, with
 // their ratio per frame; the X server's CPU time is shown beside them, since
 // both make it copy the screen.
@@ -92,6 +93,7 @@ struct Cost {
   long frames = 0;
   double cpuSeconds = 0;     // the recorder, every thread
   double serverSeconds = 0;  // the X server meanwhile
+  double recordedSeconds = 0;  // wall time the recorder was active
 };
 
 double Seconds(const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; }
@@ -150,18 +152,21 @@ bool Run(const std::vector<std::string>& argv, rusage* usage, bool quiet = true)
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-// Video packets in `path`, counted by ffprobe without decoding.
+// Pictures in `path`: video packets that are not empty chunks (a
+// timer-driven clip holds the picture over slots no shot reached with empty
+// chunks), listed by ffprobe without decoding.
 long CountFrames(const std::string& path) {
-  const std::string command =
-      "ffprobe -v error -select_streams v:0 -count_packets -show_entries "
-      "stream=nb_read_packets -of csv=p=0 '" +
-      path + "'";
+  const std::string command = "ffprobe -v error -select_streams v:0 -show_entries packet=size "
+                              "-of csv=p=0 '" + path + "'";
   std::FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return -1;
-  char line[64] = {};
-  const bool read = std::fgets(line, sizeof line, pipe) != nullptr;
+  long pictures = 0;
+  char line[64];
+  while (std::fgets(line, sizeof line, pipe) != nullptr) {
+    if (std::atol(line) > 0) ++pictures;
+  }
   pclose(pipe);
-  return read ? std::atol(line) : -1;
+  return pictures;
 }
 
 // A window of another process inside the recorded area whose stripes move at
@@ -292,19 +297,22 @@ Cost RecordWithFramory(const Case& c, int seconds, const std::string& folder, pi
   links.Scheduler = &scheduler;
   CaptureTarget target(settings, windows, links);
   FrameGrabber frameGrabber(settings, screen, target, links);
+  Cost cost;
   grabber = &frameGrabber;
   timers.SetExpiryHandler([&recorder](std::int32_t id) { recorder.OnTimer(id); });
 
-  Cost cost;
-  if (!windows.Valid() || !screen.Valid()) return cost;
+  if (!windows.Valid() || !screen.Valid()) return Cost{};
   rusage before{}, after{};
   const double serverBefore = ProcessCpuSeconds(server);
   getrusage(RUSAGE_SELF, &before);
   if (!recorder.Paused()) recorder.TogglePause();
+  const auto resumed = std::chrono::steady_clock::now();
   recorder.TogglePause();  // resumes: the periodic timer starts
   QTimer::singleShot(seconds * 1000, [] { QCoreApplication::quit(); });
   QCoreApplication::exec();
   if (!recorder.Paused()) recorder.TogglePause();
+  cost.recordedSeconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - resumed).count();
   clip.EndClip();  // finishes the file
   getrusage(RUSAGE_SELF, &after);
   cost.serverSeconds = ProcessCpuSeconds(server) - serverBefore;
@@ -341,16 +349,18 @@ Cost RecordWithFfmpeg(const Case& c, int seconds, const std::string& folder, pid
   cost.serverSeconds = ProcessCpuSeconds(server) - serverBefore;
   cost.cpuSeconds = CpuSeconds(usage);
   cost.frames = ran ? CountFrames(path) : 0;
+  cost.recordedSeconds = seconds;  // ffmpeg records -t seconds of frames
   cost.ok = ran && cost.frames > 0;
   return cost;
 }
 
-// The frames the timer asks for in `seconds`.
-double TimerFrames(const Case& c, int seconds) { return seconds * 1000.0 / c.timerValue; }
+// The frames the timer asks for while the recorder was active.
+double TimerFrames(const Case& c, double seconds) { return seconds * 1000.0 / c.timerValue; }
 
-void PrintRow(const char* who, const Cost& cost, double timerFrames) {
+void PrintRow(const char* who, const Cost& cost, const Case& c) {
+  const double timerFrames = TimerFrames(c, cost.recordedSeconds);
   std::printf("  %-34s %7ld %6.1f%% %10.2f %12.4f %12.2f%s\n", who, cost.frames,
-              100.0 * cost.frames / timerFrames, cost.cpuSeconds,
+              timerFrames > 0 ? 100.0 * cost.frames / timerFrames : 0.0, cost.cpuSeconds,
               cost.frames > 0 ? cost.cpuSeconds / cost.frames : 0.0, cost.serverSeconds,
               cost.ok ? "" : "   FAILED");
 }
@@ -395,8 +405,8 @@ int main(int argc, char** argv) {
     animation.Start(c.width / 4, c.height / 4, c.width / 2, c.height / 2);
     const Cost framory = RecordWithFramory(c, seconds, caseFolder, server);
     const Cost ffmpeg = RecordWithFfmpeg(c, seconds, caseFolder, server);
-    PrintRow("Framory (FrameGrabber, AviWriter)", framory, TimerFrames(c, seconds));
-    PrintRow("ffmpeg -f x11grab", ffmpeg, TimerFrames(c, seconds));
+    PrintRow("Framory (FrameGrabber, AviWriter)", framory, c);
+    PrintRow("ffmpeg -f x11grab", ffmpeg, c);
     if (framory.ok && ffmpeg.ok && ffmpeg.cpuSeconds > 0) {
       const double perFrame =
           (framory.cpuSeconds / framory.frames) / (ffmpeg.cpuSeconds / ffmpeg.frames);
