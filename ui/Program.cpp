@@ -24,6 +24,7 @@
 #include "capture/StillImageWriter.h"
 #include "platform/encoder/WmEncoderLibrary.h"
 #include "platform/media/FfmpegAviFileLibrary.h"
+#include "platform/media/MediaLog.h"
 #include "platform/media/WmFfmpegLibrary.h"
 #include "platform/qt/QtDesktopActions.h"
 #include "platform/qt/QtMessageBoxService.h"
@@ -136,6 +137,7 @@ int RunProgram(int argc, char** argv) {
   // of a picture or a clip: with SIGXFSZ ignored the write fails with EFBIG,
   // which the writers report like a full disk.
   std::signal(SIGXFSZ, SIG_IGN);
+  QuietMediaLog();
   QApplication application(argc, argv);
   RegisterIconResources();
   // The dialogs come and go; the program lives on in the tray.
