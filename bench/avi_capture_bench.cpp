@@ -1,19 +1,22 @@
-// Cost of recording AVI clips of the screen: Framory's own capture path (the
-// recorder's periodic timer at TimerValue 40, FrameGrabber over the X11
-// grabber, ClipSession, AviWriter over the FFmpeg AVI file library) against
-// `ffmpeg -f x11grab -framerate 25` writing the same area with the same codec
-// at the same quality, one after the other in the same run. A window of
-// another process repaints inside the area all the time, so that every frame
-// differs. For each case it prints the frames in each file (counted by
-// ffprobe) and the CPU seconds each recorder used, all of its threads
-// included, with their ratio; the X server's CPU time is shown beside them,
-// since both make it copy the screen.
+// Cost of recording AVI clips of the screen: Framory's own
+// capture path (the recorder's periodic timer at the case's TimerValue,
+// FrameGrabber over the X11 grabber, ClipSession, AviWriter over the FFmpeg
+// AVI file library) against `ffmpeg -f x11grab` at 1000 / TimerValue frames
+// a second writing the same screen with the same codec at the same quality,
+// one after the other in the same run. A window of another process repaints
+// part of the area all the time, so that frames differ. For each case it
+// prints the frames in each file (counted by ffprobe; a timer-driven clip's
+// empty chunks are not frames), the share of the frames the timer asks for
+// while the recorder was active, and the CPU seconds each recorder used, all
+// of its threads included, with their ratio per frame; the X server's CPU
+// time is shown beside them, since both make it copy the screen.
 //
 //   tests/support/with-xvfb.sh -- build/bench/avi_capture_bench [seconds]
 //
-// A case records the area of its size at the screen's top left; cases larger
+// A case records the area of its size at the screen's top left (the whole
+// screen is recorded as the desktop window, as a user does); cases larger
 // than the screen are skipped (with-xvfb.sh makes a 1920 × 1080 screen unless
-// given --size). More sizes and output types are more rows of kCases.
+// given --size).
 #include <QCoreApplication>
 #include <QTimer>
 
@@ -55,30 +58,38 @@ namespace {
 
 using namespace framory;
 
-constexpr std::int32_t kTimerValue = 40;  // milliseconds: 25 shots a second
-constexpr const char* kFfmpegRate = "25";
-
 struct Case {
   const char* name;
   int width, height;  // the recorded area, at the screen's top left
   std::int32_t outputType;
+  std::int32_t timerValue;  // milliseconds between shots; ffmpeg gets 1000 / it frames a second
   // ffmpeg's output options for the same codec, key-frame distance and
   // quality as the type's AVI codec stream (fixed quantiser 3, a key frame
   // every 15 frames, no B-frames).
   std::vector<std::string> ffmpegCodec;
 };
 
+// ffmpeg's options for the AVI codec of each compressed type.
+const std::vector<std::string> kMsMpeg4 = {"-c:v", "msmpeg4", "-vtag", "MP43", "-q:v",
+                                           "3",    "-g",      "15",    "-bf",  "0"};
+const std::vector<std::string> kDivx = {"-c:v", "mpeg4", "-vtag", "DIVX", "-q:v",
+                                        "3",    "-g",    "15",    "-bf",  "0"};
+const std::vector<std::string> kXvid = {"-c:v", "libxvid", "-vtag", "XVID", "-q:v",
+                                        "3",    "-g",      "15",    "-bf",  "0"};
+const std::vector<std::string> kRaw = {"-c:v", "rawvideo", "-pix_fmt", "bgra"};
+
 const std::vector<Case> kCases = {
-    {"AVI type 12 (DivX, MPEG-4 part 2)",
-     1280,
-     720,
-     OutputTypes::AviDivx,
-     {"-c:v", "mpeg4", "-vtag", "DIVX", "-q:v", "3", "-g", "15", "-bf", "0"}},
-    {"AVI type 11 (uncompressed, 32-bit BI_RGB)",
-     1280,
-     720,
-     OutputTypes::AviUncompressed,
-     {"-c:v", "rawvideo", "-pix_fmt", "bgra"}},
+    {"AVI type 12 (DivX, MPEG-4 part 2)", 1280, 720, OutputTypes::AviDivx, 40, kDivx},
+    {"AVI type 11 (uncompressed, 32-bit BI_RGB)", 1280, 720, OutputTypes::AviUncompressed, 40,
+     kRaw},
+    {"AVI type 10 (MPEG-4 v3)", 1920, 1080, OutputTypes::AviMpg4, 40, kMsMpeg4},
+    {"AVI type 10 (MPEG-4 v3)", 1920, 1080, OutputTypes::AviMpg4, 16, kMsMpeg4},
+    {"AVI type 12 (DivX, MPEG-4 part 2)", 1920, 1080, OutputTypes::AviDivx, 40, kDivx},
+    {"AVI type 12 (DivX, MPEG-4 part 2)", 1920, 1080, OutputTypes::AviDivx, 16, kDivx},
+    {"AVI type 14 (XviD)", 1920, 1080, OutputTypes::AviXvid, 40, kXvid},
+    {"AVI type 14 (XviD)", 1920, 1080, OutputTypes::AviXvid, 16, kXvid},
+    {"AVI type 11 (uncompressed, 32-bit BI_RGB)", 1920, 1080, OutputTypes::AviUncompressed, 40,
+     kRaw},
 };
 
 struct Cost {
@@ -86,6 +97,7 @@ struct Cost {
   long frames = 0;
   double cpuSeconds = 0;     // the recorder, every thread
   double serverSeconds = 0;  // the X server meanwhile
+  double recordedSeconds = 0;  // wall time the recorder was active
 };
 
 double Seconds(const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; }
@@ -144,18 +156,21 @@ bool Run(const std::vector<std::string>& argv, rusage* usage, bool quiet = true)
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-// Video packets in `path`, counted by ffprobe without decoding.
+// Pictures in `path`: video packets that are not empty chunks (a
+// timer-driven clip holds the picture over slots no shot reached with empty
+// chunks), listed by ffprobe without decoding.
 long CountFrames(const std::string& path) {
-  const std::string command =
-      "ffprobe -v error -select_streams v:0 -count_packets -show_entries "
-      "stream=nb_read_packets -of csv=p=0 '" +
-      path + "'";
+  const std::string command = "ffprobe -v error -select_streams v:0 -show_entries packet=size "
+                              "-of csv=p=0 '" + path + "'";
   std::FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return -1;
-  char line[64] = {};
-  const bool read = std::fgets(line, sizeof line, pipe) != nullptr;
+  long pictures = 0;
+  char line[64];
+  while (std::fgets(line, sizeof line, pipe) != nullptr) {
+    if (std::atol(line) > 0) ++pictures;
+  }
   pclose(pipe);
-  return read ? std::atol(line) : -1;
+  return pictures;
 }
 
 // A window of another process inside the recorded area whose stripes move at
@@ -237,25 +252,28 @@ class RecorderScheduler : public ShotScheduler {
 // does: capture on the periodic timer, the area marked by the user, the
 // cursor drawn in (as x11grab draws it).
 Cost RecordWithFramory(const Case& c, int seconds, const std::string& folder, pid_t server) {
+  X11WindowSystem windows;
   Settings settings;
   settings.SetProjectDirectory(folder + "/");
   settings.SetProjectName("framory");
   std::filesystem::create_directories(settings.ProjectFolder());
   settings.SetOutputType(c.outputType);
-  settings.SetTimerValue(kTimerValue);
+  settings.SetTimerValue(c.timerValue);
   settings.SetTakeShotOnTimer(true);
   settings.SetTakeShotOnPrintScreen(false);
   settings.SetUseMainAppWindow(false);
-  settings.SetUseDesktopWindow(false);
-  settings.SetUseArea(true);
-  settings.SetHasMarkUserArea(true);
+  // The whole screen is the desktop window, as a user records it; a part of
+  // it is a marked area.
+  const bool wholeScreen = c.width == windows.ScreenWidth() && c.height == windows.ScreenHeight();
+  settings.SetUseDesktopWindow(wholeScreen);
+  settings.SetUseArea(!wholeScreen);
+  settings.SetHasMarkUserArea(!wholeScreen);
   settings.SetUserArea(Rect{0, 0, c.width - 1, c.height - 1});  // both corners inside
   settings.SetPutCursorInBitmap(true);
 
   TrayState tray;
   QtTimerService timers;
   PrintingBoxes boxes;
-  X11WindowSystem windows;
   X11ScreenGrabber screen;
   ThreadLastErrorSource lastError;
   OutputNaming naming(settings);
@@ -283,22 +301,22 @@ Cost RecordWithFramory(const Case& c, int seconds, const std::string& folder, pi
   links.Scheduler = &scheduler;
   CaptureTarget target(settings, windows, links);
   FrameGrabber frameGrabber(settings, screen, target, links);
+  Cost cost;
   grabber = &frameGrabber;
   timers.SetExpiryHandler([&recorder](std::int32_t id) { recorder.OnTimer(id); });
 
-  Cost cost;
-  if (!windows.Valid() || !screen.Valid()) return cost;
+  if (!windows.Valid() || !screen.Valid()) return Cost{};
   rusage before{}, after{};
   const double serverBefore = ProcessCpuSeconds(server);
   getrusage(RUSAGE_SELF, &before);
   if (!recorder.Paused()) recorder.TogglePause();
+  const auto resumed = std::chrono::steady_clock::now();
   recorder.TogglePause();  // resumes: the periodic timer starts
-  // A precise timer: a coarse one (Qt's choice for long single shots) may
-  // end the recording some 5 % late.
-  QTimer::singleShot(seconds * 1000, Qt::PreciseTimer, QCoreApplication::instance(),
-                     [] { QCoreApplication::quit(); });
+  QTimer::singleShot(seconds * 1000, [] { QCoreApplication::quit(); });
   QCoreApplication::exec();
   if (!recorder.Paused()) recorder.TogglePause();
+  cost.recordedSeconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - resumed).count();
   clip.EndClip();  // finishes the file
   getrusage(RUSAGE_SELF, &after);
   cost.serverSeconds = ProcessCpuSeconds(server) - serverBefore;
@@ -311,6 +329,9 @@ Cost RecordWithFramory(const Case& c, int seconds, const std::string& folder, pi
   return cost;
 }
 
+// 1000 / TimerValue as ffmpeg reads a rate ("1000/16").
+std::string FfmpegRate(const Case& c) { return "1000/" + std::to_string(c.timerValue); }
+
 Cost RecordWithFfmpeg(const Case& c, int seconds, const std::string& folder, pid_t server) {
   const std::string path = folder + "/ffmpeg.avi";
   std::vector<std::string> argv = {
@@ -318,7 +339,7 @@ Cost RecordWithFfmpeg(const Case& c, int seconds, const std::string& folder, pid
       "-hide_banner", "-loglevel",
       "error",        "-y",
       "-f",           "x11grab",
-      "-framerate",   kFfmpegRate,
+      "-framerate",   FfmpegRate(c),
       "-video_size",  std::to_string(c.width) + "x" + std::to_string(c.height),
       "-i",           std::string(std::getenv("DISPLAY")) + "+0,0",
       "-t",           std::to_string(seconds)};
@@ -332,12 +353,18 @@ Cost RecordWithFfmpeg(const Case& c, int seconds, const std::string& folder, pid
   cost.serverSeconds = ProcessCpuSeconds(server) - serverBefore;
   cost.cpuSeconds = CpuSeconds(usage);
   cost.frames = ran ? CountFrames(path) : 0;
+  cost.recordedSeconds = seconds;  // ffmpeg records -t seconds of frames
   cost.ok = ran && cost.frames > 0;
   return cost;
 }
 
-void PrintRow(const char* who, const Cost& cost) {
-  std::printf("  %-34s %7ld %10.2f %12.4f %12.2f%s\n", who, cost.frames, cost.cpuSeconds,
+// The frames the timer asks for while the recorder was active.
+double TimerFrames(const Case& c, double seconds) { return seconds * 1000.0 / c.timerValue; }
+
+void PrintRow(const char* who, const Cost& cost, const Case& c) {
+  const double timerFrames = TimerFrames(c, cost.recordedSeconds);
+  std::printf("  %-34s %7ld %6.1f%% %10.2f %12.4f %12.2f%s\n", who, cost.frames,
+              timerFrames > 0 ? 100.0 * cost.frames / timerFrames : 0.0, cost.cpuSeconds,
               cost.frames > 0 ? cost.cpuSeconds / cost.frames : 0.0, cost.serverSeconds,
               cost.ok ? "" : "   FAILED");
 }
@@ -362,25 +389,28 @@ int main(int argc, char** argv) {
   const std::string folder = folderTemplate;
 
   std::printf(
-      "screen %dx%d, %d s per recording; Framory at TimerValue %d, ffmpeg x11grab at %s "
-      "frames/s\n",
-      screenWidth, screenHeight, seconds, kTimerValue, kFfmpegRate);
-  std::printf("  %-34s %7s %10s %12s %12s\n", "", "frames", "CPU s", "CPU s/frame", "X server s");
+      "screen %dx%d, %d s per recording; Framory at the case's TimerValue, ffmpeg x11grab at "
+      "1000 / TimerValue frames/s\n",
+      screenWidth, screenHeight, seconds);
+  std::printf("  %-34s %7s %7s %10s %12s %12s\n", "", "frames", "of rate", "CPU s", "CPU s/frame",
+              "X server s");
   bool allOk = true;
   for (const Case& c : kCases) {
     if (c.width > screenWidth || c.height > screenHeight) {
-      std::printf("%s, %dx%d: skipped, larger than the screen\n", c.name, c.width, c.height);
+      std::printf("%s, %dx%d, TimerValue %d: skipped, larger than the screen\n", c.name, c.width,
+                  c.height, c.timerValue);
       continue;
     }
-    std::printf("%s, %dx%d\n", c.name, c.width, c.height);
-    const std::string caseFolder = folder + "/" + std::to_string(c.outputType);
+    std::printf("%s, %dx%d, TimerValue %d\n", c.name, c.width, c.height, c.timerValue);
+    const std::string caseFolder =
+        folder + "/" + std::to_string(c.outputType) + "-" + std::to_string(c.timerValue);
     std::filesystem::create_directories(caseFolder);
     Animation animation;
     animation.Start(c.width / 4, c.height / 4, c.width / 2, c.height / 2);
     const Cost framory = RecordWithFramory(c, seconds, caseFolder, server);
     const Cost ffmpeg = RecordWithFfmpeg(c, seconds, caseFolder, server);
-    PrintRow("Framory (FrameGrabber, AviWriter)", framory);
-    PrintRow("ffmpeg -f x11grab", ffmpeg);
+    PrintRow("Framory (FrameGrabber, AviWriter)", framory, c);
+    PrintRow("ffmpeg -f x11grab", ffmpeg, c);
     if (framory.ok && ffmpeg.ok && ffmpeg.cpuSeconds > 0) {
       const double perFrame =
           (framory.cpuSeconds / framory.frames) / (ffmpeg.cpuSeconds / ffmpeg.frames);
