@@ -172,7 +172,25 @@ std::int32_t QtMovieWriter::AddPreparedFrame() {
     return kWriterFail;
   }
   heldDuration_ = frameDuration_;
+  ++nextPosition_;
   return kWriterOk;
+}
+
+void QtMovieWriter::HoldUntil(std::int32_t position) {
+  if (state_ != kEditing || heldDuration_ == 0 || position <= nextPosition_) return;
+  heldDuration_ += static_cast<TimeValue>(position - nextPosition_) * frameDuration_;
+  nextPosition_ = position;
+}
+
+std::int32_t QtMovieWriter::AddFrameAt(const MovieFrame& frame, std::int32_t position) {
+  HoldUntil(position);
+  return AddFrame(frame);
+}
+
+std::int32_t QtMovieWriter::RepeatFrameAt(const MovieFrame& frame, std::int32_t position) {
+  if (state_ != kEditing || heldDuration_ == 0) return kWriterRepeatUnsupported;
+  HoldUntil(position);
+  return RepeatFrame(frame);
 }
 
 bool QtMovieWriter::AddHeldSample() {
@@ -188,12 +206,14 @@ bool QtMovieWriter::AddHeldSample() {
 std::int32_t QtMovieWriter::RepeatFrame(const MovieFrame&) {
   if (state_ != kEditing || heldDuration_ == 0) return kWriterRepeatUnsupported;
   heldDuration_ += frameDuration_;
+  ++nextPosition_;
   return kWriterOk;
 }
 
 void QtMovieWriter::CleanUp() {
   state_ = kClosed;
   heldDuration_ = 0;
+  nextPosition_ = 0;
   if (imageDescription_ != nullptr) {
     DisposeHandle(reinterpret_cast<Handle>(imageDescription_));
     imageDescription_ = nullptr;

@@ -45,6 +45,10 @@ class QtMovieWriter : public MovieWriter {
   std::int32_t AddFrame(const MovieFrame& frame) override;
   // The sample held for the media lasts one frame period longer.
   std::int32_t RepeatFrame(const MovieFrame& frame) override;
+  // Frames and repeats placed by the clock: the held sample also lasts over
+  // the positions skipped before `position`.
+  std::int32_t AddFrameAt(const MovieFrame& frame, std::int32_t position) override;
+  std::int32_t RepeatFrameAt(const MovieFrame& frame, std::int32_t position) override;
   // Finishes the movie if frames were added, releases everything and ends
   // QuickTime for this writer. Safe to call again.
   void Close() override;
@@ -58,6 +62,9 @@ class QtMovieWriter : public MovieWriter {
   std::int32_t Fail(const char* text);
   std::int32_t StartEditing();
   std::int32_t AddPreparedFrame();
+  // Lengthens the held sample over the positions before `position` that no
+  // frame or repeat took.
+  void HoldUntil(std::int32_t position);
   // Adds the held sample to the media with its duration; false on failure.
   bool AddHeldSample();
   void CleanUp();
@@ -86,6 +93,7 @@ class QtMovieWriter : public MovieWriter {
   TimeValue frameDuration_ = 60;
   // Duration of the compressed sample not yet added to the media; 0: none.
   TimeValue heldDuration_ = 0;
+  std::int32_t nextPosition_ = 0;  // frame periods taken by frames and repeats so far
   QtBitmap bitmap_ = {};
 };
 

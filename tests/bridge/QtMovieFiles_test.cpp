@@ -19,6 +19,7 @@
 #include "capture/ClipSession.h"
 #include "capture/OutputNaming.h"
 #include "support/ClipSessionFakes.h"
+#include "support/ManualClock.h"
 #include "support/MediaProbe.h"
 #include "support/QtAtomWalk.h"
 #include "support/RecorderFakes.h"
@@ -93,7 +94,8 @@ struct Recording {
   FakeBoxes boxes;
   FakeClipHost host;
   MovieWriterFactory factory{nullptr, &boxes, 1024, 768};
-  ClipSession session{settings, naming, factory, host};
+  testing::ManualClock clock;  // places the frames of timer-driven clips
+  ClipSession session{settings, naming, factory, host, &clock};
 };
 
 double MeanDifference(const std::vector<std::uint32_t>& a, const std::vector<std::uint32_t>& b) {
@@ -486,6 +488,35 @@ TEST(QtMovieFiles, RepeatsLengthenTheHeldSampleAndTheClipKeepsItsLength) {
   EXPECT_EQ(ProbePacketDurations(movie), (std::vector<std::int64_t>{400, 200}))
       << "one sample per picture, each as long as the frames it stands for";
   EXPECT_EQ(ProbeVideo(movie).FrameCount, 2);
+}
+
+TEST(QtMovieFiles, TimerDrivenClipsHoldEachPictureUntilTheNextOnesTime) {
+  // With "Capture periodically" on, a picture lasts until the clock time of
+  // the next one, so the movie plays in real time however many shots the
+  // machine managed; paused time is left out.
+  TempDir dir;
+  Recording r(40, dir.Path());
+  r.settings.SetTakeShotOnTimer(true);
+  auto shootAfter = [&](double ms, int seed) {
+    r.clock.AdvanceMilliseconds(ms);
+    r.Shoot(TestPicture::Pattern(160, 120, seed));
+  };
+  shootAfter(0, 1);    // position 0
+  shootAfter(40, 2);   // 1
+  shootAfter(170, 3);  // 210 ms: 5
+  r.clock.AdvanceMilliseconds(40);
+  ASSERT_TRUE(r.session.RepeatMovieFrame());  // 6
+  r.session.RecorderPauseChanged(true);
+  r.clock.AdvanceMilliseconds(5000);
+  r.session.RecorderPauseChanged(false);
+  shootAfter(200, 4);  // 450 ms of recording: 11
+  r.session.EndClip();
+  EXPECT_TRUE(r.host.reports.empty());
+
+  const std::string movie = r.Movie(0);
+  EXPECT_TRUE(WalkQtAtoms(movie).ok);
+  EXPECT_EQ(ProbePacketDurations(movie), (std::vector<std::int64_t>{40, 160, 240, 40}));
+  EXPECT_EQ(ProbeVideo(movie).FrameCount, 4);
 }
 
 TEST(QtMovieFiles, MissingRuntimeShowsTheDownloadMessageAndPauses) {
