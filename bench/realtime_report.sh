@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Report (not a test) of the program while it records the whole screen at
 # TimerValue 10 as AVI type 12: the Ctrl+Shift chord's latency from the XTest
-# event to the options view's title change, and the program's resident
+# event to the options view's title change, the Shift+Ctrl chord's until the
+# view is hidden, and the program's resident
 # memory over the recording. Run inside an X session:
 #
 #   FRAMORY_BIN=build/framory FRAMORY_CLOCK_WINDOW=build/tests/e2e_clock_window \
@@ -34,6 +35,19 @@ for _ in $(seq 1 $((chords * 2))); do
   sleep 0.5
 done
 echo "Ctrl+Shift chord to title change while recording (ms): ${latencies[*]}"
+
+# Shift+Ctrl while recording (with periodic capture on) pauses and hides the
+# options view; each measured chord is followed by one that shows the view
+# again and by Ctrl+Shift, which resumes.
+latencies=()
+for _ in $(seq 1 "$chords"); do
+  latencies+=("$("$CLOCK" view-chord "Desktop Framory Settings")")
+  sleep 0.5
+  "$CLOCK" view-chord "Desktop Framory Settings" >/dev/null
+  require "Ctrl+Shift resumes the recorder" toggle_recorder_to Active
+  sleep 0.5
+done
+echo "Shift+Ctrl chord to the options view hidden while recording (ms): ${latencies[*]}"
 
 start=$(date +%s)
 for minute in $(seq 1 "$minutes"); do

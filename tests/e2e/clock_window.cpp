@@ -18,6 +18,10 @@
 //   clock_window chord WINDOW
 //       types Ctrl, then Shift through XTest and prints how many
 //       milliseconds pass until WINDOW's title changes.
+//   clock_window view-chord TITLE
+//       types Shift, then Ctrl and prints how many milliseconds pass until a
+//       window whose title starts with TITLE is shown or hidden (the toolkit
+//       may make a new window when it shows one again).
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -240,33 +244,70 @@ std::string Title(Display* display, Window window) {
   return title;
 }
 
-int Chord(Window window) {
+int IgnoreXError(Display*, XErrorEvent*) { return 0; }
+
+// Whether a window whose title starts with `title` is on the screen: the
+// window manager's client list, read afresh, and each window's map state (a
+// window gone meanwhile is not shown; its error is ignored).
+bool Shown(Display* display, const std::string& title) {
+  const Atom clientList = XInternAtom(display, "_NET_CLIENT_LIST", False);
+  Atom type;
+  int format;
+  unsigned long count = 0, after;
+  unsigned char* data = nullptr;
+  bool shown = false;
+  if (XGetWindowProperty(display, DefaultRootWindow(display), clientList, 0, 4096, False,
+                         XA_WINDOW, &type, &format, &count, &after, &data) == Success &&
+      data != nullptr) {
+    const Window* windows = reinterpret_cast<const Window*>(data);
+    for (unsigned long i = 0; i < count && !shown; ++i) {
+      XWindowAttributes attributes;
+      shown = Title(display, windows[i]).rfind(title, 0) == 0 &&
+              XGetWindowAttributes(display, windows[i], &attributes) != 0 &&
+              attributes.map_state == IsViewable;
+    }
+  }
+  if (data != nullptr) XFree(data);
+  return shown;
+}
+
+// What a chord changes: the window's title (the recorder's state), or
+// whether a window of the given title is shown.
+std::string Observed(Display* display, Window window, const std::string& shownTitle) {
+  if (shownTitle.empty()) return Title(display, window);
+  return Shown(display, shownTitle) ? "shown" : "hidden";
+}
+
+// Holds `first` down, then types `second` and lets go of both; prints the
+// milliseconds from the second key going down until Observed changes.
+int Chord(Window window, const std::string& shownTitle, KeySym first, KeySym second) {
   Display* display = XOpenDisplay(nullptr);
   if (display == nullptr) return 2;
-  XSelectInput(display, window, PropertyChangeMask);
-  const std::string before = Title(display, window);
-  const KeyCode ctrl = XKeysymToKeycode(display, XK_Control_L);
-  const KeyCode shift = XKeysymToKeycode(display, XK_Shift_L);
-  XTestFakeKeyEvent(display, ctrl, True, CurrentTime);
+  XSetErrorHandler(IgnoreXError);
+  if (window != None) XSelectInput(display, window, PropertyChangeMask);
+  const std::string before = Observed(display, window, shownTitle);
+  const KeyCode held = XKeysymToKeycode(display, first);
+  const KeyCode typed = XKeysymToKeycode(display, second);
+  XTestFakeKeyEvent(display, held, True, CurrentTime);
   XSync(display, False);
-  // The chord is complete once Shift goes down.
+  // The chord is complete once the second key goes down.
   const std::int64_t start = NowMs(0);
-  XTestFakeKeyEvent(display, shift, True, CurrentTime);
-  XTestFakeKeyEvent(display, shift, False, CurrentTime);
-  XTestFakeKeyEvent(display, ctrl, False, CurrentTime);
+  XTestFakeKeyEvent(display, typed, True, CurrentTime);
+  XTestFakeKeyEvent(display, typed, False, CurrentTime);
+  XTestFakeKeyEvent(display, held, False, CurrentTime);
   XFlush(display);
   while (NowMs(0) - start < 10000) {
     while (XPending(display) > 0) {
       XEvent event;
       XNextEvent(display, &event);
     }
-    if (Title(display, window) != before) {
+    if (Observed(display, window, shownTitle) != before) {
       std::printf("%lld\n", static_cast<long long>(NowMs(0) - start));
       return 0;
     }
     usleep(1000);
   }
-  std::printf("no title change\n");
+  std::printf("no change\n");
   return 1;
 }
 
@@ -282,7 +323,10 @@ int main(int argc, char** argv) {
   if (mode == "check" && argc == 6) {
     return Check(argv[2], std::atoll(argv[3]), std::atoll(argv[4]), std::atoi(argv[5]));
   }
-  if (mode == "chord" && argc == 3) return Chord(std::strtoul(argv[2], nullptr, 0));
+  if (mode == "chord" && argc == 3) {
+    return Chord(std::strtoul(argv[2], nullptr, 0), "", XK_Control_L, XK_Shift_L);
+  }
+  if (mode == "view-chord" && argc == 3) return Chord(None, argv[2], XK_Shift_L, XK_Control_L);
   std::fprintf(stderr, "usage: see the comment at the top of clock_window.cpp\n");
   return 2;
 }
