@@ -124,6 +124,7 @@ std::int32_t AviCodecStream::Write(std::int32_t start, std::int32_t samples, con
       (!again && (data == nullptr || bytes < std::int64_t{width_} * height_ * 4))) {
     return AviResult::BadParam;
   }
+  if (muxer_->Deleted()) return AviResult::FileWrite;
   const std::int32_t result = queue_.Put(start, data, flags);
   if (result == AviResult::Ok) nextStart_ = std::int64_t{start} + 1;
   return result;

@@ -115,6 +115,13 @@ std::int32_t AviMuxer::Finish() {
   return result;
 }
 
+bool AviMuxer::Deleted() const {
+  struct stat st;
+  if (fd_ < 0 || fstat(fd_, &st) != 0 || st.st_nlink > 0) return false;
+  SetLastError(ENOENT);
+  return true;
+}
+
 bool AviMuxer::ReserveRoom(std::int64_t bytes) {
   if (fd_ < 0) return true;  // nothing to reserve with; the writes report failures
   struct stat st;

@@ -64,6 +64,11 @@ class AviMuxer {
   // after an empty chunk for every position skipped since the last packet.
   // BadParam for a position already written.
   std::int32_t Write(AVPacket* packet);
+  // True (last error ENOENT) when the file was deleted (its folder
+  // removed) while being written. Safe beside a worker writing packets: it
+  // only looks at the file, so a stream asks before it queues a frame and
+  // the recorder hears of it at that frame, not frames later.
+  bool Deleted() const;
   // Writes the index and the final sizes and closes the file; the result of
   // that. Later calls (and the destructor) do nothing more.
   std::int32_t Finish();

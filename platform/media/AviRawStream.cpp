@@ -65,6 +65,7 @@ std::int32_t AviRawStream::Write(std::int32_t start, std::int32_t samples, const
   if (samples != 1 || start < nextStart_ || data == nullptr || bytes != frameBytes_) {
     return AviResult::BadParam;
   }
+  if (muxer_->Deleted()) return AviResult::FileWrite;
   const std::int32_t result = queue_.Put(start, data, 0);
   if (result == AviResult::Ok) nextStart_ = std::int64_t{start} + 1;
   return result;
