@@ -3,89 +3,54 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cerrno>
-#include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "base/Settings.h"
-#include "capture/ClipSession.h"
-#include "capture/OutputNaming.h"
+#include "support/ChildProcess.h"
+#include "support/ClipRecording.h"
 #include "support/ClipSessionFakes.h"
 #include "support/MediaProbe.h"
-#include "support/RecorderFakes.h"
 #include "support/SmallTmpfs.h"
 #include "support/TempDir.h"
 #include "writers/AviFileApi.h"
-#include "writers/MovieWriterFactory.h"
 
 namespace framory {
 namespace {
 
 using testing::AviHeaderFields;
 using testing::DecodeFrames;
-using testing::FakeBoxes;
-using testing::FakeClipHost;
+using testing::kChildFailed;
+using testing::MeanDifference;
 using testing::ProbeVideo;
 using testing::ReadAviHeader;
+using testing::RunInChild;
+using testing::SplitLines;
 using testing::TempDir;
 using testing::TestPicture;
 using testing::VideoProbe;
 
 constexpr char kAppendFailure[] = "AVI file unable to append frame. Pausing recorder.";
 
-// A recorder's worth of parts around one clip session writing real files.
-struct Recording {
-  explicit Recording(std::int32_t outputType, std::int32_t timerValue,
-                     const std::string& folder = "") {
-    const std::string base = folder.empty() ? dir.Path() : folder;
-    settings.SetProjectDirectory(base + "/");
-    settings.SetProjectName("shots");
-    std::filesystem::create_directories(settings.ProjectFolder());
-    settings.SetOutputType(outputType);
-    settings.SetTimerValue(timerValue);
+// A clip session writing AVI files through the real AVI library.
+struct Recording : testing::ClipRecording {
+  Recording(std::int32_t outputType, std::int32_t timerValue, const std::string& folder = "")
+      : ClipRecording(Options(outputType, timerValue, folder)) {}
+  static testing::ClipRecordingOptions Options(std::int32_t outputType, std::int32_t timerValue,
+                                               const std::string& folder) {
+    testing::ClipRecordingOptions options;
+    options.outputType = outputType;
+    options.timerValue = timerValue;
+    options.folder = folder;
+    options.extension = ".avi";
+    options.aviLibrary = CreateAviFileLibrary();
+    return options;
   }
-  std::string Movie(int number) const {
-    return settings.ProjectFolder() + "/movie" + std::to_string(number) + ".avi";
-  }
-  // Delivers `picture` and returns the composed buffer the writer was given.
-  std::vector<std::uint32_t> Shoot(const TestPicture& picture) {
-    session.DeliverMovieFrame(&picture.frame, kNoWindow, Rect{-1, -1, -1, -1});
-    std::vector<std::uint32_t> composed;
-    for (std::int32_t y = 0; y < session.MovieHeight(); ++y) {
-      const std::uint32_t* row = session.Buffer().Row(y);
-      composed.insert(composed.end(), row, row + session.MovieWidth());
-    }
-    return composed;
-  }
-
-  TempDir dir;
-  Settings settings;
-  OutputNaming naming{settings};
-  FakeBoxes boxes;
-  FakeClipHost host;
-  std::unique_ptr<AviFileLibrary> library = CreateAviFileLibrary();
-  MovieWriterFactory factory{library.get(), &boxes};
-  ClipSession session{settings, naming, factory, host};
 };
-
-// Mean absolute difference per colour channel.
-double MeanDifference(const std::vector<std::uint32_t>& a, const std::vector<std::uint32_t>& b) {
-  double sum = 0;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    for (int shift : {0, 8, 16}) {
-      sum += std::abs(int((a[i] >> shift) & 0xFF) - int((b[i] >> shift) & 0xFF));
-    }
-  }
-  return sum / (3.0 * a.size());
-}
 
 TEST(AviFiles, UncompressedClipStoresTheComposedPixelsExactly) {
   Recording r(OutputTypes::AviUncompressed, 100);
@@ -274,60 +239,39 @@ constexpr int kMaxFrames = 1000;
 
 FullDiskOutcome RecordUntilDiskFull(const std::string& folder, std::int32_t type,
                                     rlim_t fileSizeLimit, const std::string& filler) {
-  int fds[2];
-  if (pipe(fds) != 0) return {};
-  const pid_t child = fork();
-  if (child == 0) {
-    close(fds[0]);
-    if (fileSizeLimit != 0) {
-      std::signal(SIGXFSZ, SIG_IGN);
-      rlimit limit{fileSizeLimit, fileSizeLimit};
-      setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    int appended = -1;
-    std::string report;
-    std::uint32_t code = 0;
-    bool paused = false, ended = false;
-    int later = -1;
-    {
-      Recording r(type, 100, folder);
-      for (int i = 0; i < kMaxFrames && !r.host.paused; ++i) {
-        r.Shoot(TestPicture::Pattern(160, 120, i % 6));
-        if (r.host.paused) appended = i;
-      }
-      paused = r.host.paused;
-      ended = !r.session.ClipOpen();
-      if (!r.host.reports.empty()) {
-        report = r.host.reports[0];
-        code = r.host.codes[0];
-      }
-      // Room is made, the user resumes: the next clip records normally.
-      if (!filler.empty()) std::remove(filler.c_str());
-      r.host.paused = false;
-      for (int i = 0; i < kFramesAfterResume; ++i) r.Shoot(TestPicture::Pattern(160, 120, i));
-      later = static_cast<int>(r.host.reports.size()) - 1;
-      r.session.EndClip();
-    }
-    const std::string message = std::to_string(appended) + "\n" + (paused ? "1" : "0") + "\n" +
-                                report + "\n" + std::to_string(code) + "\n" + (ended ? "1" : "0") +
-                                "\n" + std::to_string(later) + "\n";
-    if (write(fds[1], message.data(), message.size()) < 0) _exit(3);
-    _exit(0);
-  }
-  close(fds[1]);
-  std::string text;
-  char buffer[512];
-  ssize_t got;
-  while ((got = read(fds[0], buffer, sizeof buffer)) > 0) text.append(buffer, std::size_t(got));
-  close(fds[0]);
-  int status = 0;
-  waitpid(child, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the recording child crashed";
-  std::vector<std::string> lines;
-  for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
-       start = end + 1) {
-    lines.push_back(text.substr(start, end - start));
-  }
+  const std::string text = RunInChild(
+      [&] {
+        int appended = -1;
+        std::string report;
+        std::uint32_t code = 0;
+        bool paused = false, ended = false;
+        int later = -1;
+        {
+          Recording r(type, 100, folder);
+          for (int i = 0; i < kMaxFrames && !r.host.paused; ++i) {
+            r.Shoot(TestPicture::Pattern(160, 120, i % 6));
+            if (r.host.paused) appended = i;
+          }
+          paused = r.host.paused;
+          ended = !r.session.ClipOpen();
+          if (!r.host.reports.empty()) {
+            report = r.host.reports[0];
+            code = r.host.codes[0];
+          }
+          // Room is made, the user resumes: the next clip records normally.
+          if (!filler.empty()) std::remove(filler.c_str());
+          r.host.paused = false;
+          for (int i = 0; i < kFramesAfterResume; ++i) r.Shoot(TestPicture::Pattern(160, 120, i));
+          later = static_cast<int>(r.host.reports.size()) - 1;
+          r.session.EndClip();
+        }
+        return std::to_string(appended) + "\n" + (paused ? "1" : "0") + "\n" + report + "\n" +
+               std::to_string(code) + "\n" + (ended ? "1" : "0") + "\n" + std::to_string(later) +
+               "\n";
+      },
+      fileSizeLimit);
+  EXPECT_NE(text, kChildFailed) << "the recording child crashed";
+  const std::vector<std::string> lines = SplitLines(text);
   FullDiskOutcome outcome;
   if (lines.size() != 6) return outcome;
   outcome.framesBeforeFailure = std::stoi(lines[0]);

@@ -4,26 +4,19 @@
 // cannot be made, or a write that fails from some frame on.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
-#include <csignal>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "base/Settings.h"
-#include "capture/ClipSession.h"
-#include "capture/OutputNaming.h"
+#include "support/ChildProcess.h"
+#include "support/ClipRecording.h"
 #include "support/ClipSessionFakes.h"
-#include "support/ManualClock.h"
 #include "support/MediaProbe.h"
-#include "support/RecorderFakes.h"
 #include "support/TempDir.h"
-#include "writers/MovieWriterFactory.h"
 #include "writers/WmFormatApi.h"
 
 namespace framory {
@@ -31,10 +24,12 @@ namespace {
 
 using testing::ContainerProbe;
 using testing::DecodeFrames;
-using testing::FakeBoxes;
-using testing::FakeClipHost;
+using testing::kChildFailed;
+using testing::MeanDifference;
 using testing::ProbeContainer;
 using testing::ProbeVideo;
+using testing::RunInChild;
+using testing::SplitLines;
 using testing::TempDir;
 using testing::TestPicture;
 using testing::VideoProbe;
@@ -108,41 +103,26 @@ class FaultyLibrary : public WmFormatLibrary {
   int failFrom_;
 };
 
-// A recorder's worth of parts around one clip session writing real files.
-struct Recording {
-  Recording(std::int32_t outputType, std::int32_t timerValue, WmFormatLibrary* library = nullptr,
-            const std::string& folder = "") {
-    const std::string base = folder.empty() ? dir.Path() : folder;
-    settings.SetProjectDirectory(base + "/");
-    settings.SetProjectName("shots");
-    std::filesystem::create_directories(settings.ProjectFolder());
-    settings.SetOutputType(outputType);
-    settings.SetTimerValue(timerValue);
-    factory.SetWmvLibrary(library != nullptr ? library : real.get(), kHelpAddress);
+// A clip session writing WMV files through the real library, or through
+// `library` (one the test keeps to look at afterwards), timed by a clock the
+// test moves.
+struct Recording : testing::ClipRecording {
+  Recording(std::int32_t outputType, std::int32_t timerValue,
+            std::shared_ptr<WmFormatLibrary> library = nullptr, const std::string& folder = "")
+      : ClipRecording(Options(outputType, timerValue, std::move(library), folder)) {}
+  static testing::ClipRecordingOptions Options(std::int32_t outputType, std::int32_t timerValue,
+                                               std::shared_ptr<WmFormatLibrary> library,
+                                               const std::string& folder) {
+    testing::ClipRecordingOptions options;
+    options.outputType = outputType;
+    options.timerValue = timerValue;
+    options.folder = folder;
+    options.extension = ".wmv";
+    options.wmvLibrary = library != nullptr ? std::move(library) : CreateWmFormatLibrary();
+    options.wmvHelpAddress = kHelpAddress;
+    options.manualClock = true;
+    return options;
   }
-  std::string Movie(int number) const {
-    return settings.ProjectFolder() + "/movie" + std::to_string(number) + ".wmv";
-  }
-  // Delivers `picture` and returns the composed buffer the writer was given.
-  std::vector<std::uint32_t> Shoot(const TestPicture& picture) {
-    session.DeliverMovieFrame(&picture.frame, kNoWindow, Rect{-1, -1, -1, -1});
-    std::vector<std::uint32_t> composed;
-    for (std::int32_t y = 0; y < session.MovieHeight(); ++y) {
-      const std::uint32_t* row = session.Buffer().Row(y);
-      composed.insert(composed.end(), row, row + session.MovieWidth());
-    }
-    return composed;
-  }
-
-  TempDir dir;
-  Settings settings;
-  OutputNaming naming{settings};
-  FakeBoxes boxes;
-  FakeClipHost host;
-  std::unique_ptr<WmFormatLibrary> real = CreateWmFormatLibrary();
-  MovieWriterFactory factory{nullptr, &boxes};
-  testing::ManualClock clock;
-  ClipSession session{settings, naming, factory, host, &clock};
 };
 
 // Content the codec has to spend bits on: ramps under grain that changes
@@ -179,16 +159,6 @@ TestPicture QuadrantPicture(std::int32_t width, std::int32_t height, int seed) {
 }
 
 // Mean absolute difference per colour channel.
-double MeanDifference(const std::vector<std::uint32_t>& a, const std::vector<std::uint32_t>& b) {
-  double sum = 0;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    for (int shift : {0, 8, 16}) {
-      sum += std::abs(int((a[i] >> shift) & 0xFF) - int((b[i] >> shift) & 0xFF));
-    }
-  }
-  return sum / (3.0 * a.size());
-}
-
 TEST(WmvFiles, ClipIsAnAsfFileWithOneWmv2StreamStampedAtTheFramePeriod) {
   struct Case {
     std::int32_t timerValue;
@@ -345,8 +315,7 @@ TEST(WmvFiles, MissingComponentShowsItsDownloadBoxThenThePauseBox) {
              "Unable to use Microsoft Windows Media Profiler Manager."},
         Case{FaultyLibrary::Fault::NoWriter, "Unable to use Microsoft Windows Media Writer."}}) {
     SCOPED_TRACE(c.text);
-    FaultyLibrary library(c.fault);
-    Recording r(OutputTypes::WmvV80_384Video, 100, &library);
+    Recording r(OutputTypes::WmvV80_384Video, 100, std::make_shared<FaultyLibrary>(c.fault));
     r.Shoot(TestPicture::Pattern(64, 48, 0));
     ASSERT_EQ(r.boxes.shown.size(), 1u);
     EXPECT_EQ(r.boxes.shown[0].text, c.text + see);
@@ -370,12 +339,12 @@ TEST(WmvFiles, MissingComponentShowsItsDownloadBoxThenThePauseBox) {
 }
 
 TEST(WmvFiles, FailedWriteEndsTheClipAndTheNextClipTriesAgain) {
-  FaultyLibrary library(FaultyLibrary::Fault::WriteFails, 4);
-  Recording r(OutputTypes::WmvV80_700PALVideo, 100, &library);
+  const auto library = std::make_shared<FaultyLibrary>(FaultyLibrary::Fault::WriteFails, 4);
+  Recording r(OutputTypes::WmvV80_700PALVideo, 100, library);
   for (int i = 0; i < 5; ++i) r.Shoot(TestPicture::Pattern(160, 120, i));
   EXPECT_TRUE(r.host.paused) << "the fifth frame failed";
   EXPECT_EQ(r.host.reports, std::vector<std::string>{kAppendFailure});
-  EXPECT_EQ(library.ends, 1) << "the failed write ended the file at once";
+  EXPECT_EQ(library->ends, 1) << "the failed write ended the file at once";
   EXPECT_FALSE(r.session.ClipOpen()) << "and the clip with it";
   // The four frames written are there.
   EXPECT_EQ(ProbeVideo(r.Movie(0)).FrameCount, 4);
@@ -386,8 +355,8 @@ TEST(WmvFiles, FailedWriteEndsTheClipAndTheNextClipTriesAgain) {
   r.Shoot(TestPicture::Pattern(160, 120, 5));
   EXPECT_TRUE(r.host.paused);
   EXPECT_EQ(r.host.reports.size(), 2u);
-  EXPECT_EQ(library.samples, 6);
-  EXPECT_EQ(library.ends, 2);
+  EXPECT_EQ(library->samples, 6);
+  EXPECT_EQ(library->ends, 2);
   r.session.EndClip();
   EXPECT_EQ(DecodeFrames(r.Movie(0), 160, 120).size(), 4u);
 }
@@ -414,48 +383,31 @@ struct FullDiskOutcome {
 };
 
 FullDiskOutcome RecordUntilFileSizeLimit(const std::string& folder, rlim_t limit) {
-  int fds[2];
-  if (pipe(fds) != 0) return {};
-  const pid_t child = fork();
-  if (child == 0) {
-    close(fds[0]);
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit size{limit, limit};
-    setrlimit(RLIMIT_FSIZE, &size);
-    int failed = -1;
-    std::string report;
-    bool paused = false;
-    {
-      Recording r(OutputTypes::WmvV80_700PALVideo, 100, nullptr, folder);
-      for (int i = 0; i < 400 && !r.host.paused; ++i) {
-        r.Shoot(GrainyPicture(320, 240, i));
-        if (r.host.paused) failed = i;
-      }
-      paused = r.host.paused;
-      if (!r.host.reports.empty()) report = r.host.reports[0];
-      r.session.EndClip();
-    }
-    const std::string message =
-        std::to_string(failed) + "\n" + (paused ? "1" : "0") + "\n" + report + "\n";
-    if (write(fds[1], message.data(), message.size()) < 0) _exit(3);
-    _exit(0);
-  }
-  close(fds[1]);
-  std::string text;
-  char buffer[512];
-  ssize_t got;
-  while ((got = read(fds[0], buffer, sizeof buffer)) > 0) text.append(buffer, std::size_t(got));
-  close(fds[0]);
-  int status = 0;
-  waitpid(child, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the recording child crashed";
+  const std::string text = RunInChild(
+      [&] {
+        int failed = -1;
+        std::string report;
+        bool paused = false;
+        {
+          Recording r(OutputTypes::WmvV80_700PALVideo, 100, nullptr, folder);
+          for (int i = 0; i < 400 && !r.host.paused; ++i) {
+            r.Shoot(GrainyPicture(320, 240, i));
+            if (r.host.paused) failed = i;
+          }
+          paused = r.host.paused;
+          if (!r.host.reports.empty()) report = r.host.reports[0];
+          r.session.EndClip();
+        }
+        return std::to_string(failed) + "\n" + (paused ? "1" : "0") + "\n" + report + "\n";
+      },
+      limit);
+  EXPECT_NE(text, kChildFailed) << "the recording child crashed";
   FullDiskOutcome outcome;
-  const std::size_t a = text.find('\n');
-  const std::size_t b = text.find('\n', a + 1);
-  if (a == std::string::npos || b == std::string::npos) return outcome;
-  outcome.failedFrame = std::stoi(text.substr(0, a));
-  outcome.paused = text.substr(a + 1, b - a - 1) == "1";
-  outcome.report = text.substr(b + 1, text.find('\n', b + 1) - b - 1);
+  const std::vector<std::string> lines = SplitLines(text);
+  if (lines.size() != 3) return outcome;
+  outcome.failedFrame = std::stoi(lines[0]);
+  outcome.paused = lines[1] == "1";
+  outcome.report = lines[2];
   return outcome;
 }
 
