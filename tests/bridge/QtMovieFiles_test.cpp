@@ -4,10 +4,7 @@
 // theirs elsewhere: through the machine store value naming its folder.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cmath>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -15,16 +12,13 @@
 #include <string>
 #include <vector>
 
-#include "base/Settings.h"
-#include "capture/ClipSession.h"
-#include "capture/OutputNaming.h"
+#include "support/ChildProcess.h"
+#include "support/ClipRecording.h"
 #include "support/ClipSessionFakes.h"
-#include "support/ManualClock.h"
 #include "support/MediaProbe.h"
 #include "support/QtAtomWalk.h"
 #include "support/RecorderFakes.h"
 #include "support/TempDir.h"
-#include "writers/MovieWriterFactory.h"
 #include "writers/QtMovieWriter.h"
 
 namespace framory {
@@ -32,12 +26,13 @@ namespace {
 
 using testing::DecodeFrames;
 using testing::FakeBoxes;
-using testing::FakeClipHost;
+using testing::MeanDifference;
 using testing::ProbePacketDurations;
 using testing::ProbeStreamField;
 using testing::ProbeVideo;
 using testing::QtAtom;
 using testing::QtAtomWalk;
+using testing::RunInChild;
 using testing::TempDir;
 using testing::TestPicture;
 using testing::VideoProbe;
@@ -65,48 +60,24 @@ void UseBuiltRuntime() {
   (void)done;
 }
 
-struct Recording {
-  explicit Recording(std::int32_t timerValue, const std::string& folder = "") {
+// A clip session writing QuickTime movies through the built runtime, on a
+// 1024 × 768 screen, timed by a clock the test moves.
+struct Recording : testing::ClipRecording {
+  explicit Recording(std::int32_t timerValue, const std::string& folder = "")
+      : ClipRecording(Options(timerValue, folder)) {}
+  static testing::ClipRecordingOptions Options(std::int32_t timerValue, const std::string& folder) {
     UseBuiltRuntime();
-    const std::string base = folder.empty() ? dir.Path() : folder;
-    settings.SetProjectDirectory(base + "/");
-    settings.SetProjectName("shots");
-    std::filesystem::create_directories(settings.ProjectFolder());
-    settings.SetOutputType(OutputTypes::QuickTimeMov);
-    settings.SetTimerValue(timerValue);
+    testing::ClipRecordingOptions options;
+    options.outputType = OutputTypes::QuickTimeMov;
+    options.timerValue = timerValue;
+    options.folder = folder;
+    options.extension = ".mov";
+    options.screenWidth = 1024;
+    options.screenHeight = 768;
+    options.manualClock = true;  // places the frames of timer-driven clips
+    return options;
   }
-  std::string Movie(int number) const {
-    return settings.ProjectFolder() + "/movie" + std::to_string(number) + ".mov";
-  }
-  std::vector<std::uint32_t> Shoot(const TestPicture& picture) {
-    session.DeliverMovieFrame(&picture.frame, kNoWindow, Rect{-1, -1, -1, -1});
-    std::vector<std::uint32_t> composed;
-    for (std::int32_t y = 0; y < session.MovieHeight(); ++y) {
-      const std::uint32_t* row = session.Buffer().Row(y);
-      composed.insert(composed.end(), row, row + session.MovieWidth());
-    }
-    return composed;
-  }
-
-  TempDir dir;
-  Settings settings;
-  OutputNaming naming{settings};
-  FakeBoxes boxes;
-  FakeClipHost host;
-  MovieWriterFactory factory{nullptr, &boxes, 1024, 768};
-  testing::ManualClock clock;  // places the frames of timer-driven clips
-  ClipSession session{settings, naming, factory, host, &clock};
 };
-
-double MeanDifference(const std::vector<std::uint32_t>& a, const std::vector<std::uint32_t>& b) {
-  double sum = 0;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    for (int shift : {0, 8, 16}) {
-      sum += std::abs(int((a[i] >> shift) & 0xFF) - int((b[i] >> shift) & 0xFF));
-    }
-  }
-  return sum / (3.0 * a.size());
-}
 
 // The stream facts of a finished movie, from the atoms.
 struct MovieAtoms {
@@ -409,36 +380,12 @@ TEST(QtMovieFiles, NonAsciiFolderNamesAreKeptByteForByte) {
   EXPECT_EQ(ProbePacketDurations(r.Movie(0)), std::vector<std::int64_t>(4, 50));
 }
 
-// Runs `body` in a child process and returns what it wrote to the pipe; a
-// child that did not end normally gives "crashed".
-template <typename Body>
-std::string InChild(Body body) {
-  int fds[2];
-  if (pipe(fds) != 0) return "pipe failed";
-  const pid_t child = fork();
-  if (child == 0) {
-    close(fds[0]);
-    const std::string text = body();
-    if (write(fds[1], text.data(), text.size()) < 0) _exit(3);
-    _exit(0);
-  }
-  close(fds[1]);
-  std::string text;
-  char buffer[512];
-  ssize_t got;
-  while ((got = read(fds[0], buffer, sizeof buffer)) > 0) text.append(buffer, std::size_t(got));
-  close(fds[0]);
-  int status = 0;
-  waitpid(child, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? text : "crashed";
-}
-
 TEST(QtMovieFiles, FullDiskDuringAddMediaSamplePausesAndKeepsEarlierFrames) {
   TempDir dir;
   // The file may grow to 40 KB: a few 160 × 120 frames fit, then a sample
   // write fails. The limit is lifted again before the clip ends, as when
   // space was freed, so the movie can be written after the frames.
-  const std::string outcome = InChild([&] {
+  const std::string outcome = RunInChild([&] {
     std::signal(SIGXFSZ, SIG_IGN);
     Recording r(100, dir.Path());
     rlimit old;
@@ -456,7 +403,7 @@ TEST(QtMovieFiles, FullDiskDuringAddMediaSamplePausesAndKeepsEarlierFrames) {
     r.session.EndClip();
     return std::to_string(appended) + "|" + (paused ? "paused" : "running") + "|" + log;
   });
-  ASSERT_NE(outcome, "crashed");
+  ASSERT_NE(outcome, testing::kChildFailed);
   const std::size_t bar = outcome.find('|');
   const int appended = std::stoi(outcome.substr(0, bar));
   EXPECT_EQ(outcome.substr(bar), std::string("|paused|Report ") + kAppendFailure);
@@ -521,7 +468,7 @@ TEST(QtMovieFiles, TimerDrivenClipsHoldEachPictureUntilTheNextOnesTime) {
 
 TEST(QtMovieFiles, MissingRuntimeShowsTheDownloadMessageAndPauses) {
   TempDir dir;
-  const std::string outcome = InChild([&] {
+  const std::string outcome = RunInChild([&] {
     // No store names a folder, and nothing lies beside the test program.
     UseBuiltRuntime();  // done once per process: the stores are replaced after it
     testing::WriteWholeFile(dir.File("empty.ini"), "");

@@ -7,28 +7,19 @@
 // when no write follows.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <csignal>
-#include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "base/Settings.h"
-#include "capture/ClipSession.h"
-#include "capture/OutputNaming.h"
+#include "support/ChildProcess.h"
+#include "support/ClipRecording.h"
 #include "support/ClipSessionFakes.h"
-#include "support/ManualClock.h"
 #include "support/MediaProbe.h"
-#include "support/RecorderFakes.h"
 #include "support/TempDir.h"
 #include "writers/AviFileApi.h"
-#include "writers/MovieWriterFactory.h"
 
 namespace framory {
 namespace {
@@ -38,25 +29,29 @@ using testing::CountFramesAtConstantRate;
 
 constexpr char kAppendFailure[] = "AVI file unable to append frame. Pausing recorder.";
 using testing::DecodeFrames;
-using testing::FakeBoxes;
-using testing::FakeClipHost;
-using testing::ManualClock;
+using testing::MeanDifference;
 using testing::PacketProbe;
 using testing::ProbePackets;
+using testing::RunInChild;
 using testing::TempDir;
 using testing::TestPicture;
 
 // A clip session driven by "Capture periodically" on a clock the test moves.
-struct TimedRecording {
-  TimedRecording(std::int32_t outputType, std::int32_t timerValue) {
-    settings.SetProjectDirectory(dir.Path() + "/");
-    settings.SetProjectName("timed");
-    std::filesystem::create_directories(settings.ProjectFolder());
-    settings.SetOutputType(outputType);
-    settings.SetTimerValue(timerValue);
+struct TimedRecording : testing::ClipRecording {
+  TimedRecording(std::int32_t outputType, std::int32_t timerValue)
+      : ClipRecording(Options(outputType, timerValue)) {
     settings.SetTakeShotOnTimer(true);
   }
-  std::string Movie() const { return settings.ProjectFolder() + "/movie0.avi"; }
+  static testing::ClipRecordingOptions Options(std::int32_t outputType, std::int32_t timerValue) {
+    testing::ClipRecordingOptions options;
+    options.outputType = outputType;
+    options.timerValue = timerValue;
+    options.projectName = "timed";
+    options.extension = ".avi";
+    options.aviLibrary = CreateAviFileLibrary();
+    options.manualClock = true;
+    return options;
+  }
   // Moves the clock on by `ms` and shoots picture number `seed`.
   void ShootAfter(double ms, int seed) {
     clock.AdvanceMilliseconds(ms);
@@ -65,28 +60,8 @@ struct TimedRecording {
     shot.push_back(picture.pixels);
   }
 
-  TempDir dir;
-  Settings settings;
-  OutputNaming naming{settings};
-  FakeBoxes boxes;
-  FakeClipHost host;
-  ManualClock clock;
-  std::unique_ptr<AviFileLibrary> library = CreateAviFileLibrary();
-  MovieWriterFactory factory{library.get(), &boxes};
-  ClipSession session{settings, naming, factory, host, &clock};
   std::vector<std::vector<std::uint32_t>> shot;  // the pictures, in shooting order
 };
-
-double MeanDifference(const std::vector<std::uint32_t>& a, const std::vector<std::uint32_t>& b) {
-  if (a.size() != b.size() || a.empty()) return 1e9;
-  double sum = 0;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    for (int shift : {0, 8, 16}) {
-      sum += std::abs(int((a[i] >> shift) & 0xFF) - int((b[i] >> shift) & 0xFF));
-    }
-  }
-  return sum / (3.0 * a.size());
-}
 
 TEST(AviTiming, FramesSitAtTheirTimesAndSkippedPositionsHoldThePicture) {
   for (std::int32_t type : {OutputTypes::AviDivx, OutputTypes::AviMpg4, OutputTypes::AviXvid,
@@ -190,7 +165,8 @@ TEST(AviTiming, RepeatsOfAnUnchangedScreenAreEmptyChunksAndTheClipKeepsItsLength
     ASSERT_EQ(decoded.size(), 3u);
     EXPECT_LT(MeanDifference(decoded[0], events.shot[0]), 4.0);
     EXPECT_LT(MeanDifference(decoded[1], events.shot[1]), 4.0);
-    EXPECT_LT(MeanDifference(decoded[2], events.shot[1]), 4.0) << "the clip ends on the held picture";
+    EXPECT_LT(MeanDifference(decoded[2], events.shot[1]), 4.0)
+        << "the clip ends on the held picture";
 
     // Timer-driven: repeats take their clock positions, and a clip that ends
     // on repeats holds its last picture to the last repeat's time.
@@ -222,37 +198,8 @@ TEST(AviTiming, RepeatsOfAnUnchangedScreenAreEmptyChunksAndTheClipKeepsItsLength
     ASSERT_TRUE(plain.session.RepeatMovieFrame());
     plain.ShootAfter(0, 2);
     plain.session.EndClip();
-    EXPECT_EQ(FilledPositions(AviIndexChunkSizes(plain.Movie())),
-              (std::vector<std::size_t>{0, 2}));
+    EXPECT_EQ(FilledPositions(AviIndexChunkSizes(plain.Movie())), (std::vector<std::size_t>{0, 2}));
   }
-}
-
-// Runs `body` in a child process whose files may grow to `limitBytes` only
-// (writes beyond fail with EFBIG; SIGXFSZ is ignored) and returns what the
-// body returned.
-std::string InChildWithFileLimit(rlim_t limitBytes, const std::function<std::string()>& body) {
-  int fds[2];
-  if (pipe(fds) != 0) return "no pipe";
-  const pid_t child = fork();
-  if (child == 0) {
-    close(fds[0]);
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit{limitBytes, limitBytes};
-    setrlimit(RLIMIT_FSIZE, &limit);
-    const std::string outcome = body();
-    if (write(fds[1], outcome.data(), outcome.size()) < 0) _exit(3);
-    _exit(0);
-  }
-  close(fds[1]);
-  std::string text;
-  char buffer[256];
-  ssize_t got;
-  while ((got = read(fds[0], buffer, sizeof buffer)) > 0) text.append(buffer, std::size_t(got));
-  close(fds[0]);
-  int status = 0;
-  waitpid(child, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child failed";
-  return text;
 }
 
 // Writes uncompressed 160 × 120 frames (76.8 kB each) straight through the
@@ -292,15 +239,13 @@ TEST(AviTiming, AFrameTheWorkerFailsIsReportedByTheNextWriteOrByFinish) {
   // the very first frame fails on the worker after its write has returned.
   // With more frames to write, a later write returns the failure.
   const std::string later =
-      InChildWithFileLimit(100 * 1024, [&] { return WriteFrames(dir.File("a.avi"), 50); });
+      RunInChild([&] { return WriteFrames(dir.File("a.avi"), 50); }, 100 * 1024);
   ASSERT_EQ(later.rfind("write ", 0), 0u) << later;
   EXPECT_GE(std::stoi(later.substr(6)), 1) << "the write that queued the frame had succeeded";
   // With no write after it, Finish returns it.
-  EXPECT_EQ(InChildWithFileLimit(100 * 1024, [&] { return WriteFrames(dir.File("b.avi"), 1); }),
-            "finish");
+  EXPECT_EQ(RunInChild([&] { return WriteFrames(dir.File("b.avi"), 1); }, 100 * 1024), "finish");
   // Frames that fit: nothing to tell.
-  EXPECT_EQ(InChildWithFileLimit(300 * 1024, [&] { return WriteFrames(dir.File("c.avi"), 2); }),
-            "none");
+  EXPECT_EQ(RunInChild([&] { return WriteFrames(dir.File("c.avi"), 2); }, 300 * 1024), "none");
 }
 
 TEST(AviTiming, ALastFrameLostAfterItsAppendIsReportedWhenTheClipEnds) {
@@ -312,26 +257,23 @@ TEST(AviTiming, ALastFrameLostAfterItsAppendIsReportedWhenTheClipEnds) {
                                        "appended; ended; " + std::string(kAppendFailure)},
         std::pair<rlim_t, std::string>{300 * 1024, "appended; ended; "}}) {
     TempDir dir;
-    const std::string outcome = InChildWithFileLimit(limit, [&] {
-      Settings settings;
-      settings.SetProjectDirectory(dir.Path() + "/");
-      settings.SetProjectName("lost");
-      std::filesystem::create_directories(settings.ProjectFolder());
-      settings.SetOutputType(OutputTypes::AviUncompressed);
-      OutputNaming naming(settings);
-      FakeBoxes boxes;
-      FakeClipHost host;
-      auto library = CreateAviFileLibrary();
-      MovieWriterFactory factory(library.get(), &boxes);
-      ClipSession session(settings, naming, factory, host);
-      const TestPicture picture = TestPicture::Pattern(160, 120, 0);
-      session.DeliverMovieFrame(&picture.frame, kNoWindow, Rect{-1, -1, -1, -1});
-      std::string log = host.reports.empty() ? "appended; " : "append failed; ";
-      session.EndClip();
-      log += "ended; ";
-      for (const std::string& report : host.reports) log += report;
-      return log;
-    });
+    const std::string outcome = RunInChild(
+        [&] {
+          testing::ClipRecordingOptions options;
+          options.outputType = OutputTypes::AviUncompressed;
+          options.folder = dir.Path();
+          options.projectName = "lost";
+          options.aviLibrary = CreateAviFileLibrary();
+          testing::ClipRecording r(std::move(options));
+          const TestPicture picture = TestPicture::Pattern(160, 120, 0);
+          r.session.DeliverMovieFrame(&picture.frame, kNoWindow, Rect{-1, -1, -1, -1});
+          std::string log = r.host.reports.empty() ? "appended; " : "append failed; ";
+          r.session.EndClip();
+          log += "ended; ";
+          for (const std::string& report : r.host.reports) log += report;
+          return log;
+        },
+        limit);
     EXPECT_EQ(outcome, expected) << "file size limit " << limit;
   }
 }

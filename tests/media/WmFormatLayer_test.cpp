@@ -4,15 +4,12 @@
 // failure on the encoding thread gets back to the caller. Files are read back
 // with ffprobe.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <csignal>
 #include <cstring>
 #include <memory>
 #include <string>
 
+#include "support/ChildProcess.h"
 #include "support/MediaProbe.h"
 #include "support/TempDir.h"
 #include "writers/WmFormatApi.h"
@@ -21,6 +18,7 @@ namespace framory {
 namespace {
 
 using testing::ProbeVideo;
+using testing::RunInChild;
 using testing::TempDir;
 
 std::u16string Wide(const std::string& path) { return std::u16string(path.begin(), path.end()); }
@@ -160,38 +158,24 @@ TEST(WmFormatLayer, ProfilesInputsAndRefusals) {
 TEST(WmFormatLayer, EncodingFailureComesBackThroughALaterWriteAndEndWriting) {
   TempDir dir;
   const std::string path = dir.File("full.wmv");
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  const pid_t child = fork();
-  if (child == 0) {
-    close(fds[0]);
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit{128 * 1024, 128 * 1024};
-    setrlimit(RLIMIT_FSIZE, &limit);
-    std::string message = "no session";
-    {
-      Session session(path, 320, 240);
-      if (session.begun) {
-        int failed = -1;
-        for (int n = 0; n < 400 && failed < 0; ++n) {
-          if (session.Write(n) < 0) failed = n;
+  const std::string text = RunInChild(
+      [&] {
+        std::string message = "no session";
+        {
+          Session session(path, 320, 240);
+          if (session.begun) {
+            int failed = -1;
+            for (int n = 0; n < 400 && failed < 0; ++n) {
+              if (session.Write(n) < 0) failed = n;
+            }
+            const std::int32_t ended = session.writer->EndWriting();
+            message = std::to_string(failed) + " " + (ended < 0 ? "ended-failed" : "ended-ok");
+          }
         }
-        const std::int32_t ended = session.writer->EndWriting();
-        message = std::to_string(failed) + " " + (ended < 0 ? "ended-failed" : "ended-ok");
-      }
-    }
-    if (write(fds[1], message.data(), message.size()) < 0) _exit(3);
-    _exit(0);
-  }
-  close(fds[1]);
-  std::string text;
-  char buffer[256];
-  ssize_t got;
-  while ((got = read(fds[0], buffer, sizeof buffer)) > 0) text.append(buffer, std::size_t(got));
-  close(fds[0]);
-  int status = 0;
-  waitpid(child, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the writing child crashed";
+        return message;
+      },
+      128 * 1024);
+  ASSERT_NE(text, testing::kChildFailed) << "the writing child crashed";
   const std::size_t space = text.find(' ');
   ASSERT_NE(space, std::string::npos) << text;
   EXPECT_GT(std::stoi(text.substr(0, space)), 0) << "a later write reports the failure";
