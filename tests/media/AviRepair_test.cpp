@@ -7,7 +7,6 @@
 // an independent RIFF walk: the index must be the one FFmpeg writes for the
 // frames that are whole, entry for entry, key-frame flags included.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
@@ -16,23 +15,22 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/ClipRecovery.h"
-#include "base/Settings.h"
-#include "capture/ClipSession.h"
-#include "capture/OutputNaming.h"
 #include "support/AviIndexProbe.h"
-#include "support/ClipSessionFakes.h"
+#include "support/ChildProcess.h"
+#include "support/ClipRecording.h"
+#include "support/HeldChild.h"
 #include "support/RecorderFakes.h"
 #include "support/TempDir.h"
 #include "writers/AviFileApi.h"
 #include "writers/AviRepair.h"
 #include "writers/ClipJournal.h"
-#include "writers/MovieWriterFactory.h"
 
 namespace framory {
 namespace {
@@ -40,8 +38,8 @@ namespace {
 using testing::AviIndexEntry;
 using testing::AviIndexReport;
 using testing::FakeBoxes;
-using testing::FakeClipHost;
 using testing::ReadAviIndex;
+using testing::RunInChild;
 using testing::TempDir;
 using testing::TestPicture;
 
@@ -95,6 +93,17 @@ std::vector<std::string> FrameMd5s(const std::string& path) {
   return sums;
 }
 
+// A clip of `outputType` under `folder`, journalled in `journal`.
+testing::ClipRecordingOptions ClipOptions(const std::string& folder, std::int32_t outputType) {
+  testing::ClipRecordingOptions options;
+  options.outputType = outputType;
+  options.timerValue = kPeriodMs;
+  options.folder = folder;
+  options.extension = ".avi";
+  options.aviLibrary = CreateAviFileLibrary();
+  return options;
+}
+
 // Records `frames` pictures as a clip of `outputType` in a child process,
 // which either ends the clip or is killed right after the last frame has
 // reached the file (the AVI library writes on a thread of its own, so the
@@ -103,65 +112,47 @@ std::vector<std::string> FrameMd5s(const std::string& path) {
 std::string RecordInChild(const std::string& folder, const std::string& journalFolder,
                           std::int32_t outputType, int frames, std::int32_t width,
                           std::int32_t height, bool finish) {
-  const std::string project = folder + "/";
-  const std::string path = project + "shots/movie0.avi";
-  int delivered[2];
-  if (pipe(delivered) != 0) return path;
-  const pid_t child = fork();
-  if (child == 0) {
-    close(delivered[0]);
-    Settings settings;
-    settings.SetProjectDirectory(project);
-    settings.SetProjectName("shots");
-    std::filesystem::create_directories(settings.ProjectFolder());
-    settings.SetOutputType(outputType);
-    settings.SetTimerValue(kPeriodMs);
-    OutputNaming naming(settings);
-    FakeBoxes boxes;
-    FakeClipHost host;
-    std::unique_ptr<AviFileLibrary> library = CreateAviFileLibrary();
-    ClipJournal journal(journalFolder);
-    MovieWriterFactory factory(library.get(), &boxes);
-    factory.SetJournal(&journal);
-    ClipSession session(settings, naming, factory, host);
+  const std::string path = folder + "/shots/movie0.avi";
+  const auto record = [&](testing::ClipRecording& r, ClipJournal& journal) {
+    r.factory.SetJournal(&journal);
     for (int i = 0; i < frames; ++i) {
       const TestPicture picture = TestPicture::Pattern(width, height, i);
-      session.DeliverMovieFrame(&picture.frame, kNoWindow, Rect{-1, -1, -1, -1});
+      r.session.DeliverMovieFrame(&picture.frame, kNoWindow, Rect{-1, -1, -1, -1});
     }
-    if (finish) {
-      session.EndClip();
-      _exit(host.reports.empty() ? 0 : 3);
-    }
+  };
+  if (finish) {
+    const std::string outcome = RunInChild([&] {
+      ClipJournal journal(journalFolder);
+      testing::ClipRecording r(ClipOptions(folder, outputType));
+      record(r, journal);
+      r.session.EndClip();
+      return r.host.reports.empty() ? std::string("finished") : "reported " + r.host.reports[0];
+    });
+    EXPECT_EQ(outcome, "finished");
+    return path;
+  }
+  testing::HeldChild child([&](const std::function<void()>& hold) {
+    ClipJournal journal(journalFolder);
+    testing::ClipRecording r(ClipOptions(folder, outputType));
+    record(r, journal);
     // Every frame is handed over; the parent kills this process once they
     // are in the file.
-    if (write(delivered[1], "x", 1) != 1) _exit(5);
-    for (;;) pause();
-  }
-  close(delivered[1]);
-  if (!finish) {
-    char done = 0;
-    if (read(delivered[0], &done, 1) == 1) {
-      // All frames counted, and the file no longer growing (the last chunk
-      // is complete).
-      std::error_code error;
-      std::uintmax_t size = 0;
-      for (int tries = 0; tries < 300; ++tries) {
-        const std::uintmax_t now = std::filesystem::file_size(path, error);
-        if (!error && now == size && ProbeClip(path, false).ReadFrames >= frames) break;
-        size = error ? 0 : now;
-        usleep(100000);
-      }
+    hold();
+  });
+  if (child.Ready()) {
+    // All frames counted, and the file no longer growing (the last chunk is
+    // complete).
+    std::error_code error;
+    std::uintmax_t size = 0;
+    for (int tries = 0; tries < 300; ++tries) {
+      const std::uintmax_t now = std::filesystem::file_size(path, error);
+      if (!error && now == size && ProbeClip(path, false).ReadFrames >= frames) break;
+      size = error ? 0 : now;
+      usleep(100000);
     }
-    kill(child, SIGKILL);
   }
-  close(delivered[0]);
-  int status = 0;
-  waitpid(child, &status, 0);
-  if (finish) {
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
-  } else {
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "status " << status;
-  }
+  const int status = child.Kill();
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "status " << status;
   return path;
 }
 
@@ -269,13 +260,11 @@ INSTANTIATE_TEST_SUITE_P(AviTypes, CutShortClip,
 
 // Leaves a journal record of `clip` as a killed process would.
 void AbandonRecord(const std::string& folder, const std::string& clip) {
-  const pid_t child = fork();
-  if (child == 0) {
+  testing::ChildWaitStatus([&] {
     ClipJournal journal(folder);
     journal.Begin(clip);
     raise(SIGKILL);
-  }
-  waitpid(child, nullptr, 0);
+  });
 }
 
 // The start-up step: every journalled clip is dealt with, and the user hears
@@ -313,26 +302,20 @@ TEST(ClipRecoveryAtStart, AClipThatCannotBeWrittenNowIsTriedAgainNextTime) {
   const std::string folder = dir.File("state");
   const std::string killed =
       RecordInChild(dir.Path(), folder, OutputTypes::AviUncompressed, 4, 64, 48, false);
-  const std::string shown = dir.File("box.txt");
-  const pid_t child = fork();
-  if (child == 0) {
-    signal(SIGXFSZ, SIG_IGN);
-    const rlim_t limit = std::filesystem::file_size(killed);
-    const rlimit fileSize{limit, limit};
-    setrlimit(RLIMIT_FSIZE, &fileSize);
-    ClipJournal journal(folder);
-    FakeBoxes boxes;
-    const int repaired = ClipRecovery(journal, boxes).Run();
-    testing::WriteWholeFile(shown, boxes.shown.empty() ? "" : boxes.shown[0].text);
-    _exit(repaired == 0 && boxes.shown.size() == 1 &&
-                  boxes.shown[0].flags == MessageBoxFlags::IconWarning
-              ? 0
-              : 1);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  EXPECT_EQ(testing::ReadWholeFile(shown), ClipRecovery::Message({}, {}, {killed}));
+  const std::string shown = RunInChild(
+      [&] {
+        ClipJournal journal(folder);
+        FakeBoxes boxes;
+        const int repaired = ClipRecovery(journal, boxes).Run();
+        if (repaired != 0 || boxes.shown.size() != 1 ||
+            boxes.shown[0].flags != MessageBoxFlags::IconWarning) {
+          return "repaired " + std::to_string(repaired) + ", boxes " +
+                 std::to_string(boxes.shown.size());
+        }
+        return boxes.shown[0].text;
+      },
+      std::filesystem::file_size(killed));
+  EXPECT_EQ(shown, ClipRecovery::Message({}, {}, {killed}));
   EXPECT_GT(ProbeClip(killed, true).ReadFrames, 0) << "FFmpeg still reads what is there";
 
   ClipJournal journal(folder);

@@ -12,7 +12,8 @@ ClipRecording::ClipRecording(ClipRecordingOptions options)
       wmvLibrary(std::move(options.wmvLibrary)),
       factory(aviLibrary.get(), &boxes, options.screenWidth, options.screenHeight),
       session(settings, naming, factory, host, options.manualClock ? &clock : nullptr) {
-  const std::string base = options.folder.empty() ? dir.Path() : options.folder;
+  if (options.folder.empty()) ownFolder.emplace();
+  const std::string base = ownFolder ? ownFolder->Path() : options.folder;
   settings.SetProjectDirectory(base + "/");
   settings.SetProjectName(options.projectName);
   std::filesystem::create_directories(settings.ProjectFolder());

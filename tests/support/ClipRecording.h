@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,7 +52,8 @@ struct ClipRecording {
   std::vector<std::uint32_t> Shoot(const TestPicture& picture);
 
   const std::string extension;
-  TempDir dir;
+  // The folder of its own when the options name none; it goes last.
+  std::optional<TempDir> ownFolder;
   Settings settings;
   OutputNaming naming{settings};
   FakeBoxes boxes;
