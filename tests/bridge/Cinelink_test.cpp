@@ -8,7 +8,6 @@
 #include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -25,6 +24,7 @@
 
 #include "TestRuntimeRecord.h"
 #include "bridge/Cinelink.h"
+#include "support/ChildProcess.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -63,28 +63,11 @@ class Checks {
 // Runs `body` in a forked child and returns its failures ("" when none);
 // a crash is a failure too.
 std::string InChild(const std::function<void(Checks&)>& body) {
-  int fds[2];
-  if (pipe(fds) != 0) return "pipe failed";
-  const pid_t pid = fork();
-  if (pid < 0) return "fork failed";
-  if (pid == 0) {
-    close(fds[0]);
+  return framory::testing::RunInChild([&] {
     Checks checks;
     body(checks);
-    const std::string& text = checks.Failures();
-    if (!text.empty() && write(fds[1], text.data(), text.size()) < 0) _exit(3);
-    _exit(text.empty() ? 0 : 1);
-  }
-  close(fds[1]);
-  std::string text;
-  char buffer[512];
-  ssize_t n;
-  while ((n = read(fds[0], buffer, sizeof buffer)) > 0) text.append(buffer, n);
-  close(fds[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  if (WIFSIGNALED(status)) text += "child died of signal " + std::to_string(WTERMSIG(status));
-  return text;
+    return checks.Failures();
+  });
 }
 
 std::string StoreText(const std::string& folder) {

@@ -20,12 +20,14 @@
 #include "app/ClipRecovery.h"
 #include "app/EmergencyExit.h"
 #include "app/QuitSignals.h"
+#include "support/ChildProcess.h"
 #include "support/TempDir.h"
 #include "writers/ClipJournal.h"
 
 namespace framory {
 namespace {
 
+using testing::ChildWaitStatus;
 using testing::ReadWholeFile;
 using testing::TempDir;
 using testing::WriteWholeFile;
@@ -79,18 +81,6 @@ TEST(QuitSignals, TermIntAndHupBecomeOneQuitRequestOnTheLoop) {
   EXPECT_EQ(now.sa_handler, SIG_DFL) << "the previous disposition is back";
 }
 
-// Runs `body` in a child process and returns its wait status.
-int InChild(const std::function<void()>& body) {
-  const pid_t child = fork();
-  if (child == 0) {
-    body();
-    _exit(99);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  return status;
-}
-
 TEST(EmergencyExit, RunsOnceWhenSomeoneElseCallsExitAndNeverOnTheNormalPath) {
   TempDir dir;
   const std::string marks = dir.File("marks");
@@ -101,7 +91,7 @@ TEST(EmergencyExit, RunsOnceWhenSomeoneElseCallsExitAndNeverOnTheNormalPath) {
   };
 
   // The toolkit's exit(1): the steps run, the status stays 1.
-  int status = InChild([&] {
+  int status = ChildWaitStatus([&] {
     EmergencyExit::Arm(mark);
     std::exit(1);
   });
@@ -110,7 +100,7 @@ TEST(EmergencyExit, RunsOnceWhenSomeoneElseCallsExitAndNeverOnTheNormalPath) {
 
   // The normal path disarms it before returning from main.
   std::remove(marks.c_str());
-  status = InChild([&] {
+  status = ChildWaitStatus([&] {
     EmergencyExit::Arm(mark);
     EmergencyExit::Disarm();
     std::exit(0);
@@ -119,7 +109,7 @@ TEST(EmergencyExit, RunsOnceWhenSomeoneElseCallsExitAndNeverOnTheNormalPath) {
   EXPECT_EQ(ReadWholeFile(marks), "");
 
   // However often it is reached, the steps run once.
-  status = InChild([&] {
+  status = ChildWaitStatus([&] {
     EmergencyExit::Arm(mark);
     const bool first = EmergencyExit::RunOnce();
     const bool again = EmergencyExit::RunOnce();
@@ -156,7 +146,7 @@ TEST(ClipJournal, RecordsTheOpenClipUntilItIsFinishedAndHandsOutOnlyAbandonedOne
 
   // A process that dies with its clip open leaves the record; it is handed
   // out once, and a clip opened next by this process is not among them.
-  const int status = InChild([&] {
+  const int status = ChildWaitStatus([&] {
     ClipJournal dying(folder);
     dying.Begin("/clips/movie 1\nwith a line break.avi");
     raise(SIGKILL);

@@ -15,7 +15,6 @@
 
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -29,6 +28,7 @@
 
 #include "app/Recorder.h"
 #include "capture/InputWatch.h"
+#include "support/HeldChild.h"
 #include "support/QtPump.h"
 #include "support/RecorderFakes.h"
 
@@ -48,6 +48,7 @@ namespace {
 
 using namespace InputMessages;
 using testing::App;
+using testing::HeldChild;
 using testing::PumpFor;
 using testing::PumpUntil;
 
@@ -353,14 +354,10 @@ TEST(InputRecording, TwoRightClicksMarkTheArea) {
 
 // Forks a process that opens its own connection, creates and maps a window
 // (200 × 150 at (50, 60), or covering the screen), then waits to be killed.
-pid_t SpawnWindowMaker(bool overrideRedirect = false, bool coverScreen = false) {
-  int ready[2];
-  if (pipe(ready) != 0) return -1;
-  const pid_t child = fork();
-  if (child == 0) {
-    close(ready[0]);
+HeldChild SpawnWindowMaker(bool overrideRedirect = false, bool coverScreen = false) {
+  return HeldChild([&](const std::function<void()>& hold) {
     Display* display = XOpenDisplay(nullptr);
-    if (display == nullptr) _exit(1);
+    if (display == nullptr) return;
     XSetWindowAttributes attributes{};
     attributes.override_redirect = overrideRedirect;
     const int screen = DefaultScreen(display);
@@ -371,21 +368,8 @@ pid_t SpawnWindowMaker(bool overrideRedirect = false, bool coverScreen = false) 
                                   InputOutput, CopyFromParent, CWOverrideRedirect, &attributes);
     XMapWindow(display, window);
     XSync(display, False);
-    char byte = 1;
-    (void)!write(ready[1], &byte, 1);
-    for (;;) pause();
-  }
-  close(ready[1]);
-  char byte = 0;
-  (void)!read(ready[0], &byte, 1);
-  close(ready[0]);
-  return child;
-}
-
-void Reap(pid_t child) {
-  if (child <= 0) return;
-  kill(child, SIGKILL);
-  waitpid(child, nullptr, 0);
+    hold();
+  });
 }
 
 // The tests click and scroll with xdotool wherever the pointer is. On the
@@ -396,13 +380,13 @@ void Reap(pid_t child) {
 class ClickPad : public ::testing::Environment {
  public:
   void SetUp() override {
-    pad_ = SpawnWindowMaker(true, true);
-    ASSERT_GT(pad_, 0);
+    pad_ = std::make_unique<HeldChild>(SpawnWindowMaker(true, true));
+    ASSERT_TRUE(pad_->Ready());
   }
-  void TearDown() override { Reap(pad_); }
+  void TearDown() override { pad_.reset(); }
 
  private:
-  pid_t pad_ = -1;
+  std::unique_ptr<HeldChild> pad_;
 };
 ::testing::Environment* const kClickPad = ::testing::AddGlobalTestEnvironment(new ClickPad);
 
@@ -457,15 +441,15 @@ TEST(InputRecording, OverrideRedirectWindowGivesExactlyOneDelayedShot) {
   // mapping are the only events, one burst, so exactly one shot.
   LiveRig rig;
   ASSERT_NO_FATAL_FAILURE(StartWindowEventRig(rig));
-  const pid_t child = SpawnWindowMaker(true);
-  ASSERT_GT(child, 0);
+  HeldChild child = SpawnWindowMaker(true);
+  ASSERT_TRUE(child.Ready());
   EXPECT_TRUE(PumpUntil([&] { return rig.shots >= 1; })) << "the new window takes a shot";
   // Give a second burst every chance to show up before counting.
   PumpFor(700);
   StopWindowEventRig(rig);
   EXPECT_EQ(rig.shots, 1) << Describe(rig.timeline);
   EXPECT_EQ(ExpectShotsFollowTheirEvents(rig.timeline), 1);
-  Reap(child);
+  child.Kill();
 }
 
 TEST(InputRecording, ManagedWindowShotsEachFollowANewEvent) {
@@ -475,14 +459,14 @@ TEST(InputRecording, ManagedWindowShotsEachFollowANewEvent) {
   // the shot before it, and events while a shot is pending add none.
   LiveRig rig;
   ASSERT_NO_FATAL_FAILURE(StartWindowEventRig(rig));
-  const pid_t child = SpawnWindowMaker();
-  ASSERT_GT(child, 0);
+  HeldChild child = SpawnWindowMaker();
+  ASSERT_TRUE(child.Ready());
   EXPECT_TRUE(PumpUntil([&] { return rig.shots >= 1; })) << "the new window takes a shot";
   PumpFor(700);
   StopWindowEventRig(rig);
   EXPECT_GE(rig.shots, 1);
   EXPECT_EQ(ExpectShotsFollowTheirEvents(rig.timeline), rig.shots) << Describe(rig.timeline);
-  Reap(child);
+  child.Kill();
 }
 
 TEST(InputRecording, OwnWindowsAreSkipped) {
@@ -605,10 +589,10 @@ TEST(InputRecording, OwnManagedWindowsAndTheirFramesAreSkipped) {
   EXPECT_FALSE(rig.recorder->State().DelayedShotPending());
 
   // A foreign window becoming active still counts.
-  const pid_t child = SpawnWindowMaker();
-  ASSERT_GT(child, 0);
+  HeldChild child = SpawnWindowMaker();
+  ASSERT_TRUE(child.Ready());
   EXPECT_TRUE(PumpUntil([&] { return rig.shots >= 1; }));
-  Reap(child);
+  child.Kill();
   XDestroyWindow(display, first);
   XDestroyWindow(display, second);
   XDestroyWindow(display, probe);
@@ -624,13 +608,13 @@ TEST(InputRecording, WhilePausedOnlyChordsMarkingAndCtrlBreakWork) {
   ASSERT_TRUE(rig.watch->StartHook());
   ASSERT_TRUE(rig.recorder->Paused());
 
-  const pid_t child = SpawnWindowMaker(true);
+  HeldChild child = SpawnWindowMaker(true);
   Shell("xdotool key Print b click 1");
   ASSERT_TRUE(rig.Sync());
   PumpFor(300);
   EXPECT_EQ(rig.shots, 0);
   EXPECT_FALSE(rig.recorder->State().DelayedShotPending());
-  Reap(child);
+  child.Kill();
 
   rig.watch->ArmMarking(true);
   Shell("xdotool mousemove 20 30 click 3");
