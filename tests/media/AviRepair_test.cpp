@@ -27,6 +27,7 @@
 #include "support/ClipRecording.h"
 #include "support/HeldChild.h"
 #include "support/RecorderFakes.h"
+#include "support/ShellCommand.h"
 #include "support/TempDir.h"
 #include "writers/AviFileApi.h"
 #include "writers/AviRepair.h"
@@ -37,6 +38,7 @@ namespace {
 
 using testing::AviIndexEntry;
 using testing::AviIndexReport;
+using testing::CommandOutput;
 using testing::FakeBoxes;
 using testing::ReadAviIndex;
 using testing::RunInChild;
@@ -44,17 +46,6 @@ using testing::TempDir;
 using testing::TestPicture;
 
 constexpr std::int32_t kPeriodMs = 100;
-
-std::string Run(const std::string& command) {
-  std::string out;
-  std::FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return out;
-  char buffer[4096];
-  std::size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, got);
-  pclose(pipe);
-  return out;
-}
 
 // What ffprobe makes of the video stream: the header's frame count, the
 // frames (or packets) it reads, and the stream duration.
@@ -66,9 +57,9 @@ Probe ProbeClip(const std::string& path, bool decode) {
   const std::string counter = decode ? "-count_frames" : "-count_packets";
   const std::string entries =
       decode ? "nb_frames,nb_read_frames,duration" : "nb_frames,nb_read_packets,duration";
-  std::istringstream out(Run("ffprobe -v error " + counter +
-                             " -select_streams v:0 -show_entries stream=" + entries +
-                             " -of default=nw=1 '" + path + "' 2>/dev/null"));
+  std::istringstream out(CommandOutput("ffprobe -v error " + counter +
+                                       " -select_streams v:0 -show_entries stream=" + entries +
+                                       " -of default=nw=1 '" + path + "' 2>/dev/null"));
   Probe p;
   std::string line;
   while (std::getline(out, line)) {
@@ -84,7 +75,8 @@ Probe ProbeClip(const std::string& path, bool decode) {
 
 // One MD5 line per decoded frame.
 std::vector<std::string> FrameMd5s(const std::string& path) {
-  std::istringstream out(Run("ffmpeg -v error -i '" + path + "' -f framemd5 - 2>/dev/null"));
+  std::istringstream out(
+      CommandOutput("ffmpeg -v error -i '" + path + "' -f framemd5 - 2>/dev/null"));
   std::vector<std::string> sums;
   std::string line;
   while (std::getline(out, line)) {

@@ -40,23 +40,6 @@ void RestoreVariables(const std::vector<std::pair<std::string, std::string>>& sa
 
 }  // namespace
 
-std::string ShellQuote(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
-std::string RunCommand(const std::string& command, bool withStderr) {
-  std::string out;
-  std::FILE* pipe = popen((command + (withStderr ? " 2>&1" : " 2>/dev/null")).c_str(), "r");
-  if (pipe == nullptr) return out;
-  char buffer[65536];
-  std::size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, got);
-  pclose(pipe);
-  return out;
-}
-
 std::vector<std::string> StreamList(const std::string& path) {
   std::istringstream lines(
       RunCommand("ffprobe -v error -show_entries stream=codec_type,codec_name -of csv=p=0 " +

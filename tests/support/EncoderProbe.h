@@ -9,12 +9,9 @@
 #include <string>
 #include <vector>
 
-namespace framory::testing {
+#include "support/ShellCommand.h"
 
-// Runs a shell command; its standard output (standard error too when
-// `withStderr`).
-std::string RunCommand(const std::string& command, bool withStderr = false);
-std::string ShellQuote(const std::string& text);
+namespace framory::testing {
 
 // "codec_type:codec_name" of every stream, in file order.
 std::vector<std::string> StreamList(const std::string& path);

@@ -6,28 +6,12 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "support/ShellCommand.h"
 #include "support/TempDir.h"
 
 namespace framory::testing {
 
 namespace {
-
-std::string Quote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
-std::string Run(const std::string& command) {
-  std::string out;
-  std::FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return out;
-  char buffer[65536];
-  std::size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, got);
-  pclose(pipe);
-  return out;
-}
 
 std::uint32_t Le32(const std::string& s, std::size_t at) {
   std::uint32_t v = 0;
@@ -43,11 +27,11 @@ std::uint16_t Le16(const std::string& s, std::size_t at) {
 
 VideoProbe ProbeVideo(const std::string& path) {
   VideoProbe probe;
-  const std::string out =
-      Run("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-          "stream=codec_name,codec_tag_string,width,height,r_frame_rate,nb_read_frames "
-          "-of default=noprint_wrappers=1 " +
-          Quote(path) + " 2>/dev/null");
+  const std::string out = CommandOutput(
+      "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+      "stream=codec_name,codec_tag_string,width,height,r_frame_rate,nb_read_frames "
+      "-of default=noprint_wrappers=1 " +
+      ShellQuote(path) + " 2>/dev/null");
   std::istringstream lines(out);
   std::string line;
   while (std::getline(lines, line)) {
@@ -75,10 +59,10 @@ VideoProbe ProbeVideo(const std::string& path) {
 
 std::vector<PacketProbe> ProbePackets(const std::string& path) {
   std::vector<PacketProbe> packets;
-  const std::string out =
-      Run("ffprobe -v error -select_streams v:0 -show_entries packet=pts,pts_time,size,flags "
-          "-of csv=p=0 " +
-          Quote(path) + " 2>/dev/null");
+  const std::string out = CommandOutput(
+      "ffprobe -v error -select_streams v:0 -show_entries packet=pts,pts_time,size,flags "
+      "-of csv=p=0 " +
+      ShellQuote(path) + " 2>/dev/null");
   std::istringstream lines(out);
   std::string line;
   while (std::getline(lines, line)) {
@@ -104,8 +88,8 @@ std::vector<PacketProbe> ProbePackets(const std::string& path) {
 
 std::int64_t CountFramesAtConstantRate(const std::string& path) {
   // framecrc prints one line per picture after its '#' header lines.
-  const std::string out = Run("ffmpeg -v error -i " + Quote(path) +
-                              " -map 0:v:0 -fps_mode cfr -f framecrc - 2>/dev/null");
+  const std::string out = CommandOutput("ffmpeg -v error -i " + ShellQuote(path) +
+                                        " -map 0:v:0 -fps_mode cfr -f framecrc - 2>/dev/null");
   if (out.empty()) return -1;
   std::int64_t frames = 0;
   std::istringstream lines(out);
@@ -119,8 +103,9 @@ std::int64_t CountFramesAtConstantRate(const std::string& path) {
 std::vector<std::vector<std::uint32_t>> DecodeFrames(const std::string& path, std::int32_t width,
                                                      std::int32_t height) {
   std::vector<std::vector<std::uint32_t>> frames;
-  const std::string bytes = Run("ffmpeg -v error -i " + Quote(path) +
-                                " -fps_mode passthrough -f rawvideo -pix_fmt bgr0 - 2>/dev/null");
+  const std::string bytes =
+      CommandOutput("ffmpeg -v error -i " + ShellQuote(path) +
+                    " -fps_mode passthrough -f rawvideo -pix_fmt bgr0 - 2>/dev/null");
   const std::size_t frameBytes = static_cast<std::size_t>(width) * height * 4;
   if (frameBytes == 0) return frames;
   for (std::size_t at = 0; at + frameBytes <= bytes.size(); at += frameBytes) {
@@ -133,8 +118,9 @@ std::vector<std::vector<std::uint32_t>> DecodeFrames(const std::string& path, st
 }
 
 std::string DecodeRaw(const std::string& path, const std::string& pixelFormat) {
-  return Run("ffmpeg -v error -i " + Quote(path) + " -fps_mode passthrough -f rawvideo -pix_fmt " +
-             Quote(pixelFormat) + " - 2>/dev/null");
+  return CommandOutput("ffmpeg -v error -i " + ShellQuote(path) +
+                       " -fps_mode passthrough -f rawvideo -pix_fmt " + ShellQuote(pixelFormat) +
+                       " - 2>/dev/null");
 }
 
 std::vector<std::uint32_t> AviIndexChunkSizes(const std::string& path) {
@@ -196,10 +182,10 @@ AviHeaderFields ReadAviHeader(const std::string& path) {
 
 ContainerProbe ProbeContainer(const std::string& path) {
   ContainerProbe probe;
-  const std::string streams =
-      Run("ffprobe -v error -show_entries format=format_name:stream=codec_type "
-          "-of default=noprint_wrappers=1 " +
-          Quote(path) + " 2>/dev/null");
+  const std::string streams = CommandOutput(
+      "ffprobe -v error -show_entries format=format_name:stream=codec_type "
+      "-of default=noprint_wrappers=1 " +
+      ShellQuote(path) + " 2>/dev/null");
   std::istringstream lines(streams);
   std::string line;
   while (std::getline(lines, line)) {
@@ -211,10 +197,10 @@ ContainerProbe ProbeContainer(const std::string& path) {
     }
   }
   // Times in the stream's own time base so that nothing is rounded on the way.
-  const std::string packets =
-      Run("ffprobe -v error -select_streams v:0 -show_entries packet=pts,size:stream=time_base "
-          "-of csv=p=0 " +
-          Quote(path) + " 2>/dev/null");
+  const std::string packets = CommandOutput(
+      "ffprobe -v error -select_streams v:0 -show_entries packet=pts,size:stream=time_base "
+      "-of csv=p=0 " +
+      ShellQuote(path) + " 2>/dev/null");
   std::istringstream rows(packets);
   long long timeBaseNum = 1, timeBaseDen = 1000;
   while (std::getline(rows, line)) {
@@ -234,8 +220,9 @@ ContainerProbe ProbeContainer(const std::string& path) {
 }
 
 std::string ProbeStreamField(const std::string& path, const std::string& field) {
-  std::string out = Run("ffprobe -v error -select_streams v:0 -show_entries stream=" + field +
-                        " -of default=noprint_wrappers=1:nokey=1 " + Quote(path) + " 2>/dev/null");
+  std::string out =
+      CommandOutput("ffprobe -v error -select_streams v:0 -show_entries stream=" + field +
+                    " -of default=noprint_wrappers=1:nokey=1 " + ShellQuote(path) + " 2>/dev/null");
   while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
   return out;
 }
@@ -243,9 +230,9 @@ std::string ProbeStreamField(const std::string& path, const std::string& field) 
 std::vector<std::int64_t> ProbePacketDurations(const std::string& path) {
   std::vector<std::int64_t> durations;
   std::istringstream lines(
-      Run("ffprobe -v error -select_streams v:0 -show_entries "
-          "packet=duration -of csv=p=0 " +
-          Quote(path) + " 2>/dev/null"));
+      CommandOutput("ffprobe -v error -select_streams v:0 -show_entries "
+                    "packet=duration -of csv=p=0 " +
+                    ShellQuote(path) + " 2>/dev/null"));
   std::string line;
   while (std::getline(lines, line)) {
     if (!line.empty() && line != "N/A") durations.push_back(std::stoll(line));
