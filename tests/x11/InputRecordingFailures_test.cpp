@@ -9,7 +9,6 @@
 
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <functional>
@@ -20,6 +19,7 @@
 #include "capture/InputWatch.h"
 #include "support/QtPump.h"
 #include "support/RecorderFakes.h"
+#include "support/XvfbServer.h"
 
 #include "platform/x11/X11InputRecorder.h"
 #include "platform/x11/X11WindowEvents.h"
@@ -30,46 +30,10 @@ namespace {
 using testing::App;
 using testing::PumpUntil;
 
-// An Xvfb of our own on a free display number.
-class PrivateServer {
- public:
-  explicit PrivateServer(bool withRecord) {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      close(fds[0]);
-      const std::string fd = std::to_string(fds[1]);
-      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "640x480x24", "-nolisten",
-             "tcp", withRecord ? "+extension" : "-extension", "RECORD",
-             static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(fds[1]);
-    char buffer[32] = {};
-    std::size_t used = 0;
-    while (used < sizeof buffer - 1) {
-      const ssize_t n = read(fds[0], buffer + used, sizeof buffer - 1 - used);
-      if (n <= 0) break;
-      used += static_cast<std::size_t>(n);
-      if (buffer[used - 1] == '\n') break;
-    }
-    close(fds[0]);
-    if (used > 0) name_ = ":" + std::string(buffer, buffer + used - (buffer[used - 1] == '\n'));
-  }
-  ~PrivateServer() { Kill(); }
-  void Kill() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
-  const std::string& name() const { return name_; }
-
- private:
-  pid_t pid_ = -1;
-  std::string name_;
-};
+// An Xvfb of our own, with or without the RECORD extension.
+testing::XvfbServer PrivateServer(bool withRecord) {
+  return testing::XvfbServer("640x480x24", {withRecord ? "+extension" : "-extension", "RECORD"});
+}
 
 struct Rig {
   explicit Rig(const std::string& display)
@@ -94,9 +58,9 @@ struct Rig {
 };
 
 TEST(InputRecordingFailures, ServerWithoutRecordGivesTheStartHookReport) {
-  PrivateServer server(false);
-  ASSERT_FALSE(server.name().empty()) << "Xvfb did not start";
-  Rig rig(server.name());
+  const testing::XvfbServer server = PrivateServer(false);
+  ASSERT_FALSE(server.Name().empty()) << "Xvfb did not start";
+  Rig rig(server.Name());
   EXPECT_FALSE(rig.watch->StartHook());
   ASSERT_EQ(rig.boxes.shown.size(), 1u);
   // ENOSYS: the facility does not exist on this server.
@@ -116,9 +80,9 @@ TEST(InputRecordingFailures, UnreachableDisplayGivesTheStartHookReport) {
 }
 
 TEST(InputRecordingFailures, ServerDeathEndsTheWatchWithAStopHookReport) {
-  PrivateServer server(true);
-  ASSERT_FALSE(server.name().empty()) << "Xvfb did not start";
-  Rig rig(server.name());
+  testing::XvfbServer server = PrivateServer(true);
+  ASSERT_FALSE(server.Name().empty()) << "Xvfb did not start";
+  Rig rig(server.Name());
   ASSERT_TRUE(rig.watch->StartHook());
   ASSERT_TRUE(rig.windowEvents.Installed());
   server.Kill();

@@ -13,9 +13,6 @@
 #include <memory>
 #include <thread>
 
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "platform/encoder/WmEncoderLibrary.h"
@@ -24,6 +21,7 @@
 #include "support/RecorderFakes.h"
 #include "support/TempDir.h"
 #include "support/X11TestWindows.h"
+#include "support/XvfbServer.h"
 #include "writers/EncoderSession.h"
 
 namespace framory {
@@ -226,40 +224,9 @@ TEST_F(ScreenEncoderTest, SessionWithoutRectangleCapturesTheWholeScreen) {
 // program goes on, and stopping the session still finishes a readable file
 // with the frames taken before.
 TEST_F(ScreenEncoderTest, XServerClosingStopsCaptureCleanly) {
-  // The server picks a free display number itself and writes it to a pipe,
-  // so it never collides with another session on this machine.
-  int numberPipe[2];
-  ASSERT_EQ(pipe(numberPipe), 0);
-  pid_t server = fork();
-  if (server == 0) {
-    close(numberPipe[0]);
-    std::freopen("/dev/null", "w", stdout);
-    std::freopen("/dev/null", "w", stderr);
-    const std::string fd = std::to_string(numberPipe[1]);
-    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "320x240x24", "-nolisten",
-           "tcp", static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(numberPipe[1]);
-  ASSERT_GT(server, 0);
-  // The server goes with the test, whichever way the test ends.
-  struct ServerGuard {
-    pid_t& pid;
-    ~ServerGuard() {
-      if (pid > 0) kill(pid, SIGKILL), waitpid(pid, nullptr, 0);
-    }
-  } guard{server};
-  std::string number;
-  pollfd ready{numberPipe[0], POLLIN, 0};
-  while (number.find('\n') == std::string::npos && poll(&ready, 1, 30000) > 0) {
-    char buffer[16];
-    const ssize_t got = read(numberPipe[0], buffer, sizeof buffer);
-    if (got <= 0) break;
-    number.append(buffer, static_cast<std::size_t>(got));
-  }
-  close(numberPipe[0]);
-  ASSERT_NE(number.find('\n'), std::string::npos) << "the second X server did not start";
-  const std::string display = ":" + number.substr(0, number.find('\n'));
+  testing::XvfbServer server("320x240x24");
+  ASSERT_FALSE(server.Name().empty()) << "the second X server did not start";
+  const std::string display = server.Name();
   const std::string own = std::getenv("DISPLAY");
   setenv("DISPLAY", display.c_str(), 1);
   const std::string path = dir.File("lost.wmv");
@@ -269,9 +236,7 @@ TEST_F(ScreenEncoderTest, XServerClosingStopsCaptureCleanly) {
   ASSERT_EQ(configured, 0);
   session->StartEncoding();
   RecordFor(1000);
-  kill(server, SIGKILL);
-  waitpid(server, nullptr, 0);
-  server = -1;
+  server.Kill();
   RecordFor(500);
   session->PauseEncoding();
   session->StartEncoding();
