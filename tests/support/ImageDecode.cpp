@@ -1,5 +1,6 @@
 #include "support/ImageDecode.h"
 
+#include <gtest/gtest.h>
 #include <png.h>
 
 #include <algorithm>
@@ -437,6 +438,31 @@ std::size_t FailingFile::Write(const void* buffer, std::size_t size, std::size_t
   written_.append(static_cast<const char*>(buffer), items * size);
   if (items < count) error_ = true;
   return items;
+}
+
+}  // namespace framory::testing
+
+namespace framory::testing {
+
+void ExpectToolDecodesEveryDepthAndSize(
+    const std::string& tool, std::int32_t imageFormat, const std::string& extension,
+    const std::function<unsigned(const PictureSize& size, std::uint32_t bpp)>& seed) {
+  TempDir dir;
+  for (std::uint32_t bpp : {1u, 4u, 8u, 24u}) {
+    for (const PictureSize& size : kRoundTripSizes) {
+      SCOPED_TRACE(std::to_string(bpp) + " bits, " + std::to_string(size.Width) + "x" +
+                   std::to_string(size.Height));
+      CxImage image(0);
+      ASSERT_NE(image.Create(size.Width, size.Height, bpp, 0), nullptr);
+      FillTestPicture(&image, seed(size, bpp));
+      const std::string path = dir.File("pic" + extension);
+      ASSERT_TRUE(image.SaveFile(path.c_str(), imageFormat)) << image.LastError();
+      RgbImage decoded;
+      std::string error;
+      ASSERT_TRUE(DecodeWithTool(tool, path, &decoded, &error)) << error;
+      EXPECT_EQ(MaxChannelDifference(decoded, ExpectedPixels(image)), 0);
+    }
+  }
 }
 
 }  // namespace framory::testing

@@ -81,6 +81,8 @@ void FillSmoothPicture(CxImage* image);
 
 }  // namespace framory::testing
 
+#include <functional>
+
 #include "imaging/CxFile.h"
 
 namespace framory::testing {
@@ -102,6 +104,14 @@ struct PictureSize {
 inline constexpr PictureSize kRoundTripSizes[] = {{1, 1},  {2, 3},   {3, 2},  {5, 4},  {7, 3},
                                                   {8, 2},  {9, 5},   {17, 3}, {33, 4}, {64, 3},
                                                   {65, 2}, {130, 6}, {641, 3}};
+
+// Saves a picture of every depth (1, 4, 8 and 24 bits) and every round-trip
+// size in `imageFormat` as a file ending in `extension`, reads it back with
+// the netpbm converter `tool`, and expects exactly the pixels that went in.
+// `seed` picks each picture's content.
+void ExpectToolDecodesEveryDepthAndSize(
+    const std::string& tool, std::int32_t imageFormat, const std::string& extension,
+    const std::function<unsigned(const PictureSize& size, std::uint32_t bpp)>& seed);
 
 // A CxFile that accepts the first `limit` bytes and then fails every write,
 // like a disk that fills up; Flush fails when `failFlush` is set.

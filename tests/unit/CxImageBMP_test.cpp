@@ -54,22 +54,9 @@ TEST(CxImageBMPTest, PaletteFilesPutThePixelsAfterThePalette) {
 
 TEST(CxImageBMPTest, DecodesToThePixelsThatWentIn) {
   if (!HaveTool("bmptopnm")) GTEST_SKIP() << "netpbm's bmptopnm is not installed";
-  TempDir dir;
-  for (std::uint32_t bpp : {1u, 4u, 8u, 24u}) {
-    for (const PictureSize& size : kRoundTripSizes) {
-      SCOPED_TRACE(std::to_string(bpp) + " bits, " + std::to_string(size.Width) + "x" +
-                   std::to_string(size.Height));
-      CxImage image(0);
-      ASSERT_NE(image.Create(size.Width, size.Height, bpp, 0), nullptr);
-      FillTestPicture(&image, size.Width + bpp);
-      const std::string path = dir.File("pic.bmp");
-      ASSERT_TRUE(image.SaveFile(path.c_str(), 1)) << image.LastError();
-      RgbImage decoded;
-      std::string error;
-      ASSERT_TRUE(DecodeWithTool("bmptopnm", path, &decoded, &error)) << error;
-      EXPECT_EQ(MaxChannelDifference(decoded, ExpectedPixels(image)), 0);
-    }
-  }
+  ExpectToolDecodesEveryDepthAndSize(
+      "bmptopnm", 1, ".bmp",
+      [](const PictureSize& size, std::uint32_t bpp) { return size.Width + bpp; });
 }
 
 TEST(CxImageBMPTest, AFullDiskIsReportedNotPassedOffAsSuccess) {

@@ -236,22 +236,9 @@ TEST(CxImagePCXFile, FourBitImagesGiveFourPlanesAndAColourMap) {
 
 TEST(CxImagePCXFile, DecodesToThePixelsThatWentIn) {
   if (!HaveTool("pcxtoppm")) GTEST_SKIP() << "netpbm's pcxtoppm is not installed";
-  TempDir dir;
-  for (std::uint32_t bpp : {1u, 4u, 8u, 24u}) {
-    for (const PictureSize& size : kRoundTripSizes) {
-      SCOPED_TRACE(std::to_string(bpp) + " bits, " + std::to_string(size.Width) + "x" +
-                   std::to_string(size.Height));
-      CxImage image(0);
-      ASSERT_NE(image.Create(size.Width, size.Height, bpp, 0), nullptr);
-      FillTestPicture(&image, size.Height * 3 + bpp);
-      const std::string path = dir.File("pic.pcx");
-      ASSERT_TRUE(image.SaveFile(path.c_str(), 5)) << image.LastError();
-      RgbImage decoded;
-      std::string error;
-      ASSERT_TRUE(DecodeWithTool("pcxtoppm", path, &decoded, &error)) << error;
-      EXPECT_EQ(MaxChannelDifference(decoded, ExpectedPixels(image)), 0);
-    }
-  }
+  ExpectToolDecodesEveryDepthAndSize(
+      "pcxtoppm", 5, ".pcx",
+      [](const PictureSize& size, std::uint32_t bpp) { return size.Height * 3 + bpp; });
 }
 
 TEST(CxImagePCXFile, WriteFailures) {
