@@ -280,6 +280,26 @@ start_and_open_project() {
   start_framory
   open_project
 }
+# The same with the program's files limited to $1 KB, the way a full disk
+# stops them (the program ignores SIGXFSZ and reports EFBIG), for where the
+# test may not mount a small file system.
+start_limited_and_open_project() {
+  (ulimit -f "$1" && exec "$FRAMORY_BIN") >"$E2E_ROOT/framory.log" 2>&1 &
+  FRAMORY_PID=$!
+  FRAMORY_STATUS=""
+  open_project
+}
+# Mounts a tmpfs of size $1 (e.g. 8m) on the results folder when the test may
+# mount one, and sets MOUNTED to 1 if it did; it is taken down at the end.
+mount_small_results() {
+  mkdir -p "$RESULTS_DIR"
+  MOUNTED=0
+  if mount -t tmpfs -o size="$1" tmpfs "$RESULTS_DIR" 2>/dev/null; then
+    MOUNTED=1
+  fi
+  trap 'unmount_results; e2e_cleanup' EXIT
+}
+unmount_results() { [ "$MOUNTED" = 1 ] && umount -l "$RESULTS_DIR" 2>/dev/null; }
 # The same for a program already started.
 open_project() {
   require "the welcome dialog appears" wait_window "$WELCOME"

@@ -14,13 +14,7 @@ source "$(dirname "$0")/e2e_common.bash"
 
 ERROR_BOX='^Error - Recorder will go in pause mode$'
 
-mkdir -p "$RESULTS_DIR"
-MOUNTED=0
-if mount -t tmpfs -o size=8m tmpfs "$RESULTS_DIR" 2>/dev/null; then
-  MOUNTED=1
-fi
-unmount_results() { [ "$MOUNTED" = 1 ] && umount -l "$RESULTS_DIR" 2>/dev/null; }
-trap 'unmount_results; e2e_cleanup' EXIT
+mount_small_results 8m
 
 seed_project clips "OutputType=11" "TimerValue=100" "UseDesktopWindow=1" "UseMainAppWindow=0"
 mkdir -p "$PROJECT_FOLDER"
@@ -33,13 +27,7 @@ if [ "$MOUNTED" = 1 ]; then
   start_and_open_project
 else
   echo "no tmpfs (not allowed to mount): a 4 MB file-size limit stands in for the full disk"
-  (ulimit -f 4096 && exec "$FRAMORY_BIN") >"$E2E_ROOT/framory.log" 2>&1 &
-  FRAMORY_PID=$!
-  require "the welcome dialog appears" wait_window "$WELCOME"
-  require "Enter on the welcome dialog starts the project" press_in_window "$WELCOME" Return
-  require "the options view appears, paused" wait_window "$OPTIONS_PAUSED"
-  require "the 'Framory Pausing...' box appears" wait_window "$PAUSING_BOX"
-  require "Enter closes the 'Framory Pausing...' box" dismiss_box "$PAUSING_BOX"
+  start_limited_and_open_project 4096
 fi
 
 frames_of() {

@@ -12,13 +12,7 @@ source "$(dirname "$0")/e2e_common.bash"
 
 ERROR_BOX='^Error - Recorder will go in pause mode$'
 
-mkdir -p "$RESULTS_DIR"
-MOUNTED=0
-if mount -t tmpfs -o size=4m tmpfs "$RESULTS_DIR" 2>/dev/null; then
-  MOUNTED=1
-fi
-unmount_results() { [ "$MOUNTED" = 1 ] && umount -l "$RESULTS_DIR" 2>/dev/null; }
-trap 'unmount_results; e2e_cleanup' EXIT
+mount_small_results 4m
 
 seed_project shots "OutputType=3" "UseDesktopWindow=1" "UseMainAppWindow=0"
 mkdir -p "$PROJECT_FOLDER"
@@ -27,14 +21,7 @@ if [ "$MOUNTED" = 1 ]; then
   start_and_open_project
 else
   echo "no tmpfs (not allowed to mount): a 16 KB file-size limit stands in for the full disk"
-  # A start like start_framory, with the limit on the program alone.
-  (ulimit -f 16 && exec "$FRAMORY_BIN") >"$E2E_ROOT/framory.log" 2>&1 &
-  FRAMORY_PID=$!
-  require "the welcome dialog appears" wait_window "$WELCOME"
-  require "Enter on the welcome dialog starts the project" press_in_window "$WELCOME" Return
-  require "the options view appears, paused" wait_window "$OPTIONS_PAUSED"
-  require "the 'Framory Pausing...' box appears" wait_window "$PAUSING_BOX"
-  require "Enter closes the 'Framory Pausing...' box" dismiss_box "$PAUSING_BOX"
+  start_limited_and_open_project 16
 fi
 
 valid_png() { identify -regard-warnings "$1" >/dev/null 2>&1; }
