@@ -42,6 +42,18 @@ std::optional<Window> WindowOfProperty(Display* display, Window window, const ch
   return named;
 }
 
+// Whether `window` has `property` set, of any type.
+bool HasProperty(Display* display, Window window, Atom property) {
+  Atom type = None;
+  int format = 0;
+  unsigned long items = 0, remaining = 0;
+  unsigned char* data = nullptr;
+  XGetWindowProperty(display, window, property, 0, 0, False, AnyPropertyType, &type, &format,
+                     &items, &remaining, &data);
+  if (data != nullptr) XFree(data);
+  return type != None;
+}
+
 }  // namespace
 
 X11TestWindows::X11TestWindows() {
@@ -189,16 +201,7 @@ bool X11TestWindows::MapAndWait(Window window) {
   XSync(display(), False);
   const Atom wmState = XInternAtom(display(), "WM_STATE", False);
   const Atom extents = XInternAtom(display(), "_NET_FRAME_EXTENTS", False);
-  auto hasProperty = [&](Atom property) {
-    Atom type = None;
-    int format = 0;
-    unsigned long items = 0, remaining = 0;
-    unsigned char* data = nullptr;
-    XGetWindowProperty(display(), window, property, 0, 0, False, AnyPropertyType, &type, &format,
-                       &items, &remaining, &data);
-    if (data != nullptr) XFree(data);
-    return type != None;
-  };
+  const auto hasProperty = [&](Atom property) { return HasProperty(display(), window, property); };
   const bool shown = WaitFor([&] {
     XWindowAttributes now;
     if (!XGetWindowAttributes(display(), window, &now) || now.map_state != IsViewable) return false;
@@ -259,16 +262,7 @@ bool X11TestWindows::SyncWithWindowManager() {
     event.xclient.format = 32;
     XSendEvent(display(), root(), False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
     XSync(display(), False);
-    answered = WaitFor([&] {
-      Atom type = None;
-      int format = 0;
-      unsigned long items = 0, remaining = 0;
-      unsigned char* data = nullptr;
-      XGetWindowProperty(display(), marker, extents, 0, 4, False, AnyPropertyType, &type, &format,
-                         &items, &remaining, &data);
-      if (data != nullptr) XFree(data);
-      return type != None;
-    });
+    answered = WaitFor([&] { return HasProperty(display(), marker, extents); });
   }
   XDestroyWindow(display(), marker);
   XSync(display(), False);
