@@ -64,18 +64,11 @@ void UseBuiltRuntime() {
 // 1024 × 768 screen, timed by a clock the test moves.
 struct Recording : testing::ClipRecording {
   explicit Recording(std::int32_t timerValue, const std::string& folder = "")
-      : ClipRecording(Options(timerValue, folder)) {}
-  static testing::ClipRecordingOptions Options(std::int32_t timerValue, const std::string& folder) {
+      : ClipRecording(
+            testing::ClipRecordingOptions(".mov", OutputTypes::QuickTimeMov, timerValue, folder)
+                .Screen(1024, 768)
+                .ManualClock()) {
     UseBuiltRuntime();
-    testing::ClipRecordingOptions options;
-    options.outputType = OutputTypes::QuickTimeMov;
-    options.timerValue = timerValue;
-    options.folder = folder;
-    options.extension = ".mov";
-    options.screenWidth = 1024;
-    options.screenHeight = 768;
-    options.manualClock = true;  // places the frames of timer-driven clips
-    return options;
   }
 };
 

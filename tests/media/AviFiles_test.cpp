@@ -39,17 +39,8 @@ constexpr char kAppendFailure[] = "AVI file unable to append frame. Pausing reco
 // A clip session writing AVI files through the real AVI library.
 struct Recording : testing::ClipRecording {
   Recording(std::int32_t outputType, std::int32_t timerValue, const std::string& folder = "")
-      : ClipRecording(Options(outputType, timerValue, folder)) {}
-  static testing::ClipRecordingOptions Options(std::int32_t outputType, std::int32_t timerValue,
-                                               const std::string& folder) {
-    testing::ClipRecordingOptions options;
-    options.outputType = outputType;
-    options.timerValue = timerValue;
-    options.folder = folder;
-    options.extension = ".avi";
-    options.aviLibrary = CreateAviFileLibrary();
-    return options;
-  }
+      : ClipRecording(testing::ClipRecordingOptions(".avi", outputType, timerValue, folder)
+                          .Avi(CreateAviFileLibrary())) {}
 };
 
 TEST(AviFiles, UncompressedClipStoresTheComposedPixelsExactly) {

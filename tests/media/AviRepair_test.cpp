@@ -85,17 +85,6 @@ std::vector<std::string> FrameMd5s(const std::string& path) {
   return sums;
 }
 
-// A clip of `outputType` under `folder`, journalled in `journal`.
-testing::ClipRecordingOptions ClipOptions(const std::string& folder, std::int32_t outputType) {
-  testing::ClipRecordingOptions options;
-  options.outputType = outputType;
-  options.timerValue = kPeriodMs;
-  options.folder = folder;
-  options.extension = ".avi";
-  options.aviLibrary = CreateAviFileLibrary();
-  return options;
-}
-
 // Records `frames` pictures as a clip of `outputType` in a child process,
 // which either ends the clip or is killed right after the last frame has
 // reached the file (the AVI library writes on a thread of its own, so the
@@ -115,7 +104,8 @@ std::string RecordInChild(const std::string& folder, const std::string& journalF
   if (finish) {
     const std::string outcome = RunInChild([&] {
       ClipJournal journal(journalFolder);
-      testing::ClipRecording r(ClipOptions(folder, outputType));
+      testing::ClipRecording r(testing::ClipRecordingOptions(".avi", outputType, kPeriodMs, folder)
+                                   .Avi(CreateAviFileLibrary()));
       record(r, journal);
       r.session.EndClip();
       return r.host.reports.empty() ? std::string("finished") : "reported " + r.host.reports[0];
@@ -125,7 +115,8 @@ std::string RecordInChild(const std::string& folder, const std::string& journalF
   }
   testing::HeldChild child([&](const std::function<void()>& hold) {
     ClipJournal journal(journalFolder);
-    testing::ClipRecording r(ClipOptions(folder, outputType));
+    testing::ClipRecording r(testing::ClipRecordingOptions(".avi", outputType, kPeriodMs, folder)
+                                 .Avi(CreateAviFileLibrary()));
     record(r, journal);
     // Every frame is handed over; the parent kills this process once they
     // are in the file.

@@ -39,18 +39,11 @@ using testing::TestPicture;
 // A clip session driven by "Capture periodically" on a clock the test moves.
 struct TimedRecording : testing::ClipRecording {
   TimedRecording(std::int32_t outputType, std::int32_t timerValue)
-      : ClipRecording(Options(outputType, timerValue)) {
+      : ClipRecording(testing::ClipRecordingOptions(".avi", outputType, timerValue)
+                          .Avi(CreateAviFileLibrary())
+                          .Project("timed")
+                          .ManualClock()) {
     settings.SetTakeShotOnTimer(true);
-  }
-  static testing::ClipRecordingOptions Options(std::int32_t outputType, std::int32_t timerValue) {
-    testing::ClipRecordingOptions options;
-    options.outputType = outputType;
-    options.timerValue = timerValue;
-    options.projectName = "timed";
-    options.extension = ".avi";
-    options.aviLibrary = CreateAviFileLibrary();
-    options.manualClock = true;
-    return options;
   }
   // Moves the clock on by `ms` and shoots picture number `seed`.
   void ShootAfter(double ms, int seed) {
@@ -259,12 +252,10 @@ TEST(AviTiming, ALastFrameLostAfterItsAppendIsReportedWhenTheClipEnds) {
     TempDir dir;
     const std::string outcome = RunInChild(
         [&] {
-          testing::ClipRecordingOptions options;
-          options.outputType = OutputTypes::AviUncompressed;
-          options.folder = dir.Path();
-          options.projectName = "lost";
-          options.aviLibrary = CreateAviFileLibrary();
-          testing::ClipRecording r(std::move(options));
+          testing::ClipRecording r(
+              testing::ClipRecordingOptions(".avi", OutputTypes::AviUncompressed, 100, dir.Path())
+                  .Avi(CreateAviFileLibrary())
+                  .Project("lost"));
           const TestPicture picture = TestPicture::Pattern(160, 120, 0);
           r.session.DeliverMovieFrame(&picture.frame, kNoWindow, Rect{-1, -1, -1, -1});
           std::string log = r.host.reports.empty() ? "appended; " : "append failed; ";

@@ -109,20 +109,9 @@ class FaultyLibrary : public WmFormatLibrary {
 struct Recording : testing::ClipRecording {
   Recording(std::int32_t outputType, std::int32_t timerValue,
             std::shared_ptr<WmFormatLibrary> library = nullptr, const std::string& folder = "")
-      : ClipRecording(Options(outputType, timerValue, std::move(library), folder)) {}
-  static testing::ClipRecordingOptions Options(std::int32_t outputType, std::int32_t timerValue,
-                                               std::shared_ptr<WmFormatLibrary> library,
-                                               const std::string& folder) {
-    testing::ClipRecordingOptions options;
-    options.outputType = outputType;
-    options.timerValue = timerValue;
-    options.folder = folder;
-    options.extension = ".wmv";
-    options.wmvLibrary = library != nullptr ? std::move(library) : CreateWmFormatLibrary();
-    options.wmvHelpAddress = kHelpAddress;
-    options.manualClock = true;
-    return options;
-  }
+      : ClipRecording(testing::ClipRecordingOptions(".wmv", outputType, timerValue, folder)
+                          .Wmv(library != nullptr ? library : CreateWmFormatLibrary(), kHelpAddress)
+                          .ManualClock()) {}
 };
 
 // Content the codec has to spend bits on: ramps under grain that changes

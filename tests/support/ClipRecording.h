@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/Settings.h"
@@ -24,23 +25,52 @@
 
 namespace framory::testing {
 
+// What a recording writes and with what. The libraries live as long as the
+// recording; a type whose library is missing is unavailable.
 struct ClipRecordingOptions {
-  std::int32_t outputType = 0;
-  std::int32_t timerValue = 100;
-  // The folder the project folder goes in; "" for a temporary one of its own.
+  // `extension` of the movie files (".avi"...); the project folder goes in
+  // `folder`, or in a temporary folder of its own when that is "".
+  ClipRecordingOptions(std::string extension, std::int32_t outputType,
+                       std::int32_t timerValue = 100, std::string folder = "")
+      : extension(std::move(extension)),
+        outputType(outputType),
+        timerValue(timerValue),
+        folder(std::move(folder)) {}
+  ClipRecordingOptions Avi(std::shared_ptr<AviFileLibrary> library) && {
+    aviLibrary = std::move(library);
+    return std::move(*this);
+  }
+  ClipRecordingOptions Wmv(std::shared_ptr<WmFormatLibrary> library, std::string helpAddress) && {
+    wmvLibrary = std::move(library);
+    wmvHelpAddress = std::move(helpAddress);
+    return std::move(*this);
+  }
+  // The screen size the factory sizes the AVI buffer by (the frame's if 0).
+  ClipRecordingOptions Screen(std::int32_t width, std::int32_t height) && {
+    screenWidth = width;
+    screenHeight = height;
+    return std::move(*this);
+  }
+  // Times the clip by `clock`, which only the test moves.
+  ClipRecordingOptions ManualClock() && {
+    manualClock = true;
+    return std::move(*this);
+  }
+  ClipRecordingOptions Project(std::string name) && {
+    projectName = std::move(name);
+    return std::move(*this);
+  }
+
+  std::string extension;
+  std::int32_t outputType;
+  std::int32_t timerValue;
   std::string folder;
   std::string projectName = "shots";
-  // Of the movie files: ".avi", ".wmv", ".mov".
-  std::string extension;
-  // The libraries behind the writers; a type whose library is missing is
-  // unavailable. They live as long as the recording.
   std::shared_ptr<AviFileLibrary> aviLibrary;
   std::shared_ptr<WmFormatLibrary> wmvLibrary;
   std::string wmvHelpAddress;
-  // The screen size the factory sizes the AVI buffer by (0: the frame's).
   std::int32_t screenWidth = 0;
   std::int32_t screenHeight = 0;
-  // Times the clip by `clock` instead of the system clock.
   bool manualClock = false;
 };
 
