@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 #include "base/PixelChannel.h"
+#include "capture/ChangedParts.h"
 
 namespace framory {
 
@@ -42,7 +44,65 @@ std::uint8_t NearestPaletteIndex(const Palette& palette, int r, int g, int b) {
   return static_cast<std::uint8_t>(best);
 }
 
+// The pixels of a frame under the pointer, kept before the pointer is drawn
+// and put back once the frame has been used. The grabber keeps its frame for
+// the next shot, which may re-read only what changed on screen: a pointer
+// left in it would stay behind wherever the pointer has been.
+class PixelPatch {
+ public:
+  void Save(const Frame& frame, const Rect& area) {
+    frame_ = frame;
+    area_ = area;
+    bytes_.clear();
+    if (area.right <= area.left || area.bottom <= area.top) return;
+    const std::size_t rowBytes = RowBytes();
+    bytes_.resize(rowBytes * static_cast<std::size_t>(area.bottom - area.top));
+    for (std::int32_t y = area.top; y < area.bottom; ++y) {
+      std::memcpy(bytes_.data() + rowBytes * static_cast<std::size_t>(y - area.top), Start(y),
+                  rowBytes);
+    }
+  }
+  void Restore() {
+    if (bytes_.empty()) return;
+    const std::size_t rowBytes = RowBytes();
+    for (std::int32_t y = area_.top; y < area_.bottom; ++y) {
+      std::memcpy(Start(y), bytes_.data() + rowBytes * static_cast<std::size_t>(y - area_.top),
+                  rowBytes);
+    }
+    bytes_.clear();
+  }
+
+ private:
+  std::size_t RowBytes() const {
+    return static_cast<std::size_t>(area_.right - area_.left) *
+           static_cast<std::size_t>(frame_.BitsPerPixel / 8);
+  }
+  std::uint8_t* Start(std::int32_t y) const {
+    return frame_.Row(y) + static_cast<std::ptrdiff_t>(area_.left) * (frame_.BitsPerPixel / 8);
+  }
+  Frame frame_;
+  Rect area_;
+  std::vector<std::uint8_t> bytes_;
+};
+
 }  // namespace
+
+Rect CursorFootprint(const Frame& frame, const CursorImage& cursor, std::int32_t x,
+                     std::int32_t y) {
+  if (x < 0 || y < 0 || frame.Empty() || cursor.Width <= 0 || cursor.Height <= 0) return Rect{};
+  const int bytes = frame.BitsPerPixel / 8;
+  if (bytes < 1 || bytes > 4 || frame.BitsPerPixel % 8 != 0) return Rect{};
+  // Wide arithmetic: a hot spot far outside the image must not wrap.
+  const std::int64_t left = std::int64_t{x} - cursor.XHot;
+  const std::int64_t top = std::int64_t{y} - cursor.YHot;
+  const std::int64_t l = std::max<std::int64_t>(left, 0);
+  const std::int64_t t = std::max<std::int64_t>(top, 0);
+  const std::int64_t r = std::min<std::int64_t>(left + cursor.Width, frame.Width);
+  const std::int64_t b = std::min<std::int64_t>(top + cursor.Height, frame.Height);
+  if (r <= l || b <= t) return Rect{};
+  return Rect{static_cast<std::int32_t>(l), static_cast<std::int32_t>(t),
+              static_cast<std::int32_t>(r), static_cast<std::int32_t>(b)};
+}
 
 void DrawCursor(Frame& frame, const CursorImage& cursor, std::int32_t x, std::int32_t y,
                 const Palette* palette) {
@@ -125,18 +185,31 @@ void FrameGrabber::TakeShot() {
   // frame are stored as repeats: nothing is grabbed, composed or encoded.
   // Still pictures are always taken.
   const bool movie = !IsPictureOutputType(settings_.OutputType());
+  std::vector<Rect> drawn;
+  bool drawnKnown = false;
   if (movie && changes_ != nullptr && links_.Clip != nullptr) {
     const ShotView view{region.ScreenRect, settings_.PutCursorInBitmap(), region.CursorPosition};
     if (links_.Clip->ClipOpen() && changes_->Unchanged(view) && links_.Clip->RepeatMovieFrame()) {
       refreshTitleIfChanged();
       return;
     }
-    changes_->FrameTaken(view);
+    drawnKnown = changes_->FrameTaken(view, &drawn);
   }
 
+  // When little was drawn since the previous frame, only that is read into
+  // the frame the grabber kept; the grabber refuses when its frame is not of
+  // this rectangle (and for window sources, whose origin is not the
+  // screen's), and the whole region is read as before.
   Frame frame;
-  if (!screen_.Grab(region.SourceWindow, region.SourceOrigin.x, region.SourceOrigin.y, region.Width,
-                    region.Height, &frame)) {
+  std::vector<Rect> parts;
+  const Rect onScreen{region.SourceOrigin.x, region.SourceOrigin.y,
+                      region.SourceOrigin.x + region.Width, region.SourceOrigin.y + region.Height};
+  const bool updated =
+      drawnKnown && ChangedParts(drawn, onScreen, &parts) &&
+      screen_.Regrab(region.SourceWindow, region.SourceOrigin.x, region.SourceOrigin.y,
+                     region.Width, region.Height, parts, &frame);
+  if (!updated && !screen_.Grab(region.SourceWindow, region.SourceOrigin.x, region.SourceOrigin.y,
+                                region.Width, region.Height, &frame)) {
     // Nothing to show (a zero-sized region, a window gone, the display lost):
     // the shot is dropped rather than handing on pixels that were never read.
     screen_.ReleaseFrame();
@@ -150,9 +223,12 @@ void FrameGrabber::TakeShot() {
   // The clip session composes 8-bit frames through the palette they carry.
   frame.Colors = hasPalette ? &palette : nullptr;
 
+  PixelPatch underCursor;
   if (settings_.PutCursorInBitmap()) {
     CursorImage cursor;
     if (screen_.CurrentCursor(&cursor)) {
+      underCursor.Save(
+          frame, CursorFootprint(frame, cursor, region.CursorPosition.x, region.CursorPosition.y));
       DrawCursor(frame, cursor, region.CursorPosition.x, region.CursorPosition.y, frame.Colors);
     }
   }
@@ -165,6 +241,8 @@ void FrameGrabber::TakeShot() {
     links_.Stills->SaveStill(frame, frame.Colors);
   }
 
+  // The grabber's frame goes back to what is on screen, for the next shot.
+  underCursor.Restore();
   screen_.ReleaseFrame();
   refreshTitleIfChanged();
 }

@@ -22,13 +22,18 @@ namespace framory {
 void DrawCursor(Frame& frame, const CursorImage& cursor, std::int32_t x, std::int32_t y,
                 const Palette* palette = nullptr);
 
+// The rectangle of `frame` (right and bottom exclusive) that DrawCursor with
+// the same arguments may change; empty when it changes nothing.
+Rect CursorFootprint(const Frame& frame, const CursorImage& cursor, std::int32_t x, std::int32_t y);
+
 class FrameGrabber {
  public:
   FrameGrabber(const Settings& settings, ScreenGrabber& screen, CaptureTarget& target,
                const CaptureLinks& links);
 
   // Screen changes, when the display can report them: movie shots of an
-  // unchanged screen are stored as repeats of the previous frame.
+  // unchanged screen are stored as repeats of the previous frame, and a
+  // screen that changed a little is read only where it changed.
   void SetChangeWatch(ScreenChangeWatch* changes) { changes_ = changes; }
 
   void TakeShot();

@@ -39,6 +39,12 @@ bool ScreenChangeLog::Unchanged(const ShotView& view) const {
                       [&](const Rect& r) { return Touches(r, view.ScreenRect); });
 }
 
+bool ScreenChangeLog::DrawnSince(const Rect& screenRect, std::vector<Rect>* drawn) const {
+  if (!last_ || !(last_->ScreenRect == screenRect)) return false;
+  if (drawn != nullptr) *drawn = damaged_;
+  return true;
+}
+
 void ScreenChangeLog::FrameTaken(const ShotView& view) {
   last_ = view;
   damaged_.clear();

@@ -24,6 +24,11 @@ class ScreenChangeLog {
   void CursorImageChanged() { cursorChanged_ = true; }
 
   bool Unchanged(const ShotView& view) const;
+  // What was drawn since the last frame, when that frame was of
+  // `screenRect`: true, with `drawn` (when given) receiving the rectangles
+  // as they were added. False when the last frame was of another rectangle
+  // or there was none.
+  bool DrawnSince(const Rect& screenRect, std::vector<Rect>* drawn) const;
   void FrameTaken(const ShotView& view);
   void Forget();
 

@@ -7,6 +7,8 @@
 // a display without them never reports a region unchanged.
 #pragma once
 
+#include <vector>
+
 #include "base/Geometry.h"
 
 namespace framory {
@@ -28,7 +30,12 @@ class ScreenChangeWatch {
   // its image. Events already received are taken into account first.
   virtual bool Unchanged(const ShotView& view) = 0;
   // A frame of `view` is about to be grabbed: changes are counted from now on.
-  virtual void FrameTaken(const ShotView& view) = 0;
+  // True when the previous frame was of the same screen rectangle and
+  // `drawn` (when given) now holds everything drawn on screen since then, in
+  // screen pixels as reported (rectangles may overlap or reach outside the
+  // view); the grab may then re-read only those parts. False when that is not
+  // known: the whole region is read.
+  virtual bool FrameTaken(const ShotView& view, std::vector<Rect>* drawn) = 0;
   // Forgets the last frame (a clip ended): the next shot is always grabbed.
   virtual void Forget() = 0;
 };

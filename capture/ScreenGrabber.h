@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "base/Frame.h"
 #include "base/Geometry.h"
@@ -21,6 +22,18 @@ class ScreenGrabber {
   // grabbed (zero size, a window that vanished, an X error).
   virtual bool Grab(WindowHandle source, std::int32_t x, std::int32_t y, std::int32_t width,
                     std::int32_t height, Frame* frame) = 0;
+  // Brings the frame of the last successful Grab or Regrab up to date by
+  // reading only `parts` (rectangles in the frame's coordinates, right and
+  // bottom exclusive; clipped to the frame) from the screen. Only for the same
+  // source and rectangle as that grab, whose pixels the caller has left as
+  // they were handed out (or put back). False when it cannot be done (another
+  // rectangle, a window source, a display format it does not handle, an X
+  // error): the caller then grabs the whole frame.
+  virtual bool Regrab(WindowHandle /*source*/, std::int32_t /*x*/, std::int32_t /*y*/,
+                      std::int32_t /*width*/, std::int32_t /*height*/,
+                      const std::vector<Rect>& /*parts*/, Frame* /*frame*/) {
+    return false;
+  }
   // Frees what the last Grab holds beyond what may be reused for the next shot
   // of the same size.
   virtual void ReleaseFrame() = 0;

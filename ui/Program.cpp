@@ -6,6 +6,8 @@
 #include <QSessionManager>
 #include <csignal>
 #include <cstdlib>
+#include <optional>
+#include <string>
 
 #include "app/Application.h"
 #include "app/ClipRecovery.h"
@@ -216,8 +218,13 @@ int RunProgram(int argc, char** argv) {
   links.Dialog = &viewLink;
   CaptureTarget target(settings, windows, links);
   FrameGrabber frameGrabber(settings, screen, target, links);
-  X11ScreenChanges screenChanges(screen.Connection(), sockets);
-  if (screenChanges.Tracking()) frameGrabber.SetChangeWatch(&screenChanges);
+  // FRAMORY_SCREEN_CHANGES=0 turns change tracking off (every shot grabs
+  // the whole region), for comparing the cost of both ways.
+  const char* tracking = std::getenv("FRAMORY_SCREEN_CHANGES");
+  const bool trackChanges = tracking == nullptr || std::string(tracking) != "0";
+  std::optional<X11ScreenChanges> screenChanges;
+  if (trackChanges) screenChanges.emplace(screen.Connection(), sockets);
+  if (screenChanges && screenChanges->Tracking()) frameGrabber.SetChangeWatch(&*screenChanges);
   grabber = &frameGrabber;
 
   QtDesktopActions desktop;

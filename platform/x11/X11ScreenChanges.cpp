@@ -103,14 +103,17 @@ bool X11ScreenChanges::Unchanged(const ShotView& view) {
   return damage_ != 0 && log_.Unchanged(view);
 }
 
-void X11ScreenChanges::FrameTaken(const ShotView& view) {
-  if (damage_ == 0 || !connection_.Alive()) return;
+bool X11ScreenChanges::FrameTaken(const ShotView& view, std::vector<Rect>* drawn) {
+  if (damage_ == 0 || !connection_.Alive()) return false;
   // Called just before the grab: whatever was drawn until now is in the
   // pixels about to be read, and anything drawn after this point counts
   // against the next frame (at worst a change the grab already saw).
   XSync(connection_.display(), False);
   ProcessPending();
+  // The connection may have gone during the round trip.
+  const bool known = damage_ != 0 && log_.DrawnSince(view.ScreenRect, drawn);
   log_.FrameTaken(view);
+  return known;
 }
 
 void X11ScreenChanges::Forget() { log_.Forget(); }

@@ -29,7 +29,7 @@ class X11ScreenChanges : public ScreenChangeWatch {
   bool Tracking() const { return damage_ != 0; }
 
   bool Unchanged(const ShotView& view) override;
-  void FrameTaken(const ShotView& view) override;
+  bool FrameTaken(const ShotView& view, std::vector<Rect>* drawn) override;
   void Forget() override;
 
  private:

@@ -53,15 +53,20 @@ X11ScreenGrabber::X11ScreenGrabber(const std::string& displayName) : connection_
   }
 }
 
-X11ScreenGrabber::~X11ScreenGrabber() { DestroyImage(); }
+X11ScreenGrabber::~X11ScreenGrabber() {
+  DestroyImage();
+  DestroyScratch();
+}
 
 void X11ScreenGrabber::DisableSharedMemory() {
   DestroyImage();
+  DestroyScratch();
   useShm_ = false;
 }
 
 bool X11ScreenGrabber::Grab(WindowHandle source, std::int32_t x, std::int32_t y, std::int32_t width,
                             std::int32_t height, Frame* frame) {
+  keptValid_ = false;
   if (frame == nullptr || !connection_.Alive() || source == kNoWindow) return false;
   if (width <= 0 || height <= 0 || width > kMaxDimension || height > kMaxDimension) return false;
   Display* display = connection_.display();
@@ -97,7 +102,57 @@ bool X11ScreenGrabber::Grab(WindowHandle source, std::int32_t x, std::int32_t y,
     FillOutside(0, 0, 0, 0);
   }
   SwapToLittleEndian(image_);
+  // Only a rectangle read whole from the screen can be brought up to date
+  // part by part.
+  keptValid_ = left == rootX && top == rootY && right == rootX + width && bottom == rootY + height;
+  keptX_ = rootX;
+  keptY_ = rootY;
+  Describe(width, height, frame);
+  return true;
+}
 
+bool X11ScreenGrabber::Regrab(WindowHandle source, std::int32_t x, std::int32_t y,
+                              std::int32_t width, std::int32_t height,
+                              const std::vector<Rect>& parts, Frame* frame) {
+  if (frame == nullptr || !keptValid_ || image_ == nullptr || !connection_.Alive()) return false;
+  Display* display = connection_.display();
+  // Screen coordinates only: a window's origin may have moved since.
+  if (source != connection_.root() || x != keptX_ || y != keptY_ || width != image_->width ||
+      height != image_->height) {
+    return false;
+  }
+  // Rows are copied as bytes, in the server's order, which must already be
+  // the frame's (little-endian) order.
+  if ((image_->bits_per_pixel != 32 && image_->bits_per_pixel != 24) ||
+      image_->byte_order != LSBFirst) {
+    return false;
+  }
+  // The screen may have shrunk since the kept frame was read whole.
+  if (x < 0 || y < 0 || std::int64_t{x} + width > DisplayWidth(display, connection_.screen()) ||
+      std::int64_t{y} + height > DisplayHeight(display, connection_.screen())) {
+    keptValid_ = false;
+    return false;
+  }
+  for (const Rect& part : parts) {
+    const int left = std::max(part.left, 0);
+    const int top = std::max(part.top, 0);
+    const int right = std::min(part.right, width);
+    const int bottom = std::min(part.bottom, height);
+    if (right <= left || bottom <= top) continue;
+    const bool ok = useShm_
+                        ? ReadRectScratch(x + left, y + top, right - left, bottom - top, left, top)
+                        : ReadRectPlain(x + left, y + top, right - left, bottom - top, left, top);
+    if (!ok) {
+      // Part of the frame may be new and part old: only a whole read mends it.
+      keptValid_ = false;
+      return false;
+    }
+  }
+  Describe(width, height, frame);
+  return true;
+}
+
+void X11ScreenGrabber::Describe(int width, int height, Frame* frame) {
   frame->Width = width;
   frame->Height = height;
   frame->BitsPerPixel = image_->bits_per_pixel;
@@ -107,7 +162,6 @@ bool X11ScreenGrabber::Grab(WindowHandle source, std::int32_t x, std::int32_t y,
   frame->GreenMask = palette ? 0 : static_cast<std::uint32_t>(visual_->green_mask);
   frame->BlueMask = palette ? 0 : static_cast<std::uint32_t>(visual_->blue_mask);
   frame->Pixels = reinterpret_cast<std::uint8_t*>(image_->data);
-  return true;
 }
 
 // The image is kept for the next grab of the same size (a recording grabs
@@ -248,6 +302,7 @@ bool X11ScreenGrabber::CreatePlainImage(int width, int height) {
 }
 
 void X11ScreenGrabber::DestroyImage() {
+  keptValid_ = false;
   if (image_ == nullptr) return;
   if (shmAttached_) {
     if (connection_.Alive()) {
@@ -266,6 +321,10 @@ void X11ScreenGrabber::DestroyImage() {
 
 bool X11ScreenGrabber::ReadRect(int x, int y, int width, int height, int destX, int destY) {
   if (shmAttached_ && ReadRectShm(x, y, width, height, destX, destY)) return true;
+  return ReadRectPlain(x, y, width, height, destX, destY);
+}
+
+bool X11ScreenGrabber::ReadRectPlain(int x, int y, int width, int height, int destX, int destY) {
   Display* display = connection_.display();
   X11ErrorTrap trap(display);
   XImage* part = XGetImage(display, connection_.root(), x, y, static_cast<unsigned>(width),
@@ -321,6 +380,77 @@ bool X11ScreenGrabber::ReadRectShm(int x, int y, int width, int height, int dest
                      static_cast<std::ptrdiff_t>(destX) * bytesPerPixel,
                  data + static_cast<std::ptrdiff_t>(row) * partStride,
                  static_cast<std::size_t>(width) * bytesPerPixel);
+  }
+  return true;
+}
+
+bool X11ScreenGrabber::EnsureScratch(std::size_t bytes) {
+  if (scratchBytes_ >= bytes) return true;
+  DestroyScratch();
+  // Room for a quarter of the kept frame at once, so that the parts of a
+  // usual update fit without growing again.
+  const std::size_t quarter =
+      image_ != nullptr ? static_cast<std::size_t>(image_->bytes_per_line) * image_->height / 4 : 0;
+  const std::size_t size = std::max(bytes, quarter);
+  scratch_.shmid = shmget(IPC_PRIVATE, size, IPC_CREAT | 0600);
+  if (scratch_.shmid < 0) return false;
+  scratch_.shmaddr = static_cast<char*>(shmat(scratch_.shmid, nullptr, 0));
+  if (scratch_.shmaddr == reinterpret_cast<char*>(-1)) {
+    shmctl(scratch_.shmid, IPC_RMID, nullptr);
+    scratch_ = XShmSegmentInfo{};
+    return false;
+  }
+  scratch_.readOnly = False;
+  X11ErrorTrap trap(connection_.display());
+  XShmAttach(connection_.display(), &scratch_);
+  const bool failed = trap.Failed();
+  shmctl(scratch_.shmid, IPC_RMID, nullptr);
+  if (failed) {
+    shmdt(scratch_.shmaddr);
+    scratch_ = XShmSegmentInfo{};
+    return false;
+  }
+  scratchBytes_ = size;
+  return true;
+}
+
+void X11ScreenGrabber::DestroyScratch() {
+  if (scratchBytes_ == 0) return;
+  if (connection_.Alive()) {
+    XShmDetach(connection_.display(), &scratch_);
+    XSync(connection_.display(), False);
+  }
+  shmdt(scratch_.shmaddr);
+  scratch_ = XShmSegmentInfo{};
+  scratchBytes_ = 0;
+}
+
+bool X11ScreenGrabber::ReadRectScratch(int x, int y, int width, int height, int destX, int destY) {
+  Display* display = connection_.display();
+  const int bytesPerPixel = image_->bits_per_pixel / 8;
+  // The header first: it says how the server packs the part's rows.
+  XImage* part =
+      XShmCreateImage(display, visual_, static_cast<unsigned>(depth_), ZPixmap, nullptr, &scratch_,
+                      static_cast<unsigned>(width), static_cast<unsigned>(height));
+  if (part == nullptr) return false;
+  const std::size_t partStride = static_cast<std::size_t>(part->bytes_per_line);
+  if (part->bits_per_pixel != image_->bits_per_pixel ||
+      !EnsureScratch(partStride * static_cast<std::size_t>(height))) {
+    XDestroyImage(part);
+    return false;
+  }
+  // The segment may have been made anew just now: the header names it.
+  part->obdata = reinterpret_cast<char*>(&scratch_);
+  part->data = scratch_.shmaddr;
+  X11ErrorTrap trap(display);
+  const Status ok = XShmGetImage(display, connection_.root(), part, x, y, AllPlanes);
+  XDestroyImage(part);  // the header only; the data is the segment
+  if (trap.Failed() || !ok) return false;
+  for (int row = 0; row < height; ++row) {
+    std::memcpy(image_->data + static_cast<std::ptrdiff_t>(destY + row) * image_->bytes_per_line +
+                    static_cast<std::ptrdiff_t>(destX) * bytesPerPixel,
+                scratch_.shmaddr + partStride * static_cast<std::size_t>(row),
+                static_cast<std::size_t>(width) * bytesPerPixel);
   }
   return true;
 }

@@ -4,6 +4,12 @@
 // frame handed out is a view of it (no copy). Where MIT-SHM is missing or
 // refused (a remote display) a plain image is filled with XGetSubImage
 // instead. The pointer image comes from XFixes.
+//
+// The image also serves as the kept frame for Regrab: when only parts of the
+// screen changed since the last grab of the same rectangle, those parts are
+// read into a second, small shared segment (XShmGetImage always writes packed
+// rows at the start of its segment, so it cannot read into the middle of the
+// kept one) and copied into place.
 #pragma once
 
 #include <X11/Xlib.h>
@@ -32,6 +38,8 @@ class X11ScreenGrabber : public ScreenGrabber {
 
   bool Grab(WindowHandle source, std::int32_t x, std::int32_t y, std::int32_t width,
             std::int32_t height, Frame* frame) override;
+  bool Regrab(WindowHandle source, std::int32_t x, std::int32_t y, std::int32_t width,
+              std::int32_t height, const std::vector<Rect>& parts, Frame* frame) override;
   void ReleaseFrame() override;
   bool IsPaletteDisplay() override;
   bool ReadPalette(WindowHandle paletteWindow, Palette* palette) override;
@@ -47,6 +55,14 @@ class X11ScreenGrabber : public ScreenGrabber {
   // screen, into image_ at (destX, destY).
   bool ReadRect(int x, int y, int width, int height, int destX, int destY);
   bool ReadRectShm(int x, int y, int width, int height, int destX, int destY);
+  bool ReadRectPlain(int x, int y, int width, int height, int destX, int destY);
+  // Reads the screen rectangle into image_ at (destX, destY) through the
+  // scratch segment, leaving the rest of image_ as it is.
+  bool ReadRectScratch(int x, int y, int width, int height, int destX, int destY);
+  bool EnsureScratch(std::size_t bytes);
+  void DestroyScratch();
+  // Fills `frame` with the description of image_.
+  void Describe(int width, int height, Frame* frame);
   // Paints image_ black outside the destination rectangle of a clipped grab.
   void FillOutside(int left, int top, int right, int bottom);
 
@@ -58,6 +74,14 @@ class X11ScreenGrabber : public ScreenGrabber {
   XImage* image_ = nullptr;
   XShmSegmentInfo shm_{};
   bool shmAttached_ = false;
+  // The segment partial reads land in, grown on demand.
+  XShmSegmentInfo scratch_{};
+  std::size_t scratchBytes_ = 0;
+  // What image_ holds: the root rectangle at (keptX_, keptY_) of its size,
+  // read whole from the screen, when keptValid_.
+  bool keptValid_ = false;
+  long keptX_ = 0;
+  long keptY_ = 0;
 };
 
 }  // namespace framory

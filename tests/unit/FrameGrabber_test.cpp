@@ -323,7 +323,13 @@ struct ScriptedChanges : ScreenChangeWatch {
     asked.push_back(view);
     return unchanged;
   }
-  void FrameTaken(const ShotView& view) override { taken.push_back(view); }
+  bool FrameTaken(const ShotView& view, std::vector<Rect>* drawn) override {
+    taken.push_back(view);
+    if (drawn != nullptr) *drawn = drawnRects;
+    return drawnKnown;
+  }
+  bool drawnKnown = false;
+  std::vector<Rect> drawnRects;
   void Forget() override {}
   bool unchanged = false;
   std::vector<ShotView> asked;

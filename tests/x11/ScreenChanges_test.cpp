@@ -51,7 +51,7 @@ TEST_F(ScreenChangesTest, AStillScreenIsUnchangedAndDrawingElsewhereDoesNotCount
 
   const ShotView view = View(10, 10, 210, 110);
   EXPECT_FALSE(changes.Unchanged(view)) << "no frame taken yet";
-  changes.FrameTaken(view);
+  changes.FrameTaken(view, nullptr);
   EXPECT_TRUE(changes.Unchanged(view));
 
   // Drawing into the far window damages only its own area.
@@ -68,14 +68,14 @@ TEST_F(ScreenChangesTest, DrawingMappingAndMovingWindowsInsideTheRegionAreChange
   const ShotView view = View(100, 100, 400, 300);
 
   // A window mapped over the region.
-  changes.FrameTaken(view);
+  changes.FrameTaken(view, nullptr);
   const Window box = windows.CreateSolid(150, 150, 50, 40, windows.Pixel(255, 0, 0), true);
   ASSERT_TRUE(windows.MapAndWait(box));
   EXPECT_TRUE(BecomesChanged(view)) << "mapping a window inside";
 
   // Repainting it with another colour.
   ASSERT_TRUE(windows.WaitForScreenPixel(160, 160, windows.Pixel(255, 0, 0)));
-  changes.FrameTaken(view);
+  changes.FrameTaken(view, nullptr);
   ASSERT_TRUE(changes.Unchanged(view));
   XSetWindowBackground(windows.display(), box, windows.Pixel(0, 255, 0));
   XClearWindow(windows.display(), box);
@@ -86,7 +86,7 @@ TEST_F(ScreenChangesTest, DrawingMappingAndMovingWindowsInsideTheRegionAreChange
   const Window mover = windows.CreateSolid(700, 500, 30, 30, windows.Pixel(0, 0, 255), true);
   ASSERT_TRUE(windows.MapAndWait(mover));
   ASSERT_TRUE(windows.WaitForScreenPixel(710, 510, windows.Pixel(0, 0, 255)));
-  changes.FrameTaken(view);
+  changes.FrameTaken(view, nullptr);
   ASSERT_TRUE(changes.Unchanged(view));
   XMoveWindow(windows.display(), mover, 300, 200);
   windows.Sync();
@@ -94,7 +94,7 @@ TEST_F(ScreenChangesTest, DrawingMappingAndMovingWindowsInsideTheRegionAreChange
 
   // A window unmapped from over the region exposes what was under it.
   ASSERT_TRUE(windows.WaitForScreenPixel(310, 210, windows.Pixel(0, 0, 255)));
-  changes.FrameTaken(view);
+  changes.FrameTaken(view, nullptr);
   ASSERT_TRUE(changes.Unchanged(view));
   XUnmapWindow(windows.display(), mover);
   windows.Sync();
@@ -115,17 +115,17 @@ TEST_F(ScreenChangesTest, APointerImageChangeCountsWhenThePointerIsDrawn) {
   const ShotView drawn = View(300, 300, 400, 400, true);
   const ShotView plain = View(300, 300, 400, 400, false);
 
-  changes.FrameTaken(drawn);
+  changes.FrameTaken(drawn, nullptr);
   ASSERT_TRUE(changes.Unchanged(drawn));
   XDefineCursor(windows.display(), host, windows.CreateBlockCursor(true, 1, 1));
   windows.Sync();
   EXPECT_TRUE(BecomesChanged(drawn));
 
-  changes.FrameTaken(plain);
+  changes.FrameTaken(plain, nullptr);
   XDefineCursor(windows.display(), host, windows.CreateBlockCursor(true, 2, 2));
   windows.Sync();
   EXPECT_TRUE(changes.Unchanged(plain)) << "the pointer is not in these frames";
-  changes.FrameTaken(drawn);
+  changes.FrameTaken(drawn, nullptr);
   EXPECT_TRUE(changes.Unchanged(drawn)) << "the change came before this frame";
 }
 
@@ -135,7 +135,7 @@ TEST(ScreenChangesLostDisplay, AClosedConnectionIsNeverUnchanged) {
   X11ScreenChanges changes(connection, sockets);
   ASSERT_TRUE(changes.Tracking());
   const ShotView view{Rect{0, 0, 10, 10}, false, {}};
-  changes.FrameTaken(view);
+  changes.FrameTaken(view, nullptr);
   ASSERT_TRUE(changes.Unchanged(view));
   // Break the connection under the watch, as a server that goes away would.
   shutdown(ConnectionNumber(connection.display()), SHUT_RDWR);
