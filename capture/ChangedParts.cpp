@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 
 namespace framory {
 
@@ -11,7 +12,10 @@ bool ChangedParts(const std::vector<Rect>& drawn, const Rect& region, std::vecto
   // Wide arithmetic: extreme coordinates must not wrap into the region.
   const std::int64_t width = std::int64_t{region.right} - region.left;
   const std::int64_t height = std::int64_t{region.bottom} - region.top;
-  if (width <= 0 || height <= 0) return false;
+  // A region wider than a 32-bit coordinate cannot hold its parts' places
+  // (and is never grabbed).
+  constexpr std::int64_t kMaxSide = std::numeric_limits<std::int32_t>::max();
+  if (width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide) return false;
 
   for (const Rect& r : drawn) {
     const std::int64_t left = std::max<std::int64_t>(std::int64_t{r.left} - region.left, 0);

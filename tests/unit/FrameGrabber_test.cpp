@@ -32,6 +32,23 @@ struct FakeScreen : ScreenGrabber {
     outstanding = true;
     return true;
   }
+  // Re-reads the parts from a screen whose pixels now carry `generation`.
+  bool Regrab(WindowHandle, std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h,
+              const std::vector<Rect>& parts, Frame* frame) override {
+    regrabs.push_back(parts);
+    if (!regrabAccepted || pixels.size() != static_cast<std::size_t>(w) * h) return false;
+    for (const Rect& p : parts)
+      for (std::int32_t r = p.top; r < p.bottom; ++r)
+        for (std::int32_t c = p.left; c < p.right; ++c)
+          pixels[r * w + c] = ScreenPixel(x + c, y + r) ^ generation;
+    frame->Width = w;
+    frame->Height = h;
+    frame->BitsPerPixel = 32;
+    frame->BytesPerLine = w * 4;
+    frame->Pixels = reinterpret_cast<std::uint8_t*>(pixels.data());
+    outstanding = true;
+    return true;
+  }
   void ReleaseFrame() override {
     outstanding = false;
     ++releases;
@@ -56,6 +73,9 @@ struct FakeScreen : ScreenGrabber {
   bool outstanding = false;
   int releases = 0;
   bool failGrab = false;
+  std::vector<std::vector<Rect>> regrabs;
+  bool regrabAccepted = true;
+  std::uint32_t generation = 0;
   bool palette = false;
   bool cursorShown = true;
   CursorImage cursor;
@@ -82,6 +102,13 @@ struct RecordingClip : MovieFrameSink {
   void DeliverMovieFrame(const Frame* frame, WindowHandle source, const Rect& rect) override {
     ++deliveries;
     gotFrame = frame != nullptr;
+    if (frame != nullptr) {
+      delivered.clear();
+      for (std::int32_t y = 0; y < frame->Height; ++y) {
+        const auto* row = reinterpret_cast<const std::uint32_t*>(frame->Row(y));
+        delivered.insert(delivered.end(), row, row + frame->Width);
+      }
+    }
     framePalette = frame != nullptr && frame->Colors != nullptr;
     lastSource = source;
     lastRect = rect;
@@ -94,6 +121,7 @@ struct RecordingClip : MovieFrameSink {
   }
   std::int32_t MovieWidth() const override { return 0; }
   std::int32_t MovieHeight() const override { return 0; }
+  std::vector<std::uint32_t> delivered;
   int deliveries = 0;
   int repeats = 0;
   bool repeatAccepted = true;
@@ -379,6 +407,96 @@ TEST_F(FrameGrabberTest, AnUnchangedScreenIsARepeatForMoviesButNeverForPictures)
   windows.pointer = Point{12, 21};
   grabber.TakeShot();
   EXPECT_EQ(changes.asked.back().CursorPosition, (Point{2, 1}));
+}
+
+}  // namespace
+}  // namespace framory
+
+namespace framory {
+namespace {
+
+// The kept frame as the screen shows it at `generation`.
+std::vector<std::uint32_t> ScreenArea(int x, int y, int w, int h, std::uint32_t generation = 0) {
+  std::vector<std::uint32_t> area;
+  for (int r = 0; r < h; ++r)
+    for (int c = 0; c < w; ++c) area.push_back(ScreenPixel(x + c, y + r) ^ generation);
+  return area;
+}
+
+TEST_F(FrameGrabberTest, ASmallChangeIsReadPartByPartAndThePointerNeverStaysInTheKeptFrame) {
+  ScriptedChanges changes;
+  grabber.SetChangeWatch(&changes);
+  settings.SetOutputType(OutputTypes::QuickTimeMov);
+  settings.SetUserArea(Rect{10, 20, 17, 27});  // 8 × 8 at (10, 20)
+  changes.drawnKnown = true;
+
+  // The first frame: the grabber has nothing kept and refuses; a whole grab.
+  screen.regrabAccepted = false;
+  grabber.TakeShot();
+  ASSERT_EQ(screen.grabs.size(), 1u);
+  EXPECT_EQ(clip.delivered[0], 0x00FFFFFFu) << "the pointer is in the frame handed on";
+  EXPECT_EQ(screen.pixels, ScreenArea(10, 20, 8, 8)) << "and not in the frame kept";
+
+  // A 2 × 3 change at screen (14, 23), plus damage outside the region.
+  screen.regrabAccepted = true;
+  screen.generation = 0x0F0F0F;
+  changes.drawnRects = {Rect{14, 23, 16, 26}, Rect{100, 100, 120, 120}};
+  windows.pointer = Point{13, 22};  // the pointer moved too
+  grabber.TakeShot();
+  ASSERT_EQ(screen.regrabs.size(), 2u);
+  EXPECT_EQ(screen.grabs.size(), 1u) << "no whole grab";
+  ASSERT_EQ(screen.regrabs[1], (std::vector<Rect>{Rect{4, 3, 6, 6}}))
+      << "region coordinates, outside damage dropped";
+  std::vector<std::uint32_t> expected = ScreenArea(10, 20, 8, 8);
+  for (int r = 3; r < 6; ++r)
+    for (int c = 4; c < 6; ++c) expected[r * 8 + c] ^= 0x0F0F0F;
+  EXPECT_EQ(screen.pixels, expected) << "the old pointer at (0,0) is gone, the change is in";
+  EXPECT_EQ(clip.delivered[2 * 8 + 2], 0x00FFFFFFu) << "the pointer at its new place";
+  EXPECT_EQ(clip.delivered[0], ScreenPixel(10, 20));
+
+  // Too much drawn (over a quarter), or not known: the whole region.
+  changes.drawnRects = {Rect{10, 20, 15, 25}};
+  grabber.TakeShot();
+  EXPECT_EQ(screen.grabs.size(), 2u);
+  EXPECT_EQ(screen.regrabs.size(), 2u) << "a large change is not offered for a partial read";
+  changes.drawnKnown = false;
+  changes.drawnRects = {Rect{14, 23, 15, 24}};
+  grabber.TakeShot();
+  EXPECT_EQ(screen.grabs.size(), 3u);
+
+  // Still pictures never read part by part, and leave the kept frame clean.
+  changes.drawnKnown = true;
+  settings.SetOutputType(OutputTypes::Png);
+  grabber.TakeShot();
+  EXPECT_EQ(screen.grabs.size(), 4u);
+  EXPECT_EQ(screen.regrabs.size(), 2u);
+  EXPECT_EQ(screen.pixels, ScreenArea(10, 20, 8, 8));
+}
+
+TEST(CursorFootprint, CoversWhatDrawCursorChangesAndNothingForHiddenSpots) {
+  const CursorImage cursor = SmallCursor();  // 3 × 2, hot spot (1, 1)
+  Canvas canvas(4, 3, 0x123456);
+  EXPECT_EQ(CursorFootprint(canvas.frame, cursor, 1, 1), (Rect{0, 0, 3, 2}));
+  EXPECT_EQ(CursorFootprint(canvas.frame, cursor, 3, 2), (Rect{2, 1, 4, 3})) << "clipped";
+  EXPECT_EQ(CursorFootprint(canvas.frame, cursor, -1, 1), Rect{}) << "not drawn";
+  EXPECT_EQ(CursorFootprint(canvas.frame, cursor, 0x7FFFFFFF, 0x7FFFFFFF), Rect{});
+  CursorImage huge = cursor;
+  huge.XHot = -0x7FFFFFFF;
+  EXPECT_EQ(CursorFootprint(canvas.frame, huge, 5, 1), Rect{}) << "far right, no wrap";
+  // Every pixel DrawCursor touches lies in the footprint.
+  for (int x = 0; x < 6; ++x) {
+    for (int y = 0; y < 5; ++y) {
+      Canvas c(4, 3, 0x123456);
+      DrawCursor(c.frame, cursor, x, y);
+      const Rect f = CursorFootprint(c.frame, cursor, x, y);
+      for (int py = 0; py < 3; ++py)
+        for (int px = 0; px < 4; ++px)
+          if (c.At(px, py) != 0x123456u) {
+            EXPECT_TRUE(px >= f.left && px < f.right && py >= f.top && py < f.bottom)
+                << x << "," << y << " touched " << px << "," << py;
+          }
+    }
+  }
 }
 
 }  // namespace

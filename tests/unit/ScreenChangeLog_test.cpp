@@ -90,5 +90,29 @@ TEST(ScreenChangeLogTest, ManyRectanglesCollapseButStillCoverEveryOne) {
   EXPECT_FALSE(other.Unchanged(mid)) << "(300,300) lies on the diagonal";
 }
 
+TEST(ScreenChangeLogTest, WhatWasDrawnIsKnownOnlySinceAFrameOfTheSameRectangle) {
+  ScreenChangeLog log;
+  std::vector<Rect> drawn{Rect{1, 1, 2, 2}};
+  EXPECT_FALSE(log.DrawnSince(kView.ScreenRect, &drawn)) << "no frame yet";
+  log.FrameTaken(kView);
+  log.AddDamage(Rect{120, 120, 130, 125});
+  log.AddDamage(Rect{0, 0, 5, 5});   // elsewhere: reported as it came
+  log.AddDamage(Rect{9, 9, 9, 20});  // empty: not kept
+  ASSERT_TRUE(log.DrawnSince(kView.ScreenRect, &drawn));
+  EXPECT_EQ(drawn, (std::vector<Rect>{Rect{120, 120, 130, 125}, Rect{0, 0, 5, 5}}));
+  EXPECT_TRUE(log.DrawnSince(kView.ScreenRect, nullptr));
+
+  // The pointer moving or changing does not matter here (it is drawn anew),
+  // the rectangle moving does.
+  Rect moved = kView.ScreenRect;
+  moved.left += 1;
+  EXPECT_FALSE(log.DrawnSince(moved, &drawn));
+  log.FrameTaken(kView);
+  ASSERT_TRUE(log.DrawnSince(kView.ScreenRect, &drawn));
+  EXPECT_TRUE(drawn.empty()) << "a new frame starts with nothing drawn";
+  log.Forget();
+  EXPECT_FALSE(log.DrawnSince(kView.ScreenRect, &drawn));
+}
+
 }  // namespace
 }  // namespace framory
