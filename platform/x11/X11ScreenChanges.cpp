@@ -34,7 +34,7 @@ X11ScreenChanges::X11ScreenChanges(X11Connection& connection, SocketWatch& watch
     return;
   }
   fd_ = ConnectionNumber(display);
-  watch_.Watch(fd_, [this] { ProcessPending(); });
+  watch_.Watch(fd_, [this] { ReadEvents(); });
 }
 
 X11ScreenChanges::~X11ScreenChanges() { Stop(); }
@@ -54,7 +54,7 @@ void X11ScreenChanges::Stop() {
   damage_ = 0;
 }
 
-void X11ScreenChanges::ProcessPending() {
+void X11ScreenChanges::ReadEvents() {
   if (damage_ == 0) return;
   Display* display = connection_.display();
   if (!connection_.Alive()) {
@@ -70,7 +70,12 @@ void X11ScreenChanges::ProcessPending() {
       log_.CursorImageChanged();
     }
   }
-  if (!damagePending_) return;
+}
+
+void X11ScreenChanges::ProcessPending() {
+  ReadEvents();
+  if (damage_ == 0 || !damagePending_) return;
+  Display* display = connection_.display();
   damagePending_ = false;
   X11ErrorTrap trap(display);
   XserverRegion parts = XFixesCreateRegion(display, nullptr, 0);
@@ -105,12 +110,13 @@ bool X11ScreenChanges::Unchanged(const ShotView& view) {
 
 bool X11ScreenChanges::FrameTaken(const ShotView& view, std::vector<Rect>* drawn) {
   if (damage_ == 0 || !connection_.Alive()) return false;
-  // Called just before the grab: whatever was drawn until now is in the
-  // pixels about to be read, and anything drawn after this point counts
-  // against the next frame (at worst a change the grab already saw).
-  XSync(connection_.display(), False);
+  // Called just before the grab. No round trip here: what the server has
+  // not reported yet was drawn before the grab (and is in its pixels) or
+  // after it, and is counted against the next frame either way, which at
+  // worst reads a part again. The decision just before (Unchanged) has
+  // already brought in everything sent until then.
   ProcessPending();
-  // The connection may have gone during the round trip.
+  // The connection may have gone meanwhile.
   const bool known = damage_ != 0 && log_.DrawnSince(view.ScreenRect, drawn);
   log_.FrameTaken(view);
   return known;

@@ -33,8 +33,12 @@ class X11ScreenChanges : public ScreenChangeWatch {
   void Forget() override;
 
  private:
-  // Reads every event Xlib holds or the socket has, and moves reported
-  // damage into the log.
+  // Reads every event Xlib holds or the socket has. Served by the event
+  // loop: it only notes that the damage region is no longer empty, so a
+  // busy screen costs one wake-up a frame and no round trip.
+  void ReadEvents();
+  // ReadEvents, then moves the reported damage into the log (one round
+  // trip when there is any).
   void ProcessPending();
   void Stop();
 

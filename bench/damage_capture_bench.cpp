@@ -1,0 +1,452 @@
+// What screen-change tracking saves when recording the whole 1920 × 1080
+// screen at TimerValue 40: Framory's capture path (the recorder's periodic
+// timer, FrameGrabber over the X11 grabber, ClipSession and the clip's
+// writer) with change tracking, the same without it, and
+// `ffmpeg -f x11grab -framerate 25` writing the same screen with the same
+// codec at the same quality, one after the other in the same run, in two
+// scenes:
+//
+//  - still: nothing moves on the desktop (Framory stores repeats, or reads
+//    nothing, where ffmpeg grabs and encodes every frame);
+//  - motion: a window of another process covers the screen and repaints all
+//    of it about 50 times a second (every frame differs everywhere, so
+//    tracking can only cost: it must cost nothing noticeable).
+//
+// Framory records each way twice, for half the time each, in the order
+// tracked, not, not, tracked. For each row it prints the frame slots in the
+// files, the CPU seconds of the recorder (user + system, all threads) and
+// of the X server meanwhile, and the recorder's CPU as a ratio against
+// ffmpeg's in the same scene.
+//
+//   tests/support/with-xvfb.sh -- build/bench/damage_capture_bench [seconds] [types]
+//
+// `seconds` per recording (60 unless given); `types` a comma-separated list
+// of output types among 12 (AVI DivX), 15 (QuickTime), 16 (WMV 384 kbps);
+// 12 unless given.
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <X11/Xlib.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/Recorder.h"
+#include "app/TrayState.h"
+#include "base/LastError.h"
+#include "base/MessageBoxService.h"
+#include "base/OutputType.h"
+#include "base/Settings.h"
+#include "capture/CaptureTarget.h"
+#include "capture/ClipSession.h"
+#include "capture/FrameGrabber.h"
+#include "capture/OutputNaming.h"
+#include "platform/media/FfmpegAviFileLibrary.h"
+#include "platform/qt/QtSocketWatcher.h"
+#include "platform/qt/QtTimerService.h"
+#include "platform/x11/X11ScreenChanges.h"
+#include "platform/x11/X11ScreenGrabber.h"
+#include "platform/x11/X11WindowSystem.h"
+#include "writers/MovieWriterFactory.h"
+#include "writers/WmFormatApi.h"
+
+namespace {
+
+using namespace framory;
+
+constexpr std::int32_t kTimerValue = 40;  // milliseconds: 25 shots a second
+constexpr const char* kFfmpegRate = "25";
+
+struct Case {
+  const char* name;
+  std::int32_t outputType;
+  const char* extension;
+  // ffmpeg's output options for the same codec, key-frame distance and
+  // quality as the type's writer.
+  std::vector<std::string> ffmpegCodec;
+};
+
+const std::vector<Case> kCases = {
+    // The AVI codec stream: fixed quantiser 3, a key frame every 15 frames,
+    // no B-frames.
+    {"AVI type 12 (DivX, MPEG-4 part 2)",
+     OutputTypes::AviDivx,
+     ".avi",
+     {"-c:v", "mpeg4", "-vtag", "DIVX", "-q:v", "3", "-g", "15", "-bf", "0"}},
+    // Photo-JPEG at normal quality (libjpeg quality 75).
+    {"QuickTime type 15 (Photo-JPEG)",
+     OutputTypes::QuickTimeMov,
+     ".mov",
+     {"-c:v", "mjpeg", "-q:v", "4", "-f", "mov"}},
+    // The 384 kbps profile: 352 kbps of WMV 8 video, a key frame every 5 s.
+    {"WMV type 16 (384 kbps profile)",
+     OutputTypes::WmvV80_384Video,
+     ".wmv",
+     {"-c:v", "wmv2", "-b:v", "352k", "-g", "125", "-bf", "0", "-f", "asf"}},
+};
+
+struct Cost {
+  bool ok = false;
+  long frames = 0;
+  double cpuSeconds = 0;     // the recorder, every thread
+  double serverSeconds = 0;  // the X server meanwhile
+};
+
+double Seconds(const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; }
+double CpuSeconds(const rusage& r) { return Seconds(r.ru_utime) + Seconds(r.ru_stime); }
+
+// The X server serving DISPLAY, found by its command line (Xvfb :N ...).
+pid_t XServerPid() {
+  const char* display = std::getenv("DISPLAY");
+  if (display == nullptr) return -1;
+  const std::string wanted = display;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream in(entry.path() / "cmdline", std::ios::binary);
+    std::string arg0, arg1;
+    std::getline(in, arg0, '\0');
+    std::getline(in, arg1, '\0');
+    if (arg0.find("Xvfb") != std::string::npos && arg1 == wanted) return std::stoi(name);
+  }
+  return -1;
+}
+
+// User and system CPU seconds of process `pid` so far (0 when unknown).
+double ProcessCpuSeconds(pid_t pid) {
+  if (pid <= 0) return 0;
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::size_t close = text.rfind(')');
+  if (close == std::string::npos) return 0;
+  std::istringstream fields(text.substr(close + 2));
+  std::string field;
+  unsigned long long utime = 0, stime = 0;
+  // After the name: state is field 3; utime and stime are fields 14 and 15.
+  for (int number = 3; number <= 15 && fields >> field; ++number) {
+    if (number == 14) utime = std::stoull(field);
+    if (number == 15) stime = std::stoull(field);
+  }
+  return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// Runs `argv` and waits for it; its resource usage goes to `usage`.
+bool Run(const std::vector<std::string>& argv, rusage* usage, bool quiet = true) {
+  const pid_t child = fork();
+  if (child == 0) {
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    if (quiet) std::freopen("/dev/null", "w", stdout);
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  if (child < 0) return false;
+  int status = 0;
+  rusage ignored{};
+  if (wait4(child, &status, 0, usage != nullptr ? usage : &ignored) != child) return false;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+class PrintingBoxes : public MessageBoxService {
+ public:
+  int Show(const std::string& text, const std::string& caption, std::uint32_t) override {
+    std::fprintf(stderr, "damage_capture_bench: box \"%s\": %s\n", caption.c_str(), text.c_str());
+    ++shown;
+    return MessageBoxResults::Ok;
+  }
+  int shown = 0;
+};
+
+class BenchClipHost : public ClipHost {
+ public:
+  explicit BenchClipHost(Recorder& recorder) : recorder_(recorder) {}
+  void TogglePause() override { recorder_.TogglePause(); }
+  void ReportApiFailure(const std::string& name) override {
+    recorder_.ReportApiFailure(name.c_str());
+  }
+  void RefreshMainDialogTitle() override {}
+  void ClearMousePosSaved() override { recorder_.State().ClearMousePosSaved(); }
+
+ private:
+  Recorder& recorder_;
+};
+
+class RecorderScheduler : public ShotScheduler {
+ public:
+  explicit RecorderScheduler(Recorder& recorder) : recorder_(recorder) {}
+  bool PeriodicTimerRunning() const override { return recorder_.PeriodicTimerRunning(); }
+  void ScheduleDelayedShot(std::int32_t milliseconds) override {
+    recorder_.ScheduleDelayedShot(milliseconds);
+  }
+
+ private:
+  Recorder& recorder_;
+};
+
+// The clip's frame slots: its duration in frame periods (repeats stored
+// as durations or gaps count as the slots they fill).
+long CountSlots(const std::string& path) {
+  const std::string command =
+      "ffprobe -v error -select_streams v:0 -show_entries stream=duration -of csv=p=0 '" + path +
+      "'";
+  std::FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return -1;
+  char line[64] = {};
+  const bool read = std::fgets(line, sizeof line, pipe) != nullptr;
+  pclose(pipe);
+  return read ? static_cast<long>(std::atof(line) * 1000.0 / kTimerValue + 0.5) : -1;
+}
+
+// A window of another process over the whole screen that repaints all of
+// it about 50 times a second: moving stripes of changing colours.
+class Motion {
+ public:
+  bool Start(int width, int height) {
+    pid_ = fork();
+    if (pid_ != 0) return pid_ > 0;
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) _exit(1);
+    XSetWindowAttributes attributes{};
+    attributes.override_redirect = True;
+    attributes.background_pixel = BlackPixel(display, DefaultScreen(display));
+    Window window =
+        XCreateWindow(display, DefaultRootWindow(display), 0, 0, static_cast<unsigned>(width),
+                      static_cast<unsigned>(height), 0, CopyFromParent, InputOutput, CopyFromParent,
+                      CWOverrideRedirect | CWBackPixel, &attributes);
+    XMapWindow(display, window);
+    GC gc = XCreateGC(display, window, 0, nullptr);
+    for (unsigned long step = 0;; ++step) {
+      for (int stripe = 0; stripe < width; stripe += 16) {
+        const unsigned long shade = (static_cast<unsigned long>(stripe) * 3 + step * 7) & 0xFF;
+        XSetForeground(display, gc, (shade << 16) | ((255 - shade) << 8) | ((shade * 5) & 0xFF));
+        XFillRectangle(display, window, gc, (stripe + static_cast<int>(step) * 4) % width, 0, 16,
+                       static_cast<unsigned>(height));
+      }
+      XSync(display, False);
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+  ~Motion() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+// Points the QuickTime bridge at the runtime built beside this program.
+void UseBuiltRuntime(const std::string& folder) {
+#ifdef QUICKTIME_RUNTIME_DIR
+  if (std::getenv("FRAMORY_MACHINE_REGISTRY") != nullptr) return;
+  const std::string store = folder + "/machine.ini";
+  std::ofstream(store) << "[Software\\Apple Computer, Inc.\\QuickTime]\n"
+                       << "QuickTime.qts folder=" << QUICKTIME_RUNTIME_DIR << "\n";
+  setenv("FRAMORY_MACHINE_REGISTRY", store.c_str(), 1);
+#else
+  (void)folder;
+#endif
+}
+
+// Records `seconds` of the whole screen into `folder` the way the program
+// does: capture on the periodic timer, the cursor drawn in (as x11grab
+// draws it), screen changes tracked or not.
+Cost RecordWithFramory(const Case& c, bool tracking, int seconds, const std::string& folder,
+                       pid_t server) {
+  Settings settings;
+  settings.SetProjectDirectory(folder + "/");
+  settings.SetProjectName(tracking ? "tracking" : "plain");
+  std::filesystem::create_directories(settings.ProjectFolder());
+  settings.SetOutputType(c.outputType);
+  settings.SetTimerValue(kTimerValue);
+  settings.SetTakeShotOnTimer(true);
+  settings.SetTakeShotOnPrintScreen(false);
+  settings.SetUseMainAppWindow(false);
+  settings.SetUseDesktopWindow(true);
+  settings.SetPutCursorInBitmap(true);
+
+  TrayState tray;
+  QtTimerService timers;
+  QtSocketWatcher sockets;
+  PrintingBoxes boxes;
+  X11WindowSystem windows;
+  X11ScreenGrabber screen;
+  ThreadLastErrorSource lastError;
+  OutputNaming naming(settings);
+  FfmpegAviFileLibrary aviLibrary;
+  std::unique_ptr<WmFormatLibrary> wmLibrary = CreateWmFormatLibrary();
+  MovieWriterFactory writers(&aviLibrary, &boxes, windows.ScreenWidth(), windows.ScreenHeight());
+  writers.SetWmvLibrary(wmLibrary.get(), "file:///nowhere");
+
+  FrameGrabber* grabber = nullptr;
+  Recorder::Services services;
+  services.Timers = &timers;
+  services.Tray = &tray;
+  services.Boxes = &boxes;
+  services.Windows = &windows;
+  services.LastError = &lastError;
+  services.TakeShot = [&grabber] {
+    if (grabber != nullptr) grabber->TakeShot();
+  };
+  Recorder recorder(settings, services);
+  BenchClipHost host(recorder);
+  ClipSession clip(settings, naming, writers, host);
+  recorder.SetEncoder(&clip);
+  RecorderScheduler scheduler(recorder);
+
+  CaptureLinks links;
+  links.Clip = &clip;
+  links.Scheduler = &scheduler;
+  CaptureTarget target(settings, windows, links);
+  FrameGrabber frameGrabber(settings, screen, target, links);
+  std::optional<X11ScreenChanges> changes;
+  if (tracking) {
+    changes.emplace(screen.Connection(), sockets);
+    if (!changes->Tracking()) std::fprintf(stderr, "damage_capture_bench: no DAMAGE\n");
+    frameGrabber.SetChangeWatch(&*changes);
+  }
+  grabber = &frameGrabber;
+  timers.SetExpiryHandler([&recorder](std::int32_t id) { recorder.OnTimer(id); });
+
+  Cost cost;
+  if (!windows.Valid() || !screen.Valid()) return cost;
+  rusage before{}, after{};
+  const double serverBefore = ProcessCpuSeconds(server);
+  getrusage(RUSAGE_SELF, &before);
+  if (!recorder.Paused()) recorder.TogglePause();
+  recorder.TogglePause();  // resumes: the periodic timer starts
+  QTimer::singleShot(seconds * 1000, Qt::PreciseTimer, QCoreApplication::instance(),
+                     [] { QCoreApplication::quit(); });
+  QCoreApplication::exec();
+  if (!recorder.Paused()) recorder.TogglePause();
+  clip.EndClip();  // finishes the file
+  getrusage(RUSAGE_SELF, &after);
+  cost.serverSeconds = ProcessCpuSeconds(server) - serverBefore;
+  cost.cpuSeconds = CpuSeconds(after) - CpuSeconds(before);
+
+  for (const auto& entry : std::filesystem::directory_iterator(settings.ProjectFolder())) {
+    if (entry.path().extension() == c.extension) cost.frames += CountSlots(entry.path());
+  }
+  cost.ok = cost.frames > 0 && boxes.shown == 0;
+  return cost;
+}
+
+Cost RecordWithFfmpeg(const Case& c, int width, int height, int seconds, const std::string& folder,
+                      pid_t server) {
+  const std::string path = folder + "/ffmpeg" + c.extension;
+  std::vector<std::string> argv = {
+      "ffmpeg",       "-nostdin",
+      "-hide_banner", "-loglevel",
+      "quiet",        "-y",
+      "-f",           "x11grab",
+      "-framerate",   kFfmpegRate,
+      "-video_size",  std::to_string(width) + "x" + std::to_string(height),
+      "-i",           std::string(std::getenv("DISPLAY")) + "+0,0",
+      "-t",           std::to_string(seconds)};
+  argv.insert(argv.end(), c.ffmpegCodec.begin(), c.ffmpegCodec.end());
+  argv.push_back(path);
+
+  Cost cost;
+  rusage usage{};
+  const double serverBefore = ProcessCpuSeconds(server);
+  const bool ran = Run(argv, &usage, false);
+  cost.serverSeconds = ProcessCpuSeconds(server) - serverBefore;
+  cost.cpuSeconds = CpuSeconds(usage);
+  cost.frames = ran ? CountSlots(path) : 0;
+  cost.ok = ran && cost.frames > 0;
+  return cost;
+}
+
+void Add(Cost* total, const Cost& more) {
+  total->ok = total->ok && more.ok;
+  total->frames += more.frames;
+  total->cpuSeconds += more.cpuSeconds;
+  total->serverSeconds += more.serverSeconds;
+}
+
+void PrintRow(const char* who, const Cost& cost, const Cost& ffmpeg) {
+  std::printf("  %-30s %7ld %10.2f %12.2f", who, cost.frames, cost.cpuSeconds, cost.serverSeconds);
+  if (cost.ok && ffmpeg.ok && ffmpeg.cpuSeconds > 0) {
+    std::printf(" %10.3f", cost.cpuSeconds / ffmpeg.cpuSeconds);
+  }
+  std::printf("%s\n", cost.ok ? "" : "   FAILED");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication application(argc, argv);
+  const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 60;
+  const std::string types = argc > 2 ? argv[2] : "12";
+  Display* display = XOpenDisplay(nullptr);
+  if (display == nullptr) {
+    std::fprintf(stderr, "damage_capture_bench: no X display\n");
+    return 1;
+  }
+  const int width = DisplayWidth(display, DefaultScreen(display));
+  const int height = DisplayHeight(display, DefaultScreen(display));
+  XCloseDisplay(display);
+  const pid_t server = XServerPid();
+
+  char folderTemplate[] = "/tmp/damage_capture_bench.XXXXXX";
+  if (mkdtemp(folderTemplate) == nullptr) return 1;
+  const std::string folder = folderTemplate;
+  UseBuiltRuntime(folder);
+
+  std::printf("screen %dx%d, %d s per recording; Framory at TimerValue %d, ffmpeg at %s frames/s\n",
+              width, height, seconds, kTimerValue, kFfmpegRate);
+  bool allOk = true;
+  for (const Case& c : kCases) {
+    if (("," + types + ",").find("," + std::to_string(c.outputType) + ",") == std::string::npos) {
+      continue;
+    }
+    for (const bool moving : {false, true}) {
+      std::printf("%s, %s\n", c.name, moving ? "full-screen motion" : "still desktop");
+      std::printf("  %-30s %7s %10s %12s %10s\n", "", "slots", "CPU s", "X server s", "/ ffmpeg");
+      const std::string caseFolder =
+          folder + "/" + std::to_string(c.outputType) + (moving ? "m" : "s");
+      std::filesystem::create_directories(caseFolder);
+      Motion motion;
+      if (moving) {
+        motion.Start(width, height);
+        std::this_thread::sleep_for(std::chrono::seconds(1));  // mapped and drawing
+      }
+      const Cost ffmpeg = RecordWithFfmpeg(c, width, height, seconds, caseFolder, server);
+      // Tracked and not, in the order A B B A, each half the time: what runs
+      // earlier or later on a shared machine weighs on both alike.
+      const int half = std::max(1, seconds / 2);
+      Cost tracked = RecordWithFramory(c, true, half, caseFolder + "/1", server);
+      Cost plain = RecordWithFramory(c, false, half, caseFolder + "/2", server);
+      Add(&plain, RecordWithFramory(c, false, seconds - half, caseFolder + "/3", server));
+      Add(&tracked, RecordWithFramory(c, true, seconds - half, caseFolder + "/4", server));
+      PrintRow("ffmpeg -f x11grab", ffmpeg, ffmpeg);
+      PrintRow("Framory, changes tracked", tracked, ffmpeg);
+      PrintRow("Framory, not tracked", plain, ffmpeg);
+      if (tracked.ok && plain.ok && plain.cpuSeconds > 0) {
+        std::printf("  tracked / not tracked: %.3f\n", tracked.cpuSeconds / plain.cpuSeconds);
+      }
+      std::fflush(stdout);
+      allOk = allOk && ffmpeg.ok && tracked.ok && plain.ok;
+      std::filesystem::remove_all(caseFolder);
+    }
+  }
+  std::filesystem::remove_all(folder);
+  return allOk ? 0 : 1;
+}
