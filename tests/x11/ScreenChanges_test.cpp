@@ -129,6 +129,43 @@ TEST_F(ScreenChangesTest, APointerImageChangeCountsWhenThePointerIsDrawn) {
   EXPECT_TRUE(changes.Unchanged(drawn)) << "the change came before this frame";
 }
 
+TEST_F(ScreenChangesTest, ReportsXlibAlreadyReadCountAndTheFrameLearnsWhereTheDrawingWas) {
+  ASSERT_TRUE(changes.Tracking());
+  const ShotView view = View(100, 100, 300, 200);
+  const Window box = windows.CreateSolid(120, 130, 30, 20, windows.Pixel(255, 0, 0), true);
+  ASSERT_TRUE(windows.MapAndWait(box));
+  ASSERT_TRUE(windows.WaitForScreenPixel(125, 135, windows.Pixel(255, 0, 0)));
+  std::vector<Rect> drawn;
+  changes.FrameTaken(view, &drawn);
+  ASSERT_TRUE(changes.Unchanged(view));
+
+  // The report of a drawing is read off the socket by a round trip of the
+  // watch's own connection (a grab makes such round trips), so it waits in
+  // Xlib's queue and the socket has nothing left for an event loop to see.
+  XSetWindowBackground(windows.display(), box, windows.Pixel(0, 255, 0));
+  XClearWindow(windows.display(), box);
+  windows.Sync();
+  ASSERT_TRUE(windows.WaitForScreenPixel(125, 135, windows.Pixel(0, 255, 0)));
+  ASSERT_TRUE(X11TestWindows::WaitFor(
+      [&] {
+        XSync(connection.display(), False);
+        return XEventsQueued(connection.display(), QueuedAlready) > 0;
+      },
+      5000));
+  EXPECT_FALSE(changes.Unchanged(view)) << "the queued report counts";
+
+  // The frame taken next learns what was drawn: the box's rectangle, in
+  // screen pixels, and nothing beyond what the server reported.
+  ASSERT_TRUE(changes.FrameTaken(view, &drawn));
+  bool covered = false;
+  for (const Rect& r : drawn) {
+    covered = covered || (r.left <= 120 && r.top <= 130 && r.right >= 150 && r.bottom >= 150);
+  }
+  EXPECT_TRUE(covered) << drawn.size() << " rectangles";
+  EXPECT_FALSE(changes.FrameTaken(View(100, 100, 300, 201), &drawn))
+      << "another rectangle than the last frame's: not known";
+}
+
 TEST(ScreenChangesLostDisplay, AClosedConnectionIsNeverUnchanged) {
   X11Connection connection;
   IdleWatch sockets;
