@@ -10,6 +10,9 @@
 #    paused title, plus the rounding of one shot's place;
 #  - every picture is the desktop, evenly: grey before the change, blue
 #    after it, never grey again once blue, starting grey and ending blue.
+# Then shots on key releases (each shot the next frame) of the same still
+# area: with tracking every shot after the first is a repeat; with
+# FRAMORY_SCREEN_CHANGES=0 every shot stores a picture.
 source "$(dirname "$0")/e2e_common.bash"
 
 PERIOD=40
@@ -81,4 +84,49 @@ check "the clip starts grey and ends blue" \
   test "$(head -n 1 <<<"$colours")-$(tail -n 1 <<<"$colours")" = grey-blue
 check "no picture is grey once one was blue" \
   test -z "$(sed -n '/blue/,$p' <<<"$colours" | grep grey)"
+
+# Stored pictures and frames of an AVI clip.
+stored_pictures() {
+  ffprobe -v error -select_streams v:0 -show_entries packet=size -of csv=p=0 "$1" 2>/dev/null |
+    awk '$1 > 0' | wc -l
+}
+header_frames() {
+  ffprobe -v error -select_streams v:0 -show_entries stream=nb_frames -of csv=p=0 "$1" 2>/dev/null
+}
+
+# Records shots on ten Shift releases into project $1; the clip's path in KEY_CLIP.
+record_key_shots() {
+  seed_project "$1" "OutputType=12" "TimerValue=$PERIOD" "TakeShotOnTimer=0" "TakeShotOnKey=1" \
+    "TakeShotOnClick=0" "UseDesktopWindow=0" "UseMainAppWindow=0" "UseForegrounWindow=0" \
+    "UseArea=1" "HasMarkUserArea=1" "UserAreaLeft=$LEFT" "UserAreaTop=$TOP" \
+    "UserAreaRight=$((LEFT + WIDTH - 1))" "UserAreaBottom=$((TOP + HEIGHT - 1))" \
+    "PutCursorInBitmap=0"
+  KEY_CLIP="$PROJECT_FOLDER/movie0.avi"
+  start_and_open_project
+  require "Ctrl+Shift starts the recorder ($1)" toggle_recorder_to Active
+  for _ in $(seq 1 10); do
+    xdotool key shift
+    sleep 0.1
+  done
+  require "key shots create the clip ($1)" wait_until "$E2E_WAIT" test -e "$KEY_CLIP"
+  require "Ctrl+Shift pauses the recorder ($1)" toggle_recorder_to Paused
+  exit_with_escape
+}
+
+record_key_shots tracked
+frames=$(header_frames "$KEY_CLIP")
+stored=$(stored_pictures "$KEY_CLIP")
+echo "  tracked: $stored pictures stored of ${frames:-no} frames"
+# The clip's last frame, a repeat, is stored as a picture when it closes.
+check "with tracking, key shots of the still area after the first are repeats" \
+  test "$stored" -le 2 -a "${frames:-0}" -ge 10
+
+export FRAMORY_SCREEN_CHANGES=0
+record_key_shots untracked
+unset FRAMORY_SCREEN_CHANGES
+frames=$(header_frames "$KEY_CLIP")
+stored=$(stored_pictures "$KEY_CLIP")
+echo "  FRAMORY_SCREEN_CHANGES=0: $stored pictures stored of ${frames:-no} frames"
+check "with FRAMORY_SCREEN_CHANGES=0 every key shot stores a picture" \
+  test "$stored" -eq "${frames:-x}" -a "$stored" -ge 10
 e2e_finish
