@@ -139,9 +139,11 @@ bool X11ScreenGrabber::Regrab(WindowHandle source, std::int32_t x, std::int32_t 
     const int right = std::min(part.right, width);
     const int bottom = std::min(part.bottom, height);
     if (right <= left || bottom <= top) continue;
-    const bool ok = useShm_
-                        ? ReadRectScratch(x + left, y + top, right - left, bottom - top, left, top)
-                        : ReadRectPlain(x + left, y + top, right - left, bottom - top, left, top);
+    // Through the scratch segment when there is one; a plain image when
+    // shared memory is off or the segment cannot be had.
+    const bool ok =
+        (useShm_ && ReadRectScratch(x + left, y + top, right - left, bottom - top, left, top)) ||
+        ReadRectPlain(x + left, y + top, right - left, bottom - top, left, top);
     if (!ok) {
       // Part of the frame may be new and part old: only a whole read mends it.
       keptValid_ = false;
