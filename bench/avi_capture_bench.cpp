@@ -38,6 +38,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "app/Recorder.h"
 #include "app/TrayState.h"
 #include "base/LastError.h"
@@ -57,6 +58,7 @@
 namespace {
 
 using namespace framory;
+using namespace framory::bench;
 
 struct Case {
   const char* name;
@@ -95,73 +97,19 @@ const std::vector<Case> kCases = {
 struct Cost {
   bool ok = false;
   long frames = 0;
-  double cpuSeconds = 0;     // the recorder, every thread
-  double serverSeconds = 0;  // the X server meanwhile
+  double cpuSeconds = 0;       // the recorder, every thread
+  double serverSeconds = 0;    // the X server meanwhile
   double recordedSeconds = 0;  // wall time the recorder was active
 };
-
-double Seconds(const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; }
-double CpuSeconds(const rusage& r) { return Seconds(r.ru_utime) + Seconds(r.ru_stime); }
-
-// The X server serving DISPLAY, found by its command line (Xvfb :N ...).
-pid_t XServerPid() {
-  const char* display = std::getenv("DISPLAY");
-  if (display == nullptr) return -1;
-  const std::string wanted = display;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    const std::string name = entry.path().filename();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream in(entry.path() / "cmdline", std::ios::binary);
-    std::string arg0, arg1;
-    std::getline(in, arg0, '\0');
-    std::getline(in, arg1, '\0');
-    if (arg0.find("Xvfb") != std::string::npos && arg1 == wanted) return std::stoi(name);
-  }
-  return -1;
-}
-
-// User and system CPU seconds of process `pid` so far (0 when unknown).
-double ProcessCpuSeconds(pid_t pid) {
-  if (pid <= 0) return 0;
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  const std::size_t close = text.rfind(')');
-  if (close == std::string::npos) return 0;
-  std::istringstream fields(text.substr(close + 2));
-  std::string field;
-  unsigned long long utime = 0, stime = 0;
-  // After the name: state is field 3; utime and stime are fields 14 and 15.
-  for (int number = 3; number <= 15 && fields >> field; ++number) {
-    if (number == 14) utime = std::stoull(field);
-    if (number == 15) stime = std::stoull(field);
-  }
-  return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
-// Runs `argv` and waits for it; its resource usage goes to `usage`.
-bool Run(const std::vector<std::string>& argv, rusage* usage, bool quiet = true) {
-  const pid_t child = fork();
-  if (child == 0) {
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    if (quiet) std::freopen("/dev/null", "w", stdout);
-    execvp(args[0], args.data());
-    _exit(127);
-  }
-  if (child < 0) return false;
-  int status = 0;
-  rusage ignored{};
-  if (wait4(child, &status, 0, usage != nullptr ? usage : &ignored) != child) return false;
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
 
 // Pictures in `path`: video packets that are not empty chunks (a
 // timer-driven clip holds the picture over slots no shot reached with empty
 // chunks), listed by ffprobe without decoding.
 long CountFrames(const std::string& path) {
-  const std::string command = "ffprobe -v error -select_streams v:0 -show_entries packet=size "
-                              "-of csv=p=0 '" + path + "'";
+  const std::string command =
+      "ffprobe -v error -select_streams v:0 -show_entries packet=size "
+      "-of csv=p=0 '" +
+      path + "'";
   std::FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return -1;
   long pictures = 0;
@@ -172,81 +120,6 @@ long CountFrames(const std::string& path) {
   pclose(pipe);
   return pictures;
 }
-
-// A window of another process inside the recorded area whose stripes move at
-// every repaint, about 50 times a second.
-class Animation {
- public:
-  bool Start(int x, int y, int width, int height) {
-    pid_ = fork();
-    if (pid_ != 0) return pid_ > 0;
-    Display* display = XOpenDisplay(nullptr);
-    if (display == nullptr) _exit(1);
-    XSetWindowAttributes attributes{};
-    attributes.override_redirect = True;
-    attributes.background_pixel = BlackPixel(display, DefaultScreen(display));
-    Window window =
-        XCreateWindow(display, DefaultRootWindow(display), x, y, static_cast<unsigned>(width),
-                      static_cast<unsigned>(height), 0, CopyFromParent, InputOutput, CopyFromParent,
-                      CWOverrideRedirect | CWBackPixel, &attributes);
-    XMapWindow(display, window);
-    GC gc = XCreateGC(display, window, 0, nullptr);
-    for (unsigned long step = 0;; ++step) {
-      for (int stripe = 0; stripe < width; stripe += 16) {
-        const unsigned long shade = (static_cast<unsigned long>(stripe) * 3 + step * 7) & 0xFF;
-        XSetForeground(display, gc, (shade << 16) | ((255 - shade) << 8) | ((shade * 5) & 0xFF));
-        XFillRectangle(display, window, gc, (stripe + static_cast<int>(step) * 4) % width, 0, 16,
-                       static_cast<unsigned>(height));
-      }
-      XSync(display, False);
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-  }
-  ~Animation() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-  }
-
- private:
-  pid_t pid_ = -1;
-};
-
-class PrintingBoxes : public MessageBoxService {
- public:
-  int Show(const std::string& text, const std::string& caption, std::uint32_t) override {
-    std::fprintf(stderr, "avi_capture_bench: box \"%s\": %s\n", caption.c_str(), text.c_str());
-    ++shown;
-    return MessageBoxResults::Ok;
-  }
-  int shown = 0;
-};
-
-class BenchClipHost : public ClipHost {
- public:
-  explicit BenchClipHost(Recorder& recorder) : recorder_(recorder) {}
-  void TogglePause() override { recorder_.TogglePause(); }
-  void ReportApiFailure(const std::string& name) override {
-    recorder_.ReportApiFailure(name.c_str());
-  }
-  void RefreshMainDialogTitle() override {}
-  void ClearMousePosSaved() override { recorder_.State().ClearMousePosSaved(); }
-
- private:
-  Recorder& recorder_;
-};
-
-class RecorderScheduler : public ShotScheduler {
- public:
-  explicit RecorderScheduler(Recorder& recorder) : recorder_(recorder) {}
-  bool PeriodicTimerRunning() const override { return recorder_.PeriodicTimerRunning(); }
-  void ScheduleDelayedShot(std::int32_t milliseconds) override {
-    recorder_.ScheduleDelayedShot(milliseconds);
-  }
-
- private:
-  Recorder& recorder_;
-};
 
 // Records `seconds` of the case's area into `folder` the way the program
 // does: capture on the periodic timer, the area marked by the user, the
@@ -273,7 +146,7 @@ Cost RecordWithFramory(const Case& c, int seconds, const std::string& folder, pi
 
   TrayState tray;
   QtTimerService timers;
-  PrintingBoxes boxes;
+  PrintingBoxes boxes("avi_capture_bench");
   X11ScreenGrabber screen;
   ThreadLastErrorSource lastError;
   OutputNaming naming(settings);
@@ -405,7 +278,7 @@ int main(int argc, char** argv) {
     const std::string caseFolder =
         folder + "/" + std::to_string(c.outputType) + "-" + std::to_string(c.timerValue);
     std::filesystem::create_directories(caseFolder);
-    Animation animation;
+    StripedWindow animation;
     animation.Start(c.width / 4, c.height / 4, c.width / 2, c.height / 2);
     const Cost framory = RecordWithFramory(c, seconds, caseFolder, server);
     const Cost ffmpeg = RecordWithFfmpeg(c, seconds, caseFolder, server);

@@ -46,6 +46,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "app/Recorder.h"
 #include "app/TrayState.h"
 #include "base/LastError.h"
@@ -69,6 +70,7 @@
 namespace {
 
 using namespace framory;
+using namespace framory::bench;
 
 constexpr std::int32_t kTimerValue = 40;  // milliseconds: 25 shots a second
 constexpr const char* kFfmpegRate = "25";
@@ -108,98 +110,6 @@ struct Cost {
   double serverSeconds = 0;  // the X server meanwhile
 };
 
-double Seconds(const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; }
-double CpuSeconds(const rusage& r) { return Seconds(r.ru_utime) + Seconds(r.ru_stime); }
-
-// The X server serving DISPLAY, found by its command line (Xvfb :N ...).
-pid_t XServerPid() {
-  const char* display = std::getenv("DISPLAY");
-  if (display == nullptr) return -1;
-  const std::string wanted = display;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    const std::string name = entry.path().filename();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream in(entry.path() / "cmdline", std::ios::binary);
-    std::string arg0, arg1;
-    std::getline(in, arg0, '\0');
-    std::getline(in, arg1, '\0');
-    if (arg0.find("Xvfb") != std::string::npos && arg1 == wanted) return std::stoi(name);
-  }
-  return -1;
-}
-
-// User and system CPU seconds of process `pid` so far (0 when unknown).
-double ProcessCpuSeconds(pid_t pid) {
-  if (pid <= 0) return 0;
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  const std::size_t close = text.rfind(')');
-  if (close == std::string::npos) return 0;
-  std::istringstream fields(text.substr(close + 2));
-  std::string field;
-  unsigned long long utime = 0, stime = 0;
-  // After the name: state is field 3; utime and stime are fields 14 and 15.
-  for (int number = 3; number <= 15 && fields >> field; ++number) {
-    if (number == 14) utime = std::stoull(field);
-    if (number == 15) stime = std::stoull(field);
-  }
-  return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
-// Runs `argv` and waits for it; its resource usage goes to `usage`.
-bool Run(const std::vector<std::string>& argv, rusage* usage, bool quiet = true) {
-  const pid_t child = fork();
-  if (child == 0) {
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    if (quiet) std::freopen("/dev/null", "w", stdout);
-    execvp(args[0], args.data());
-    _exit(127);
-  }
-  if (child < 0) return false;
-  int status = 0;
-  rusage ignored{};
-  if (wait4(child, &status, 0, usage != nullptr ? usage : &ignored) != child) return false;
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-class PrintingBoxes : public MessageBoxService {
- public:
-  int Show(const std::string& text, const std::string& caption, std::uint32_t) override {
-    std::fprintf(stderr, "damage_capture_bench: box \"%s\": %s\n", caption.c_str(), text.c_str());
-    ++shown;
-    return MessageBoxResults::Ok;
-  }
-  int shown = 0;
-};
-
-class BenchClipHost : public ClipHost {
- public:
-  explicit BenchClipHost(Recorder& recorder) : recorder_(recorder) {}
-  void TogglePause() override { recorder_.TogglePause(); }
-  void ReportApiFailure(const std::string& name) override {
-    recorder_.ReportApiFailure(name.c_str());
-  }
-  void RefreshMainDialogTitle() override {}
-  void ClearMousePosSaved() override { recorder_.State().ClearMousePosSaved(); }
-
- private:
-  Recorder& recorder_;
-};
-
-class RecorderScheduler : public ShotScheduler {
- public:
-  explicit RecorderScheduler(Recorder& recorder) : recorder_(recorder) {}
-  bool PeriodicTimerRunning() const override { return recorder_.PeriodicTimerRunning(); }
-  void ScheduleDelayedShot(std::int32_t milliseconds) override {
-    recorder_.ScheduleDelayedShot(milliseconds);
-  }
-
- private:
-  Recorder& recorder_;
-};
-
 // The clip's frame slots: its duration in frame periods (repeats stored
 // as durations or gaps count as the slots they fill).
 long CountSlots(const std::string& path) {
@@ -213,45 +123,6 @@ long CountSlots(const std::string& path) {
   pclose(pipe);
   return read ? static_cast<long>(std::atof(line) * 1000.0 / kTimerValue + 0.5) : -1;
 }
-
-// A window of another process over the whole screen that repaints all of
-// it about 50 times a second: moving stripes of changing colours.
-class Motion {
- public:
-  bool Start(int width, int height) {
-    pid_ = fork();
-    if (pid_ != 0) return pid_ > 0;
-    Display* display = XOpenDisplay(nullptr);
-    if (display == nullptr) _exit(1);
-    XSetWindowAttributes attributes{};
-    attributes.override_redirect = True;
-    attributes.background_pixel = BlackPixel(display, DefaultScreen(display));
-    Window window =
-        XCreateWindow(display, DefaultRootWindow(display), 0, 0, static_cast<unsigned>(width),
-                      static_cast<unsigned>(height), 0, CopyFromParent, InputOutput, CopyFromParent,
-                      CWOverrideRedirect | CWBackPixel, &attributes);
-    XMapWindow(display, window);
-    GC gc = XCreateGC(display, window, 0, nullptr);
-    for (unsigned long step = 0;; ++step) {
-      for (int stripe = 0; stripe < width; stripe += 16) {
-        const unsigned long shade = (static_cast<unsigned long>(stripe) * 3 + step * 7) & 0xFF;
-        XSetForeground(display, gc, (shade << 16) | ((255 - shade) << 8) | ((shade * 5) & 0xFF));
-        XFillRectangle(display, window, gc, (stripe + static_cast<int>(step) * 4) % width, 0, 16,
-                       static_cast<unsigned>(height));
-      }
-      XSync(display, False);
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-  }
-  ~Motion() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-  }
-
- private:
-  pid_t pid_ = -1;
-};
 
 // Points the QuickTime bridge at the runtime built beside this program.
 void UseBuiltRuntime(const std::string& folder) {
@@ -286,7 +157,7 @@ Cost RecordWithFramory(const Case& c, bool tracking, int seconds, const std::str
   TrayState tray;
   QtTimerService timers;
   QtSocketWatcher sockets;
-  PrintingBoxes boxes;
+  PrintingBoxes boxes("damage_capture_bench");
   X11WindowSystem windows;
   X11ScreenGrabber screen;
   ThreadLastErrorSource lastError;
@@ -427,9 +298,9 @@ int main(int argc, char** argv) {
       const std::string caseFolder =
           folder + "/" + std::to_string(c.outputType) + (moving ? "m" : "s");
       std::filesystem::create_directories(caseFolder);
-      Motion motion;
+      StripedWindow motion;
       if (moving) {
-        motion.Start(width, height);
+        motion.Start(0, 0, width, height);
         std::this_thread::sleep_for(std::chrono::seconds(1));  // mapped and drawing
       }
       const Cost ffmpeg = RecordWithFfmpeg(c, width, height, seconds, caseFolder, server);

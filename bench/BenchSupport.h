@@ -1,0 +1,89 @@
+// Pieces the capture benchmarks share: CPU time of the benchmark itself, of
+// a child and of the X server; a window of another process that keeps
+// repainting; and the small services the recorder and the clip session need
+// when they run outside the program.
+#pragma once
+
+#include <sys/resource.h>
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/Recorder.h"
+#include "base/MessageBoxService.h"
+#include "capture/CaptureLinks.h"
+#include "capture/ClipSession.h"
+
+namespace framory::bench {
+
+// User plus system seconds of a resource usage.
+double CpuSeconds(const rusage& usage);
+
+// The X server serving DISPLAY, found by its command line (Xvfb :N ...);
+// -1 when there is none.
+pid_t XServerPid();
+
+// User and system CPU seconds of process `pid` so far (0 when unknown).
+double ProcessCpuSeconds(pid_t pid);
+
+// Runs `argv` and waits for it; its resource usage goes to `usage` (may be
+// null). With `quiet`, its standard output is dropped. True when it exited 0.
+bool Run(const std::vector<std::string>& argv, rusage* usage, bool quiet = true);
+
+// A window of another process at (x, y) of the given size, whose stripes
+// move and change colour at every repaint, about 50 times a second, so that
+// every frame recorded differs there. Killed when destroyed.
+class StripedWindow {
+ public:
+  StripedWindow() = default;
+  StripedWindow(const StripedWindow&) = delete;
+  StripedWindow& operator=(const StripedWindow&) = delete;
+  ~StripedWindow();
+  bool Start(int x, int y, int width, int height);
+
+ private:
+  pid_t pid_ = -1;
+};
+
+// Message boxes go to stderr under the benchmark's name, and are counted.
+class PrintingBoxes : public MessageBoxService {
+ public:
+  explicit PrintingBoxes(std::string program) : program_(std::move(program)) {}
+  int Show(const std::string& text, const std::string& caption, std::uint32_t flags) override;
+  int shown = 0;
+
+ private:
+  std::string program_;
+};
+
+// The clip session's host: pauses and reports through the recorder.
+class BenchClipHost : public ClipHost {
+ public:
+  explicit BenchClipHost(Recorder& recorder) : recorder_(recorder) {}
+  void TogglePause() override { recorder_.TogglePause(); }
+  void ReportApiFailure(const std::string& name) override {
+    recorder_.ReportApiFailure(name.c_str());
+  }
+  void RefreshMainDialogTitle() override {}
+  void ClearMousePosSaved() override { recorder_.State().ClearMousePosSaved(); }
+
+ private:
+  Recorder& recorder_;
+};
+
+// The capture target's scheduler: the recorder's timers.
+class RecorderScheduler : public ShotScheduler {
+ public:
+  explicit RecorderScheduler(Recorder& recorder) : recorder_(recorder) {}
+  bool PeriodicTimerRunning() const override { return recorder_.PeriodicTimerRunning(); }
+  void ScheduleDelayedShot(std::int32_t milliseconds) override {
+    recorder_.ScheduleDelayedShot(milliseconds);
+  }
+
+ private:
+  Recorder& recorder_;
+};
+
+}  // namespace framory::bench
