@@ -74,6 +74,12 @@ for _attempt in 1 2 3 4 5 6; do
   if [ -e "/tmp/.X${candidate}-lock" ] || [ -e "/tmp/.X11-unix/X${candidate}" ]; then
     continue
   fi
+  # A server that is still shutting down may have removed its files but
+  # still hold its abstract socket, which clients try first: a new server on
+  # that number would have its first clients reach the dying one.
+  if grep -q "@/tmp/.X11-unix/X${candidate}\$" /proc/net/unix 2>/dev/null; then
+    continue
+  fi
   start_server "$candidate" && break
 done
 if [ -z "$display_number" ]; then
