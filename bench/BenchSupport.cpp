@@ -5,6 +5,8 @@
 #include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <QCoreApplication>
+#include <QTimer>
 
 #include <chrono>
 #include <cstdio>
@@ -111,6 +113,59 @@ int PrintingBoxes::Show(const std::string& text, const std::string& caption, std
   std::fprintf(stderr, "%s: box \"%s\": %s\n", program_.c_str(), caption.c_str(), text.c_str());
   ++shown;
   return MessageBoxResults::Ok;
+}
+
+BenchRecorder::BenchRecorder(const std::string& program)
+    : boxes_(program),
+      writers_(&aviLibrary_, &boxes_, windows.ScreenWidth(), windows.ScreenHeight()) {
+  writers_.SetWmvLibrary(wmLibrary_.get(), "file:///nowhere");
+  Recorder::Services services;
+  services.Timers = &timers_;
+  services.Tray = &tray_;
+  services.Boxes = &boxes_;
+  services.Windows = &windows;
+  services.LastError = &lastError_;
+  services.TakeShot = [this] {
+    if (grabber_ != nullptr) grabber_->TakeShot();
+  };
+  recorder_ = std::make_unique<Recorder>(settings, services);
+  host_ = std::make_unique<BenchClipHost>(*recorder_);
+  clip_ = std::make_unique<ClipSession>(settings, naming_, writers_, *host_);
+  recorder_->SetEncoder(clip_.get());
+  scheduler_ = std::make_unique<RecorderScheduler>(*recorder_);
+  links_.Clip = clip_.get();
+  links_.Scheduler = scheduler_.get();
+  target_ = std::make_unique<CaptureTarget>(settings, windows, links_);
+  grabber_ = std::make_unique<FrameGrabber>(settings, screen, *target_, links_);
+  timers_.SetExpiryHandler([this](std::int32_t id) { recorder_->OnTimer(id); });
+}
+
+void BenchRecorder::TrackScreenChanges() {
+  changes_.emplace(screen.Connection(), sockets_);
+  if (!changes_->Tracking()) std::fprintf(stderr, "no DAMAGE: screen changes are not tracked\n");
+  grabber_->SetChangeWatch(&*changes_);
+}
+
+RecordingCost BenchRecorder::Record(int seconds, pid_t server) {
+  RecordingCost cost;
+  rusage before{}, after{};
+  const double serverBefore = ProcessCpuSeconds(server);
+  getrusage(RUSAGE_SELF, &before);
+  if (!recorder_->Paused()) recorder_->TogglePause();
+  const auto resumed = std::chrono::steady_clock::now();
+  recorder_->TogglePause();  // resumes: the periodic timer starts
+  QTimer::singleShot(seconds * 1000, Qt::PreciseTimer, QCoreApplication::instance(),
+                     [] { QCoreApplication::quit(); });
+  QCoreApplication::exec();
+  if (!recorder_->Paused()) recorder_->TogglePause();
+  cost.recordedSeconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - resumed).count();
+  clip_->EndClip();  // finishes the file
+  getrusage(RUSAGE_SELF, &after);
+  cost.serverSeconds = ProcessCpuSeconds(server) - serverBefore;
+  cost.cpuSeconds = CpuSeconds(after) - CpuSeconds(before);
+  cost.boxShown = boxes_.shown > 0;
+  return cost;
 }
 
 }  // namespace framory::bench

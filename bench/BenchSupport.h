@@ -4,17 +4,37 @@
 // when they run outside the program.
 #pragma once
 
+// Qt before X11: Xlib defines macros (None, Status) that Qt's headers use.
+#include <QCoreApplication>
+#include <QTimer>
+
 #include <sys/resource.h>
 #include <sys/types.h>
 
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/Recorder.h"
+#include "app/TrayState.h"
+#include "base/LastError.h"
 #include "base/MessageBoxService.h"
+#include "base/Settings.h"
 #include "capture/CaptureLinks.h"
+#include "capture/CaptureTarget.h"
 #include "capture/ClipSession.h"
+#include "capture/FrameGrabber.h"
+#include "capture/OutputNaming.h"
+#include "platform/media/FfmpegAviFileLibrary.h"
+#include "platform/qt/QtSocketWatcher.h"
+#include "platform/qt/QtTimerService.h"
+#include "platform/x11/X11ScreenChanges.h"
+#include "platform/x11/X11ScreenGrabber.h"
+#include "platform/x11/X11WindowSystem.h"
+#include "writers/MovieWriterFactory.h"
+#include "writers/WmFormatApi.h"
 
 namespace framory::bench {
 
@@ -84,6 +104,55 @@ class RecorderScheduler : public ShotScheduler {
 
  private:
   Recorder& recorder_;
+};
+
+// What one recording cost.
+struct RecordingCost {
+  double cpuSeconds = 0;       // this process, every thread
+  double serverSeconds = 0;    // the X server meanwhile
+  double recordedSeconds = 0;  // wall time the recorder was active
+  bool boxShown = false;       // a writer or the recorder showed a box
+};
+
+// Framory's capture path wired as the program wires it, outside the
+// program: the recorder's periodic timer, the capture target, FrameGrabber
+// over the X11 grabber, the clip session and the AVI, QuickTime and WMV
+// writers. The caller fills `settings` before Record.
+class BenchRecorder {
+ public:
+  explicit BenchRecorder(const std::string& program);
+  BenchRecorder(const BenchRecorder&) = delete;
+  BenchRecorder& operator=(const BenchRecorder&) = delete;
+
+  bool Valid() { return windows.Valid() && screen.Valid(); }
+  // Stores repeats of an unchanged screen, as the program does.
+  void TrackScreenChanges();
+  // Resumes the recorder, runs the event loop for `seconds`, pauses and ends
+  // the clip; `server` is the X server's process.
+  RecordingCost Record(int seconds, pid_t server);
+
+  Settings settings;
+  X11WindowSystem windows;
+  X11ScreenGrabber screen;
+
+ private:
+  TrayState tray_;
+  QtTimerService timers_;
+  QtSocketWatcher sockets_;
+  PrintingBoxes boxes_;
+  ThreadLastErrorSource lastError_;
+  OutputNaming naming_{settings};
+  FfmpegAviFileLibrary aviLibrary_;
+  std::unique_ptr<WmFormatLibrary> wmLibrary_ = CreateWmFormatLibrary();
+  MovieWriterFactory writers_;
+  std::unique_ptr<Recorder> recorder_;
+  std::unique_ptr<BenchClipHost> host_;
+  std::unique_ptr<ClipSession> clip_;
+  std::unique_ptr<RecorderScheduler> scheduler_;
+  CaptureLinks links_;
+  std::unique_ptr<CaptureTarget> target_;
+  std::unique_ptr<FrameGrabber> grabber_;
+  std::optional<X11ScreenChanges> changes_;
 };
 
 }  // namespace framory::bench

@@ -125,8 +125,8 @@ long CountFrames(const std::string& path) {
 // does: capture on the periodic timer, the area marked by the user, the
 // cursor drawn in (as x11grab draws it).
 Cost RecordWithFramory(const Case& c, int seconds, const std::string& folder, pid_t server) {
-  X11WindowSystem windows;
-  Settings settings;
+  BenchRecorder bench("avi_capture_bench");
+  Settings& settings = bench.settings;
   settings.SetProjectDirectory(folder + "/");
   settings.SetProjectName("framory");
   std::filesystem::create_directories(settings.ProjectFolder());
@@ -137,68 +137,24 @@ Cost RecordWithFramory(const Case& c, int seconds, const std::string& folder, pi
   settings.SetUseMainAppWindow(false);
   // The whole screen is the desktop window, as a user records it; a part of
   // it is a marked area.
-  const bool wholeScreen = c.width == windows.ScreenWidth() && c.height == windows.ScreenHeight();
+  const bool wholeScreen =
+      c.width == bench.windows.ScreenWidth() && c.height == bench.windows.ScreenHeight();
   settings.SetUseDesktopWindow(wholeScreen);
   settings.SetUseArea(!wholeScreen);
   settings.SetHasMarkUserArea(!wholeScreen);
   settings.SetUserArea(Rect{0, 0, c.width - 1, c.height - 1});  // both corners inside
   settings.SetPutCursorInBitmap(true);
+  if (!bench.Valid()) return Cost{};
 
-  TrayState tray;
-  QtTimerService timers;
-  PrintingBoxes boxes("avi_capture_bench");
-  X11ScreenGrabber screen;
-  ThreadLastErrorSource lastError;
-  OutputNaming naming(settings);
-  FfmpegAviFileLibrary aviLibrary;
-  MovieWriterFactory writers(&aviLibrary, &boxes, windows.ScreenWidth(), windows.ScreenHeight());
-
-  FrameGrabber* grabber = nullptr;
-  Recorder::Services services;
-  services.Timers = &timers;
-  services.Tray = &tray;
-  services.Boxes = &boxes;
-  services.Windows = &windows;
-  services.LastError = &lastError;
-  services.TakeShot = [&grabber] {
-    if (grabber != nullptr) grabber->TakeShot();
-  };
-  Recorder recorder(settings, services);
-  BenchClipHost host(recorder);
-  ClipSession clip(settings, naming, writers, host);
-  recorder.SetEncoder(&clip);
-  RecorderScheduler scheduler(recorder);
-
-  CaptureLinks links;
-  links.Clip = &clip;
-  links.Scheduler = &scheduler;
-  CaptureTarget target(settings, windows, links);
-  FrameGrabber frameGrabber(settings, screen, target, links);
+  const RecordingCost recorded = bench.Record(seconds, server);
   Cost cost;
-  grabber = &frameGrabber;
-  timers.SetExpiryHandler([&recorder](std::int32_t id) { recorder.OnTimer(id); });
-
-  if (!windows.Valid() || !screen.Valid()) return Cost{};
-  rusage before{}, after{};
-  const double serverBefore = ProcessCpuSeconds(server);
-  getrusage(RUSAGE_SELF, &before);
-  if (!recorder.Paused()) recorder.TogglePause();
-  const auto resumed = std::chrono::steady_clock::now();
-  recorder.TogglePause();  // resumes: the periodic timer starts
-  QTimer::singleShot(seconds * 1000, [] { QCoreApplication::quit(); });
-  QCoreApplication::exec();
-  if (!recorder.Paused()) recorder.TogglePause();
-  cost.recordedSeconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - resumed).count();
-  clip.EndClip();  // finishes the file
-  getrusage(RUSAGE_SELF, &after);
-  cost.serverSeconds = ProcessCpuSeconds(server) - serverBefore;
-  cost.cpuSeconds = CpuSeconds(after) - CpuSeconds(before);
-
+  cost.cpuSeconds = recorded.cpuSeconds;
+  cost.serverSeconds = recorded.serverSeconds;
+  cost.recordedSeconds = recorded.recordedSeconds;
   for (const auto& entry : std::filesystem::directory_iterator(settings.ProjectFolder())) {
     if (entry.path().extension() == ".avi") cost.frames += CountFrames(entry.path());
   }
-  cost.ok = cost.frames > 0 && boxes.shown == 0;
+  cost.ok = cost.frames > 0 && !recorded.boxShown;
   return cost;
 }
 

@@ -142,7 +142,8 @@ void UseBuiltRuntime(const std::string& folder) {
 // draws it), screen changes tracked or not.
 Cost RecordWithFramory(const Case& c, bool tracking, int seconds, const std::string& folder,
                        pid_t server) {
-  Settings settings;
+  BenchRecorder bench("damage_capture_bench");
+  Settings& settings = bench.settings;
   settings.SetProjectDirectory(folder + "/");
   settings.SetProjectName(tracking ? "tracking" : "plain");
   std::filesystem::create_directories(settings.ProjectFolder());
@@ -153,70 +154,17 @@ Cost RecordWithFramory(const Case& c, bool tracking, int seconds, const std::str
   settings.SetUseMainAppWindow(false);
   settings.SetUseDesktopWindow(true);
   settings.SetPutCursorInBitmap(true);
+  if (tracking) bench.TrackScreenChanges();
+  if (!bench.Valid()) return Cost{};
 
-  TrayState tray;
-  QtTimerService timers;
-  QtSocketWatcher sockets;
-  PrintingBoxes boxes("damage_capture_bench");
-  X11WindowSystem windows;
-  X11ScreenGrabber screen;
-  ThreadLastErrorSource lastError;
-  OutputNaming naming(settings);
-  FfmpegAviFileLibrary aviLibrary;
-  std::unique_ptr<WmFormatLibrary> wmLibrary = CreateWmFormatLibrary();
-  MovieWriterFactory writers(&aviLibrary, &boxes, windows.ScreenWidth(), windows.ScreenHeight());
-  writers.SetWmvLibrary(wmLibrary.get(), "file:///nowhere");
-
-  FrameGrabber* grabber = nullptr;
-  Recorder::Services services;
-  services.Timers = &timers;
-  services.Tray = &tray;
-  services.Boxes = &boxes;
-  services.Windows = &windows;
-  services.LastError = &lastError;
-  services.TakeShot = [&grabber] {
-    if (grabber != nullptr) grabber->TakeShot();
-  };
-  Recorder recorder(settings, services);
-  BenchClipHost host(recorder);
-  ClipSession clip(settings, naming, writers, host);
-  recorder.SetEncoder(&clip);
-  RecorderScheduler scheduler(recorder);
-
-  CaptureLinks links;
-  links.Clip = &clip;
-  links.Scheduler = &scheduler;
-  CaptureTarget target(settings, windows, links);
-  FrameGrabber frameGrabber(settings, screen, target, links);
-  std::optional<X11ScreenChanges> changes;
-  if (tracking) {
-    changes.emplace(screen.Connection(), sockets);
-    if (!changes->Tracking()) std::fprintf(stderr, "damage_capture_bench: no DAMAGE\n");
-    frameGrabber.SetChangeWatch(&*changes);
-  }
-  grabber = &frameGrabber;
-  timers.SetExpiryHandler([&recorder](std::int32_t id) { recorder.OnTimer(id); });
-
+  const RecordingCost recorded = bench.Record(seconds, server);
   Cost cost;
-  if (!windows.Valid() || !screen.Valid()) return cost;
-  rusage before{}, after{};
-  const double serverBefore = ProcessCpuSeconds(server);
-  getrusage(RUSAGE_SELF, &before);
-  if (!recorder.Paused()) recorder.TogglePause();
-  recorder.TogglePause();  // resumes: the periodic timer starts
-  QTimer::singleShot(seconds * 1000, Qt::PreciseTimer, QCoreApplication::instance(),
-                     [] { QCoreApplication::quit(); });
-  QCoreApplication::exec();
-  if (!recorder.Paused()) recorder.TogglePause();
-  clip.EndClip();  // finishes the file
-  getrusage(RUSAGE_SELF, &after);
-  cost.serverSeconds = ProcessCpuSeconds(server) - serverBefore;
-  cost.cpuSeconds = CpuSeconds(after) - CpuSeconds(before);
-
+  cost.cpuSeconds = recorded.cpuSeconds;
+  cost.serverSeconds = recorded.serverSeconds;
   for (const auto& entry : std::filesystem::directory_iterator(settings.ProjectFolder())) {
     if (entry.path().extension() == c.extension) cost.frames += CountSlots(entry.path());
   }
-  cost.ok = cost.frames > 0 && boxes.shown == 0;
+  cost.ok = cost.frames > 0 && !recorded.boxShown;
   return cost;
 }
 
