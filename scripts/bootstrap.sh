@@ -19,6 +19,10 @@ PACKAGES=(
   # tests
   libgtest-dev libgmock-dev xvfb openbox xdotool xauth
   ffmpeg imagemagick netpbm libjpeg-turbo-progs
+  # programs the tests start: xsetroot paints the root window, curl is an
+  # HTTP client of the broadcast, ip sets up the broadcast tests' own network,
+  # stress loads the machine in the real-time test
+  x11-xserver-utils curl iproute2 stress
   # a private sound server (null sink, test tone) for the sound tests
   pulseaudio pulseaudio-utils
   trayer
@@ -28,6 +32,13 @@ PACKAGES=(
   abiword
   unrtf
 )
+
+# `bootstrap.sh --list` prints the list, for the check that every program the
+# tests start comes from one of these packages.
+if [ "${1:-}" = "--list" ]; then
+  printf '%s\n' "${PACKAGES[@]}"
+  exit 0
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -25,6 +25,7 @@
 #include "TestRuntimeRecord.h"
 #include "bridge/Cinelink.h"
 #include "support/ChildProcess.h"
+#include "support/ProgramLog.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -196,6 +197,7 @@ void CheckArgumentsArrive(Checks& c, const std::string& runtimePath, Probe probe
 
 TEST(Cinelink, ExportsExactlyTheTwentyEightRoutines) {
   const std::string command = std::string("nm -D --defined-only ") + CINELINK_LIBRARY;
+  framory::testing::NoteShellCommand(command);
   FILE* pipe = popen(command.c_str(), "r");
   ASSERT_NE(pipe, nullptr);
   std::vector<std::string> names;
@@ -368,6 +370,7 @@ std::string RunProbe(const std::string& probe, const BridgeRig& rig,
       "env FRAMORY_MACHINE_REGISTRY='" + rig.MachinePath() + "' XDG_CONFIG_HOME='" +
       rig.Dir().Path() + "/config' " +
       (libraryPath.empty() ? "" : "LD_LIBRARY_PATH='" + libraryPath + "' ") + "'" + probe + "'";
+  framory::testing::NoteShellCommand(command);
   FILE* pipe = popen(command.c_str(), "r");
   char line[128] = "";
   if (pipe != nullptr) {

@@ -28,6 +28,8 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 #include <time.h>
+
+#include "support/ProgramLog.h"
 #include <unistd.h>
 
 #include <algorithm>
@@ -65,6 +67,7 @@ std::string Quote(const std::string& s) {
 
 std::string Run(const std::string& command) {
   std::string out;
+  framory::testing::NoteShellCommand(command);
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return out;
   char buffer[65536];

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "support/ProgramLog.h"
 #include "support/QtGTestMain.h"
 #include "support/TempDir.h"
 #include "ui/RtfTextDocument.h"
@@ -28,6 +29,7 @@ using testing::WriteWholeFile;
 // Runs a converter with its own home folder; false when it cannot run or fails.
 bool RunTool(const TempDir& home, const QString& program, const QStringList& arguments,
              QByteArray* output = nullptr) {
+  testing::NoteProgram(program.toStdString());
   QProcess process;
   QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
   environment.insert(QStringLiteral("HOME"), QString::fromStdString(home.Path()));

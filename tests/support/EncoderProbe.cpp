@@ -15,6 +15,8 @@
 #include <sstream>
 #include <thread>
 
+#include "support/ProgramLog.h"
+
 namespace framory::testing {
 namespace {
 
@@ -102,6 +104,8 @@ PulseServer::PulseServer(const std::string& folder) {
                          {"PULSE_RUNTIME_PATH", folder + "/pulse-runtime"},
                          {"PULSE_STATE_PATH", folder + "/pulse-state"},
                          {"PULSE_COOKIE", folder + "/pulse-cookie"}});
+  NoteProgram("pulseaudio");
+  NoteShellCommand("pactl info");
   pid_ = fork();
   if (pid_ == 0) {
     setenv("HOME", folder.c_str(), 1);

@@ -15,6 +15,7 @@
 // clang-format on
 
 #include "imaging/CxImage.h"
+#include "support/ProgramLog.h"
 #include "support/TempDir.h"
 
 namespace framory::testing {
@@ -295,6 +296,7 @@ bool HaveTool(const std::string& tool) {
 
 bool DecodeWithTool(const std::string& tool, const std::string& path, RgbImage* image,
                     std::string* error) {
+  NoteProgram(tool);
   const std::string command = "'" + tool + "' '" + path + "' 2>/dev/null";
   std::FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) {

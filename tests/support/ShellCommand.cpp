@@ -2,9 +2,12 @@
 
 #include <cstdio>
 
+#include "support/ProgramLog.h"
+
 namespace framory::testing {
 
 std::string CommandOutput(const std::string& command) {
+  NoteShellCommand(command);
   std::string out;
   std::FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return out;

@@ -7,6 +7,8 @@
 
 #include <csignal>
 
+#include "support/ProgramLog.h"
+
 namespace framory::testing {
 
 XvfbServer::XvfbServer(const std::string& screen, const std::vector<std::string>& arguments) {
@@ -19,6 +21,7 @@ XvfbServer::XvfbServer(const std::string& screen, const std::vector<std::string>
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
+  NoteProgram("Xvfb");
   pid_ = fork();
   if (pid_ == 0) {
     close(fds[0]);

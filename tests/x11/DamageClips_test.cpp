@@ -37,6 +37,7 @@
 #include "platform/x11/X11WindowSystem.h"
 #include "support/ClipSessionFakes.h"
 #include "support/MediaProbe.h"
+#include "support/ProgramLog.h"
 #include "support/RecorderFakes.h"
 #include "support/TempDir.h"
 #include "support/X11TestWindows.h"
@@ -94,6 +95,7 @@ using Picture = std::vector<std::uint32_t>;  // 0x00RRGGBB, rows top-down
 // length of the last picture differs between containers.
 std::vector<Picture> PicturesBySlot(const std::string& path, double duration) {
   std::vector<double> times;
+  testing::NoteProgram("ffprobe");
   FILE* pipe = popen(("ffprobe -v error -select_streams v:0 -show_entries "
                       "frame=best_effort_timestamp_time -of csv=p=0 '" +
                       path + "' 2>/dev/null")

@@ -29,6 +29,7 @@
 #include "app/Recorder.h"
 #include "capture/InputWatch.h"
 #include "support/HeldChild.h"
+#include "support/ProgramLog.h"
 #include "support/QtPump.h"
 #include "support/RecorderFakes.h"
 
@@ -52,7 +53,10 @@ using testing::HeldChild;
 using testing::PumpFor;
 using testing::PumpUntil;
 
-int Shell(const std::string& command) { return std::system(command.c_str()); }
+int Shell(const std::string& command) {
+  testing::NoteShellCommand(command);
+  return std::system(command.c_str());
+}
 
 // Passes the recorded events on to the input watch and keeps a copy.
 class TeeSource : public InputEventSource, public InputEventSink {
