@@ -212,6 +212,12 @@ std::vector<std::string> FindOnPath(const std::string& name) {
   return found;
 }
 
+bool OnPathAndPackaged(const std::string& name) {
+  for (const std::string& file : FindOnPath(name))
+    if (!OwningPackages(file).empty()) return true;
+  return false;
+}
+
 // An executable the build makes (a test's own program), found by its name.
 bool BuiltHere(const fs::path& build, const std::string& name) {
   std::error_code error;
@@ -310,6 +316,34 @@ int main(int argc, char** argv) {
     for (const auto& use : scan.commands)
       programs.emplace(use.name,
                        Use{fs::relative(path, root).string() + ":" + std::to_string(use.line)});
+  }
+  // The C++ tests and benchmarks: a string literal that is a command line (a
+  // program's name, then an option or a quoted argument) or an argv that
+  // starts with a program and an option. Benchmarks are not run by the
+  // tests, so this is the only way their programs are seen; a name that is
+  // not installed cannot be told from other words here, and the run-time
+  // log covers the tests for those.
+  const std::regex literal(
+      R"re("([A-Za-z][A-Za-z0-9_.+-]*)(?: (?:-|')[^"]*"|",\s*"-))re");
+  for (const char* folder : {"bench", "tests"}) {
+    for (auto it = fs::recursive_directory_iterator(root / folder, error);
+         it != fs::recursive_directory_iterator(); it.increment(error)) {
+      const std::string ext = it->path().extension().string();
+      if (!it->is_regular_file() || (ext != ".cpp" && ext != ".h" && ext != ".c")) continue;
+      const std::string text = ReadAll(it->path());
+      int line = 1;
+      std::size_t counted = 0;
+      for (std::sregex_iterator match(text.begin(), text.end(), literal), end; match != end;
+           ++match) {
+        for (; counted < static_cast<std::size_t>(match->position(0)); ++counted)
+          if (text[counted] == '\n') ++line;
+        const std::string name = (*match)[1].str();
+        if (IsShellBuiltin(name) || programs.count(name) != 0) continue;
+        if (!OnPathAndPackaged(name)) continue;
+        programs.emplace(name, Use{fs::relative(it->path(), root).string() + ":" +
+                                   std::to_string(line)});
+      }
+    }
   }
   std::size_t fromLog = 0;
   if (!log.empty()) {
