@@ -1,4 +1,6 @@
-// The reader is one pass over the bytes with a stack of group states. Each
+// The reader is one pass over the tokens of the bytes (RtfTokenizer) with a
+// stack of group states, filling the font and colour tables (RtfTables) and
+// the document's paragraphs as the control words (RtfKeywords) say. Each
 // group holds its destination (body text, font table, colour table, or
 // skipped), its character and paragraph properties and its \uc count, so a
 // closing brace restores them. Bytes above 0x7F and \'hh escapes collect in a
@@ -14,14 +16,18 @@
 #include <map>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "ui/RtfCodePage.h"
+#include "ui/RtfKeywords.h"
+#include "ui/RtfTables.h"
+#include "ui/RtfTokenizer.h"
 
 namespace framory {
 
 namespace {
+
+using Kw = RtfKeyword;
 
 enum class Dest : std::uint8_t { Text, FontTable, ColorTable, Skip };
 
@@ -51,226 +57,45 @@ struct Group {
   std::int32_t Uc = 1;
 };
 
-struct FontEntry {
-  std::string NameBytes;
-  bool NameDone = false;
-  RtfFontFamily Family = RtfFontFamily::Nil;
-  std::int32_t Charset = 0;
-  std::int32_t CodePage = 0;
-  std::optional<std::string> Name;  // decoded on first use
-};
-
-enum class Kw : std::uint8_t {
-  Par,
-  Pard,
-  Plain,
-  Bold,
-  Italic,
-  Underline,
-  UnderlineNone,
-  Strike,
-  FontSize,
-  Font,
-  Color,
-  Background,
-  Highlight,
-  Sub,
-  Super,
-  NoSuperSub,
-  Up,
-  Dn,
-  AlignLeft,
-  AlignRight,
-  AlignCenter,
-  AlignJustify,
-  Sl,
-  SlMult,
-  Ls,
-  Pn,
-  Tab,
-  Line,
-  Cell,
-  Row,
-  Unicode,
-  Uc,
-  Bin,
-  AnsiCpg,
-  Ansi,
-  Mac,
-  Pc,
-  Pca,
-  Deff,
-  FontTable,
-  ColorTable,
-  SkipDest,
-  Red,
-  Green,
-  Blue,
-  FNil,
-  FRoman,
-  FSwiss,
-  FModern,
-  FScript,
-  FDecor,
-  FTech,
-  FBidi,
-  FCharset,
-  Cpg,
-  Char,
-};
-
-struct KeywordInfo {
-  Kw Kind;
-  char32_t Char = 0;  // for Kw::Char
-};
-
-const std::unordered_map<std::string_view, KeywordInfo>& Keywords() {
-  static const std::unordered_map<std::string_view, KeywordInfo> table = {
-      {"par", {Kw::Par}},
-      {"pard", {Kw::Pard}},
-      {"plain", {Kw::Plain}},
-      {"b", {Kw::Bold}},
-      {"i", {Kw::Italic}},
-      {"ul", {Kw::Underline}},
-      {"uld", {Kw::Underline}},
-      {"uldb", {Kw::Underline}},
-      {"ulw", {Kw::Underline}},
-      {"ulth", {Kw::Underline}},
-      {"ulwave", {Kw::Underline}},
-      {"uldash", {Kw::Underline}},
-      {"ulnone", {Kw::UnderlineNone}},
-      {"strike", {Kw::Strike}},
-      {"striked", {Kw::Strike}},
-      {"fs", {Kw::FontSize}},
-      {"f", {Kw::Font}},
-      {"cf", {Kw::Color}},
-      {"cb", {Kw::Background}},
-      {"chcbpat", {Kw::Background}},
-      {"highlight", {Kw::Highlight}},
-      {"sub", {Kw::Sub}},
-      {"super", {Kw::Super}},
-      {"nosupersub", {Kw::NoSuperSub}},
-      {"up", {Kw::Up}},
-      {"dn", {Kw::Dn}},
-      {"ql", {Kw::AlignLeft}},
-      {"qr", {Kw::AlignRight}},
-      {"qc", {Kw::AlignCenter}},
-      {"qj", {Kw::AlignJustify}},
-      {"qd", {Kw::AlignJustify}},
-      {"sl", {Kw::Sl}},
-      {"slmult", {Kw::SlMult}},
-      {"ls", {Kw::Ls}},
-      {"pn", {Kw::Pn}},
-      {"tab", {Kw::Tab}},
-      {"line", {Kw::Line}},
-      {"cell", {Kw::Cell}},
-      {"row", {Kw::Row}},
-      {"u", {Kw::Unicode}},
-      {"uc", {Kw::Uc}},
-      {"bin", {Kw::Bin}},
-      {"ansicpg", {Kw::AnsiCpg}},
-      {"ansi", {Kw::Ansi}},
-      {"mac", {Kw::Mac}},
-      {"pc", {Kw::Pc}},
-      {"pca", {Kw::Pca}},
-      {"deff", {Kw::Deff}},
-      {"fonttbl", {Kw::FontTable}},
-      {"colortbl", {Kw::ColorTable}},
-      {"red", {Kw::Red}},
-      {"green", {Kw::Green}},
-      {"blue", {Kw::Blue}},
-      {"fnil", {Kw::FNil}},
-      {"froman", {Kw::FRoman}},
-      {"fswiss", {Kw::FSwiss}},
-      {"fmodern", {Kw::FModern}},
-      {"fscript", {Kw::FScript}},
-      {"fdecor", {Kw::FDecor}},
-      {"ftech", {Kw::FTech}},
-      {"fbidi", {Kw::FBidi}},
-      {"fcharset", {Kw::FCharset}},
-      {"cpg", {Kw::Cpg}},
-      {"emdash", {Kw::Char, 0x2014}},
-      {"endash", {Kw::Char, 0x2013}},
-      {"bullet", {Kw::Char, 0x2022}},
-      {"lquote", {Kw::Char, 0x2018}},
-      {"rquote", {Kw::Char, 0x2019}},
-      {"ldblquote", {Kw::Char, 0x201C}},
-      {"rdblquote", {Kw::Char, 0x201D}},
-      {"emspace", {Kw::Char, 0x2003}},
-      {"enspace", {Kw::Char, 0x2002}},
-      {"qmspace", {Kw::Char, 0x2005}},
-      {"zwj", {Kw::Char, 0x200D}},
-      {"zwnj", {Kw::Char, 0x200C}},
-      // Destinations whose contents are not body text.
-      {"info", {Kw::SkipDest}},
-      {"stylesheet", {Kw::SkipDest}},
-      {"pict", {Kw::SkipDest}},
-      {"object", {Kw::SkipDest}},
-      {"header", {Kw::SkipDest}},
-      {"headerl", {Kw::SkipDest}},
-      {"headerr", {Kw::SkipDest}},
-      {"headerf", {Kw::SkipDest}},
-      {"footer", {Kw::SkipDest}},
-      {"footerl", {Kw::SkipDest}},
-      {"footerr", {Kw::SkipDest}},
-      {"footerf", {Kw::SkipDest}},
-      {"footnote", {Kw::SkipDest}},
-      {"annotation", {Kw::SkipDest}},
-      {"fldinst", {Kw::SkipDest}},
-      {"pntext", {Kw::SkipDest}},
-      {"listtext", {Kw::SkipDest}},
-      {"listtable", {Kw::SkipDest}},
-      {"listoverridetable", {Kw::SkipDest}},
-      {"revtbl", {Kw::SkipDest}},
-      {"rsidtbl", {Kw::SkipDest}},
-      {"filetbl", {Kw::SkipDest}},
-      {"generator", {Kw::SkipDest}},
-      {"nonshppict", {Kw::SkipDest}},
-      {"themedata", {Kw::SkipDest}},
-      {"colorschememapping", {Kw::SkipDest}},
-      {"latentstyles", {Kw::SkipDest}},
-      {"datastore", {Kw::SkipDest}},
-      {"xmlnstbl", {Kw::SkipDest}},
-      {"xe", {Kw::SkipDest}},
-      {"tc", {Kw::SkipDest}},
-      {"objdata", {Kw::SkipDest}},
-      {"bkmkstart", {Kw::SkipDest}},
-      {"bkmkend", {Kw::SkipDest}},
-      {"pgdsctbl", {Kw::SkipDest}},
-      {"docvar", {Kw::SkipDest}},
-  };
-  return table;
-}
-
-constexpr std::size_t kMaxWordLength = 32;
-constexpr int kMaxDigits = 10;
-
-bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 class Parser {
  public:
-  Parser(std::string_view input, const RtfReader::Limits& limits) : in_(input), limits_(limits) {
+  Parser(std::string_view input, const RtfReader::Limits& limits)
+      : tokens_(input),
+        limits_(limits),
+        fonts_(limits.MaxTableEntries),
+        colors_(limits.MaxTableEntries) {
     stack_.push_back(Group{Dest::Skip, {}, {}, 1});
   }
 
   RtfDocument Run() {
-    while (pos_ < in_.size() && !stop_) {
-      const char c = in_[pos_++];
-      if (c == '{') {
-        OpenGroup();
-      } else if (c == '}') {
-        CloseGroup();
-      } else if (c == '\\') {
-        ControlSequence();
-      } else if (c != '\r' && c != '\n') {
-        TextByte(c);
+    RtfToken token;
+    while (!stop_ && tokens_.Next(token)) {
+      switch (token.Type) {
+        case RtfToken::Kind::GroupOpen:
+          OpenGroup();
+          break;
+        case RtfToken::Kind::GroupClose:
+          CloseGroup();
+          break;
+        case RtfToken::Kind::Word:
+          if (token.TooLong) {
+            // No real control word is this long: it is read past, and a \*
+            // before it makes its group one to pass over.
+            if (star_) Top().Destination = Dest::Skip;
+            star_ = false;
+          } else {
+            ControlWord(token.Word, token.HasParam, token.Param);
+          }
+          break;
+        case RtfToken::Kind::Symbol:
+          ControlSymbol(token.Byte);
+          break;
+        case RtfToken::Kind::HexByte:
+          HexByte(token.Byte);
+          break;
+        case RtfToken::Kind::Text:
+          TextByte(token.Byte);
+          break;
       }
     }
     Flush();
@@ -321,55 +146,7 @@ class Parser {
 
   bool Skipping() const { return overflow_ > 0 || stack_.back().Destination == Dest::Skip; }
 
-  void ControlSequence() {
-    if (pos_ >= in_.size()) return;
-    const char c = in_[pos_];
-    if (!IsLetter(c)) {
-      ++pos_;
-      ControlSymbol(c);
-      return;
-    }
-    const std::size_t start = pos_;
-    while (pos_ < in_.size() && IsLetter(in_[pos_])) ++pos_;
-    const bool tooLong = pos_ - start > kMaxWordLength;
-    const std::string_view word = in_.substr(start, pos_ - start);
-    bool negative = false;
-    if (pos_ + 1 < in_.size() && in_[pos_] == '-' && IsDigit(in_[pos_ + 1])) {
-      negative = true;
-      ++pos_;
-    }
-    bool hasParam = false;
-    std::int64_t value = 0;
-    int digits = 0;
-    // Only the first digits count; the rest of an over-long number is read past.
-    while (pos_ < in_.size() && IsDigit(in_[pos_])) {
-      if (digits < kMaxDigits) value = value * 10 + (in_[pos_] - '0');
-      ++digits;
-      ++pos_;
-      hasParam = true;
-    }
-    if (negative) value = -value;
-    value = std::clamp<std::int64_t>(value, INT32_MIN, INT32_MAX);
-    if (pos_ < in_.size() && in_[pos_] == ' ') ++pos_;
-    if (tooLong) {
-      if (star_) Top().Destination = Dest::Skip;
-      star_ = false;
-      return;
-    }
-    ControlWord(word, hasParam, static_cast<std::int32_t>(value));
-  }
-
   void ControlSymbol(char c) {
-    if (c == '\'') {
-      int value = 0;
-      int digits = 0;
-      while (digits < 2 && pos_ < in_.size() && HexValue(in_[pos_]) >= 0) {
-        value = value * 16 + HexValue(in_[pos_++]);
-        ++digits;
-      }
-      if (digits == 2) HexByte(static_cast<char>(value));
-      return;
-    }
     if (c == '*') {
       star_ = true;
       return;
@@ -410,7 +187,7 @@ class Parser {
       return;
     }
     if (Top().Destination == Dest::FontTable) {
-      FontText(byte);
+      if (fonts_.Text(byte)) formatDirty_ = true;
     } else if (Top().Destination == Dest::Text) {
       pending_ += byte;
     }
@@ -424,10 +201,13 @@ class Parser {
     }
     switch (Top().Destination) {
       case Dest::FontTable:
-        FontText(c);
+        if (fonts_.Text(c)) formatDirty_ = true;
         return;
       case Dest::ColorTable:
-        if (c == ';') CommitColor();
+        if (c == ';') {
+          colors_.Commit();
+          formatDirty_ = true;
+        }
         return;
       case Dest::Text:
         break;
@@ -444,32 +224,30 @@ class Parser {
   }
 
   void ControlWord(std::string_view word, bool hasParam, std::int32_t param) {
-    const auto& table = Keywords();
-    const auto found = table.find(word);
+    const RtfKeywordInfo* found = FindRtfKeyword(word);
     const bool star = star_;
     star_ = false;
-    if (found != table.end() && found->second.Kind == Kw::Bin) {
+    if (found != nullptr && found->Kind == Kw::Bin) {
       // Binary data is passed over by its length, wherever it appears.
       Flush();
-      const std::size_t length = hasParam && param > 0 ? static_cast<std::size_t>(param) : 0;
-      pos_ += std::min(length, in_.size() - pos_);
+      tokens_.Skip(hasParam && param > 0 ? static_cast<std::size_t>(param) : 0);
       return;
     }
     if (Skipping()) return;
-    if (star && (found == table.end() || found->second.Kind != Kw::Pn)) {
+    if (star && (found == nullptr || found->Kind != Kw::Pn)) {
       Flush();
       Top().Destination = Dest::Skip;
       return;
     }
-    if (found == table.end()) return;
-    const Kw kind = found->second.Kind;
+    if (found == nullptr) return;
+    const Kw kind = found->Kind;
     Group& group = Top();
     if (group.Destination == Dest::FontTable) {
-      FontTableWord(kind, param);
+      fonts_.Word(kind, param);
       return;
     }
     if (group.Destination == Dest::ColorTable) {
-      ColorTableWord(kind, param);
+      colors_.Word(kind, param);
       return;
     }
     if (ucSkip_ > 0) {
@@ -477,10 +255,10 @@ class Parser {
       return;
     }
     Flush();
-    TextWord(found->second, hasParam, param);
+    TextWord(*found, hasParam, param);
   }
 
-  void TextWord(const KeywordInfo& info, bool hasParam, std::int32_t param) {
+  void TextWord(const RtfKeywordInfo& info, bool hasParam, std::int32_t param) {
     Group& group = Top();
     CharState& ch = group.Char;
     ParaState& para = group.Para;
@@ -631,134 +409,19 @@ class Parser {
     ucSkip_ = Top().Uc;
   }
 
-  void FontTableWord(Kw kind, std::int32_t param) {
-    if (kind == Kw::Font) {
-      if (fonts_.size() < limits_.MaxTableEntries || fonts_.count(param) != 0) {
-        fonts_[param] = FontEntry{};
-        currentFont_ = param;
-      } else {
-        currentFont_.reset();
-      }
-      return;
-    }
-    FontEntry* font = CurrentFont();
-    if (font == nullptr) return;
-    switch (kind) {
-      case Kw::FNil:
-        font->Family = RtfFontFamily::Nil;
-        break;
-      case Kw::FRoman:
-        font->Family = RtfFontFamily::Roman;
-        break;
-      case Kw::FSwiss:
-        font->Family = RtfFontFamily::Swiss;
-        break;
-      case Kw::FModern:
-        font->Family = RtfFontFamily::Modern;
-        break;
-      case Kw::FScript:
-        font->Family = RtfFontFamily::Script;
-        break;
-      case Kw::FDecor:
-        font->Family = RtfFontFamily::Decor;
-        break;
-      case Kw::FTech:
-        font->Family = RtfFontFamily::Tech;
-        break;
-      case Kw::FBidi:
-        font->Family = RtfFontFamily::Bidi;
-        break;
-      case Kw::FCharset:
-        font->Charset = param;
-        break;
-      case Kw::Cpg:
-        font->CodePage = param;
-        break;
-      default:
-        break;
-    }
-  }
-
-  FontEntry* CurrentFont() {
-    if (!currentFont_) return nullptr;
-    auto found = fonts_.find(*currentFont_);
-    return found == fonts_.end() ? nullptr : &found->second;
-  }
-
-  void FontText(char c) {
-    FontEntry* font = CurrentFont();
-    if (font == nullptr || font->NameDone) return;
-    if (c == ';') {
-      font->NameDone = true;
-    } else if (font->NameBytes.size() < 256) {
-      font->NameBytes += c;
-    }
-    formatDirty_ = true;
-  }
-
-  void ColorTableWord(Kw kind, std::int32_t param) {
-    const std::uint32_t value = static_cast<std::uint32_t>(std::clamp(param, 0, 255));
-    switch (kind) {
-      case Kw::Red:
-        color_ = (color_ & 0x00FFFF) | (value << 16);
-        break;
-      case Kw::Green:
-        color_ = (color_ & 0xFF00FF) | (value << 8);
-        break;
-      case Kw::Blue:
-        color_ = (color_ & 0xFFFF00) | value;
-        break;
-      default:
-        return;
-    }
-    colorSet_ = true;
-  }
-
-  void CommitColor() {
-    if (colors_.size() < limits_.MaxTableEntries) {
-      colors_.push_back(colorSet_ ? std::optional<RtfColor>(color_) : std::nullopt);
-    }
-    color_ = 0;
-    colorSet_ = false;
-    formatDirty_ = true;
-  }
-
-  const std::string& FontName(FontEntry& font) {
-    if (!font.Name) {
-      std::string name;
-      std::int32_t page = font.CodePage > 0 ? font.CodePage : RtfCodePage::ForCharset(font.Charset);
-      codePages_.AppendUtf8(page > 0 ? page : codePage_, font.NameBytes, name);
-      while (!name.empty() && name.back() == ' ') name.pop_back();
-      while (!name.empty() && name.front() == ' ') name.erase(name.begin());
-      font.Name = std::move(name);
-    }
-    return *font.Name;
-  }
-
   std::int32_t CurrentCodePage() {
-    const std::int32_t number = Top().Char.Font >= 0 ? Top().Char.Font : defaultFont_;
-    auto found = fonts_.find(number);
-    if (found != fonts_.end()) {
-      if (found->second.CodePage > 0) return found->second.CodePage;
-      const std::int32_t page = RtfCodePage::ForCharset(found->second.Charset);
-      if (page > 0) return page;
-    }
-    return codePage_;
-  }
-
-  std::optional<RtfColor> ColorAt(std::int32_t index) const {
-    if (index < 0 || static_cast<std::size_t>(index) >= colors_.size()) return std::nullopt;
-    return colors_[static_cast<std::size_t>(index)];
+    const std::int32_t page =
+        fonts_.CodePageOf(Top().Char.Font >= 0 ? Top().Char.Font : defaultFont_);
+    return page > 0 ? page : codePage_;
   }
 
   RtfCharFormat Resolve() {
     const CharState& ch = Top().Char;
     RtfCharFormat format;
-    auto found = fonts_.find(ch.Font >= 0 ? ch.Font : defaultFont_);
-    if (found != fonts_.end()) {
-      format.FontFace = FontName(found->second);
-      format.FontFamily = found->second.Family;
-      format.Charset = found->second.Charset;
+    if (RtfFontEntry* font = fonts_.Find(ch.Font >= 0 ? ch.Font : defaultFont_)) {
+      format.FontFace = fonts_.Name(*font, codePage_, codePages_);
+      format.FontFamily = font->Family;
+      format.Charset = font->Charset;
     }
     format.SizeTwips = ch.SizeHalfPoints * 10;
     format.Bold = ch.Bold;
@@ -766,8 +429,8 @@ class Parser {
     format.Underline = ch.Underline;
     format.StrikeOut = ch.StrikeOut;
     format.VerticalAlign = ch.VerticalAlign;
-    format.Color = ColorAt(ch.Color);
-    format.Background = ch.Background > 0 ? ColorAt(ch.Background) : std::nullopt;
+    format.Color = colors_.At(ch.Color);
+    format.Background = ch.Background > 0 ? colors_.At(ch.Background) : std::nullopt;
     return format;
   }
 
@@ -829,9 +492,8 @@ class Parser {
     paragraph_ = RtfParagraph{};
   }
 
-  std::string_view in_;
+  RtfTokenizer tokens_;
   RtfReader::Limits limits_;
-  std::size_t pos_ = 0;
   std::vector<Group> stack_;
   std::size_t overflow_ = 0;
   std::size_t groups_ = 0;
@@ -842,11 +504,8 @@ class Parser {
   char32_t highSurrogate_ = 0;
   std::int32_t codePage_ = 1252;
   std::int32_t defaultFont_ = 0;
-  std::map<std::int32_t, FontEntry> fonts_;
-  std::optional<std::int32_t> currentFont_;
-  std::vector<std::optional<RtfColor>> colors_;
-  std::uint32_t color_ = 0;
-  bool colorSet_ = false;
+  RtfFontTable fonts_;
+  RtfColorTable colors_;
   std::string pending_;
   RtfCodePage codePages_;
   bool formatDirty_ = true;
