@@ -7,7 +7,14 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${FRAMORY_BUILD_DIR:-$root/build}"
 
 bash "$root/scripts/bootstrap.sh"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON
+# A compiler cache, where one is installed, makes the build of a fresh clone
+# quick; nothing needs it.
+launcher=()
+if command -v ccache >/dev/null 2>&1; then
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+fi
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON \
+  "${launcher[@]}"
 cmake --build "$build" --parallel "$(nproc)"
 cd "$build"
 # The tests note each program they start here (tests/support/ProgramLog.h).

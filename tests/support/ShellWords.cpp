@@ -310,7 +310,11 @@ class Scanner {
       mode_ = Mode::Arguments;
       return;
     }
-    if (name == "exec" || name == "command" || name == "builtin" || name == "time" ||
+    if (name == "command") {
+      wrapper_ = name;  // `command -v x` only looks x up
+      return;
+    }
+    if (name == "exec" || name == "builtin" || name == "time" ||
         name == "!" || name == "then" || name == "do" || name == "else" ||
         name == "elif" || name == "if" || name == "while" || name == "until") {
       return;  // the next word is a command
@@ -466,6 +470,11 @@ class Scanner {
           if (wrapperValue_) {
             wrapperValue_ = false;
             break;  // the value of a wrapper's option
+          }
+          if (wrapper_ == "command" && (word.text == "-v" || word.text == "-V")) {
+            wrapper_.clear();
+            mode_ = Mode::Arguments;
+            break;
           }
           if (!wrapper_.empty() && !word.text.empty() && word.text.front() == '-') {
             wrapperValue_ = OptionTakesValue(wrapper_, word.text);
