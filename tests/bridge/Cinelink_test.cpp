@@ -5,11 +5,13 @@
 // stores (machine and user registry files), the program folder or an
 // already loaded library, exactly as the bridge searches.
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +20,8 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -366,7 +370,7 @@ std::string RunProbe(const std::string& probe, const BridgeRig& rig,
                      const std::string& libraryPath = "") {
   const std::string command =
       "env FRAMORY_MACHINE_REGISTRY='" + rig.MachinePath() + "' XDG_CONFIG_HOME='" +
-      rig.Dir().Path() + "/config' " +
+      rig.Dir().Path() + "/config' XDG_CACHE_HOME='" + rig.Dir().Path() + "/cache' " +
       (libraryPath.empty() ? "" : "LD_LIBRARY_PATH='" + libraryPath + "' ") + "'" + probe + "'";
   FILE* pipe = popen(command.c_str(), "r");
   char line[128] = "";
@@ -496,6 +500,109 @@ TEST(Cinelink, InitialisationWaitsForTheNamedProcessLock) {
               c.True(access(lockPath.c_str(), F_OK) != 0, "no lock file left behind");
             }),
             "");
+}
+
+std::string Octal(unsigned value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%o", value);
+  return text;
+}
+
+// Takes an flock on `path` (created when missing) through a descriptor of
+// its own; the file's inode, or 0 when that failed.
+ino_t HoldLock(const std::string& path, int* fd) {
+  *fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  struct stat st {};
+  if (*fd < 0 || flock(*fd, LOCK_EX) != 0 || fstat(*fd, &st) != 0) return 0;
+  return st.st_ino;
+}
+
+// Without a trustworthy runtime folder the lock must not live where another
+// user can create its name first: such a user holding that file's lock would
+// make InitializeQTML wait forever. Here "another user" pre-creates the name
+// the lock once had in /tmp (owned by nobody when the test runs as root) and
+// holds its lock, and the lock's own folder was left open to everyone by an
+// earlier careless run. InitializeQTML must still succeed, taking its lock in
+// the user's private folder, which it leaves with mode 0700.
+TEST(Cinelink, LockNeverLivesInASharedFolder) {
+  // Once with no runtime folder at all, once with one that others may write.
+  for (const bool sharedRuntimeDir : {false, true}) {
+    BridgeRig rig;
+    rig.MachineStore(RuntimeDir("good"));
+    const std::string home = rig.Dir().Path() + "/home";
+    const std::string folder = home + "/.cache/framory/cinelink";
+    std::filesystem::create_directories(folder);
+    chmod(folder.c_str(), 0777);
+    const std::string loose = rig.Dir().Path() + "/loose";
+    std::filesystem::create_directories(loose);
+    chmod(loose.c_str(), 0777);
+    EXPECT_EQ(InChild([&](Checks& c) {
+                rig.Enter();
+                unsetenv("XDG_CACHE_HOME");
+                setenv("HOME", home.c_str(), 1);
+                if (sharedRuntimeDir) {
+                  setenv("XDG_RUNTIME_DIR", loose.c_str(), 1);
+                } else {
+                  unsetenv("XDG_RUNTIME_DIR");
+                }
+                char name[64];
+                std::snprintf(name, sizeof name, "QTMLInitTermMutex%lx",
+                              static_cast<unsigned long>(getpid()));
+                const std::string hostilePath = std::string("/tmp/") + name;
+                const std::string loosePath = loose + "/" + name;
+                int hostileFd = -1, looseFd = -1, privateFd = -1;
+                const ino_t hostile = HoldLock(hostilePath, &hostileFd);
+                const ino_t looseHeld = HoldLock(loosePath, &looseFd);
+                if (geteuid() == 0) {
+                  chown(hostilePath.c_str(), 65534, 65534);
+                  chown(loosePath.c_str(), 65534, 65534);
+                }
+                const ino_t own = HoldLock(folder + "/" + name, &privateFd);
+                c.True(hostile != 0 && looseHeld != 0 && own != 0, "the test holds the locks");
+
+                std::atomic<bool> done{false};
+                std::atomic<int> result{1};
+                std::thread init([&] {
+                  result = InitializeQTML(0);
+                  done = true;
+                });
+                // Until InitializeQTML is done: it may wait for the lock in the
+                // private folder, which is then let go, never for another's.
+                bool waitedForOwn = false;
+                while (!done) {
+                  for (auto [inode, fd, where] :
+                       {std::tuple{hostile, &hostileFd, "/tmp"},
+                        std::tuple{looseHeld, &looseFd, "the shared runtime folder"}}) {
+                    if (*fd >= 0 && SomeoneWaitsOn(inode)) {
+                      c.True(false, std::string("InitializeQTML waits for a lock in ") + where);
+                      close(*fd);
+                      *fd = -1;
+                    }
+                  }
+                  if (privateFd >= 0 && SomeoneWaitsOn(own)) {
+                    waitedForOwn = true;
+                    close(privateFd);
+                    privateFd = -1;
+                  }
+                  usleep(1000);
+                }
+                init.join();
+                c.Eq(result.load(), 0, "InitializeQTML");
+                c.True(waitedForOwn, "InitializeQTML took its lock in " + folder);
+                c.Eq(rig.Log(), std::string("init 0\n"), "QuickTime initialised");
+                struct stat st {};
+                c.True(lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode), "the folder");
+                c.Eq(Octal(st.st_mode & 07777), std::string("700"), "the lock folder's mode");
+                c.Eq(st.st_uid, geteuid(), "the lock folder's owner");
+                TerminateQTML();
+                for (int fd : {hostileFd, looseFd, privateFd}) {
+                  if (fd >= 0) close(fd);
+                }
+                unlink(hostilePath.c_str());
+              }),
+              "")
+        << (sharedRuntimeDir ? "with a shared runtime folder" : "without a runtime folder");
+  }
 }
 
 }  // namespace
