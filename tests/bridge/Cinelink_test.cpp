@@ -366,12 +366,15 @@ TEST(Cinelink, StoreFoldersWithAndWithoutTrailingSeparator) {
 
 // Runs the probe program (a copy in a folder of its own) with the rig's
 // stores and `libraryPath` as LD_LIBRARY_PATH; its one line of output.
+// With `preload`, the probe loads that library before its first call.
 std::string RunProbe(const std::string& probe, const BridgeRig& rig,
-                     const std::string& libraryPath = "") {
+                     const std::string& libraryPath = "", const std::string& preload = "") {
   const std::string command =
       "env FRAMORY_MACHINE_REGISTRY='" + rig.MachinePath() + "' XDG_CONFIG_HOME='" +
       rig.Dir().Path() + "/config' XDG_CACHE_HOME='" + rig.Dir().Path() + "/cache' " +
-      (libraryPath.empty() ? "" : "LD_LIBRARY_PATH='" + libraryPath + "' ") + "'" + probe + "'";
+      "CINELINK_TEST_LOG='" + rig.LogPath() + "' " +
+      (libraryPath.empty() ? "" : "LD_LIBRARY_PATH='" + libraryPath + "' ") + "'" + probe + "'" +
+      (preload.empty() ? "" : " '" + preload + "'");
   FILE* pipe = popen(command.c_str(), "r");
   char line[128] = "";
   if (pipe != nullptr) {
@@ -403,6 +406,113 @@ TEST(Cinelink, LibraryFolderIsSearchedLast) {
   std::filesystem::copy_file(RuntimePath("good"), libraryFolder.File("QuickTime.qts"));
   EXPECT_EQ(RunProbe(probe, rig, libraryFolder.Path()), "0 -50\n")
       << "the runtime beside the library";
+}
+
+// A different runtime in every place the bridge searches at once: already
+// loaded, beside the program, in the machine store's folder, in the user
+// store's folder and beside the library. Each run binds the first of those
+// still there; then that one is taken away and the next run must bind the
+// next one, down the list.
+TEST(Cinelink, SearchOrderBindsTheFirstPlaceThatHoldsARuntime) {
+  TempDir programFolder, libraryFolder;
+  const std::string probe = programFolder.File("cinelink_probe");
+  std::filesystem::copy_file(CINELINK_PROBE, probe);
+  std::filesystem::copy_file(RuntimePath("id_program"), programFolder.File("QuickTime.qts"));
+  std::filesystem::copy_file(CINELINK_LIBRARY, libraryFolder.File("libCinelink.so"));
+  std::filesystem::copy_file(RuntimePath("id_library"), libraryFolder.File("QuickTime.qts"));
+  BridgeRig rig;
+  rig.MachineStore(RuntimeDir("id_machine"));
+  rig.UserStore(RuntimeDir("id_user"));
+  std::string preload = RuntimePath("id_loaded");
+
+  // Runs the probe; which runtime it initialised ("" for none).
+  const auto bound = [&](const std::string& expectedOutput) {
+    WriteWholeFile(rig.LogPath(), "");
+    EXPECT_EQ(RunProbe(probe, rig, libraryFolder.Path(), preload), expectedOutput);
+    const std::string log = rig.Log();
+    const std::string prefix = "init 0 ";
+    if (log.rfind(prefix, 0) != 0) return log;
+    return log.substr(prefix.size(), log.find('\n') - prefix.size());
+  };
+  EXPECT_EQ(bound("0 -50\n"), "loaded");
+  preload.clear();
+  EXPECT_EQ(bound("0 -50\n"), "program");
+  std::filesystem::remove(programFolder.File("QuickTime.qts"));
+  EXPECT_EQ(bound("0 -50\n"), "machine");
+  WriteWholeFile(rig.MachinePath(), "");
+  EXPECT_EQ(bound("0 -50\n"), "user");
+  rig.UserStore(rig.Dir().Path());  // a folder without a runtime
+  EXPECT_EQ(bound("0 -50\n"), "library");
+  std::filesystem::remove(libraryFolder.File("QuickTime.qts"));
+  EXPECT_EQ(bound("-2093 -2095\n"), "");
+}
+
+// Every forwarded routine reaches the dispatcher with its own selector. The
+// numbers are QuickTime's, written out here from its published list rather
+// than taken from the bridge's own table, so a wrong number there shows.
+TEST(Cinelink, EachRoutineReachesTheDispatcherWithItsSelector) {
+  struct Routine {
+    const char* Name;
+    std::uint32_t Selector;
+    std::function<void()> Call;
+  };
+  const Routine routines[] = {
+      {"AddMediaSample", 0x0002007C,
+       [] { AddMediaSample(nullptr, nullptr, 0, 0, 0, nullptr, 1, 0, nullptr); }},
+      {"AddMovieResource", 0x000200D7, [] { AddMovieResource(nullptr, 0, nullptr, nullptr); }},
+      {"BeginMediaEdits", 0x00020072, [] { BeginMediaEdits(nullptr); }},
+      {"CloseMovieFile", 0x000200D5, [] { CloseMovieFile(0); }},
+      {"CompressImage", 0x00030006,
+       [] { CompressImage(nullptr, nullptr, 0, 0, nullptr, nullptr); }},
+      {"CreateMovieFile", 0x00020191, [] { CreateMovieFile(nullptr, 0, 0, 0, nullptr, nullptr); }},
+      {"DisposeGWorld", 0x001C0005, [] { DisposeGWorld(nullptr); }},
+      {"DisposeHandle", 0x00150032, [] { DisposeHandle(nullptr); }},
+      {"DisposeMovie", 0x00020023, [] { DisposeMovie(nullptr); }},
+      {"EndMediaEdits", 0x00020073, [] { EndMediaEdits(nullptr); }},
+      {"EnterMovies", 0x00020001, [] { EnterMovies(); }},
+      {"ExitMovies", 0x00020002, [] { ExitMovies(); }},
+      {"FSMakeFSSpec", 0x000F00E2, [] { FSMakeFSSpec(0, 0, nullptr, nullptr); }},
+      {"FixRatio", 0x00100001, [] { FixRatio(1, 2); }},
+      {"GetGWorld", 0x001C0006, [] { GetGWorld(nullptr, nullptr); }},
+      {"GetMaxCompressionSize", 0x00030004,
+       [] { GetMaxCompressionSize(nullptr, nullptr, 0, 0, 0, nullptr, nullptr); }},
+      {"GetMediaDuration", 0x0002006A, [] { GetMediaDuration(nullptr); }},
+      {"HLock", 0x00150019, [] { HLock(nullptr); }},
+      {"InsertMediaIntoTrack", 0x00020183, [] { InsertMediaIntoTrack(nullptr, 0, 0, 0, 0); }},
+      {"MoveHHi", 0x0015002E, [] { MoveHHi(nullptr); }},
+      {"NewGWorldFromHBITMAP", 0x00170001,
+       [] { NewGWorldFromHBITMAP(nullptr, nullptr, nullptr, 0, nullptr, nullptr); }},
+      {"NewHandle", 0x00150008, [] { NewHandle(16); }},
+      {"NewMovieTrack", 0x00020188, [] { NewMovieTrack(nullptr, 0, 0, 0); }},
+      {"NewTrackMedia", 0x0002018E, [] { NewTrackMedia(nullptr, 0, 0, nullptr, 0); }},
+      {"SetGWorld", 0x001C0007, [] { SetGWorld(nullptr, nullptr); }},
+      {"c2pstrcpy", 0x00280019, [] { c2pstrcpy(nullptr, nullptr); }},
+  };
+  ASSERT_EQ(std::size(routines), 26u);
+  BridgeRig rig;
+  rig.MachineStore(RuntimeDir("good"));
+  const std::string path = RuntimePath("good");
+  EXPECT_EQ(InChild([&](Checks& c) {
+              rig.Enter();
+              c.Eq(InitializeQTML(0), 0, "InitializeQTML");
+              void* runtime = dlopen(path.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+              auto lastSelector = reinterpret_cast<std::uint32_t (*)()>(
+                  runtime != nullptr ? dlsym(runtime, "TestRuntimeLastSelector") : nullptr);
+              c.True(lastSelector != nullptr, "the runtime tells its last selector");
+              if (lastSelector == nullptr) return;
+              c.Eq(lastSelector(), 0x001D0008u, "InitializeQTML's selector");
+              for (const Routine& routine : routines) {
+                routine.Call();
+                std::ostringstream got;
+                got << std::hex << lastSelector();
+                std::ostringstream expected;
+                expected << std::hex << routine.Selector;
+                c.Eq(got.str(), expected.str(), std::string(routine.Name) + " selector");
+              }
+              dlclose(runtime);
+              TerminateQTML();
+            }),
+            "");
 }
 
 TEST(Cinelink, AlreadyLoadedRuntimeIsUsedAndRebound) {
