@@ -55,12 +55,12 @@ CINELINK_HIDDEN int CinelinkStorePath(int currentUser, char* out, size_t capacit
 
 /* "QTMLInitTermMutex" followed by pid in lower-case hexadecimal. */
 CINELINK_HIDDEN void CinelinkLockName(long pid, char* out, size_t capacity);
-/* The per-process init/term lock: a descriptor holding it, or -1 when it
- * could not be taken (the caller goes on without it). */
+/* The per-process init/term lock, a file of that name in a folder only the
+ * user can write ($XDG_RUNTIME_DIR, else a private folder in the user's
+ * cache): a descriptor holding it, or -1 when it could not be taken (the
+ * caller goes on without it). */
 CINELINK_HIDDEN int CinelinkTakeLock(void);
 CINELINK_HIDDEN void CinelinkReleaseLock(int lock);
-/* Where the lock file lives: $XDG_RUNTIME_DIR, else /tmp. */
-CINELINK_HIDDEN void CinelinkLockPath(long pid, char* out, size_t capacity);
 
 /* Calls `entry` with `selector` in EAX and `arg` as its one argument. */
 CINELINK_HIDDEN OSErr CinelinkCallDispatcher(void* entry, uint32_t selector, int32_t arg);

@@ -11,7 +11,14 @@ namespace framory {
 CommentEdit::CommentEdit(QWidget* parent) : QTextEdit(parent) {
   setAcceptRichText(true);
   setLineWrapMode(QTextEdit::WidgetWidth);
-  setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  // The window is recorded with everything it shows, so it shows no scroll
+  // bars; the text still scrolls to follow the caret and the wheel.
+  setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  // Tabs stop every half inch (720 twips), as rich text lays them out by
+  // default, in pixels of this screen; the help text's columns rely on it.
+  const int dpi = logicalDpiX() > 0 ? logicalDpiX() : 96;
+  setTabStopDistance(dpi / 2.0);
   setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
   // The window's own popup menu replaces the edit's.
   setContextMenuPolicy(Qt::PreventContextMenu);

@@ -2,7 +2,8 @@
 // with the keyboard shortcuts the help text lists (Ctrl E/R/L alignment,
 // Ctrl Shift L bullets, Ctrl = and Ctrl Shift = sub- and superscript, Ctrl Z,
 // Ctrl Ins, Shift Ins, Ctrl 1/2/5 line spacing). A right button press is
-// reported to the window (for its menu) and then handled as usual.
+// reported to the window (for its menu) and then handled as usual. No scroll
+// bars; tab stops every half inch.
 #pragma once
 
 #include <QTextEdit>

@@ -91,7 +91,7 @@ CommentWindow::CommentWindow(CommentWindowState& state, const CommentWindowServi
 
   edit_ = new CommentEdit(this);
   edit_->SetRightPressHandler([this](const QPoint& global) { ShowMenu(global); });
-  RtfTextDocument::Load(HelpText(), edit_->document());
+  ShowDocument(HelpText());
   menuRunner_ = [](QMenu& menu, const QPoint& global) {
     QAction* chosen = menu.exec(global);
     return chosen != nullptr ? chosen->data().toInt() : 0;
@@ -232,7 +232,7 @@ void CommentWindow::RunCommand(int command) {
       LoadContents();
       break;
     case C::Clear:
-      RtfTextDocument::Load(EmptyDocumentText(), edit_->document());
+      ShowDocument(EmptyDocumentText());
       break;
     case C::Close:
       // The close is posted, so that the menu's caller returns first.
@@ -479,9 +479,14 @@ bool CommentWindow::LoadFile(const std::string& path) {
   if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxLoadBytes) return false;
   const QByteArray bytes = file.read(kMaxLoadBytes + 1);
   if (file.error() != QFileDevice::NoError || bytes.size() > kMaxLoadBytes) return false;
-  RtfTextDocument::Load(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),
-                        edit_->document());
+  ShowDocument(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
   return true;
+}
+
+void CommentWindow::ShowDocument(std::string_view bytes) {
+  RtfTextDocument::Load(bytes, edit_->document());
+  // New contents are shown from their first line, the caret before them.
+  edit_->moveCursor(QTextCursor::Start);
 }
 
 void CommentWindow::WriteBackup() const {

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "ui/CommentGeometry.h"
 #include "ui/CommentWindowState.h"
@@ -79,6 +80,8 @@ class CommentWindow : public QWidget {
   // The window corner a point lies in (within 8 pixels), if any.
   Qt::Edges CornerAt(const QPoint& at) const;
   void Layout();
+  // Replaces the contents with `bytes` (RTF, else plain text).
+  void ShowDocument(std::string_view bytes);
   void ToggleEffect(int command);
   void ChooseFont();
   void ChooseTextColor();

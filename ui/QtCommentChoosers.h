@@ -1,7 +1,7 @@
-// The comment window's choosers as Qt dialogs: QFontDialog, QColorDialog with
-// the caller's own set of custom colours (Qt keeps one shared set, which is
-// loaded before and read back after each run), and QFileDialog for "Save As
-// Rich Text File" and "Load File".
+// The comment window's choosers as Qt dialogs: QFontDialog with a colour row
+// under it, QColorDialog with the caller's own set of custom colours (Qt
+// keeps one shared set, which is loaded before and read back after each
+// run), and QFileDialog for "Save As Rich Text File" and "Load File".
 #pragma once
 
 #include "ui/CommentChoosers.h"

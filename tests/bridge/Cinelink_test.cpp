@@ -5,11 +5,13 @@
 // stores (machine and user registry files), the program folder or an
 // already loaded library, exactly as the bridge searches.
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +20,8 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -364,12 +368,15 @@ TEST(Cinelink, StoreFoldersWithAndWithoutTrailingSeparator) {
 
 // Runs the probe program (a copy in a folder of its own) with the rig's
 // stores and `libraryPath` as LD_LIBRARY_PATH; its one line of output.
+// With `preload`, the probe loads that library before its first call.
 std::string RunProbe(const std::string& probe, const BridgeRig& rig,
-                     const std::string& libraryPath = "") {
+                     const std::string& libraryPath = "", const std::string& preload = "") {
   const std::string command =
       "env FRAMORY_MACHINE_REGISTRY='" + rig.MachinePath() + "' XDG_CONFIG_HOME='" +
-      rig.Dir().Path() + "/config' " +
-      (libraryPath.empty() ? "" : "LD_LIBRARY_PATH='" + libraryPath + "' ") + "'" + probe + "'";
+      rig.Dir().Path() + "/config' XDG_CACHE_HOME='" + rig.Dir().Path() + "/cache' " +
+      "CINELINK_TEST_LOG='" + rig.LogPath() + "' " +
+      (libraryPath.empty() ? "" : "LD_LIBRARY_PATH='" + libraryPath + "' ") + "'" + probe + "'" +
+      (preload.empty() ? "" : " '" + preload + "'");
   framory::testing::NoteShellCommand(command);
   FILE* pipe = popen(command.c_str(), "r");
   char line[128] = "";
@@ -402,6 +409,113 @@ TEST(Cinelink, LibraryFolderIsSearchedLast) {
   std::filesystem::copy_file(RuntimePath("good"), libraryFolder.File("QuickTime.qts"));
   EXPECT_EQ(RunProbe(probe, rig, libraryFolder.Path()), "0 -50\n")
       << "the runtime beside the library";
+}
+
+// A different runtime in every place the bridge searches at once: already
+// loaded, beside the program, in the machine store's folder, in the user
+// store's folder and beside the library. Each run binds the first of those
+// still there; then that one is taken away and the next run must bind the
+// next one, down the list.
+TEST(Cinelink, SearchOrderBindsTheFirstPlaceThatHoldsARuntime) {
+  TempDir programFolder, libraryFolder;
+  const std::string probe = programFolder.File("cinelink_probe");
+  std::filesystem::copy_file(CINELINK_PROBE, probe);
+  std::filesystem::copy_file(RuntimePath("id_program"), programFolder.File("QuickTime.qts"));
+  std::filesystem::copy_file(CINELINK_LIBRARY, libraryFolder.File("libCinelink.so"));
+  std::filesystem::copy_file(RuntimePath("id_library"), libraryFolder.File("QuickTime.qts"));
+  BridgeRig rig;
+  rig.MachineStore(RuntimeDir("id_machine"));
+  rig.UserStore(RuntimeDir("id_user"));
+  std::string preload = RuntimePath("id_loaded");
+
+  // Runs the probe; which runtime it initialised ("" for none).
+  const auto bound = [&](const std::string& expectedOutput) {
+    WriteWholeFile(rig.LogPath(), "");
+    EXPECT_EQ(RunProbe(probe, rig, libraryFolder.Path(), preload), expectedOutput);
+    const std::string log = rig.Log();
+    const std::string prefix = "init 0 ";
+    if (log.rfind(prefix, 0) != 0) return log;
+    return log.substr(prefix.size(), log.find('\n') - prefix.size());
+  };
+  EXPECT_EQ(bound("0 -50\n"), "loaded");
+  preload.clear();
+  EXPECT_EQ(bound("0 -50\n"), "program");
+  std::filesystem::remove(programFolder.File("QuickTime.qts"));
+  EXPECT_EQ(bound("0 -50\n"), "machine");
+  WriteWholeFile(rig.MachinePath(), "");
+  EXPECT_EQ(bound("0 -50\n"), "user");
+  rig.UserStore(rig.Dir().Path());  // a folder without a runtime
+  EXPECT_EQ(bound("0 -50\n"), "library");
+  std::filesystem::remove(libraryFolder.File("QuickTime.qts"));
+  EXPECT_EQ(bound("-2093 -2095\n"), "");
+}
+
+// Every forwarded routine reaches the dispatcher with its own selector. The
+// numbers are QuickTime's, written out here from its published list rather
+// than taken from the bridge's own table, so a wrong number there shows.
+TEST(Cinelink, EachRoutineReachesTheDispatcherWithItsSelector) {
+  struct Routine {
+    const char* Name;
+    std::uint32_t Selector;
+    std::function<void()> Call;
+  };
+  const Routine routines[] = {
+      {"AddMediaSample", 0x0002007C,
+       [] { AddMediaSample(nullptr, nullptr, 0, 0, 0, nullptr, 1, 0, nullptr); }},
+      {"AddMovieResource", 0x000200D7, [] { AddMovieResource(nullptr, 0, nullptr, nullptr); }},
+      {"BeginMediaEdits", 0x00020072, [] { BeginMediaEdits(nullptr); }},
+      {"CloseMovieFile", 0x000200D5, [] { CloseMovieFile(0); }},
+      {"CompressImage", 0x00030006,
+       [] { CompressImage(nullptr, nullptr, 0, 0, nullptr, nullptr); }},
+      {"CreateMovieFile", 0x00020191, [] { CreateMovieFile(nullptr, 0, 0, 0, nullptr, nullptr); }},
+      {"DisposeGWorld", 0x001C0005, [] { DisposeGWorld(nullptr); }},
+      {"DisposeHandle", 0x00150032, [] { DisposeHandle(nullptr); }},
+      {"DisposeMovie", 0x00020023, [] { DisposeMovie(nullptr); }},
+      {"EndMediaEdits", 0x00020073, [] { EndMediaEdits(nullptr); }},
+      {"EnterMovies", 0x00020001, [] { EnterMovies(); }},
+      {"ExitMovies", 0x00020002, [] { ExitMovies(); }},
+      {"FSMakeFSSpec", 0x000F00E2, [] { FSMakeFSSpec(0, 0, nullptr, nullptr); }},
+      {"FixRatio", 0x00100001, [] { FixRatio(1, 2); }},
+      {"GetGWorld", 0x001C0006, [] { GetGWorld(nullptr, nullptr); }},
+      {"GetMaxCompressionSize", 0x00030004,
+       [] { GetMaxCompressionSize(nullptr, nullptr, 0, 0, 0, nullptr, nullptr); }},
+      {"GetMediaDuration", 0x0002006A, [] { GetMediaDuration(nullptr); }},
+      {"HLock", 0x00150019, [] { HLock(nullptr); }},
+      {"InsertMediaIntoTrack", 0x00020183, [] { InsertMediaIntoTrack(nullptr, 0, 0, 0, 0); }},
+      {"MoveHHi", 0x0015002E, [] { MoveHHi(nullptr); }},
+      {"NewGWorldFromHBITMAP", 0x00170001,
+       [] { NewGWorldFromHBITMAP(nullptr, nullptr, nullptr, 0, nullptr, nullptr); }},
+      {"NewHandle", 0x00150008, [] { NewHandle(16); }},
+      {"NewMovieTrack", 0x00020188, [] { NewMovieTrack(nullptr, 0, 0, 0); }},
+      {"NewTrackMedia", 0x0002018E, [] { NewTrackMedia(nullptr, 0, 0, nullptr, 0); }},
+      {"SetGWorld", 0x001C0007, [] { SetGWorld(nullptr, nullptr); }},
+      {"c2pstrcpy", 0x00280019, [] { c2pstrcpy(nullptr, nullptr); }},
+  };
+  ASSERT_EQ(std::size(routines), 26u);
+  BridgeRig rig;
+  rig.MachineStore(RuntimeDir("good"));
+  const std::string path = RuntimePath("good");
+  EXPECT_EQ(InChild([&](Checks& c) {
+              rig.Enter();
+              c.Eq(InitializeQTML(0), 0, "InitializeQTML");
+              void* runtime = dlopen(path.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+              auto lastSelector = reinterpret_cast<std::uint32_t (*)()>(
+                  runtime != nullptr ? dlsym(runtime, "TestRuntimeLastSelector") : nullptr);
+              c.True(lastSelector != nullptr, "the runtime tells its last selector");
+              if (lastSelector == nullptr) return;
+              c.Eq(lastSelector(), 0x001D0008u, "InitializeQTML's selector");
+              for (const Routine& routine : routines) {
+                routine.Call();
+                std::ostringstream got;
+                got << std::hex << lastSelector();
+                std::ostringstream expected;
+                expected << std::hex << routine.Selector;
+                c.Eq(got.str(), expected.str(), std::string(routine.Name) + " selector");
+              }
+              dlclose(runtime);
+              TerminateQTML();
+            }),
+            "");
 }
 
 TEST(Cinelink, AlreadyLoadedRuntimeIsUsedAndRebound) {
@@ -499,6 +613,109 @@ TEST(Cinelink, InitialisationWaitsForTheNamedProcessLock) {
               c.True(access(lockPath.c_str(), F_OK) != 0, "no lock file left behind");
             }),
             "");
+}
+
+std::string Octal(unsigned value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%o", value);
+  return text;
+}
+
+// Takes an flock on `path` (created when missing) through a descriptor of
+// its own; the file's inode, or 0 when that failed.
+ino_t HoldLock(const std::string& path, int* fd) {
+  *fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  struct stat st {};
+  if (*fd < 0 || flock(*fd, LOCK_EX) != 0 || fstat(*fd, &st) != 0) return 0;
+  return st.st_ino;
+}
+
+// Without a trustworthy runtime folder the lock must not live where another
+// user can create its name first: such a user holding that file's lock would
+// make InitializeQTML wait forever. Here "another user" pre-creates the name
+// the lock once had in /tmp (owned by nobody when the test runs as root) and
+// holds its lock, and the lock's own folder was left open to everyone by an
+// earlier careless run. InitializeQTML must still succeed, taking its lock in
+// the user's private folder, which it leaves with mode 0700.
+TEST(Cinelink, LockNeverLivesInASharedFolder) {
+  // Once with no runtime folder at all, once with one that others may write.
+  for (const bool sharedRuntimeDir : {false, true}) {
+    BridgeRig rig;
+    rig.MachineStore(RuntimeDir("good"));
+    const std::string home = rig.Dir().Path() + "/home";
+    const std::string folder = home + "/.cache/framory/cinelink";
+    std::filesystem::create_directories(folder);
+    chmod(folder.c_str(), 0777);
+    const std::string loose = rig.Dir().Path() + "/loose";
+    std::filesystem::create_directories(loose);
+    chmod(loose.c_str(), 0777);
+    EXPECT_EQ(InChild([&](Checks& c) {
+                rig.Enter();
+                unsetenv("XDG_CACHE_HOME");
+                setenv("HOME", home.c_str(), 1);
+                if (sharedRuntimeDir) {
+                  setenv("XDG_RUNTIME_DIR", loose.c_str(), 1);
+                } else {
+                  unsetenv("XDG_RUNTIME_DIR");
+                }
+                char name[64];
+                std::snprintf(name, sizeof name, "QTMLInitTermMutex%lx",
+                              static_cast<unsigned long>(getpid()));
+                const std::string hostilePath = std::string("/tmp/") + name;
+                const std::string loosePath = loose + "/" + name;
+                int hostileFd = -1, looseFd = -1, privateFd = -1;
+                const ino_t hostile = HoldLock(hostilePath, &hostileFd);
+                const ino_t looseHeld = HoldLock(loosePath, &looseFd);
+                if (geteuid() == 0) {
+                  chown(hostilePath.c_str(), 65534, 65534);
+                  chown(loosePath.c_str(), 65534, 65534);
+                }
+                const ino_t own = HoldLock(folder + "/" + name, &privateFd);
+                c.True(hostile != 0 && looseHeld != 0 && own != 0, "the test holds the locks");
+
+                std::atomic<bool> done{false};
+                std::atomic<int> result{1};
+                std::thread init([&] {
+                  result = InitializeQTML(0);
+                  done = true;
+                });
+                // Until InitializeQTML is done: it may wait for the lock in the
+                // private folder, which is then let go, never for another's.
+                bool waitedForOwn = false;
+                while (!done) {
+                  for (auto [inode, fd, where] :
+                       {std::tuple{hostile, &hostileFd, "/tmp"},
+                        std::tuple{looseHeld, &looseFd, "the shared runtime folder"}}) {
+                    if (*fd >= 0 && SomeoneWaitsOn(inode)) {
+                      c.True(false, std::string("InitializeQTML waits for a lock in ") + where);
+                      close(*fd);
+                      *fd = -1;
+                    }
+                  }
+                  if (privateFd >= 0 && SomeoneWaitsOn(own)) {
+                    waitedForOwn = true;
+                    close(privateFd);
+                    privateFd = -1;
+                  }
+                  usleep(1000);
+                }
+                init.join();
+                c.Eq(result.load(), 0, "InitializeQTML");
+                c.True(waitedForOwn, "InitializeQTML took its lock in " + folder);
+                c.Eq(rig.Log(), std::string("init 0\n"), "QuickTime initialised");
+                struct stat st {};
+                c.True(lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode), "the folder");
+                c.Eq(Octal(st.st_mode & 07777), std::string("700"), "the lock folder's mode");
+                c.Eq(st.st_uid, geteuid(), "the lock folder's owner");
+                TerminateQTML();
+                for (int fd : {hostileFd, looseFd, privateFd}) {
+                  if (fd >= 0) close(fd);
+                }
+                unlink(hostilePath.c_str());
+              }),
+              "")
+        << (sharedRuntimeDir ? "with a shared runtime folder" : "without a runtime folder");
+  }
 }
 
 }  // namespace

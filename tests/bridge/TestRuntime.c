@@ -1,7 +1,10 @@
 /* A runtime for the bridge tests. It appends "init <flag>" and "term" lines
  * to the file named by CINELINK_TEST_LOG, so a test can count QuickTime
  * initialisations across loads and unloads, and keeps the arguments of the
- * last recorded call for TestRuntimeLastCall(). */
+ * last recorded call for TestRuntimeLastCall() and the selector of the last
+ * call of any routine for TestRuntimeLastSelector(). Copies built with
+ * TEST_RUNTIME_ID name themselves in their init line ("init <flag> <id>"),
+ * so a test that puts several on the search path sees which one was bound. */
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -32,7 +35,11 @@ static void Log(const char* line) {
 
 HIDDEN OSErr TestInitialize(int32_t flag) {
   char line[64];
+#ifdef TEST_RUNTIME_ID
+  snprintf(line, sizeof line, "init %d %s", (int)flag, TEST_RUNTIME_ID);
+#else
   snprintf(line, sizeof line, "init %d", (int)flag);
+#endif
   Log(line);
   return TEST_INIT_RESULT;
 }
@@ -89,6 +96,7 @@ HIDDEN int32_t TestVariadic(int32_t first, ...) {
 }
 
 EXPORT const TestCall* TestRuntimeLastCall(void) { return &gLastCall; }
+EXPORT uint32_t TestRuntimeLastSelector(void) { return gTestLastSelector; }
 
 #ifndef TEST_OMIT_CALL_COMPONENT
 EXPORT int32_t _CallComponent(void) { return -1; }

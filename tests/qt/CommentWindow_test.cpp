@@ -7,18 +7,28 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QComboBox>
+#include <QFontDialog>
 #include <QGuiApplication>
 #include <QImage>
+#include <QLabel>
 #include <QMenu>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
+#include <QTextLayout>
 #include <QTextList>
+#include <QTimer>
+#include <QWheelEvent>
 
+#include <cmath>
 #include <deque>
 #include <filesystem>
 #include <optional>
 
+#include "support/ChildProcess.h"
 #include "support/QtGTestMain.h"
 #include "support/QtPump.h"
 #include "support/TempDir.h"
@@ -26,13 +36,16 @@
 #include "ui/CommentGeometry.h"
 #include "ui/CommentMenu.h"
 #include "ui/CommentWindowHost.h"
+#include "ui/QtCommentChoosers.h"
 #include "ui/RtfReader.h"
 
 namespace framory {
 namespace {
 
+using testing::kChildFailed;
 using testing::PumpUntil;
 using testing::ReadWholeFile;
+using testing::RunInChild;
 using testing::TempDir;
 using testing::WriteWholeFile;
 
@@ -445,6 +458,195 @@ TEST_F(CommentWindowTest, EffectsSizesFocusOptionAndShortcuts) {
   EXPECT_EQ(edit->currentCharFormat().verticalAlignment(), QTextCharFormat::AlignSubScript);
   QTest::keyClick(edit, Qt::Key_Plus, Qt::ControlModifier | Qt::ShiftModifier);
   EXPECT_EQ(edit->currentCharFormat().verticalAlignment(), QTextCharFormat::AlignSuperScript);
+}
+
+// What a recording shows of a freshly opened window: the help text from its
+// first line, no scroll bar, and the shortcut lines in their columns.
+TEST_F(CommentWindowTest, HelpTextOpensAtItsStartWithoutScrollBars) {
+  CommentWindow& w = Open();
+  CommentEdit* edit = w.Edit();
+  ASSERT_TRUE(PumpUntil([&w] { return w.isVisible(); }));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(edit->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+  EXPECT_FALSE(edit->verticalScrollBar()->isVisible()) << "no scroll bar to be recorded";
+  EXPECT_FALSE(edit->horizontalScrollBar()->isVisible());
+  EXPECT_EQ(edit->textCursor().position(), 0) << "the caret starts before the text";
+  EXPECT_EQ(edit->verticalScrollBar()->value(), 0) << "the first line shows";
+
+  // The help text is taller than the window: it still scrolls with the caret
+  // and with the wheel.
+  ASSERT_GT(edit->verticalScrollBar()->maximum(), 0);
+  const QRect viewport = edit->viewport()->rect();
+  edit->moveCursor(QTextCursor::End);
+  EXPECT_GT(edit->verticalScrollBar()->value(), 0);
+  EXPECT_TRUE(viewport.contains(edit->cursorRect())) << "the caret at the end shows";
+  edit->moveCursor(QTextCursor::Start);
+  EXPECT_TRUE(viewport.contains(edit->cursorRect())) << "the caret at the start shows";
+  const QPointF at(20, 20);
+  QWheelEvent wheel(at, edit->viewport()->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton,
+                    Qt::NoModifier, Qt::NoScrollPhase, false);
+  QApplication::sendEvent(edit->viewport(), &wheel);
+  EXPECT_GT(edit->verticalScrollBar()->value(), 0) << "the wheel scrolls";
+  EXPECT_FALSE(edit->verticalScrollBar()->isVisible());
+
+  // Cleared or loaded contents start at their beginning too.
+  w.RunCommand(CommentCommand::Clear);
+  EXPECT_FALSE(edit->verticalScrollBar()->isVisible());
+  EXPECT_EQ(edit->textCursor().position(), 0);
+}
+
+TEST_F(CommentWindowTest, TabsStopEveryHalfInchSoShortcutLinesKeepTheirColumns) {
+  CommentWindow& w = Open();
+  CommentEdit* edit = w.Edit();
+  const double stop = edit->logicalDpiX() / 2.0;  // 720 twips
+  EXPECT_DOUBLE_EQ(edit->tabStopDistance(), stop);
+  ASSERT_TRUE(PumpUntil([&w] { return w.isVisible(); }));
+  QCoreApplication::processEvents();
+
+  // Where the action of each shortcut line starts, and in how many lines
+  // the line is laid out.
+  int checked = 0;
+  for (QTextBlock block = edit->document()->begin(); block.isValid(); block = block.next()) {
+    const QString text = block.text();
+    const int tabs = text.count(QLatin1Char('\t'));
+    if (tabs == 0) continue;
+    const int action = text.lastIndexOf(QLatin1Char('\t')) + 1;
+    QTextLayout* layout = block.layout();
+    ASSERT_NE(layout, nullptr);
+    const QTextLine line = layout->lineForTextPosition(action);
+    ASSERT_TRUE(line.isValid()) << text.toStdString();
+    const double start = layout->lineAt(0).cursorToX(0);
+    const double keys = layout->lineAt(0).cursorToX(text.indexOf(QLatin1Char('\t'))) - start;
+    const double x = line.cursorToX(action) - start;
+    // The first tab goes to the next stop after the keys, each further one a
+    // stop on.
+    const double expected = (std::floor(keys / stop) + tabs) * stop;
+    EXPECT_NEAR(x, expected, 1.0) << text.toStdString() << ", keys " << keys << " wide";
+    if (expected <= 3 * stop) {
+      EXPECT_EQ(layout->lineCount(), 1) << text.toStdString() << " wraps";
+    }
+    ++checked;
+  }
+  EXPECT_EQ(checked, 10);
+
+  // New contents keep the stops.
+  w.RunCommand(CommentCommand::Clear);
+  EXPECT_DOUBLE_EQ(edit->document()->defaultTextOption().tabStopDistance(), stop);
+}
+
+// The program's own font chooser, answered as a person would: a font and a
+// colour from its "Color:" row, then Enter or Esc where the font is chosen.
+// The text gets both, or nothing when cancelled.
+TEST_F(CommentWindowTest, RealFontChooserOffersTheTextColour) {
+  QtCommentChoosers real;
+  services.Choosers = &real;
+  CommentWindow& w = Open();
+  w.Edit()->selectAll();
+  std::string problems;
+  // One chooser run: picks `colour`, then presses `key` in the font list
+  // (inList) or elsewhere in the font part, as from its size field.
+  const auto run = [&](const QString& colour, Qt::Key key, bool inList) {
+    int answered = 0;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+      QWidget* modal = QApplication::activeModalWidget();
+      if (modal == nullptr) return;
+      if (++answered > 1) {
+        // Still open after the answer: close it, so that the test goes on.
+        problems += "the key left the chooser open; ";
+        if (auto* dialog = qobject_cast<QDialog*>(modal)) dialog->reject();
+        return;
+      }
+      auto* fonts = qobject_cast<QFontDialog*>(modal);
+      if (fonts == nullptr) fonts = modal->findChild<QFontDialog*>();
+      if (fonts == nullptr) problems += "no font chooser; ";
+      if (fonts != nullptr) {
+        QFont font(QStringLiteral("DejaVu Serif"));
+        font.setPointSize(20);
+        font.setItalic(true);
+        fonts->setCurrentFont(font);
+      }
+      QComboBox* colours = nullptr;
+      for (QLabel* label : modal->findChildren<QLabel*>()) {
+        if (label->text().remove(QLatin1Char('&')) == QStringLiteral("Color:")) {
+          colours = qobject_cast<QComboBox*>(label->buddy());
+        }
+      }
+      if (colours == nullptr) {
+        problems += "no colour row; ";
+        QTest::keyClick(modal, Qt::Key_Escape);
+        return;
+      }
+      if (colours->currentText() != QStringLiteral("Black")) problems += "not black at first; ";
+      colours->setCurrentIndex(colours->findText(colour));
+      QWidget* target = fonts != nullptr ? fonts : modal;
+      if (inList && fonts != nullptr && fonts->focusWidget() != nullptr) {
+        target = fonts->focusWidget();
+      }
+      QTest::keyClick(target, key);
+    });
+    answer.start(10);
+    w.RunCommand(CommentCommand::Font);
+    answer.stop();
+    if (answered != 1) problems += "answered " + std::to_string(answered) + " choosers; ";
+  };
+
+  run(QStringLiteral("Red"), Qt::Key_Return, true);
+  EXPECT_EQ(problems, "");
+  QTextCharFormat format = w.Edit()->currentCharFormat();
+  EXPECT_EQ(format.foreground().color(), QColor(255, 0, 0));
+  EXPECT_TRUE(format.fontItalic());
+  EXPECT_EQ(host->State().RememberedFont.Color, 0xFF0000u);
+
+  run(QStringLiteral("Blue"), Qt::Key_Return, false);
+  EXPECT_EQ(problems, "");
+  EXPECT_EQ(w.Edit()->currentCharFormat().foreground().color(), QColor(0, 0, 255));
+
+  run(QStringLiteral("Lime"), Qt::Key_Escape, false);
+  EXPECT_EQ(problems, "");
+  EXPECT_EQ(w.Edit()->currentCharFormat().foreground().color(), QColor(0, 0, 255))
+      << "cancelled: nothing changes";
+  EXPECT_EQ(host->State().RememberedFont.Color, 0x0000FFu);
+}
+
+// A save that fails half-way (here: the file may not grow past 4 KiB) keeps
+// the file it would have replaced, byte for byte, and leaves nothing beside.
+TEST_F(CommentWindowTest, FailedSaveKeepsTheOldFileWhole) {
+  CommentWindow& w = Open();
+  TempDir elsewhere;
+  const std::string saved = elsewhere.File("note.rtf");
+  std::string old = "{\\rtf1\\ansi old note ";
+  old += std::string(3000, 'o') + "}";
+  ASSERT_TRUE(WriteWholeFile(saved, old));
+  const std::string oldBackup = "{\\rtf1 old backup}";
+  ASSERT_TRUE(WriteWholeFile(Backup(), oldBackup));
+  QString big;
+  for (int i = 0; i < 4000; ++i) big += QStringLiteral("new words ");
+  w.Edit()->setPlainText(big);
+
+  choosers.Files = {saved};
+  const std::string child = RunInChild(
+      [&] {
+        w.RunCommand(CommentCommand::Save);
+        return std::string("saved");
+      },
+      4096);
+  ASSERT_EQ(child, "saved");
+  EXPECT_EQ(ReadWholeFile(saved), old);
+  EXPECT_EQ(ReadWholeFile(Backup()), oldBackup);
+  for (const TempDir* dir : {&elsewhere, &project}) {
+    int entries = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir->Path())) {
+      ++entries;
+    }
+    EXPECT_EQ(entries, 1) << "no half-written file left in " << dir->Path();
+  }
+
+  // Without the limit the same save replaces both.
+  choosers.Files = {saved};
+  w.RunCommand(CommentCommand::Save);
+  EXPECT_NE(ReadWholeFile(saved).find("new words new words"), std::string::npos);
+  EXPECT_EQ(ReadWholeFile(Backup()), ReadWholeFile(saved));
 }
 
 }  // namespace
