@@ -417,5 +417,27 @@ TEST(WmvFiles, FullDiskPausesTheRecorderAndKeepsTheFramesWritten) {
   EXPECT_LE(static_cast<int>(decoded.size()), outcome.failedFrame);
 }
 
+// A project folder whose name is not UTF-8 (made under a Latin-1 locale) is
+// a folder like any other: the clip goes into it under that exact name.
+TEST(WmvFiles, FolderNamesThatAreNotUtf8AreKeptByteForByte) {
+  TempDir dir;
+  const std::string folder = dir.Path() + "/Aufnahmen caf\xE9 \xC4rger";
+  std::filesystem::create_directories(folder);
+  Recording r(OutputTypes::WmvV80_384Video, 100, nullptr, folder);
+  for (int i = 0; i < 3; ++i) r.Shoot(TestPicture::Pattern(160, 120, i));
+  r.session.EndClip();
+  EXPECT_TRUE(r.host.reports.empty());
+  EXPECT_TRUE(r.boxes.shown.empty());
+  const std::string movie = folder + "/shots/movie0.wmv";
+  ASSERT_TRUE(std::filesystem::exists(movie));
+  EXPECT_EQ(ProbeVideo(movie).FrameCount, 3);
+  std::size_t entries = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder + "/shots")) {
+    (void)entry;
+    ++entries;
+  }
+  EXPECT_EQ(entries, 1u) << "no file under another name";
+}
+
 }  // namespace
 }  // namespace framory
