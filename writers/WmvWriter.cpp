@@ -274,14 +274,21 @@ std::int32_t WmvWriter::Write(const MovieFrame& frame) {
 }
 
 void WmvWriter::Close() {
-  if (state_ == kWriting && repeated_ != nullptr) {
-    // The last repeat's slot gets the picture, so players show it until the
-    // clip's end. Write() closes the writer again on failure.
-    --framesWritten_;
-    nextSampleTime_ = SampleTimeOf(framesWritten_, framesPerSecond_);
-    if (Write(*repeated_) < 0) return;
+  if (state_ == kWriting) {
+    // Frames are encoded and written on the library's own thread: those
+    // still queued, the index and the file's final sizes reach the disk
+    // only now, and a full disk or a file-size limit can stop any of them.
+    bool lost = false;
+    if (repeated_ != nullptr) {
+      // The last repeat's slot gets the picture, so players show it until
+      // the clip's end. Write() ends the file itself when it fails.
+      --framesWritten_;
+      nextSampleTime_ = SampleTimeOf(framesWritten_, framesPerSecond_);
+      lost = Write(*repeated_) < 0;
+    }
+    if (state_ == kWriting && writer_ && writer_->EndWriting() < 0) lost = true;
+    if (lost) closeResult_ = kWriterFail;
   }
-  if (state_ == kWriting && writer_) writer_->EndWriting();
   state_ = kClosed;
   videoInput_.reset();
   audioInput_.reset();

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -437,6 +438,40 @@ TEST(WmvFiles, FolderNamesThatAreNotUtf8AreKeptByteForByte) {
     ++entries;
   }
   EXPECT_EQ(entries, 1u) << "no file under another name";
+}
+
+// The frames still queued for encoding, the index and the final sizes reach
+// the file only when the clip ends. Here the file may not grow past the size
+// it has when the clip is ended (SIGXFSZ ignored, so writes fail with
+// EFBIG): closing cannot finish it, and the loss is reported with the
+// family's append text instead of passing for success.
+TEST(WmvFiles, FileSizeLimitHitWhileTheClipEndsIsReported) {
+  TempDir dir;
+  const std::string text = RunInChild([&] {
+    std::signal(SIGXFSZ, SIG_IGN);
+    std::string reports;
+    bool pausedBeforeEnd = false;
+    {
+      Recording r(OutputTypes::WmvV80_700PALVideo, 100, nullptr, dir.Path());
+      for (int i = 0; i < 6; ++i) r.Shoot(GrainyPicture(320, 240, i));
+      pausedBeforeEnd = r.host.paused;
+      rlimit old{};
+      getrlimit(RLIMIT_FSIZE, &old);
+      const auto size = static_cast<rlim_t>(std::filesystem::file_size(r.Movie(0)));
+      const rlimit atTheEnd{size, old.rlim_max};
+      setrlimit(RLIMIT_FSIZE, &atTheEnd);
+      r.session.EndClip();
+      setrlimit(RLIMIT_FSIZE, &old);
+      for (const std::string& report : r.host.reports) reports += report + "\n";
+      reports += r.host.paused ? "paused\n" : "running\n";
+    }
+    return std::string(pausedBeforeEnd ? "paused\n" : "running\n") + reports;
+  });
+  ASSERT_NE(text, kChildFailed);
+  EXPECT_EQ(SplitLines(text), (std::vector<std::string>{"running", kAppendFailure, "paused"}))
+      << "recording went well until the clip ended; then one report";
+  const std::string movie = dir.Path() + "/shots/movie0.wmv";
+  EXPECT_EQ(ProbeVideo(movie).CodecName, "wmv2") << "what reached the file stays readable";
 }
 
 }  // namespace
