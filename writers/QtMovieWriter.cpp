@@ -81,7 +81,9 @@ QtMovieWriter::~QtMovieWriter() { Close(); }
 
 void QtMovieWriter::SetFramePeriod(std::int32_t milliseconds) {
   timeScale_ = 1000;
-  frameDuration_ = milliseconds;
+  // A sample must last at least one unit of the media's time scale, or the
+  // media takes none: a period of 0 gives every frame a millisecond.
+  frameDuration_ = std::max(milliseconds, 1);
 }
 
 std::int32_t QtMovieWriter::Fail(const char* text) {
@@ -246,18 +248,24 @@ void QtMovieWriter::CleanUp() {
 
 void QtMovieWriter::Close() {
   if (state_ == kEditing) {
+    // The last frame's sample (with the repeats that followed it) and the
+    // movie itself reach the file only now; a full disk or a file-size limit
+    // can stop either, and CloseResult says so. What can still be finished
+    // is: a lost last sample leaves a movie of the frames before it.
+    bool lost = false;
     if (media_ != nullptr) {
-      // The last frame's sample, with the repeats that followed it. Closing
-      // has no one to report a failure to; the frames before it stay.
-      AddHeldSample();
-      EndMediaEdits(media_);
-      if (track_ != nullptr)
-        InsertMediaIntoTrack(track_, 0, 0, GetMediaDuration(media_), kNormalRate);
+      lost = !AddHeldSample();
+      if (EndMediaEdits(media_) != 0) lost = true;
+      if (track_ != nullptr &&
+          InsertMediaIntoTrack(track_, 0, 0, GetMediaDuration(media_), kNormalRate) != 0) {
+        lost = true;
+      }
     }
     if (movie_ != nullptr) {
       std::int16_t resId = kQtMovieInDataForkResID;
-      AddMovieResource(movie_, fileRef_, &resId, fileName_);
+      if (AddMovieResource(movie_, fileRef_, &resId, fileName_) != 0) lost = true;
     }
+    if (lost) closeResult_ = kWriterFail;
   }
   state_ = kClosed;
   CleanUp();
