@@ -96,6 +96,7 @@ void WmvWriter::Construct(const std::string& path, const WmGuid& profileId) {
     return;
   }
   state_ = kReady;
+  startResult_ = kWriterOk;
 }
 
 bool WmvWriter::FindInputs() {

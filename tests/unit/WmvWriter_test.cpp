@@ -278,6 +278,7 @@ TEST(WmvWriter, FileNamesThatAreNotUtf8ReachTheLibraryByteForByte) {
     FakeLibrary library;
     WmvWriter writer(library, boxes, name, WmGuids::ProfileV80_384Video, 0, 0, "");
     EXPECT_EQ(writer.State(), WmvWriter::kReady);
+    EXPECT_EQ(writer.StartResult(), kWriterOk);
     std::string back;
     ASSERT_TRUE(WideToPath(library.seen.path, &back));
     EXPECT_EQ(back, name);
@@ -311,6 +312,7 @@ TEST(WmvWriter, FailuresLeaveTheWriterClosed) {
     WmvWriter writer(library, boxes, "/" + std::string(2047, 'a'), WmGuids::ProfileV80_384Video, 0,
                      0, "");
     EXPECT_EQ(writer.State(), WmvWriter::kClosed) << "a path too long";
+    EXPECT_LT(writer.StartResult(), 0);
     EXPECT_TRUE(library.seen.path.empty());
   }
   {
