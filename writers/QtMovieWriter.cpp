@@ -3,11 +3,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <limits>
 
+#include "base/LastError.h"
 #include "base/MessageBoxService.h"
 #include "base/MovieFrame.h"
 
@@ -55,6 +57,13 @@ std::string FullPath(const std::string& path) {
   std::string text = full.lexically_normal().string();
   if (text.size() >= kFullPathCapacity) return {};
   return text;
+}
+
+// The runtime's file calls fail with the system's reason left in errno (a
+// full disk, a file-size limit); it becomes the thread's last error, so that
+// the report the user sees names it. Callers clear errno before the call.
+void KeepSystemReason() {
+  if (errno != 0) SetLastError(static_cast<std::uint32_t>(errno));
 }
 
 std::int16_t ClampToRect(std::int32_t v) {
@@ -199,10 +208,15 @@ bool QtMovieWriter::AddHeldSample() {
   if (heldDuration_ == 0) return true;
   const TimeValue duration = heldDuration_;
   heldDuration_ = 0;
-  return AddMediaSample(media_, compressedData_, 0,
-                        static_cast<std::uint32_t>((*imageDescription_)->dataSize), duration,
-                        reinterpret_cast<SampleDescriptionHandle>(imageDescription_), 1, 0,
-                        nullptr) == 0;
+  errno = 0;
+  if (AddMediaSample(media_, compressedData_, 0,
+                     static_cast<std::uint32_t>((*imageDescription_)->dataSize), duration,
+                     reinterpret_cast<SampleDescriptionHandle>(imageDescription_), 1, 0,
+                     nullptr) == 0) {
+    return true;
+  }
+  KeepSystemReason();
+  return false;
 }
 
 std::int32_t QtMovieWriter::RepeatFrame(const MovieFrame&) {
@@ -263,7 +277,11 @@ void QtMovieWriter::Close() {
     }
     if (movie_ != nullptr) {
       std::int16_t resId = kQtMovieInDataForkResID;
-      if (AddMovieResource(movie_, fileRef_, &resId, fileName_) != 0) lost = true;
+      errno = 0;
+      if (AddMovieResource(movie_, fileRef_, &resId, fileName_) != 0) {
+        if (!lost) KeepSystemReason();
+        lost = true;
+      }
     }
     if (lost) closeResult_ = kWriterFail;
   }

@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -456,11 +457,15 @@ TEST(QtMovieFiles, FileSizeLimitHitByTheLastSampleIsReportedWhenTheClipEnds) {
     r.session.EndClip();
     setrlimit(RLIMIT_FSIZE, &old);
     std::string text = pausedBefore ? "paused|" : "running|";
-    for (const std::string& report : r.host.reports) text += report + "|";
+    for (std::size_t i = 0; i < r.host.reports.size(); ++i) {
+      text += r.host.reports[i] + " " + std::to_string(r.host.codes[i]) + "|";
+    }
     return text + (r.host.paused ? "paused" : "running");
   });
   ASSERT_NE(outcome, testing::kChildFailed);
-  EXPECT_EQ(outcome, std::string("running|") + kAppendFailure + "|paused");
+  EXPECT_EQ(outcome,
+            std::string("running|") + kAppendFailure + " " + std::to_string(EFBIG) + "|paused")
+      << "one report, naming the file-size limit";
   const std::string movie = dir.Path() + "/shots/movie0.mov";
   const MovieAtoms m(movie);
   EXPECT_TRUE(m.Complete()) << m.walk.error;

@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <csignal>
 #include <filesystem>
@@ -462,14 +463,18 @@ TEST(WmvFiles, FileSizeLimitHitWhileTheClipEndsIsReported) {
       setrlimit(RLIMIT_FSIZE, &atTheEnd);
       r.session.EndClip();
       setrlimit(RLIMIT_FSIZE, &old);
-      for (const std::string& report : r.host.reports) reports += report + "\n";
+      for (std::size_t i = 0; i < r.host.reports.size(); ++i) {
+        reports += r.host.reports[i] + " " + std::to_string(r.host.codes[i]) + "\n";
+      }
       reports += r.host.paused ? "paused\n" : "running\n";
     }
     return std::string(pausedBeforeEnd ? "paused\n" : "running\n") + reports;
   });
   ASSERT_NE(text, kChildFailed);
-  EXPECT_EQ(SplitLines(text), (std::vector<std::string>{"running", kAppendFailure, "paused"}))
-      << "recording went well until the clip ended; then one report";
+  EXPECT_EQ(SplitLines(text),
+            (std::vector<std::string>{"running", kAppendFailure + (" " + std::to_string(EFBIG)),
+                                      "paused"}))
+      << "recording went well until the clip ended; then one report, naming the file-size limit";
   const std::string movie = dir.Path() + "/shots/movie0.wmv";
   EXPECT_EQ(ProbeVideo(movie).CodecName, "wmv2") << "what reached the file stays readable";
 }
