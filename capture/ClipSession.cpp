@@ -170,7 +170,12 @@ bool ClipSession::StartClip(std::int32_t type, const Rect& screenRect) {
   // The clip's clock starts with its first shot, at the writer's frame period.
   if (writer_ && settings_.TakeShotOnTimer() && period > 0) timeline_.Start(period);
 
-  if (settings_.RecordSound() && !encoder_ && SoundAllowedFor(type)) StartSoundTrack(path);
+  // A writer that failed while being made refuses every frame: sound
+  // recorded beside it would have no pictures to join.
+  if (settings_.RecordSound() && !encoder_ && SoundAllowedFor(type) && writer_ &&
+      writer_->StartResult() >= 0) {
+    StartSoundTrack(path);
+  }
   return true;
 }
 
@@ -212,6 +217,7 @@ void ClipSession::AppendFrame() {
   const std::int32_t result = timeline_.Started()
                                   ? writer_->AddFrameAt(movieFrame_, timeline_.NextPosition())
                                   : writer_->AddFrame(movieFrame_);
+  if (result >= 0) frameWritten_ = true;
   if (result < 0) ReportAppendFailure();
 }
 
@@ -297,7 +303,12 @@ void ClipSession::FinishClip(bool reportLostFrames) {
   clipStarted_ = false;
   timeline_.Reset();
 
-  if (!pendingVideoFile_.empty() && !pendingAudioFile_.empty()) {
+  if (!pendingAudioFile_.empty() && !frameWritten_) {
+    // The pictures never reached a file (the writer failed at its first
+    // frame): there is nothing to join the sound with, and a sound file on
+    // its own is not a clip.
+    std::remove(pendingAudioFile_.c_str());
+  } else if (!pendingVideoFile_.empty() && !pendingAudioFile_.empty()) {
     const std::string merged = naming_.MovieFileName(MergedExtension(pendingVideoFile_));
     if (!merged.empty() && writers_.MergeSoundTrack(pendingVideoFile_, pendingAudioFile_, merged)) {
       std::remove(pendingVideoFile_.c_str());
@@ -306,6 +317,7 @@ void ClipSession::FinishClip(bool reportLostFrames) {
   }
   pendingVideoFile_.clear();
   pendingAudioFile_.clear();
+  frameWritten_ = false;
 
   host_.RefreshMainDialogTitle();
   host_.ClearMousePosSaved();

@@ -106,6 +106,8 @@ class ClipSession : public MovieFrameSink, public EncoderControl {
   const char* appendFailure_ = "";
   // The writer has been given a frame of this clip.
   bool frameAdded_ = false;
+  // The writer took a frame of this clip: its file has pictures.
+  bool frameWritten_ = false;
   std::unique_ptr<ScreenEncoder> encoder_;
   std::string pendingVideoFile_;
   std::string pendingAudioFile_;

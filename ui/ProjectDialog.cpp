@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QLineEdit>
 #include <QPushButton>
+#include <cstdio>
 #include <cstdlib>
 
 #include "app/Launchers.h"
@@ -34,6 +35,27 @@ constexpr int kBrowse = 1038;
 // The edit boxes hold at most this many characters; longer texts are refused
 // rather than cut.
 constexpr std::size_t kMaxText = 259;
+
+// Shows the stored `bytes` in `edit`. A name is any string of bytes, while
+// the edit box holds Unicode text: bytes that are not UTF-8 show as
+// replacement characters, and stderr says so once.
+void ShowStored(QLineEdit* edit, const std::string& bytes) {
+  const QString text = QString::fromStdString(bytes);
+  if (text.toStdString() != bytes) {
+    std::fprintf(stderr,
+                 "framory: %s is not UTF-8; the welcome dialog shows it with replacement "
+                 "characters and keeps it as stored unless it is edited\n",
+                 bytes.c_str());
+  }
+  edit->setText(text);
+}
+
+// The text of `edit`: the stored `bytes` themselves while the box still
+// shows them unchanged, so that a name that is not UTF-8 survives the dialog.
+std::string EditedOrStored(const QLineEdit* edit, const std::string& bytes) {
+  const QString text = edit->text();
+  return text == QString::fromStdString(bytes) ? bytes : text.toStdString();
+}
 
 }  // namespace
 
@@ -75,10 +97,8 @@ ProjectDialog::ProjectDialog(Settings& settings, DialogServices& services, Launc
   title->setFont(DialogUnits::TitleFont());
   title->resize(title->width(), std::max(title->height(), title->fontMetrics().height()));
 
-  FindControlAs<QLineEdit>(this, kDirectoryEdit)
-      ->setText(QString::fromStdString(settings_.ProjectDirectory()));
-  FindControlAs<QLineEdit>(this, kNameEdit)
-      ->setText(QString::fromStdString(settings_.ProjectName()));
+  ShowStored(FindControlAs<QLineEdit>(this, kDirectoryEdit), settings_.ProjectDirectory());
+  ShowStored(FindControlAs<QLineEdit>(this, kNameEdit), settings_.ProjectName());
 
   for (int id : {kStartUsing, kIntroduction, kHelp, kAbout, kExit, kBrowse}) {
     connect(FindControlAs<QPushButton>(this, id), &QPushButton::clicked, this,
@@ -116,8 +136,10 @@ void ProjectDialog::Command(int id) {
 }
 
 void ProjectDialog::StartUsing() {
-  std::string directory = FindControlAs<QLineEdit>(this, kDirectoryEdit)->text().toStdString();
-  const std::string name = FindControlAs<QLineEdit>(this, kNameEdit)->text().toStdString();
+  std::string directory =
+      EditedOrStored(FindControlAs<QLineEdit>(this, kDirectoryEdit), settings_.ProjectDirectory());
+  const std::string name =
+      EditedOrStored(FindControlAs<QLineEdit>(this, kNameEdit), settings_.ProjectName());
   if (!directory.empty() && directory.back() != '/') directory += '/';
   bool usable = directory.size() <= kMaxText + 1 && name.size() <= kMaxText;
   if (usable) {
@@ -165,8 +187,7 @@ void ProjectDialog::BrowseFolder() {
       !chosen.empty()) {
     settings_.SetProjectDirectory(chosen + "/");
   }
-  FindControlAs<QLineEdit>(this, kDirectoryEdit)
-      ->setText(QString::fromStdString(settings_.ProjectDirectory()));
+  ShowStored(FindControlAs<QLineEdit>(this, kDirectoryEdit), settings_.ProjectDirectory());
 }
 
 void ProjectDialog::reject() { Command(kExit); }

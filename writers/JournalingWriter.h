@@ -38,6 +38,7 @@ class JournalingWriter : public MovieWriter {
   std::int32_t RepeatFrameAt(const MovieFrame& frame, std::int32_t position) override {
     return writer_->RepeatFrameAt(frame, position);
   }
+  std::int32_t StartResult() const override { return writer_->StartResult(); }
   std::int32_t CloseResult() const override { return writer_->CloseResult(); }
   void Close() override {
     writer_->Close();

@@ -22,6 +22,10 @@ class MovieWriter {
  public:
   virtual ~MovieWriter() = default;
 
+  // Right after the writer is made: below 0 when making it failed (a
+  // missing component, a file name the library does not take), so that
+  // every frame will be refused. The clip then records nothing beside it.
+  virtual std::int32_t StartResult() const { return kWriterOk; }
   // Called once, right after the writer is made, with the clip's frame
   // buffer. A writer that works on the buffer itself (QuickTime) sets itself
   // up here; the others open their file lazily with the first frame and have

@@ -3,11 +3,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <limits>
 
+#include "base/LastError.h"
 #include "base/MessageBoxService.h"
 #include "base/MovieFrame.h"
 
@@ -57,6 +59,13 @@ std::string FullPath(const std::string& path) {
   return text;
 }
 
+// The runtime's file calls fail with the system's reason left in errno (a
+// full disk, a file-size limit); it becomes the thread's last error, so that
+// the report the user sees names it. Callers clear errno before the call.
+void KeepSystemReason() {
+  if (errno != 0) SetLastError(static_cast<std::uint32_t>(errno));
+}
+
 std::int16_t ClampToRect(std::int32_t v) {
   return static_cast<std::int16_t>(std::clamp<std::int32_t>(v, 0, 32767));
 }
@@ -81,7 +90,9 @@ QtMovieWriter::~QtMovieWriter() { Close(); }
 
 void QtMovieWriter::SetFramePeriod(std::int32_t milliseconds) {
   timeScale_ = 1000;
-  frameDuration_ = milliseconds;
+  // A sample must last at least one unit of the media's time scale, or the
+  // media takes none: a period of 0 gives every frame a millisecond.
+  frameDuration_ = std::max(milliseconds, 1);
 }
 
 std::int32_t QtMovieWriter::Fail(const char* text) {
@@ -197,10 +208,15 @@ bool QtMovieWriter::AddHeldSample() {
   if (heldDuration_ == 0) return true;
   const TimeValue duration = heldDuration_;
   heldDuration_ = 0;
-  return AddMediaSample(media_, compressedData_, 0,
-                        static_cast<std::uint32_t>((*imageDescription_)->dataSize), duration,
-                        reinterpret_cast<SampleDescriptionHandle>(imageDescription_), 1, 0,
-                        nullptr) == 0;
+  errno = 0;
+  if (AddMediaSample(media_, compressedData_, 0,
+                     static_cast<std::uint32_t>((*imageDescription_)->dataSize), duration,
+                     reinterpret_cast<SampleDescriptionHandle>(imageDescription_), 1, 0,
+                     nullptr) == 0) {
+    return true;
+  }
+  KeepSystemReason();
+  return false;
 }
 
 std::int32_t QtMovieWriter::RepeatFrame(const MovieFrame&) {
@@ -246,18 +262,28 @@ void QtMovieWriter::CleanUp() {
 
 void QtMovieWriter::Close() {
   if (state_ == kEditing) {
+    // The last frame's sample (with the repeats that followed it) and the
+    // movie itself reach the file only now; a full disk or a file-size limit
+    // can stop either, and CloseResult says so. What can still be finished
+    // is: a lost last sample leaves a movie of the frames before it.
+    bool lost = false;
     if (media_ != nullptr) {
-      // The last frame's sample, with the repeats that followed it. Closing
-      // has no one to report a failure to; the frames before it stay.
-      AddHeldSample();
-      EndMediaEdits(media_);
-      if (track_ != nullptr)
-        InsertMediaIntoTrack(track_, 0, 0, GetMediaDuration(media_), kNormalRate);
+      lost = !AddHeldSample();
+      if (EndMediaEdits(media_) != 0) lost = true;
+      if (track_ != nullptr &&
+          InsertMediaIntoTrack(track_, 0, 0, GetMediaDuration(media_), kNormalRate) != 0) {
+        lost = true;
+      }
     }
     if (movie_ != nullptr) {
       std::int16_t resId = kQtMovieInDataForkResID;
-      AddMovieResource(movie_, fileRef_, &resId, fileName_);
+      errno = 0;
+      if (AddMovieResource(movie_, fileRef_, &resId, fileName_) != 0) {
+        if (!lost) KeepSystemReason();
+        lost = true;
+      }
     }
+    if (lost) closeResult_ = kWriterFail;
   }
   state_ = kClosed;
   CleanUp();

@@ -11,7 +11,8 @@
 // Each compressed sample is handed to the media one frame late: a repeat of
 // an unchanged screen then only lengthens the sample still held, and the
 // next frame (or closing) adds it with its whole duration. A failure to add
-// a sample therefore shows at the frame after it.
+// a sample therefore shows at the frame after it, or for the last frame in
+// CloseResult.
 #pragma once
 
 #include <cstdint>
@@ -35,7 +36,7 @@ class QtMovieWriter : public MovieWriter {
                 std::int32_t screenHeight);
   ~QtMovieWriter() override;
 
-  // Samples last `milliseconds` at a time scale of 1000.
+  // Samples last `milliseconds` (at least 1) at a time scale of 1000.
   void SetFramePeriod(std::int32_t milliseconds);
 
   // Creates the movie file, its track and media for `frame`, which must stay
@@ -52,6 +53,9 @@ class QtMovieWriter : public MovieWriter {
   // Finishes the movie if frames were added, releases everything and ends
   // QuickTime for this writer. Safe to call again.
   void Close() override;
+  // Below 0 when the last Close could not finish the movie whole: the held
+  // sample was not added or the movie not written into the file.
+  std::int32_t CloseResult() const override { return closeResult_; }
 
   std::int32_t State() const { return state_; }
   const char* LastError() const { return lastError_; }
@@ -89,6 +93,7 @@ class QtMovieWriter : public MovieWriter {
   ImageDescriptionHandle imageDescription_ = nullptr;
   char lastError_[256] = {};
   std::int32_t state_ = kClosed;
+  std::int32_t closeResult_ = kWriterOk;
   TimeScale timeScale_ = 600;
   TimeValue frameDuration_ = 60;
   // Duration of the compressed sample not yet added to the media; 0: none.

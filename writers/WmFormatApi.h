@@ -170,7 +170,8 @@ class WmWriter {
  public:
   virtual ~WmWriter() = default;
   virtual std::int32_t SetProfile(const WmProfile& profile) = 0;
-  // The output file, UTF-16 without the terminator.
+  // The output file, UTF-16 without the terminator; bytes of the name that
+  // are not UTF-8 are carried as WidePath.h describes.
   virtual std::int32_t SetOutputFilename(const std::u16string& path) = 0;
   virtual std::int32_t GetInputCount(std::uint32_t* count) = 0;
   virtual std::int32_t GetInputProps(std::uint32_t input, std::unique_ptr<WmMediaProps>* props) = 0;

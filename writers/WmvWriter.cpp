@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "base/MessageBoxService.h"
 #include "base/MovieFrame.h"
+#include "writers/WidePath.h"
 
 namespace framory {
 
@@ -22,50 +24,6 @@ constexpr char kWriterMissing[] =
 // Longest output path handed to the library, in UTF-16 units with the
 // terminator.
 constexpr std::size_t kMaxPathUnits = 2048;
-
-// Paths are UTF-8 (the code page of this system). False for bytes that are
-// not UTF-8 or a path too long: the file would get another name than asked.
-bool ToUtf16(const std::string& text, std::u16string* out) {
-  out->clear();
-  for (std::size_t i = 0; i < text.size();) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    std::uint32_t code = 0;
-    std::size_t extra = 0;
-    if (lead < 0x80) {
-      code = lead;
-    } else if ((lead & 0xE0) == 0xC0) {
-      code = lead & 0x1F;
-      extra = 1;
-    } else if ((lead & 0xF0) == 0xE0) {
-      code = lead & 0x0F;
-      extra = 2;
-    } else if ((lead & 0xF8) == 0xF0) {
-      code = lead & 0x07;
-      extra = 3;
-    } else {
-      return false;
-    }
-    if (i + extra >= text.size()) return false;
-    for (std::size_t k = 1; k <= extra; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80) return false;
-      code = (code << 6) | (next & 0x3F);
-    }
-    static constexpr std::uint32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
-    if (code < kSmallest[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-      return false;
-    }
-    if (code >= 0x10000) {
-      code -= 0x10000;
-      out->push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
-      out->push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
-    } else {
-      out->push_back(static_cast<char16_t>(code));
-    }
-    i += extra + 1;
-  }
-  return out->size() + 1 <= kMaxPathUnits;
-}
 
 }  // namespace
 
@@ -119,12 +77,26 @@ void WmvWriter::Construct(const std::string& path, const WmGuid& profileId) {
     Close();
     return;
   }
-  std::u16string widePath;
-  if (!ToUtf16(path, &widePath) || writer_->SetOutputFilename(widePath) < 0) {
+  // A file name is any string of bytes; those that are not UTF-8 cross to
+  // the library as carried bytes (see WidePath.h). A name too long for the
+  // library is refused rather than cut short.
+  const std::u16string widePath = PathToWide(path);
+  if (widePath.empty() || widePath.size() + 1 > kMaxPathUnits) {
+    Close();
+    return;
+  }
+  if (writer_->SetOutputFilename(widePath) < 0) {
+    if (!IsUtf8(path)) {
+      std::fprintf(stderr,
+                   "framory: the Windows Media writer does not take the file name %s, which is "
+                   "not UTF-8\n",
+                   path.c_str());
+    }
     Close();
     return;
   }
   state_ = kReady;
+  startResult_ = kWriterOk;
 }
 
 bool WmvWriter::FindInputs() {
@@ -303,14 +275,21 @@ std::int32_t WmvWriter::Write(const MovieFrame& frame) {
 }
 
 void WmvWriter::Close() {
-  if (state_ == kWriting && repeated_ != nullptr) {
-    // The last repeat's slot gets the picture, so players show it until the
-    // clip's end. Write() closes the writer again on failure.
-    --framesWritten_;
-    nextSampleTime_ = SampleTimeOf(framesWritten_, framesPerSecond_);
-    if (Write(*repeated_) < 0) return;
+  if (state_ == kWriting) {
+    // Frames are encoded and written on the library's own thread: those
+    // still queued, the index and the file's final sizes reach the disk
+    // only now, and a full disk or a file-size limit can stop any of them.
+    bool lost = false;
+    if (repeated_ != nullptr) {
+      // The last repeat's slot gets the picture, so players show it until
+      // the clip's end. Write() ends the file itself when it fails.
+      --framesWritten_;
+      nextSampleTime_ = SampleTimeOf(framesWritten_, framesPerSecond_);
+      lost = Write(*repeated_) < 0;
+    }
+    if (state_ == kWriting && writer_ && writer_->EndWriting() < 0) lost = true;
+    if (lost) closeResult_ = kWriterFail;
   }
-  if (state_ == kWriting && writer_) writer_->EndWriting();
   state_ = kClosed;
   videoInput_.reset();
   audioInput_.reset();

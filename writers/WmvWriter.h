@@ -45,6 +45,12 @@ class WmvWriter : public MovieWriter {
   std::int32_t AddFrameAt(const MovieFrame& frame, std::int32_t position) override;
   std::int32_t RepeatFrameAt(const MovieFrame& frame, std::int32_t position) override;
   void Close() override;
+  // Below 0 when the file could not be finished: frames still queued for
+  // encoding, the picture of trailing repeats, the index or the final sizes
+  // did not reach the disk.
+  std::int32_t CloseResult() const override { return closeResult_; }
+  // Below 0 when construction failed: every frame will be refused.
+  std::int32_t StartResult() const override { return startResult_; }
 
   std::int32_t State() const { return state_; }
   double FramesPerSecond() const { return framesPerSecond_; }
@@ -84,6 +90,8 @@ class WmvWriter : public MovieWriter {
   std::int32_t framesWritten_ = 0;
   std::int64_t nextSampleTime_ = 0;
   std::int32_t state_ = kClosed;
+  std::int32_t startResult_ = kWriterFail;
+  std::int32_t closeResult_ = kWriterOk;
   double framesPerSecond_ = 2.0;
   // The picture of trailing repeats, written once more when the clip ends.
   const MovieFrame* repeated_ = nullptr;

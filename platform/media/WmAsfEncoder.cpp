@@ -13,12 +13,24 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "base/LastError.h"
+
 namespace framory {
 
 namespace {
 
 constexpr AVRational kMilliseconds{1, 1000};
 constexpr int kMaxKeyFrameInterval = 600;
+
+// A failed write of the file: the thread's last error becomes the system's
+// reason FFmpeg carries (a full disk, a file-size limit), so that the report
+// the user sees names it.
+std::int32_t WriteFailure(int averror) {
+  if (averror < 0 && AVUNERROR(averror) > 0 && AVUNERROR(averror) < 4096) {
+    SetLastError(static_cast<std::uint32_t>(AVUNERROR(averror)));
+  }
+  return WmResult::WriteFault;
+}
 
 std::int32_t OpenFailure(int error) {
   if (error == AVERROR(ENOENT) || error == AVERROR(ENOTDIR)) return WmResult::PathNotFound;
@@ -148,7 +160,8 @@ std::int32_t WmAsfEncoder::Setup(const std::string& path, const WmSystemProfileR
 }
 
 std::int32_t WmAsfEncoder::OutputResult() const {
-  return output_->pb != nullptr && output_->pb->error < 0 ? WmResult::WriteFault : WmResult::Ok;
+  return output_->pb != nullptr && output_->pb->error < 0 ? WriteFailure(output_->pb->error)
+                                                          : WmResult::Ok;
 }
 
 std::int32_t WmAsfEncoder::Encode(const std::uint8_t* data, std::uint32_t length,
@@ -186,7 +199,8 @@ std::int32_t WmAsfEncoder::WritePackets() {
     av_packet_rescale_ts(packet_.get(), kMilliseconds, stream_->time_base);
     const int written = av_write_frame(output_.get(), packet_.get());
     av_packet_unref(packet_.get());
-    if (written < 0 || OutputResult() < 0) return WmResult::WriteFault;
+    if (OutputResult() < 0) return WmResult::WriteFault;
+    if (written < 0) return WriteFailure(written);
   }
 }
 
@@ -198,14 +212,13 @@ std::int32_t WmAsfEncoder::Finish() {
     if (avcodec_send_frame(codec_.get(), nullptr) >= 0) result = WritePackets();
     // After a failed write the file keeps what reached it; the index and
     // the final sizes are written only when everything before them was.
-    if (av_write_trailer(output_.get()) < 0 && result == WmResult::Ok) {
-      result = WmResult::WriteFault;
-    }
+    const int trailer = av_write_trailer(output_.get());
     if (result == WmResult::Ok) result = OutputResult();
+    if (trailer < 0 && result == WmResult::Ok) result = WriteFailure(trailer);
   }
-  if (output_ && output_->pb != nullptr && avio_closep(&output_->pb) < 0 &&
-      result == WmResult::Ok) {
-    result = WmResult::WriteFault;
+  if (output_ && output_->pb != nullptr) {
+    const int closed = avio_closep(&output_->pb);
+    if (closed < 0 && result == WmResult::Ok) result = WriteFailure(closed);
   }
   finishResult_ = result;
   return result;

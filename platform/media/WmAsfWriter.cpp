@@ -1,42 +1,8 @@
 #include "platform/media/WmAsfWriter.h"
 
+#include "writers/WidePath.h"
+
 namespace framory {
-
-namespace {
-
-// The output name comes as UTF-16; the file system takes UTF-8. False for
-// unpaired surrogates.
-bool ToUtf8(const std::u16string& text, std::string* out) {
-  out->clear();
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    std::uint32_t code = text[i];
-    if (code >= 0xD800 && code <= 0xDBFF) {
-      if (i + 1 >= text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF) return false;
-      code = 0x10000 + ((code - 0xD800) << 10) + (text[++i] - 0xDC00);
-    } else if (code >= 0xDC00 && code <= 0xDFFF) {
-      return false;
-    }
-    if (code == 0) return false;
-    if (code < 0x80) {
-      out->push_back(static_cast<char>(code));
-    } else if (code < 0x800) {
-      out->push_back(static_cast<char>(0xC0 | (code >> 6)));
-      out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    } else if (code < 0x10000) {
-      out->push_back(static_cast<char>(0xE0 | (code >> 12)));
-      out->push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-      out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    } else {
-      out->push_back(static_cast<char>(0xF0 | (code >> 18)));
-      out->push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
-      out->push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-      out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    }
-  }
-  return true;
-}
-
-}  // namespace
 
 WmAsfWriter::WmAsfWriter() : samples_(WmSamplePool::Create(WmEncodeQueue::kSamplesInUse)) {}
 
@@ -57,8 +23,10 @@ std::int32_t WmAsfWriter::SetProfile(const WmProfile& profile) {
 
 std::int32_t WmAsfWriter::SetOutputFilename(const std::u16string& path) {
   if (queue_) return WmResult::Unexpected;
+  // The name comes as UTF-16 with any bytes that are not UTF-8 carried
+  // along; the file system takes the bytes.
   std::string name;
-  if (path.empty() || !ToUtf8(path, &name)) return WmResult::InvalidArg;
+  if (path.empty() || !WideToPath(path, &name)) return WmResult::InvalidArg;
   path_ = std::move(name);
   return WmResult::Ok;
 }

@@ -2,6 +2,8 @@
 
 #include <system_error>
 
+#include "base/LastError.h"
+
 namespace framory {
 
 WmEncodeQueue::WmEncodeQueue(std::unique_ptr<WmAsfEncoder> encoder)
@@ -26,7 +28,10 @@ std::int32_t WmEncodeQueue::Push(std::shared_ptr<WmBuffer> sample, std::uint64_t
   std::unique_lock<std::mutex> lock(mutex_);
   if (stopping_) return WmResult::Unexpected;
   changed_.wait(lock, [this] { return failure_ < 0 || items_.size() < kDepth; });
-  if (failure_ < 0) return failure_;
+  if (failure_ < 0) {
+    SetLastError(failureError_);  // the encoding thread's reason, for the caller's report
+    return failure_;
+  }
   items_.push_back(Item{std::move(sample), time});
   changed_.notify_all();
   return WmResult::Ok;
@@ -45,12 +50,14 @@ void WmEncodeQueue::Run() {
     }
     std::uint8_t* data = nullptr;
     std::uint32_t length = 0;
+    SetLastError(0);  // a failure that names no reason must not show an old one
     std::int32_t result = item.sample->GetBufferAndLength(&data, &length);
     if (result >= 0) result = encoder_->Encode(data, length, item.time);
     item.sample.reset();  // the buffer goes back to the pool
     if (result < 0) {
       std::lock_guard<std::mutex> lock(mutex_);
       failure_ = result;
+      failureError_ = GetLastError();  // this thread's
       items_.clear();
       changed_.notify_all();
       return;
@@ -67,8 +74,11 @@ std::int32_t WmEncodeQueue::Finish() {
     changed_.notify_all();
   }
   if (thread_.joinable()) thread_.join();
-  // The encoding thread has ended: the encoder is this thread's now.
+  // The encoding thread has ended: the encoder is this thread's now, and
+  // sets this thread's last error when finishing the file fails.
+  SetLastError(0);
   const std::int32_t finished = encoder_->Finish();
+  if (failure_ < 0) SetLastError(failureError_);
   finishResult_ = failure_ < 0 ? failure_ : finished;
   return finishResult_;
 }

@@ -7,8 +7,8 @@
 // writer's pool once encoded.
 //
 // A failure on the encoding thread (a full disk) stops it; the failure is
-// returned by the next Push and by Finish, and the samples still queued are
-// dropped.
+// returned by the next Push and by Finish, with its reason set as the
+// calling thread's last error, and the samples still queued are dropped.
 #pragma once
 
 #include <condition_variable>
@@ -59,6 +59,7 @@ class WmEncodeQueue {
   std::deque<Item> items_;
   bool stopping_ = false;
   std::int32_t failure_ = WmResult::Ok;
+  std::uint32_t failureError_ = 0;  // the encoding thread's last error at the failure
   std::thread thread_;
   bool finished_ = false;
   std::int32_t finishResult_ = WmResult::Ok;

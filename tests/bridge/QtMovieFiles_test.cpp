@@ -5,9 +5,12 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -212,6 +215,20 @@ TEST(QtMovieFiles, WithoutAFramePeriodSamplesLastSixtyUnitsAtSixHundred) {
   EXPECT_EQ(m.walk.U32(m.mdhd->Payload() + 16), 180u);
 }
 
+// A period of 0 (a setting the store takes as it is) must still give every
+// frame a sample: each lasts one unit of the time scale, a millisecond.
+TEST(QtMovieFiles, PeriodOfZeroGivesEachFrameOneMillisecond) {
+  Recording r(0);
+  for (int i = 0; i < 5; ++i) r.Shoot(TestPicture::Pattern(64, 48, i));
+  r.session.EndClip();
+  EXPECT_TRUE(r.host.reports.empty());
+  const VideoProbe probe = ProbeVideo(r.Movie(0));
+  ASSERT_TRUE(probe.Ok) << "the movie has a video track";
+  EXPECT_EQ(probe.FrameCount, 5);
+  EXPECT_EQ(ProbeStreamField(r.Movie(0), "time_base"), "1/1000");
+  EXPECT_EQ(ProbePacketDurations(r.Movie(0)), std::vector<std::int64_t>(5, 1));
+}
+
 TEST(QtMovieFiles, PreparedThenEndedLeavesAFileWithoutAMovie) {
   UseBuiltRuntime();
   TempDir dir;
@@ -410,6 +427,49 @@ TEST(QtMovieFiles, FullDiskDuringAddMediaSamplePausesAndKeepsEarlierFrames) {
   // the sample of the frame before it, which is the one frame lost.
   EXPECT_EQ(probe.FrameCount, appended - 1);
   EXPECT_EQ(DecodeFrames(movie, 160, 120).size(), static_cast<std::size_t>(appended - 1));
+}
+
+// The last frame's sample is added when the clip ends. Here the file may
+// grow by less than that sample when the clip is ended, but by enough for
+// the movie: the movie holds the frames before it, and the lost frame is
+// reported with the QuickTime append text instead of passing for success.
+TEST(QtMovieFiles, FileSizeLimitHitByTheLastSampleIsReportedWhenTheClipEnds) {
+  TempDir dir;
+  const std::string outcome = RunInChild([&] {
+    std::signal(SIGXFSZ, SIG_IGN);
+    Recording r(100, dir.Path());
+    std::uintmax_t smallest = std::numeric_limits<std::uintmax_t>::max();
+    std::uintmax_t size = 0;
+    for (int i = 0; i < 4; ++i) {
+      r.Shoot(TestPicture::Pattern(320, 240, i));
+      const std::uintmax_t now = std::filesystem::file_size(r.Movie(0));
+      if (i > 0) smallest = std::min(smallest, now - size);  // the sample of frame i - 1
+      size = now;
+    }
+    // Room for the movie atom (well under 2 KB for four samples), not for
+    // a sample like the three before.
+    if (smallest < 4096) return std::string("samples too small: ") + std::to_string(smallest);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    const rlimit atTheEnd{static_cast<rlim_t>(size + 2048), old.rlim_max};
+    setrlimit(RLIMIT_FSIZE, &atTheEnd);
+    const bool pausedBefore = r.host.paused;
+    r.session.EndClip();
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::string text = pausedBefore ? "paused|" : "running|";
+    for (std::size_t i = 0; i < r.host.reports.size(); ++i) {
+      text += r.host.reports[i] + " " + std::to_string(r.host.codes[i]) + "|";
+    }
+    return text + (r.host.paused ? "paused" : "running");
+  });
+  ASSERT_NE(outcome, testing::kChildFailed);
+  EXPECT_EQ(outcome,
+            std::string("running|") + kAppendFailure + " " + std::to_string(EFBIG) + "|paused")
+      << "one report, naming the file-size limit";
+  const std::string movie = dir.Path() + "/shots/movie0.mov";
+  const MovieAtoms m(movie);
+  EXPECT_TRUE(m.Complete()) << m.walk.error;
+  EXPECT_EQ(ProbeVideo(movie).FrameCount, 3) << "the frames before the last one stay";
 }
 
 TEST(QtMovieFiles, RepeatsLengthenTheHeldSampleAndTheClipKeepsItsLength) {

@@ -6,7 +6,9 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -415,6 +417,66 @@ TEST(WmvFiles, FullDiskPausesTheRecorderAndKeepsTheFramesWritten) {
   const auto decoded = DecodeFrames(movie, 320, 240);
   EXPECT_GE(static_cast<int>(decoded.size()), outcome.failedFrame - 5);
   EXPECT_LE(static_cast<int>(decoded.size()), outcome.failedFrame);
+}
+
+// A project folder whose name is not UTF-8 (made under a Latin-1 locale) is
+// a folder like any other: the clip goes into it under that exact name.
+TEST(WmvFiles, FolderNamesThatAreNotUtf8AreKeptByteForByte) {
+  TempDir dir;
+  const std::string folder = dir.Path() + "/Aufnahmen caf\xE9 \xC4rger";
+  std::filesystem::create_directories(folder);
+  Recording r(OutputTypes::WmvV80_384Video, 100, nullptr, folder);
+  for (int i = 0; i < 3; ++i) r.Shoot(TestPicture::Pattern(160, 120, i));
+  r.session.EndClip();
+  EXPECT_TRUE(r.host.reports.empty());
+  EXPECT_TRUE(r.boxes.shown.empty());
+  const std::string movie = folder + "/shots/movie0.wmv";
+  ASSERT_TRUE(std::filesystem::exists(movie));
+  EXPECT_EQ(ProbeVideo(movie).FrameCount, 3);
+  std::size_t entries = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder + "/shots")) {
+    (void)entry;
+    ++entries;
+  }
+  EXPECT_EQ(entries, 1u) << "no file under another name";
+}
+
+// The frames still queued for encoding, the index and the final sizes reach
+// the file only when the clip ends. Here the file may not grow past the size
+// it has when the clip is ended (SIGXFSZ ignored, so writes fail with
+// EFBIG): closing cannot finish it, and the loss is reported with the
+// family's append text instead of passing for success.
+TEST(WmvFiles, FileSizeLimitHitWhileTheClipEndsIsReported) {
+  TempDir dir;
+  const std::string text = RunInChild([&] {
+    std::signal(SIGXFSZ, SIG_IGN);
+    std::string reports;
+    bool pausedBeforeEnd = false;
+    {
+      Recording r(OutputTypes::WmvV80_700PALVideo, 100, nullptr, dir.Path());
+      for (int i = 0; i < 6; ++i) r.Shoot(GrainyPicture(320, 240, i));
+      pausedBeforeEnd = r.host.paused;
+      rlimit old{};
+      getrlimit(RLIMIT_FSIZE, &old);
+      const auto size = static_cast<rlim_t>(std::filesystem::file_size(r.Movie(0)));
+      const rlimit atTheEnd{size, old.rlim_max};
+      setrlimit(RLIMIT_FSIZE, &atTheEnd);
+      r.session.EndClip();
+      setrlimit(RLIMIT_FSIZE, &old);
+      for (std::size_t i = 0; i < r.host.reports.size(); ++i) {
+        reports += r.host.reports[i] + " " + std::to_string(r.host.codes[i]) + "\n";
+      }
+      reports += r.host.paused ? "paused\n" : "running\n";
+    }
+    return std::string(pausedBeforeEnd ? "paused\n" : "running\n") + reports;
+  });
+  ASSERT_NE(text, kChildFailed);
+  EXPECT_EQ(SplitLines(text),
+            (std::vector<std::string>{"running", kAppendFailure + (" " + std::to_string(EFBIG)),
+                                      "paused"}))
+      << "recording went well until the clip ended; then one report, naming the file-size limit";
+  const std::string movie = dir.Path() + "/shots/movie0.wmv";
+  EXPECT_EQ(ProbeVideo(movie).CodecName, "wmv2") << "what reached the file stays readable";
 }
 
 }  // namespace

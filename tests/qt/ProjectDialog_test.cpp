@@ -12,6 +12,10 @@
 #include <QTest>
 #include <QTimer>
 
+#include "app/SettingsStore.h"
+#include "capture/ClipSession.h"
+#include "capture/OutputNaming.h"
+#include "support/ClipSessionFakes.h"
 #include "support/FakeDialogServices.h"
 #include "support/QtGTestMain.h"
 #include "support/TempDir.h"
@@ -19,6 +23,8 @@
 #include "ui/DialogTemplate.h"
 #include "ui/ProjectDialogRun.h"
 #include "ui/UiState.h"
+#include "writers/MovieWriterFactory.h"
+#include "writers/WmFormatApi.h"
 
 namespace framory {
 namespace {
@@ -222,6 +228,65 @@ TEST_F(ProjectDialogTest, RunProposesThePicturesFolderOnceAndCreatesTheFolders) 
   EXPECT_EQ(settings.ProjectDirectory(), "") << "the default is worked out on the first run only";
   qputenv("HOME", oldHome);
   qputenv("XDG_CONFIG_HOME", oldXdg);
+}
+
+// A results directory is any string of bytes: one made under a Latin-1
+// locale survives loading, the welcome dialog answered with Enter, and
+// saving byte for byte, and a WMV clip goes into that very folder.
+TEST_F(ProjectDialogTest, StoredDirectoryThatIsNotUtf8IsKeptByteForByte) {
+  const std::string directory = temp.Path() + "/Aufnahmen caf\xE9 \xC4rger/";
+  ASSERT_EQ(::mkdir(directory.c_str(), 0777), 0);
+  RegistryStore store(temp.File("registry.ini"));
+  {
+    Settings stored;
+    stored.SetProjectDirectory(directory);
+    stored.SetProjectName("Demo");
+    stored.SetOutputType(OutputTypes::WmvV80_384Video);
+    SaveSettings(stored, store);
+  }
+  const std::string before = testing::ReadWholeFile(store.Path());
+  ASSERT_NE(before.find("ProjectDirectory=" + directory), std::string::npos);
+
+  LoadSettings(settings, store);
+  ProjectDialogRun run(settings, services, launchers, state);
+  QTimer::singleShot(0, [] {
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+      QTest::keyClick(modal, Qt::Key_Return);
+    }
+  });
+  ASSERT_TRUE(run.Run());
+  EXPECT_TRUE(services.boxes.empty());
+  EXPECT_EQ(settings.ProjectDirectory(), directory);
+  SaveSettings(settings, store);
+  EXPECT_EQ(testing::ReadWholeFile(store.Path()), before)
+      << "the store is rewritten with the same bytes";
+
+  struct : MessageBoxService {
+    int Show(const std::string& text, const std::string&, std::uint32_t) override {
+      shown.push_back(text);
+      return 1;
+    }
+    std::vector<std::string> shown;
+  } boxes;
+  testing::FakeClipHost host;
+  OutputNaming naming(settings);
+  const std::unique_ptr<WmFormatLibrary> wmv = CreateWmFormatLibrary();
+  MovieWriterFactory factory(nullptr, &boxes);
+  factory.SetWmvLibrary(wmv.get(), "");
+  {
+    ClipSession session(settings, naming, factory, host);
+    for (int i = 0; i < 3; ++i) {
+      const testing::TestPicture picture = testing::TestPicture::Pattern(64, 48, i);
+      session.DeliverMovieFrame(&picture.frame, kNoWindow, Rect{-1, -1, -1, -1});
+    }
+    session.EndClip();
+  }
+  EXPECT_TRUE(host.reports.empty());
+  EXPECT_TRUE(boxes.shown.empty());
+  struct stat info {};
+  EXPECT_EQ(stat((directory + "Demo/movie0.wmv").c_str(), &info), 0)
+      << "the clip is in the stored folder";
+  EXPECT_GT(info.st_size, 0);
 }
 
 TEST_F(ProjectDialogTest, FirstRunKeepsAStoredDirectory) {

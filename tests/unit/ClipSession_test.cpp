@@ -52,7 +52,9 @@ class FakeWriter : public MovieWriter {
   }
   void Close() override { log_.push_back(name_ + " Close"); }
   std::int32_t CloseResult() const override { return closeResult; }
+  std::int32_t StartResult() const override { return startResult; }
 
+  std::int32_t startResult = kWriterOk;
   std::int32_t prepareResult = kWriterOk;
   std::int32_t addResult = kWriterOk;
   std::int32_t repeatResult = kWriterOk;
@@ -69,7 +71,7 @@ class FakeWriter : public MovieWriter {
 
 class FakeEncoder : public ScreenEncoder {
  public:
-  explicit FakeEncoder(Log& log) : log_(log) {}
+  explicit FakeEncoder(Log& log, bool writesFile = false) : log_(log), writesFile_(writesFile) {}
   ~FakeEncoder() override { log_.push_back("Encoder destroyed"); }
   void SetCaptureRect(const Rect& r) override {
     log_.push_back("SetCaptureRect " + std::to_string(r.left) + " " + std::to_string(r.top) + " " +
@@ -89,6 +91,8 @@ class FakeEncoder : public ScreenEncoder {
   }
   std::int32_t Configure(const std::string& path) override {
     log_.push_back("Configure " + path);
+    // Like the real encoder, which makes its output file as it starts.
+    if (writesFile_ && !path.empty()) testing::WriteWholeFile(path, "sound");
     return 0;
   }
   void StartEncoding() override { log_.push_back("Start"); }
@@ -96,6 +100,7 @@ class FakeEncoder : public ScreenEncoder {
 
  private:
   Log& log_;
+  bool writesFile_;
 };
 
 // Makes recording writers for every family; Supports() follows `supported`.
@@ -115,6 +120,7 @@ class FakeFactory : public MovieWriterFactory {
       prepareResults.erase(prepareResults.begin());
     }
     writer->addResult = addResult;
+    writer->startResult = startResult;
     writer->repeatResult = repeatResult;
     writer->duringAdd = duringAdd;
     last = writer.get();
@@ -122,7 +128,7 @@ class FakeFactory : public MovieWriterFactory {
   }
   std::unique_ptr<ScreenEncoder> CreateEncoderSession() override {
     log.push_back("Encoder created");
-    return std::make_unique<FakeEncoder>(log);
+    return std::make_unique<FakeEncoder>(log, encodersWriteFiles);
   }
   bool MergeSoundTrack(const std::string& video, const std::string& audio,
                        const std::string& merged) override {
@@ -136,9 +142,11 @@ class FakeFactory : public MovieWriterFactory {
   FakeWriter* last = nullptr;
   std::vector<std::int32_t> prepareResults;
   std::int32_t addResult = kWriterOk;
+  std::int32_t startResult = kWriterOk;
   std::int32_t repeatResult = kWriterOk;
   std::function<void()> duringAdd;
   bool mergeResult = true;
+  bool encodersWriteFiles = false;
   std::int32_t unsupportedType = -1;
 };
 
@@ -544,6 +552,45 @@ TEST_F(ClipSessionTest, WmvClipWithSoundRecordsAndMergesTheSoundTrack) {
   EXPECT_TRUE(std::filesystem::exists(folder + "movie3.wmv"));
   EXPECT_TRUE(std::filesystem::exists(folder + "movie4.wmv"));
   EXPECT_TRUE(session.PendingAudioFile().empty());
+}
+
+// "Record Sound as Well" beside a WMV writer that failed: no sound session
+// for a writer that failed while being made, and no merge (nor a sound file
+// left on its own) for one whose first frame failed. Either way the user
+// sees the one pause box of the failed append.
+TEST_F(ClipSessionTest, NoSoundIsKeptBesideAWmvWriterThatFailed) {
+  settings.SetOutputType(OutputTypes::WmvV80_384Video);
+  settings.SetRecordSound(true);
+  writers.encodersWriteFiles = true;
+  writers.addResult = kWriterFail;
+  const std::string folder = settings.ProjectFolder() + "/";
+
+  writers.startResult = kWriterFail;  // e.g. the Windows Media component is missing
+  Shoot(64, 64);
+  EXPECT_FALSE(Has("Encoder created")) << "no sound for a writer that failed at once";
+  EXPECT_EQ(host.reports, (Log{"AVI file unable to append frame. Pausing recorder."}));
+  EXPECT_FALSE(session.Exists());
+
+  host = FakeClipHost{};
+  writers.log.clear();
+  writers.startResult = kWriterOk;  // made, but its first frame fails (no file)
+  Shoot(64, 64);
+  EXPECT_TRUE(Has("Encoder created"));
+  for (const std::string& entry : writers.log) {
+    EXPECT_NE(entry.rfind("Merge", 0), 0u) << "no pictures to join: " << entry;
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(folder)) << "no sound-only file is left";
+  EXPECT_EQ(host.reports, (Log{"AVI file unable to append frame. Pausing recorder."}));
+  EXPECT_TRUE(session.PendingAudioFile().empty());
+
+  // A clip whose frames were written still merges its sound as always.
+  writers.addResult = kWriterOk;
+  host.paused = false;
+  Shoot(64, 64);
+  const std::string video = session.PendingVideoFile();
+  ASSERT_TRUE(testing::WriteWholeFile(video, "video"));
+  session.EndClip();
+  EXPECT_TRUE(Has("Merge movie3.wmv movie4.wmv movie5.wmv"));
 }
 
 TEST_F(ClipSessionTest, AviAndQuickTimeClipsNeverRecordSound) {

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
 
@@ -160,6 +161,14 @@ struct ScriptedProfile : EncoderProfile {
   ScriptedAudience audience;
 };
 
+// What the stream editor answers at one poll of a running merge.
+struct EditorPoll {
+  std::int32_t running = 1;
+  std::int32_t progress = 0;
+  bool runStateFails = false;
+  bool progressFails = false;
+};
+
 struct ScriptedEditor : EncoderStreamEditor {
   explicit ScriptedEditor(Script& s) : script(s) {}
   HResult SetOutputFile(const std::string& p) override {
@@ -171,11 +180,25 @@ struct ScriptedEditor : EncoderStreamEditor {
   }
   HResult Validate() override { return script.Call("Editor.Validate()") < 0 ? checkResult : 0; }
   HResult Start() override { return script.Call("Editor.Start()"); }
+  // With `polls`, each RunState starts the next poll's answers (the last
+  // one holds); without, every poll answers `running` and `progress`.
   HResult RunState(std::int32_t* state) override {
+    if (!polls.empty()) {
+      current = polls[std::min(runStates, polls.size() - 1)];
+      ++runStates;
+      *state = current.running;
+      const HResult result = script.Call("Editor.RunState()");
+      return current.runStateFails ? EncoderResult::Fail : result;
+    }
     *state = running;
     return script.Call("Editor.RunState()");
   }
   HResult Progress(std::int32_t* percent) override {
+    if (!polls.empty()) {
+      *percent = current.progress;
+      const HResult result = script.Call("Editor.Progress()");
+      return current.progressFails ? EncoderResult::Fail : result;
+    }
     *percent = progress;
     return script.Call("Editor.Progress()");
   }
@@ -183,6 +206,9 @@ struct ScriptedEditor : EncoderStreamEditor {
   Script& script;
   HResult checkResult = EncoderResult::Fail;
   std::int32_t running = 0, progress = 100;
+  std::vector<EditorPoll> polls;
+  std::size_t runStates = 0;
+  EditorPoll current;
 };
 
 struct ScriptedLibrary : MediaEncoderLibrary {
@@ -202,12 +228,14 @@ struct ScriptedLibrary : MediaEncoderLibrary {
     made->checkResult = checkResult;
     made->running = editorRunning;
     made->progress = editorProgress;
+    made->polls = editorPolls;
     *editor = std::move(made);
     return 0;
   }
   Script script;
   HResult checkResult = EncoderResult::Fail;
   std::int32_t editorRunning = 0, editorProgress = 100;
+  std::vector<EditorPoll> editorPolls;
 };
 
 std::vector<std::string> Matching(const Log& log, const std::string& prefix) {
@@ -400,6 +428,32 @@ TEST(EncoderSessionTest, MergeSucceedsOnlyWhenTheEditorFinished) {
               (Log{"Editor.SetOutputFile(m)", "Editor.AddStream(a,1,1033)",
                    "Editor.AddStream(v,2,1033)", "Editor.Validate()", "Editor.Start()",
                    "Editor.RunState()", "Editor.Progress()", "Editor.Stop()"}));
+  }
+  {
+    // A merge takes several polls: it is done only once the editor says so.
+    ScriptedLibrary library;
+    library.editorPolls = {{1, 20}, {1, 60}, {0, 100}};
+    EXPECT_TRUE(EncoderSession::MergeSoundTrack(library, boxes, nullptr, "v", "a", "m"));
+    EXPECT_EQ(Matching(library.script.log, "Editor.RunState").size(), 3u);
+    EXPECT_EQ(Matching(library.script.log, "Editor.").back(), "Editor.Stop()");
+  }
+  {
+    // 99 % counts as done, though the editor still runs: polling stops there.
+    // (Polled once more, this editor would fail.)
+    ScriptedLibrary library;
+    library.editorPolls = {{1, 30}, {1, 99}, {1, 99, true}};
+    EXPECT_TRUE(EncoderSession::MergeSoundTrack(library, boxes, nullptr, "v", "a", "m"));
+    EXPECT_EQ(Matching(library.script.log, "Editor.RunState").size(), 2u);
+    EXPECT_EQ(Matching(library.script.log, "Editor.").back(), "Editor.Stop()");
+  }
+  for (const EditorPoll& failure :
+       {EditorPoll{1, 50, true, false}, EditorPoll{1, 50, false, true}}) {
+    // A call that fails midway ends the polling; the merged file is not whole.
+    ScriptedLibrary library;
+    library.editorPolls = {{1, 30}, failure, {0, 100}};
+    EXPECT_FALSE(EncoderSession::MergeSoundTrack(library, boxes, nullptr, "v", "a", "m"));
+    EXPECT_EQ(Matching(library.script.log, "Editor.RunState").size(), 2u);
+    EXPECT_EQ(Matching(library.script.log, "Editor.").back(), "Editor.Stop()");
   }
   {
     // A missing path: nothing is made.

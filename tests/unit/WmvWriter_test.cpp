@@ -14,6 +14,7 @@
 
 #include "base/MovieFrame.h"
 #include "support/RecorderFakes.h"
+#include "writers/WidePath.h"
 
 namespace framory {
 namespace {
@@ -259,6 +260,36 @@ TEST(WmvWriter, SampleTimesAndFrameTimeFollowTheRate) {
   }
 }
 
+// File names are bytes: a folder made under a Latin-1 locale, or any other
+// name that is not UTF-8, reaches the library and comes back byte for byte.
+TEST(WmvWriter, FileNamesThatAreNotUtf8ReachTheLibraryByteForByte) {
+  FakeBoxes boxes;
+  const std::vector<std::string> names = {
+      "/tmp/caf\xe9/movie0.wmv",                  // Latin-1
+      "/tmp/\xff\xfe.wmv",                        // bytes that never start UTF-8
+      "/tmp/\xc3\xa9t\xe9/\xf0\x9f\x8e\xa5.wmv",  // UTF-8 and Latin-1 mixed, a 4-byte character
+      "/tmp/\xed\xa0\x80\xed\xb2\x80.wmv",        // surrogates written as UTF-8
+      "/tmp/\xc0\xaf\xe0\x80\xaf.wmv",            // overlong forms of "/"
+      "/tmp/cut\xe2\x82",                         // a sequence cut off at the end
+      "/tmp/\xdc\x80.wmv",                        // UTF-8 for U+0700, next to the carried range
+  };
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    FakeLibrary library;
+    WmvWriter writer(library, boxes, name, WmGuids::ProfileV80_384Video, 0, 0, "");
+    EXPECT_EQ(writer.State(), WmvWriter::kReady);
+    EXPECT_EQ(writer.StartResult(), kWriterOk);
+    std::string back;
+    ASSERT_TRUE(WideToPath(library.seen.path, &back));
+    EXPECT_EQ(back, name);
+  }
+  // Well-formed UTF-8 arrives as plain UTF-16, as any library expects it.
+  EXPECT_EQ(PathToWide("/tmp/caf\xc3\xa9/\xf0\x9f\x8e\xa5"), u"/tmp/caf\u00e9/\U0001F3A5");
+  std::string refused;
+  EXPECT_FALSE(WideToPath(u"/tmp/\xDC10", &refused)) << "a surrogate no byte stands for";
+  EXPECT_TRUE(boxes.shown.empty());
+}
+
 TEST(WmvWriter, FailuresLeaveTheWriterClosed) {
   FakeBoxes boxes;
   const MovieFrame frame = NumberedRows(8, 4);
@@ -276,10 +307,12 @@ TEST(WmvWriter, FailuresLeaveTheWriterClosed) {
     EXPECT_EQ(writer.State(), WmvWriter::kClosed) << "a profile without video";
     EXPECT_EQ(writer.AddFrame(frame), kWriterFail);
   }
-  for (const std::string& path : {std::string("/tmp/\xff\xfe.wmv"), "/" + std::string(2047, 'a')}) {
+  {
     FakeLibrary library;
-    WmvWriter writer(library, boxes, path, WmGuids::ProfileV80_384Video, 0, 0, "");
-    EXPECT_EQ(writer.State(), WmvWriter::kClosed) << "a path not UTF-8, or too long";
+    WmvWriter writer(library, boxes, "/" + std::string(2047, 'a'), WmGuids::ProfileV80_384Video, 0,
+                     0, "");
+    EXPECT_EQ(writer.State(), WmvWriter::kClosed) << "a path too long";
+    EXPECT_LT(writer.StartResult(), 0);
     EXPECT_TRUE(library.seen.path.empty());
   }
   {

@@ -8,10 +8,14 @@
 
 #include <chrono>
 #include <cmath>
+#include <filesystem>
 #include <memory>
 #include <thread>
 
+#include "capture/ClipSession.h"
+#include "capture/OutputNaming.h"
 #include "platform/encoder/WmEncoderLibrary.h"
+#include "support/ClipSessionFakes.h"
 #include "support/EncoderProbe.h"
 #include "support/RecorderFakes.h"
 #include "support/TempDir.h"
@@ -19,6 +23,7 @@
 #include "writers/EncoderSession.h"
 #include "writers/MovieWriterFactory.h"
 #include "writers/WaitCursor.h"
+#include "writers/WmFormatApi.h"
 
 namespace framory {
 namespace {
@@ -170,6 +175,56 @@ TEST_F(SoundTrackTest, FailedMergeKeepsBothFilesAndShowsTheReason) {
   EXPECT_TRUE(Exists(video));
   EXPECT_TRUE(Exists(sound));
   for (const char* name : {"m1.wmv", "m2.wmv", "m3.wmv"}) EXPECT_FALSE(Exists(dir.File(name)));
+}
+
+// "Record Sound as Well" for a WMV clip whose writer failed while being made
+// (here the Windows Media component is missing): the clip records no sound,
+// so nothing is merged and no sound file is left, at the first attempt and
+// at the one after the resume. The user sees the component's box and the
+// pause box of each attempt, and nothing else.
+TEST_F(SoundTrackTest, WmvClipWhoseWriterFailedAtOnceRecordsNoSound) {
+  testing::PulseServer pulse(dir.Path());
+  ASSERT_TRUE(pulse.Running());
+  struct : WmFormatLibrary {
+    std::int32_t CreateProfileManager(std::unique_ptr<WmProfileManager>*) override {
+      return WmResult::ClassNotRegistered;
+    }
+    std::int32_t CreateWriter(void*, std::unique_ptr<WmWriter>*) override {
+      return WmResult::ClassNotRegistered;
+    }
+  } missing;
+  Settings settings;
+  settings.SetProjectDirectory(dir.Path() + "/");
+  settings.SetProjectName("clips");
+  ASSERT_EQ(::mkdir(settings.ProjectFolder().c_str(), 0777), 0);
+  settings.SetOutputType(OutputTypes::WmvV80_384Video);
+  settings.SetRecordSound(true);
+  OutputNaming naming(settings);
+  testing::FakeClipHost host;
+  MovieWriterFactory factory(nullptr, &boxes);
+  factory.SetWmvLibrary(&missing, "https://example.org/wm");
+  factory.SetEncoderServices(&library, &cursor);
+  {
+    ClipSession session(settings, naming, factory, host);
+    const testing::TestPicture picture = testing::TestPicture::Pattern(64, 48, 1);
+    session.DeliverMovieFrame(&picture.frame, kNoWindow, Rect{-1, -1, -1, -1});
+    host.paused = false;  // resumed: the next frame tries a new clip
+    session.DeliverMovieFrame(&picture.frame, kNoWindow, Rect{-1, -1, -1, -1});
+    session.EndClip();
+  }
+  const std::string component =
+      "Unable to use Microsoft Windows Media Profiler Manager.You need to download and install "
+      "the free component first. See https://example.org/wm ";
+  std::vector<std::string> shown;
+  for (const auto& box : boxes.shown) shown.push_back(box.text);
+  EXPECT_EQ(shown, (std::vector<std::string>{component, component}));
+  const std::string append = "AVI file unable to append frame. Pausing recorder.";
+  EXPECT_EQ(host.reports, (std::vector<std::string>{append, append}));
+  std::vector<std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(settings.ProjectFolder())) {
+    files.push_back(entry.path().filename().string());
+  }
+  EXPECT_TRUE(files.empty()) << "no sound-only file: " << (files.empty() ? "" : files[0]);
 }
 
 // No sound server: the session cannot be configured and says so at once.
