@@ -22,6 +22,9 @@ constexpr auto kRequestTimeout = std::chrono::seconds(10);
 constexpr auto kDrainTimeout = std::chrono::seconds(2);
 constexpr auto kAcceptPause = std::chrono::milliseconds(250);
 constexpr int kPollMs = 250;
+// Connections taken per listening socket and round: a flood of them must not
+// keep the lock from the encoder's thread for long.
+constexpr int kAcceptsPerRound = 64;
 
 constexpr char kStreamResponse[] =
     "HTTP/1.0 200 OK\r\n"
@@ -60,7 +63,9 @@ struct BroadcastServer::Viewer {
   int fd = -1;
   std::string peer;
   Phase phase = Phase::Request;
-  bool answered = false;  // got "200 OK": a viewer, no longer pending
+  // Asked for the stream and got it: a viewer, no longer pending. A HEAD
+  // answer stays pending until closed, like a refusal.
+  bool viewer = false;
   std::string request;
   std::deque<Chunk> queue;
   std::size_t frontOffset = 0;
@@ -104,7 +109,7 @@ bool BroadcastServer::ListenOn(int family, int port, bool* unsupported, std::str
     four.sin_port = htons(static_cast<std::uint16_t>(port));
     length = sizeof four;
   }
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(fd, 64) != 0) {
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(fd, SOMAXCONN) != 0) {
     const int error = errno;
     // An IPv6 stack without any IPv6 address (disabled on the interfaces).
     *unsupported = family == AF_INET6 && error == EADDRNOTAVAIL;
@@ -312,7 +317,7 @@ void BroadcastServer::ServeOnce(int timeoutMs) {
 
 // With mutex_ held.
 void BroadcastServer::Accept(int listenFd) {
-  for (;;) {
+  for (int taken = 0; taken < kAcceptsPerRound; ++taken) {
     sockaddr_storage address{};
     socklen_t length = sizeof address;
     const int fd = accept4(listenFd, reinterpret_cast<sockaddr*>(&address), &length,
@@ -343,7 +348,7 @@ void BroadcastServer::Adopt(int fd, const std::string& peer) {
   // The request usually came with the connection: a viewer that sent it
   // whole is never counted as pending.
   ReadRequest(viewer);
-  if (!viewer.answered && viewer.phase != Viewer::Phase::Done) BoundPending(peer);
+  if (!viewer.viewer && viewer.phase != Viewer::Phase::Done) BoundPending(peer);
 }
 
 // With mutex_ held. Closes the oldest connections that are not viewers (no
@@ -351,13 +356,13 @@ void BroadcastServer::Adopt(int fd, const std::string& peer) {
 void BroadcastServer::BoundPending(const std::string& peer) {
   std::size_t fromPeer = 0, total = 0;
   for (const auto& viewer : viewers_) {
-    if (viewer->answered || viewer->phase == Viewer::Phase::Done) continue;
+    if (viewer->viewer || viewer->phase == Viewer::Phase::Done) continue;
     ++total;
     fromPeer += viewer->peer == peer;
   }
   for (auto& viewer : viewers_) {
     if (fromPeer <= kMaxPendingPerPeer && total <= kMaxPending) return;
-    if (viewer->answered || viewer->phase == Viewer::Phase::Done) continue;
+    if (viewer->viewer || viewer->phase == Viewer::Phase::Done) continue;
     if (viewer->peer == peer) {
       --fromPeer;
     } else if (total <= kMaxPending) {
@@ -430,13 +435,12 @@ void BroadcastServer::Answer(Viewer& viewer, const std::string& request) {
     return;
   }
   std::size_t viewers = 0;
-  for (const auto& other : viewers_) viewers += other->answered && !other->headOnly;
+  for (const auto& other : viewers_) viewers += other->viewer;
   if (viewers >= kMaxViewers) {
     Refuse(viewer, "503 Service Unavailable");
     return;
   }
   viewer.phase = Viewer::Phase::Streaming;
-  viewer.answered = true;
   Enqueue(viewer, std::make_shared<const std::vector<std::uint8_t>>(
                       kStreamResponse, kStreamResponse + sizeof kStreamResponse - 1));
   if (method == "HEAD") {
@@ -444,6 +448,7 @@ void BroadcastServer::Answer(Viewer& viewer, const std::string& request) {
     viewer.phase = Viewer::Phase::Closing;
     return;
   }
+  viewer.viewer = true;
   if (header_) Enqueue(viewer, header_);
   if (backlogValid_ && viewer.queuedBytes + backlogBytes_ <= kMaxQueuedBytes) {
     for (const Chunk& chunk : backlog_) Enqueue(viewer, chunk);
