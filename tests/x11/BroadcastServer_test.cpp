@@ -264,8 +264,8 @@ bool ServerThreadWaits(int statFd) {
   return asleep > 20;
 }
 
-// A client that sends its request and shuts its sending side at once (as
-// "curl --head" through some proxies, or a hostile one) gets its answer, and
+// A client that sends its request and shuts its sending side at once (one
+// that is done talking, or a hostile one) gets its answer, and
 // the server closes the connection then: it neither keeps it for the drain
 // time nor spins on the hang-up meanwhile. First driven round by round
 // without the thread, then through the listening server.
@@ -319,8 +319,6 @@ TEST(BroadcastServerTest, AcceptFailingForWantOfDescriptorsNeitherSpinsNorStops)
   ASSERT_TRUE(X11TestWindows::WaitFor([&] { return (thread = OpenServerThreadStat()) >= 0; }));
   rlimit saved{};
   ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
-  const int client = Dial(server.Port());
-  ASSERT_GE(client, 0);
   // Take every descriptor below a lowered limit, then connect one more.
   const int waiting = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   ASSERT_GE(waiting, 0);
@@ -334,9 +332,10 @@ TEST(BroadcastServerTest, AcceptFailingForWantOfDescriptorsNeitherSpinsNorStops)
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<std::uint16_t>(server.Port()));
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(connect(waiting, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  // No ASSERT until the limit is back.
+  EXPECT_EQ(connect(waiting, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
   const std::string request = "HEAD / HTTP/1.0\r\n\r\n";
-  ASSERT_EQ(send(waiting, request.data(), request.size(), 0), static_cast<ssize_t>(request.size()));
+  EXPECT_EQ(send(waiting, request.data(), request.size(), 0), static_cast<ssize_t>(request.size()));
   const bool waits = ServerThreadWaits(thread);
   const double cpu = ThreadState(thread).second - cpuBefore;
   for (int fd : fillers) close(fd);
@@ -345,7 +344,6 @@ TEST(BroadcastServerTest, AcceptFailingForWantOfDescriptorsNeitherSpinsNorStops)
   std::cout << "server thread CPU while accept() failed: " << cpu << " s\n";
   EXPECT_EQ(StatusLine(ReadToEnd(waiting)), "HTTP/1.0 200 OK");
   close(waiting);
-  close(client);
   close(thread);
 }
 
