@@ -4,11 +4,12 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 
 #include "platform/encoder/AsfPacketScan.h"
@@ -19,8 +20,11 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr auto kRequestTimeout = std::chrono::seconds(10);
 constexpr auto kDrainTimeout = std::chrono::seconds(2);
-constexpr std::size_t kMaxViewers = 512;
+constexpr auto kAcceptPause = std::chrono::milliseconds(250);
 constexpr int kPollMs = 250;
+// Connections taken per listening socket and round: a flood of them must not
+// keep the lock from the encoder's thread for long.
+constexpr int kAcceptsPerRound = 64;
 
 constexpr char kStreamResponse[] =
     "HTTP/1.0 200 OK\r\n"
@@ -39,12 +43,29 @@ std::string ErrorResponse(const char* status) {
   return response;
 }
 
+// The client's address as 16 bytes, IPv4 as its IPv4-mapped IPv6 form, so a
+// client counts as one whichever socket it came in on.
+std::string PeerKey(const sockaddr_storage& address) {
+  in6_addr key{};
+  if (address.ss_family == AF_INET6) {
+    key = reinterpret_cast<const sockaddr_in6&>(address).sin6_addr;
+  } else if (address.ss_family == AF_INET) {
+    key.s6_addr[10] = key.s6_addr[11] = 0xFF;
+    std::memcpy(&key.s6_addr[12], &reinterpret_cast<const sockaddr_in&>(address).sin_addr, 4);
+  }
+  return std::string(reinterpret_cast<const char*>(key.s6_addr), sizeof key.s6_addr);
+}
+
 }  // namespace
 
 struct BroadcastServer::Viewer {
   enum class Phase { Request, Streaming, Closing, Draining, Done };
   int fd = -1;
+  std::string peer;
   Phase phase = Phase::Request;
+  // Asked for the stream and got it: a viewer, no longer pending. A HEAD
+  // answer stays pending until closed, like a refusal.
+  bool viewer = false;
   std::string request;
   std::deque<Chunk> queue;
   std::size_t frontOffset = 0;
@@ -59,35 +80,80 @@ BroadcastServer::BroadcastServer() = default;
 
 BroadcastServer::~BroadcastServer() { Stop(); }
 
-bool BroadcastServer::Listen(int port, std::string* failure) {
-  listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (listenFd_ < 0) {
+// One listening socket of `family` on `port` (for IPv6 dual-stack where
+// allowed). `unsupported` tells that the system has no such family at all.
+bool BroadcastServer::ListenOn(int family, int port, bool* unsupported, std::string* failure) {
+  *unsupported = false;
+  const int fd = socket(family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) {
+    *unsupported = errno == EAFNOSUPPORT || errno == EPROTONOSUPPORT;
     *failure = std::string("cannot open a socket: ") + std::strerror(errno);
     return false;
   }
   const int on = 1;
-  setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_ANY);
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  if (bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      listen(listenFd_, 64) != 0) {
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_storage address{};
+  socklen_t length;
+  if (family == AF_INET6) {
+    const int off = 0;
+    setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
+    auto& six = reinterpret_cast<sockaddr_in6&>(address);
+    six.sin6_family = AF_INET6;
+    six.sin6_addr = in6addr_any;
+    six.sin6_port = htons(static_cast<std::uint16_t>(port));
+    length = sizeof six;
+  } else {
+    auto& four = reinterpret_cast<sockaddr_in&>(address);
+    four.sin_family = AF_INET;
+    four.sin_addr.s_addr = htonl(INADDR_ANY);
+    four.sin_port = htons(static_cast<std::uint16_t>(port));
+    length = sizeof four;
+  }
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(fd, SOMAXCONN) != 0) {
     const int error = errno;
+    // An IPv6 stack without any IPv6 address (disabled on the interfaces).
+    *unsupported = family == AF_INET6 && error == EADDRNOTAVAIL;
     *failure = "cannot serve the broadcast on TCP port " + std::to_string(port) + ": " +
                (error == EADDRINUSE ? std::string("the port is in use by another program")
                                     : std::string(std::strerror(error)));
-    close(listenFd_);
-    listenFd_ = -1;
+    close(fd);
     return false;
   }
-  socklen_t length = sizeof address;
-  getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length);
-  port_ = ntohs(address.sin_port);
+  listenFds_.push_back(fd);
+  return true;
+}
+
+bool BroadcastServer::Listen(int port, std::string* failure) {
+  bool unsupported = false;
+  bool dualStack = false;
+  if (ListenOn(AF_INET6, port, &unsupported, failure)) {
+    int v6only = 1;
+    socklen_t size = sizeof v6only;
+    getsockopt(listenFds_[0], IPPROTO_IPV6, IPV6_V6ONLY, &v6only, &size);
+    dualStack = v6only == 0;
+    sockaddr_in6 bound{};
+    socklen_t length = sizeof bound;
+    getsockname(listenFds_[0], reinterpret_cast<sockaddr*>(&bound), &length);
+    port = ntohs(bound.sin6_port);
+  } else if (!unsupported) {
+    return false;
+  }
+  if (!dualStack && !ListenOn(AF_INET, port, &unsupported, failure)) {
+    for (int fd : listenFds_) close(fd);
+    listenFds_.clear();
+    return false;
+  }
+  if (port == 0) {
+    sockaddr_in bound{};
+    socklen_t length = sizeof bound;
+    getsockname(listenFds_[0], reinterpret_cast<sockaddr*>(&bound), &length);
+    port = ntohs(bound.sin_port);
+  }
+  port_ = port;
   if (pipe2(wakeFds_, O_NONBLOCK | O_CLOEXEC) != 0) {
     *failure = std::string("cannot make the server's wake-up pipe: ") + std::strerror(errno);
-    close(listenFd_);
-    listenFd_ = -1;
+    for (int fd : listenFds_) close(fd);
+    listenFds_.clear();
     return false;
   }
   thread_ = std::thread(&BroadcastServer::Run, this);
@@ -103,7 +169,9 @@ void BroadcastServer::Stop() {
   std::lock_guard<std::mutex> lock(mutex_);
   for (auto& viewer : viewers_) close(viewer->fd);
   viewers_.clear();
-  for (int& fd : {std::ref(listenFd_), std::ref(wakeFds_[0]), std::ref(wakeFds_[1])}) {
+  for (int fd : listenFds_) close(fd);
+  listenFds_.clear();
+  for (int& fd : wakeFds_) {
     if (fd >= 0) close(fd);
     fd = -1;
   }
@@ -121,6 +189,11 @@ std::size_t BroadcastServer::ViewerCount() const {
   std::size_t count = 0;
   for (const auto& viewer : viewers_) count += viewer->phase == Viewer::Phase::Streaming;
   return count;
+}
+
+std::size_t BroadcastServer::ConnectionCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return viewers_.size();
 }
 
 void BroadcastServer::OnHeader(const std::uint8_t* data, std::size_t size) {
@@ -141,7 +214,8 @@ void BroadcastServer::OnPacket(const std::uint8_t* data, std::size_t size) {
     if (backlogValid_) {
       backlog_.push_back(chunk);
       backlogBytes_ += size;
-      // Without a key frame for this long, new viewers wait for the next one.
+      // More than a new viewer may be handed at once: new viewers wait for
+      // the next key frame.
       if (backlogBytes_ > kMaxBacklogBytes) {
         backlog_.clear();
         backlogBytes_ = 0;
@@ -175,60 +249,127 @@ void BroadcastServer::Enqueue(Viewer& viewer, const Chunk& chunk) {
 }
 
 void BroadcastServer::Run() {
+  pthread_setname_np(pthread_self(), "broadcast");
+  while (!stopping_) ServeOnce(kPollMs);
+}
+
+void BroadcastServer::ServeOnce(int timeoutMs) {
   std::vector<pollfd> fds;
-  while (!stopping_) {
-    fds.clear();
-    fds.push_back({listenFd_, POLLIN, 0});
-    fds.push_back({wakeFds_[0], POLLIN, 0});
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      for (const auto& viewer : viewers_) {
-        short events = viewer->readClosed ? 0 : POLLIN;
-        if (!viewer->queue.empty()) events |= POLLOUT;
-        fds.push_back({viewer->fd, events, 0});
-      }
+  Clock::time_point now = Clock::now();
+  const bool accepting = now >= acceptPausedUntil_;
+  if (!accepting) {
+    const auto rest = std::chrono::ceil<std::chrono::milliseconds>(acceptPausedUntil_ - now);
+    timeoutMs = std::min<int>(timeoutMs, static_cast<int>(rest.count()));
+  }
+  // Listening sockets first, with no events while accepting rests (a
+  // listening socket reports no hang-up or error of its own).
+  for (int fd : listenFds_) fds.push_back({fd, static_cast<short>(accepting ? POLLIN : 0), 0});
+  fds.push_back({wakeFds_[0], POLLIN, 0});
+  const std::size_t firstViewer = fds.size();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const auto& viewer : viewers_) {
+      short events = viewer->readClosed ? 0 : POLLIN;
+      if (!viewer->queue.empty()) events |= POLLOUT;
+      fds.push_back({viewer->fd, events, 0});
     }
-    if (poll(fds.data(), fds.size(), kPollMs) < 0 && errno != EINTR) break;
-    if (fds[1].revents & POLLIN) {
-      char drain[256];
-      while (read(wakeFds_[0], drain, sizeof drain) > 0) {
-      }
+  }
+  if (poll(fds.data(), fds.size(), timeoutMs) < 0) {
+    // Out of memory for the poll set: wait as a poll would have.
+    if (errno != EINTR) std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
+    return;
+  }
+  if (fds[firstViewer - 1].revents & POLLIN) {
+    char drain[256];
+    while (read(wakeFds_[0], drain, sizeof drain) > 0) {
     }
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      const Clock::time_point now = Clock::now();
-      for (std::size_t i = 2; i < fds.size(); ++i) {
-        Viewer& viewer = *viewers_[i - 2];
-        if (fds[i].revents & POLLIN) ReadRequest(viewer);
-        if (fds[i].revents & POLLOUT) SendQueued(viewer);
-        if ((fds[i].revents & (POLLERR | POLLNVAL)) != 0) viewer.phase = Viewer::Phase::Done;
-        if (viewer.phase == Viewer::Phase::Request && now > viewer.deadline)
-          Refuse(viewer, "408 Request Timeout");
-        else if (viewer.phase == Viewer::Phase::Draining && now > viewer.deadline)
-          viewer.phase = Viewer::Phase::Done;
-      }
-      for (std::size_t i = 0; i < viewers_.size();) {
-        if (viewers_[i]->phase == Viewer::Phase::Done) {
-          close(viewers_[i]->fd);
-          viewers_.erase(viewers_.begin() + static_cast<std::ptrdiff_t>(i));
-        } else {
-          ++i;
-        }
-      }
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  now = Clock::now();
+  // Viewers only join at the end of viewers_, so the first ones still match
+  // the descriptors polled.
+  for (std::size_t i = firstViewer; i < fds.size(); ++i) {
+    Viewer& viewer = *viewers_[i - firstViewer];
+    if (fds[i].revents & POLLIN) ReadRequest(viewer);
+    if (fds[i].revents & POLLOUT) SendQueued(viewer);
+    // A hang-up is both directions shut (or the connection reset): nothing
+    // more can go either way. It is reported whatever events were asked for,
+    // so a connection left open here would wake every poll at once.
+    if ((fds[i].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) viewer.phase = Viewer::Phase::Done;
+    if (viewer.phase == Viewer::Phase::Request && now > viewer.deadline)
+      Refuse(viewer, "408 Request Timeout");
+    else if (viewer.phase == Viewer::Phase::Draining && now > viewer.deadline)
+      viewer.phase = Viewer::Phase::Done;
+  }
+  for (std::size_t i = 0; i < firstViewer - 1; ++i)
+    if (fds[i].revents & POLLIN) Accept(fds[i].fd);
+  const std::size_t before = viewers_.size();
+  viewers_.erase(std::remove_if(viewers_.begin(), viewers_.end(),
+                                [](const std::unique_ptr<Viewer>& viewer) {
+                                  if (viewer->phase != Viewer::Phase::Done) return false;
+                                  close(viewer->fd);
+                                  return true;
+                                }),
+                 viewers_.end());
+  // A descriptor came free: accept() may succeed again.
+  if (viewers_.size() < before) acceptPausedUntil_ = {};
+}
+
+// With mutex_ held.
+void BroadcastServer::Accept(int listenFd) {
+  for (int taken = 0; taken < kAcceptsPerRound; ++taken) {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    const int fd = accept4(listenFd, reinterpret_cast<sockaddr*>(&address), &length,
+                           SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) {
+      if (errno == EINTR || errno == ECONNABORTED) continue;
+      // Out of descriptors or memory: the connection stays queued and the
+      // socket stays readable, so polling it now would spin. Rest instead.
+      if (errno != EAGAIN && errno != EWOULDBLOCK) acceptPausedUntil_ = Clock::now() + kAcceptPause;
+      return;
     }
-    if (fds[0].revents & POLLIN) Accept();
+    Adopt(fd, PeerKey(address));
   }
 }
 
-void BroadcastServer::Accept() {
-  for (;;) {
-    const int fd = accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (fd < 0) return;
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto viewer = std::make_unique<Viewer>();
-    viewer->fd = fd;
-    if (viewers_.size() >= kMaxViewers) Refuse(*viewer, "503 Service Unavailable");
-    viewers_.push_back(std::move(viewer));
+void BroadcastServer::AdoptConnection(int fd, const std::string& peer) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Adopt(fd, peer);
+}
+
+// With mutex_ held.
+void BroadcastServer::Adopt(int fd, const std::string& peer) {
+  auto owned = std::make_unique<Viewer>();
+  Viewer& viewer = *owned;
+  viewer.fd = fd;
+  viewer.peer = peer;
+  viewers_.push_back(std::move(owned));
+  // The request usually came with the connection: a viewer that sent it
+  // whole is never counted as pending.
+  ReadRequest(viewer);
+  if (!viewer.viewer && viewer.phase != Viewer::Phase::Done) BoundPending(peer);
+}
+
+// With mutex_ held. Closes the oldest connections that are not viewers (no
+// request yet, or being refused) past the bounds for `peer` and overall.
+void BroadcastServer::BoundPending(const std::string& peer) {
+  std::size_t fromPeer = 0, total = 0;
+  for (const auto& viewer : viewers_) {
+    if (viewer->viewer || viewer->phase == Viewer::Phase::Done) continue;
+    ++total;
+    fromPeer += viewer->peer == peer;
+  }
+  for (auto& viewer : viewers_) {
+    if (fromPeer <= kMaxPendingPerPeer && total <= kMaxPending) return;
+    if (viewer->viewer || viewer->phase == Viewer::Phase::Done) continue;
+    if (viewer->peer == peer) {
+      --fromPeer;
+    } else if (total <= kMaxPending) {
+      continue;
+    }
+    --total;
+    viewer->phase = Viewer::Phase::Done;
   }
 }
 
@@ -293,6 +434,12 @@ void BroadcastServer::Answer(Viewer& viewer, const std::string& request) {
     Refuse(viewer, "404 Not Found");
     return;
   }
+  std::size_t viewers = 0;
+  for (const auto& other : viewers_) viewers += other->viewer;
+  if (viewers >= kMaxViewers) {
+    Refuse(viewer, "503 Service Unavailable");
+    return;
+  }
   viewer.phase = Viewer::Phase::Streaming;
   Enqueue(viewer, std::make_shared<const std::vector<std::uint8_t>>(
                       kStreamResponse, kStreamResponse + sizeof kStreamResponse - 1));
@@ -301,8 +448,9 @@ void BroadcastServer::Answer(Viewer& viewer, const std::string& request) {
     viewer.phase = Viewer::Phase::Closing;
     return;
   }
+  viewer.viewer = true;
   if (header_) Enqueue(viewer, header_);
-  if (backlogValid_) {
+  if (backlogValid_ && viewer.queuedBytes + backlogBytes_ <= kMaxQueuedBytes) {
     for (const Chunk& chunk : backlog_) Enqueue(viewer, chunk);
   } else {
     viewer.waitingForKey = true;
@@ -342,9 +490,10 @@ void BroadcastServer::SendQueued(Viewer& viewer) {
   }
   if (viewer.phase == Viewer::Phase::Closing) {
     // Half-close and read what the client still sends, so that it sees the
-    // answer instead of a reset.
+    // answer instead of a reset. A client that already shut its side sends
+    // nothing more: the answer is with the system, close now.
     shutdown(viewer.fd, SHUT_WR);
-    viewer.phase = Viewer::Phase::Draining;
+    viewer.phase = viewer.readClosed ? Viewer::Phase::Done : Viewer::Phase::Draining;
     viewer.deadline = Clock::now() + kDrainTimeout;
   }
 }
