@@ -17,9 +17,10 @@ namespace framory {
 
 // The five events that can take a shot. All but PrintScreen are automatic
 // triggers: while one of them is on, the recorder waits paused for the user's
-// start.
+// start. (RecorderCommands keeps a table of the fields in this order.)
 enum class Trigger { Click, PrintScreen, Timer, WinEvent, Key };
-// The on/off options of the view that are not triggers.
+// The on/off options of the view that are not triggers (tabled in this order
+// too).
 enum class Option { SizeWindowToMovieSize, ResizeFGWindow, RestoreMouse, PutCursorInBitmap };
 // The three output families: pictures (codes below 10), movies (10 to 29),
 // the broadcast (30).

@@ -1,5 +1,7 @@
 #include "app/RecorderCommands.h"
 
+#include <iterator>
+
 namespace framory {
 
 using namespace MessageBoxFlags;
@@ -17,33 +19,30 @@ namespace {
 // The output type a change to the picture family starts with.
 constexpr std::int32_t kPicturesOnFamilyChange = OutputTypes::Png;
 
-void SetTrigger(Settings& s, Trigger trigger, bool on) {
-  switch (trigger) {
-    case Trigger::Click:
-      return s.SetTakeShotOnClick(on);
-    case Trigger::PrintScreen:
-      return s.SetTakeShotOnPrintScreen(on);
-    case Trigger::Timer:
-      return s.SetTakeShotOnTimer(on);
-    case Trigger::WinEvent:
-      return s.SetTakeShotOnWinEvent(on);
-    case Trigger::Key:
-      return s.SetTakeShotOnKey(on);
-  }
-}
+// A boolean settings field by its getter and setter.
+struct Flag {
+  bool (Settings::*Get)() const;
+  void (Settings::*Set)(bool);
+};
 
-void SetOption(Settings& s, Option option, bool on) {
-  switch (option) {
-    case Option::SizeWindowToMovieSize:
-      return s.SetSizeWindowToMovieSize(on);
-    case Option::ResizeFGWindow:
-      return s.SetResizeFGWindow(on);
-    case Option::RestoreMouse:
-      return s.SetRestoreMouse(on);
-    case Option::PutCursorInBitmap:
-      return s.SetPutCursorInBitmap(on);
-  }
-}
+// In the order of the Trigger values.
+constexpr Flag kTriggerFlags[] = {
+    {&Settings::TakeShotOnClick, &Settings::SetTakeShotOnClick},
+    {&Settings::TakeShotOnPrintScreen, &Settings::SetTakeShotOnPrintScreen},
+    {&Settings::TakeShotOnTimer, &Settings::SetTakeShotOnTimer},
+    {&Settings::TakeShotOnWinEvent, &Settings::SetTakeShotOnWinEvent},
+    {&Settings::TakeShotOnKey, &Settings::SetTakeShotOnKey}};
+// In the order of the Option values.
+constexpr Flag kOptionFlags[] = {
+    {&Settings::SizeWindowToMovieSize, &Settings::SetSizeWindowToMovieSize},
+    {&Settings::ResizeFGWindow, &Settings::SetResizeFGWindow},
+    {&Settings::RestoreMouse, &Settings::SetRestoreMouse},
+    {&Settings::PutCursorInBitmap, &Settings::SetPutCursorInBitmap}};
+
+static_assert(std::size(kTriggerFlags) == static_cast<std::size_t>(Trigger::Key) + 1);
+static_assert(std::size(kOptionFlags) == static_cast<std::size_t>(Option::PutCursorInBitmap) + 1);
+
+void Invert(Settings& s, const Flag& flag) { (s.*flag.Set)(!(s.*flag.Get)()); }
 
 CommandResult TitleChanged(bool refill) {
   CommandResult result;
@@ -55,33 +54,11 @@ CommandResult TitleChanged(bool refill) {
 }  // namespace
 
 bool TriggerOn(const Settings& s, Trigger trigger) {
-  switch (trigger) {
-    case Trigger::Click:
-      return s.TakeShotOnClick();
-    case Trigger::PrintScreen:
-      return s.TakeShotOnPrintScreen();
-    case Trigger::Timer:
-      return s.TakeShotOnTimer();
-    case Trigger::WinEvent:
-      return s.TakeShotOnWinEvent();
-    case Trigger::Key:
-      return s.TakeShotOnKey();
-  }
-  return false;
+  return (s.*kTriggerFlags[static_cast<int>(trigger)].Get)();
 }
 
 bool OptionOn(const Settings& s, Option option) {
-  switch (option) {
-    case Option::SizeWindowToMovieSize:
-      return s.SizeWindowToMovieSize();
-    case Option::ResizeFGWindow:
-      return s.ResizeFGWindow();
-    case Option::RestoreMouse:
-      return s.RestoreMouse();
-    case Option::PutCursorInBitmap:
-      return s.PutCursorInBitmap();
-  }
-  return false;
+  return (s.*kOptionFlags[static_cast<int>(option)].Get)();
 }
 
 std::optional<OutputFamily> OutputFamilyOf(std::int32_t outputType) {
@@ -112,13 +89,13 @@ void RecorderCommands::EndClipAndForgetResized() {
 }
 
 CommandResult RecorderCommands::Run(const Commands::SwitchTrigger& command) {
-  SetTrigger(settings_, command.Which, !TriggerOn(settings_, command.Which));
+  Invert(settings_, kTriggerFlags[static_cast<int>(command.Which)]);
   AlignPause();
   return {};
 }
 
 CommandResult RecorderCommands::Run(const Commands::SwitchOption& command) {
-  SetOption(settings_, command.Which, !OptionOn(settings_, command.Which));
+  Invert(settings_, kOptionFlags[static_cast<int>(command.Which)]);
   // A position saved at the last pause is not restored after this change.
   if (command.Which == Option::RestoreMouse) host_.ClearMousePosSaved();
   return {};
