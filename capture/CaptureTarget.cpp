@@ -23,6 +23,24 @@ std::int32_t Offset(std::int32_t position, std::int32_t origin) {
 
 }  // namespace
 
+CaptureFocus CaptureFocusOf(const Settings& settings) {
+  if (settings.UseDesktopWindow()) return CaptureFocus::Desktop;
+  if (settings.UseArea()) return CaptureFocus::Area;
+  const bool window = settings.UseForegrounWindow() || settings.UseMainAppWindow();
+  if (!window) return CaptureFocus::Desktop;
+  if (settings.UseForegrounWindowInside()) return CaptureFocus::InnerWindow;
+  return settings.UseMainAppWindow() ? CaptureFocus::MainWindow : CaptureFocus::ForegroundWindow;
+}
+
+void SetCaptureFocus(Settings& settings, CaptureFocus focus) {
+  settings.SetUseDesktopWindow(focus == CaptureFocus::Desktop);
+  settings.SetUseMainAppWindow(focus == CaptureFocus::MainWindow);
+  settings.SetUseForegrounWindow(focus == CaptureFocus::ForegroundWindow ||
+                                 focus == CaptureFocus::InnerWindow);
+  settings.SetUseForegrounWindowInside(focus == CaptureFocus::InnerWindow);
+  settings.SetUseArea(focus == CaptureFocus::Area);
+}
+
 CaptureTarget::CaptureTarget(const Settings& settings, WindowSystem& windows,
                              const CaptureLinks& links)
     : settings_(settings), windows_(windows), links_(links) {}
@@ -31,12 +49,14 @@ CaptureDecision CaptureTarget::ComputeCaptureRegion() {
   CaptureDecision decision;
   CaptureRegion& region = decision.Region;
   bool chosen = false;
+  const CaptureFocus focus = CaptureFocusOf(settings_);
 
   // Window targets: the foreground window, or the top-level window that owns
   // it, or that window's client area.
-  if (settings_.UseForegrounWindow() || settings_.UseMainAppWindow()) {
+  if (focus == CaptureFocus::MainWindow || focus == CaptureFocus::ForegroundWindow ||
+      focus == CaptureFocus::InnerWindow) {
     WindowHandle candidate = windows_.ForegroundWindow();
-    if (settings_.UseMainAppWindow() && candidate != kNoWindow) {
+    if (focus == CaptureFocus::MainWindow && candidate != kNoWindow) {
       // "Main Window" captures the application even when one of its dialogs
       // is in front.
       WindowHandle owner = windows_.RootOwner(candidate);
@@ -61,18 +81,18 @@ CaptureDecision CaptureTarget::ComputeCaptureRegion() {
     }
     if (candidate != kNoWindow) {
       lastTargetWindow_ = candidate;
-      chosen = WindowRegion(candidate, &region);
+      chosen = WindowRegion(candidate, focus == CaptureFocus::InnerWindow, &region);
     }
   }
 
-  // The user-marked area overrides a window target.
-  if (settings_.UseArea() && settings_.HasMarkUserArea()) {
+  // The user-marked area, once one has been marked.
+  if (focus == CaptureFocus::Area && settings_.HasMarkUserArea()) {
     AreaRegion(&region);
     chosen = true;
   }
 
-  // The whole primary screen, when nothing else was chosen or asked for.
-  if (!chosen || settings_.UseDesktopWindow()) ScreenRegion(&region);
+  // The whole primary screen: chosen as such, or nothing else could be taken.
+  if (!chosen) ScreenRegion(&region);
   return decision;
 }
 
@@ -111,7 +131,7 @@ bool CaptureTarget::ResizeIfRequested(WindowHandle candidate) {
   return true;
 }
 
-bool CaptureTarget::WindowRegion(WindowHandle candidate, CaptureRegion* region) {
+bool CaptureTarget::WindowRegion(WindowHandle candidate, bool clientArea, CaptureRegion* region) {
   Rect windowRect, clientRect;
   if (!windows_.GetWindowInfo(candidate, &windowRect, &clientRect)) {
     // The window vanished between the calls: fall back to the whole screen.
@@ -119,7 +139,7 @@ bool CaptureTarget::WindowRegion(WindowHandle candidate, CaptureRegion* region) 
   }
   const Point pointer = windows_.CursorPos();
   region->PaletteWindow = candidate;
-  if (settings_.UseForegrounWindowInside()) {
+  if (clientArea) {
     Point origin;
     if (!windows_.ClientOrigin(candidate, &origin)) return false;
     region->Width = clientRect.right - clientRect.left;

@@ -13,6 +13,21 @@
 
 namespace framory {
 
+// What the camera is focused on: the five exclusive choices of the options
+// view. The settings keep them as five flags ("Inner Window" is
+// UseForegrounWindow together with UseForegrounWindowInside); the code that
+// decides reads this one value instead.
+enum class CaptureFocus { Desktop, MainWindow, ForegroundWindow, InnerWindow, Area };
+
+// The choice the five flags hold. A store edited by hand may hold several at
+// once; then the whole screen wins over the area, the area over a window, and
+// the client area over the whole window, the main window over the foreground
+// window. UseForegrounWindowInside alone, or no flag at all, is the whole
+// screen.
+CaptureFocus CaptureFocusOf(const Settings& settings);
+// Writes all five flags for `focus`.
+void SetCaptureFocus(Settings& settings, CaptureFocus focus);
+
 // The region of one shot.
 struct CaptureRegion {
   // The window whose pixels are read: the desktop for every target but the
@@ -50,8 +65,9 @@ class CaptureTarget {
  private:
   // Returns true when the candidate was resized and the shot is to be skipped.
   bool ResizeIfRequested(WindowHandle candidate);
-  // False when the window cannot be examined any more.
-  bool WindowRegion(WindowHandle candidate, CaptureRegion* region);
+  // False when the window cannot be examined any more. `clientArea` takes the
+  // window's client area instead of the whole window.
+  bool WindowRegion(WindowHandle candidate, bool clientArea, CaptureRegion* region);
   void AreaRegion(CaptureRegion* region);
   void ScreenRegion(CaptureRegion* region);
 

@@ -7,7 +7,9 @@
 #include <QLineEdit>
 #include <QPointer>
 
+#include "app/CommandHost.h"
 #include "app/Launchers.h"
+#include "app/RecorderCommands.h"
 #include "ui/DialogServices.h"
 #include "ui/DialogTemplate.h"
 #include "ui/DialogText.h"
@@ -57,15 +59,81 @@ constexpr int kSizeToMovie = 1067;
 constexpr int kRadioButtons[] = {kRecordMovie, kCaptureBitmaps, kBroadcast,   kDesktop,
                                  kMainWindow,  kForeground,     kInnerWindow, kArea};
 
-constexpr std::int32_t kImageOutputOnFamilyChange = OutputTypes::Png;
+struct TriggerBox {
+  int Id;
+  Trigger Which;
+};
+constexpr TriggerBox kTriggerBoxes[] = {{kMouseClick, Trigger::Click},
+                                        {kPrintScreen, Trigger::PrintScreen},
+                                        {kCapturePeriodically, Trigger::Timer},
+                                        {kWindowsEvent, Trigger::WinEvent},
+                                        {kAnyKey, Trigger::Key}};
 
-const char kBroadcastInstructions[] =
-    "Once you press Ctrl and then Shift to start recording, clients over a\nnetwork will be able "
-    "to receive the broadcast by starting Windows Media Player\nand opening the following url "
-    "from it: "
-    "http://YourIPAddressOrMachineName:8080"
-    ". \nYou can run ipconfig from a DOS window to obtain your IP address or use the machine "
-    "name.";
+struct OptionBox {
+  int Id;
+  Option Which;
+};
+constexpr OptionBox kOptionBoxes[] = {{kSizeToMovie, Option::SizeWindowToMovieSize},
+                                      {kResizeWindows, Option::ResizeFGWindow},
+                                      {kRestoreMouse, Option::RestoreMouse},
+                                      {kShowCursor, Option::PutCursorInBitmap}};
+
+struct FocusButton {
+  int Id;
+  CaptureFocus Focus;
+};
+constexpr FocusButton kFocusButtons[] = {{kDesktop, CaptureFocus::Desktop},
+                                         {kMainWindow, CaptureFocus::MainWindow},
+                                         {kForeground, CaptureFocus::ForegroundWindow},
+                                         {kInnerWindow, CaptureFocus::InnerWindow},
+                                         {kArea, CaptureFocus::Area}};
+
+struct FamilyButton {
+  int Id;
+  OutputFamily Family;
+};
+constexpr FamilyButton kFamilyButtons[] = {{kRecordMovie, OutputFamily::Movie},
+                                           {kCaptureBitmaps, OutputFamily::Pictures},
+                                           {kBroadcast, OutputFamily::Broadcast}};
+
+// The recorder command of a control that has one.
+std::optional<RecorderCommand> CommandOf(int id) {
+  for (const TriggerBox& box : kTriggerBoxes) {
+    if (box.Id == id) return Commands::SwitchTrigger{box.Which};
+  }
+  for (const OptionBox& box : kOptionBoxes) {
+    if (box.Id == id) return Commands::SwitchOption{box.Which};
+  }
+  for (const FocusButton& button : kFocusButtons) {
+    if (button.Id == id) return Commands::ChooseFocus{button.Focus};
+  }
+  for (const FamilyButton& button : kFamilyButtons) {
+    if (button.Id == id) return Commands::ChooseOutputFamily{button.Family};
+  }
+  if (id == kNewClip) return Commands::NewClip{};
+  return std::nullopt;
+}
+
+// The dialog's services as the recorder commands see them: the commands'
+// boxes are this dialog's boxes.
+class DialogCommandHost : public CommandHost, public MessageBoxService {
+ public:
+  explicit DialogCommandHost(DialogServices& services) : services_(services) {}
+  bool Paused() const override { return services_.Paused(); }
+  void TogglePause() override { services_.TogglePause(); }
+  bool AnyTriggerEnabled() const override { return services_.AnyTriggerEnabled(); }
+  void ClearMousePosSaved() override { services_.ClearMousePosSaved(); }
+  bool ClipOpen() const override { return services_.ClipOpen(); }
+  void EndClip() override { services_.EndClip(); }
+  void ForgetResizedWindow() override { services_.ForgetResizedWindow(); }
+  void ArmMarking(bool arm) override { services_.ArmMarking(arm); }
+  int Show(const std::string& text, const std::string& caption, std::uint32_t flags) override {
+    return services_.MessageBox(text, caption, flags);
+  }
+
+ private:
+  DialogServices& services_;
+};
 
 }  // namespace
 
@@ -145,47 +213,27 @@ void MainDialog::SetChecked(int id, bool checked) {
   FindControlAs<QAbstractButton>(this, id)->setChecked(checked);
 }
 
-bool MainDialog::IsChecked(int id) const {
-  return FindControlAs<QAbstractButton>(this, id)->isChecked();
+void MainDialog::SetOutputButtons() {
+  const std::optional<OutputFamily> family = OutputFamilyOf(settings_.OutputType());
+  for (const FamilyButton& button : kFamilyButtons) SetChecked(button.Id, button.Family == family);
 }
 
-void MainDialog::SetOutputButtons() {
-  const std::int32_t type = settings_.OutputType();
-  SetChecked(kBroadcast, type == BroadcastOutputType);
-  SetChecked(kRecordMovie, type >= FirstMovieOutputType && type < BroadcastOutputType);
-  SetChecked(kCaptureBitmaps, IsPictureOutputType(type));
+void MainDialog::SetFocusButtons() {
+  const CaptureFocus focus = CaptureFocusOf(settings_);
+  for (const FocusButton& button : kFocusButtons) SetChecked(button.Id, button.Focus == focus);
 }
 
 void MainDialog::Fill() {
   filling_ = true;
   SetOutputButtons();
-  auto* captureGroup = FindControlAs<QGroupBox>(this, kCaptureGroup);
+  if (state_.FirstFill) Run(Commands::ImposeFamilyTriggers{});
   const bool movie = settings_.OutputType() >= FirstMovieOutputType;
-  if (state_.FirstFill) {
-    // The first fill starts movies on the timer and pictures on Ctrl-Print
-    // Screen, with every other trigger off.
-    settings_.SetTakeShotOnTimer(movie);
-    settings_.SetTakeShotOnKey(false);
-    settings_.SetTakeShotOnPrintScreen(!movie);
-    settings_.SetTakeShotOnWinEvent(false);
-    settings_.SetTakeShotOnClick(false);
-  }
-  captureGroup->setTitle(movie ? QStringLiteral("Frame Rate") : QStringLiteral("Capture On"));
+  FindControlAs<QGroupBox>(this, kCaptureGroup)
+      ->setTitle(movie ? QStringLiteral("Frame Rate") : QStringLiteral("Capture On"));
 
-  SetChecked(kCapturePeriodically, settings_.TakeShotOnTimer());
-  SetChecked(kPrintScreen, settings_.TakeShotOnPrintScreen());
-  SetChecked(kWindowsEvent, settings_.TakeShotOnWinEvent());
-  SetChecked(kAnyKey, settings_.TakeShotOnKey());
-  SetChecked(kMouseClick, settings_.TakeShotOnClick());
-  SetChecked(kResizeWindows, settings_.ResizeFGWindow());
-  SetChecked(kSizeToMovie, settings_.SizeWindowToMovieSize());
-  SetChecked(kRestoreMouse, settings_.RestoreMouse());
-  SetChecked(kMainWindow, settings_.UseMainAppWindow());
-  SetChecked(kDesktop, settings_.UseDesktopWindow());
-  SetChecked(kArea, settings_.UseArea());
-  SetChecked(kForeground, settings_.UseForegrounWindow() && !settings_.UseForegrounWindowInside());
-  SetChecked(kInnerWindow, settings_.UseForegrounWindowInside());
-  SetChecked(kShowCursor, settings_.PutCursorInBitmap());
+  for (const TriggerBox& box : kTriggerBoxes) SetChecked(box.Id, TriggerOn(settings_, box.Which));
+  for (const OptionBox& box : kOptionBoxes) SetChecked(box.Id, OptionOn(settings_, box.Which));
+  SetFocusButtons();
 
   FindControlAs<QLineEdit>(this, kWidthEdit)->setText(QString::number(settings_.ResizeFGWindowX()));
   FindControlAs<QLineEdit>(this, kHeightEdit)
@@ -212,16 +260,6 @@ void MainDialog::RefreshTitle() {
   setWindowTitle(
       QString::fromStdString(TitleWithState(windowTitle().toStdString(), services_.Paused())));
   refreshingTitle_ = false;
-}
-
-void MainDialog::AlignPause() {
-  if (services_.AnyTriggerEnabled() != services_.Paused()) services_.TogglePause();
-}
-
-void MainDialog::PauseAndEndClip() {
-  if (!services_.Paused()) services_.TogglePause();
-  services_.EndClip();
-  services_.ForgetResizedWindow();
 }
 
 int MainDialog::Ask(const char* text, const char* caption, unsigned style) {
@@ -261,83 +299,44 @@ void MainDialog::CloseSelf() {
   if (closeHandler_) closeHandler_();
 }
 
-void MainDialog::Command(int id) {
-  switch (id) {
-    case kMouseClick:
-    case kPrintScreen:
-    case kCapturePeriodically:
-    case kWindowsEvent:
-    case kAnyKey: {
-      bool value = false;
-      if (id == kMouseClick) settings_.SetTakeShotOnClick(value = !settings_.TakeShotOnClick());
-      if (id == kPrintScreen)
-        settings_.SetTakeShotOnPrintScreen(value = !settings_.TakeShotOnPrintScreen());
-      if (id == kCapturePeriodically)
-        settings_.SetTakeShotOnTimer(value = !settings_.TakeShotOnTimer());
-      if (id == kWindowsEvent)
-        settings_.SetTakeShotOnWinEvent(value = !settings_.TakeShotOnWinEvent());
-      if (id == kAnyKey) settings_.SetTakeShotOnKey(value = !settings_.TakeShotOnKey());
-      SetChecked(id, value);
-      AlignPause();
-      break;
+CommandResult MainDialog::Run(RecorderCommand command) {
+  DialogCommandHost host(services_);
+  RecorderCommands commands(settings_, host, host);
+  for (;;) {
+    CommandResult result = commands.Apply(command);
+    ShowResult(command, result);
+    if (!result.Then) return result;
+    command = *result.Then;
+  }
+}
+
+void MainDialog::ShowResult(const RecorderCommand& command, const CommandResult& result) {
+  if (const auto* trigger = std::get_if<Commands::SwitchTrigger>(&command)) {
+    for (const TriggerBox& box : kTriggerBoxes) {
+      if (box.Which == trigger->Which) SetChecked(box.Id, TriggerOn(settings_, box.Which));
     }
-    case kSizeToMovie:
-      settings_.SetSizeWindowToMovieSize(!settings_.SizeWindowToMovieSize());
-      SetChecked(id, settings_.SizeWindowToMovieSize());
-      break;
-    case kResizeWindows:
-      settings_.SetResizeFGWindow(!settings_.ResizeFGWindow());
-      SetChecked(id, settings_.ResizeFGWindow());
-      break;
-    case kRestoreMouse:
-      settings_.SetRestoreMouse(!settings_.RestoreMouse());
-      SetChecked(id, settings_.RestoreMouse());
-      services_.ClearMousePosSaved();
-      break;
-    case kShowCursor:
-      settings_.SetPutCursorInBitmap(!settings_.PutCursorInBitmap());
-      SetChecked(id, settings_.PutCursorInBitmap());
-      break;
-    case kRecordMovie:
-      PauseAndEndClip();
-      settings_.SetTakeShotOnTimer(true);
-      settings_.SetTakeShotOnPrintScreen(false);
-      settings_.SetOutputType(DefaultMovieOutputType);
-      Fill();
-      RefreshTitle();
-      break;
-    case kBroadcast:
-      PauseAndEndClip();
-      settings_.SetTakeShotOnTimer(true);
-      settings_.SetTakeShotOnPrintScreen(false);
-      settings_.SetOutputType(BroadcastOutputType);
-      Ask(kBroadcastInstructions, "Instructions", IconInformation | SystemModal);
-      Fill();
-      RefreshTitle();
-      break;
-    case kCaptureBitmaps:
-      if (services_.AnyTriggerEnabled() && !services_.Paused()) services_.TogglePause();
-      services_.EndClip();
-      services_.ForgetResizedWindow();
-      settings_.SetTakeShotOnTimer(false);
-      settings_.SetTakeShotOnPrintScreen(true);
-      settings_.SetOutputType(kImageOutputOnFamilyChange);
-      AlignPause();
-      Fill();
-      RefreshTitle();
-      break;
-    case kDesktop:
-    case kMainWindow:
-    case kForeground:
-    case kInnerWindow:
-      FocusChosen();
-      break;
-    case kArea:
-      AreaChosen();
-      break;
+  } else if (const auto* option = std::get_if<Commands::SwitchOption>(&command)) {
+    for (const OptionBox& box : kOptionBoxes) {
+      if (box.Which == option->Which) SetChecked(box.Id, OptionOn(settings_, box.Which));
+    }
+  } else if (std::holds_alternative<Commands::ChooseFocus>(command)) {
+    // The focus click cleared the output row of the one radio group.
+    SetFocusButtons();
+    SetOutputButtons();
+  }
+  if (result.Refill) Fill();
+  if (result.RefreshTitle) RefreshTitle();
+}
+
+void MainDialog::Command(int id) {
+  if (const std::optional<RecorderCommand> command = CommandOf(id)) {
+    Run(*command);
+    return;
+  }
+  switch (id) {
     case kHide:
       CloseSelf();
-      if (!services_.AnyTriggerEnabled() && services_.Paused()) services_.TogglePause();
+      Run(Commands::LeaveView{});
       break;
     case kStopAndExit:
       state_.ExitRequested = true;
@@ -353,14 +352,6 @@ void MainDialog::Command(int id) {
       break;
     case kOpenComment:
       services_.PostMainMessage(MainWindowMessages::OpenCommentWindow);
-      break;
-    case kNewClip:
-      if (services_.ClipOpen()) {
-        PauseAndEndClip();
-        Ask("When Recording Resumes a New Movie Clip Will be Recorded.", "Starting New Movie Clip",
-            IconInformation | SystemModal);
-      }
-      RefreshTitle();
       break;
     case kTools:
       RunOwnedDialog(new ToolsDialog(settings_, services_, launchers_, this));
@@ -386,52 +377,8 @@ void MainDialog::RunOwnedDialog(QDialog* owned) {
   delete guard.data();
 }
 
-void MainDialog::FocusChosen() {
-  for (int id : {kDesktop, kMainWindow, kForeground, kInnerWindow, kArea}) {
-    if (!IsChecked(id)) continue;
-    for (int other : {kDesktop, kMainWindow, kForeground, kInnerWindow, kArea}) {
-      if (other != id) SetChecked(other, false);
-    }
-    break;
-  }
-  settings_.SetUseDesktopWindow(IsChecked(kDesktop));
-  settings_.SetUseMainAppWindow(IsChecked(kMainWindow));
-  settings_.SetUseForegrounWindow(IsChecked(kForeground) || IsChecked(kInnerWindow));
-  settings_.SetUseForegrounWindowInside(IsChecked(kInnerWindow));
-  settings_.SetUseArea(false);
-  SetOutputButtons();
-}
-
-void MainDialog::AreaChosen() {
-  for (int id : {kDesktop, kMainWindow, kForeground, kInnerWindow}) SetChecked(id, false);
-  settings_.SetUseDesktopWindow(false);
-  settings_.SetUseMainAppWindow(false);
-  settings_.SetUseForegrounWindow(false);
-  settings_.SetUseForegrounWindowInside(false);
-  settings_.SetUseArea(true);
-  SetOutputButtons();
-  const int answer = Ask(
-      "Would you like to mark the area for focus now?\n(If not, then the previously defined area "
-      "or the entire desktop area will be used.)",
-      "Record User Specified Desktop Area", YesNo | IconQuestion | SystemModal);
-  if (answer != MessageBoxResults::Yes) return;
-  Ask("Right after you close this dialog box, right mouse click\nonce at one corner of the area "
-      "(anywhere on the screen)\nand then right mouse click once again at opposite corner of the "
-      "area.\nThe next two right mouse button clicks will define the area.",
-      "How To Set User Specified Desktop Area", IconInformation | SystemModal);
-  services_.ArmMarking(true);
-}
-
 void MainDialog::PlayLastResult() {
-  if (services_.ClipOpen()) {
-    const int answer =
-        Ask("Do you wish to end the current movie clip so you can view it?\nIf you say yes, the "
-            "recorder will also go into pause mode.",
-            "Busy Recording to Movie Clip", YesNo | IconInformation | SystemModal);
-    if (answer != MessageBoxResults::Yes) return;
-    PauseAndEndClip();
-  }
-  RefreshTitle();
+  if (Run(Commands::EndClipToView{}).Declined) return;
   const std::string last = services_.LastResult();
   if (!last.empty() && !services_.OpenPath(last)) {
     Ask("Unable to open the last file result.", "Unable to Open", IconInformation | SystemModal);

@@ -2,13 +2,15 @@
 // capture period, cursor and resize options, and the buttons that drive the
 // recorder. A modeless dialog that is created afresh for every showing and
 // destroyed when the user leaves it; every change goes straight into the
-// settings record. It keeps the pause state aligned with the automatic
-// triggers and shows the recorder state in its title.
+// settings record. Its controls map to recorder commands (RecorderCommands
+// holds their rules: pause, clip, triggers and their boxes); the dialog shows
+// the settings and the recorder state, in its title, afterwards.
 #pragma once
 
 #include <QDialog>
 #include <functional>
 
+#include "app/RecorderCommand.h"
 #include "base/Settings.h"
 
 class QAbstractButton;
@@ -47,17 +49,17 @@ class MainDialog : public QDialog {
  private:
   void Fill();
   void SetOutputButtons();
+  void SetFocusButtons();
   void SetChecked(int id, bool checked);
-  bool IsChecked(int id) const;
   void RebuildRateLabel();
-  void AlignPause();
-  // Pauses the recorder if it runs, ends the open clip and forgets the
-  // resized window: the first steps of every command that ends a clip.
-  void PauseAndEndClip();
+  // Carries out `command` and the commands it leads to, showing the result
+  // of each before the next; returns the last result.
+  CommandResult Run(RecorderCommand command);
+  // Shows what `command` changed: its check mark, the radio rows, a refill
+  // after a change of output family, the title.
+  void ShowResult(const RecorderCommand& command, const CommandResult& result);
   void RadioClicked(int id);
   void EditChanged(int id);
-  void FocusChosen();
-  void AreaChosen();
   void PlayLastResult();
   // Runs a modal dialog owned by this one and deletes it afterwards.
   void RunOwnedDialog(QDialog* owned);
