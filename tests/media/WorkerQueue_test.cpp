@@ -36,16 +36,16 @@ TEST(WorkerQueue, UnderCloseAFailureDropsTheQueueLetsWaitingCallersGoAndStays) {
   bool held = true;
   std::vector<int> seen;
   WorkerQueue<Sample> queue(WorkerFailure::Close, kResults);
-  ASSERT_EQ(queue.Start(2,
-                        [&](Sample& sample) {
-                          std::unique_lock<std::mutex> lock(mutex);
-                          changed.wait(lock, [&] { return !held; });
-                          seen.push_back(*sample.buffer);
-                          sample.buffer.reset();
-                          SetLastError(ENOSPC);
-                          return kWriteFault;
-                        }),
-            kOk);
+  // Every write fails for want of room, once the test lets the worker go.
+  auto diskFull = [&](Sample& sample) {
+    std::unique_lock<std::mutex> lock(mutex);
+    changed.wait(lock, [&] { return !held; });
+    seen.push_back(*sample.buffer);
+    sample.buffer.reset();
+    SetLastError(ENOSPC);
+    return kWriteFault;
+  };
+  ASSERT_EQ(queue.Start(2, diskFull), kOk);
 
   // The worker holds the first sample; the second fills the other slot.
   auto first = std::make_shared<int>(1);
