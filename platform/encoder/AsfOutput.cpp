@@ -6,6 +6,9 @@
 #include "platform/encoder/AsfOutput.h"
 
 extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/error.h>
 #include <libavutil/opt.h>
 }
 
@@ -22,27 +25,16 @@ std::string ErrorText(int error) {
 
 }  // namespace
 
-AsfOutput::AsfOutput() {
-  if (avformat_alloc_output_context2(&context_, nullptr, "asf", nullptr) < 0) context_ = nullptr;
+AsfOutput::AsfOutput() : context_(NewOutput("asf", nullptr)) {
   if (context_ != nullptr) av_opt_set_int(context_->priv_data, "packet_size", kAsfPacketSize, 0);
 }
 
-AsfOutput::~AsfOutput() {
-  Finish();
-  if (context_ != nullptr) {
-    if (liveIo_ == nullptr && context_->pb != nullptr) avio_closep(&context_->pb);
-    avformat_free_context(context_);
-  }
-  if (liveIo_ != nullptr) {
-    av_freep(&liveIo_->buffer);
-    avio_context_free(&liveIo_);
-  }
-}
+AsfOutput::~AsfOutput() { Finish(); }
 
 int AsfOutput::AddStream(const AVCodecContext* codec) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (context_ == nullptr || open_) return -1;
-  AVStream* stream = avformat_new_stream(context_, nullptr);
+  AVStream* stream = avformat_new_stream(context_.get(), nullptr);
   if (stream == nullptr) return -1;
   if (avcodec_parameters_from_context(stream->codecpar, codec) < 0) return -1;
   stream->time_base = AVRational{1, 1000};
@@ -50,7 +42,7 @@ int AsfOutput::AddStream(const AVCodecContext* codec) {
 }
 
 HResult AsfOutput::WriteHeader(std::string* failure) {
-  const int result = avformat_write_header(context_, nullptr);
+  const int result = avformat_write_header(context_.get(), nullptr);
   if (result < 0) {
     *failure = "cannot start the ASF output: " + ErrorText(result);
     failed_ = true;
@@ -74,21 +66,14 @@ HResult AsfOutput::OpenFile(const std::string& path, std::string* failure) {
 HResult AsfOutput::OpenLive(AsfLiveSink* sink, std::string* failure) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (context_ == nullptr || open_ || sink == nullptr) return EncoderResult::Unexpected;
-  auto* buffer = static_cast<std::uint8_t*>(av_malloc(kLiveBufferSize));
-  if (buffer == nullptr) return EncoderResult::Fail;
-  liveIo_ =
-      avio_alloc_context(buffer, kLiveBufferSize, 1, this, nullptr, &AsfOutput::WriteLive, nullptr);
-  if (liveIo_ == nullptr) {
-    av_free(buffer);
-    return EncoderResult::Fail;
-  }
-  liveIo_->seekable = 0;
-  context_->pb = liveIo_;
+  liveIo_ = NewWriteIo(kLiveBufferSize, this, &AsfOutput::WriteLive);
+  if (liveIo_ == nullptr) return EncoderResult::Fail;
+  context_->pb = liveIo_.get();
   context_->flags |= AVFMT_FLAG_CUSTOM_IO;
   sink_ = sink;
   const HResult result = WriteHeader(failure);
   if (result < 0) return result;
-  avio_flush(liveIo_);
+  avio_flush(liveIo_.get());
   sink_->OnHeader(pending_.data(), pending_.size());
   pending_.clear();
   headerSent_ = true;
@@ -118,9 +103,9 @@ bool AsfOutput::Write(AVPacket* packet, int index, AVRational timeBase) {
   if (!open_ || failed_ || finished_) return false;
   av_packet_rescale_ts(packet, timeBase, context_->streams[index]->time_base);
   packet->stream_index = index;
-  if (av_interleaved_write_frame(context_, packet) < 0) failed_ = true;
+  if (av_interleaved_write_frame(context_.get(), packet) < 0) failed_ = true;
   // Live viewers get every finished packet now, not when a buffer fills.
-  if (liveIo_ != nullptr && !failed_) avio_flush(liveIo_);
+  if (liveIo_ != nullptr && !failed_) avio_flush(liveIo_.get());
   if (liveIo_ == nullptr && context_->pb != nullptr && context_->pb->error < 0) failed_ = true;
   return !failed_;
 }
@@ -131,11 +116,11 @@ void AsfOutput::Finish() {
   if (liveIo_ != nullptr) {
     // The trailer's last partial packet and index mean nothing to a viewer.
     finished_ = true;
-    av_write_trailer(context_);
+    av_write_trailer(context_.get());
     return;
   }
-  av_write_trailer(context_);
-  avio_closep(&context_->pb);
+  av_write_trailer(context_.get());
+  CloseOutputFile(context_.get());
   finished_ = true;
 }
 

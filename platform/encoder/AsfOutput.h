@@ -11,8 +11,14 @@
 #include <string>
 #include <vector>
 
-#include "platform/encoder/FfmpegHandles.h"
+#include "platform/media/FfmpegHandles.h"
 #include "writers/MediaEncoderApi.h"
+
+// The interface takes the encoders' contexts and packets.
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
 
 namespace framory {
 
@@ -55,8 +61,9 @@ class AsfOutput {
   HResult WriteHeader(std::string* failure);
 
   mutable std::mutex mutex_;
-  AVFormatContext* context_ = nullptr;
-  AVIOContext* liveIo_ = nullptr;
+  // The live I/O outlives the context that writes through it.
+  IoHandle liveIo_;
+  OutputHandle context_;
   AsfLiveSink* sink_ = nullptr;
   std::vector<std::uint8_t> pending_;  // live bytes not yet a whole packet
   bool headerSent_ = false;

@@ -7,13 +7,15 @@
 #include <cmath>
 
 #include "base/Frame.h"
-#include "platform/encoder/AsfOutput.h"
+#include "platform/media/Wmv2Encoder.h"
 #include "platform/x11/X11Connection.h"
 #include "platform/x11/X11ErrorTrap.h"
 #include "platform/x11/X11ScreenGrabber.h"
 
 extern "C" {
-#include <libavutil/imgutils.h>
+#include <libavcodec/avcodec.h>
+#include <libavutil/frame.h>
+#include <libswscale/swscale.h>
 }
 
 namespace framory {
@@ -39,13 +41,12 @@ AVPixelFormat SourceFormat(const Frame& frame) {
 
 }  // namespace
 
-ScreenCaptureThread::ScreenCaptureThread(EncodingClock& clock) : clock_(clock) {}
+ScreenCaptureThread::ScreenCaptureThread(EncodingClock& clock)
+    : CaptureThread(clock, Texts{"the video encoder failed",
+                                 "the output could not be written; screen capture stopped"}) {}
 
 ScreenCaptureThread::~ScreenCaptureThread() {
-  if (thread_.joinable()) {
-    clock_.Stop();
-    thread_.join();
-  }
+  Stop();
   HideFlash();
   if (displayLost_) {
     // Xlib can block for good in XCloseDisplay on a connection whose server
@@ -84,57 +85,30 @@ HResult ScreenCaptureThread::Prepare(const ScreenCaptureSettings& settings, std:
   }
   if (!(settings.FramesPerSecond > 0.0)) return EncoderResult::InvalidArg;
 
-  const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_WMV2);
-  if (codec == nullptr) {
-    *failure = "this FFmpeg has no Windows Media Video 8 encoder";
-    return EncoderResult::Fail;
-  }
-  codec_.reset(avcodec_alloc_context3(codec));
-  picture_.reset(av_frame_alloc());
-  packet_.reset(av_packet_alloc());
-  if (!codec_ || !picture_ || !packet_) return EncoderResult::Fail;
-  codec_->width = (settings.Width > 0 ? settings.Width : width_) & ~1;
-  codec_->height = (settings.Height > 0 ? settings.Height : height_) & ~1;
-  codec_->pix_fmt = AV_PIX_FMT_YUV420P;
+  Wmv2Settings wmv2;
+  wmv2.Width = (settings.Width > 0 ? settings.Width : width_) & ~1;
+  wmv2.Height = (settings.Height > 0 ? settings.Height : height_) & ~1;
   // Frame times count frames; the encoder wants the period as a fraction.
   const AVRational rate = av_d2q(settings.FramesPerSecond, 65535);
-  codec_->time_base = AVRational{rate.den, rate.num};
-  codec_->framerate = rate;
-  codec_->gop_size =
+  wmv2.FramePeriod = AVRational{rate.den, rate.num};
+  wmv2.KeyFrameInterval =
       std::max(1, static_cast<int>(std::lround(settings.FramesPerSecond * kKeyFrameSeconds)));
-  codec_->max_b_frames = 0;
-  codec_->flags |= AV_CODEC_FLAG_QSCALE | AV_CODEC_FLAG_GLOBAL_HEADER;
-  codec_->global_quality = FF_QP2LAMBDA * settings.Quantiser;
-  codec_->thread_count = 1;
-  if (avcodec_open2(codec_.get(), codec, nullptr) < 0) {
+  wmv2.Quantiser = settings.Quantiser;
+  wmv2.GlobalHeader = true;
+  Wmv2Encoder encoder;
+  const Wmv2Encoder::Opened opened = encoder.Open(wmv2);
+  if (opened == Wmv2Encoder::Opened::Refused) {
     *failure = "the video encoder does not take this size or frame rate";
     return EncoderResult::InvalidArg;
   }
-  picture_->format = codec_->pix_fmt;
-  picture_->width = codec_->width;
-  picture_->height = codec_->height;
-  if (av_frame_get_buffer(picture_.get(), 0) < 0) return EncoderResult::Fail;
+  if (opened == Wmv2Encoder::Opened::NoEncoder) {
+    *failure = "this FFmpeg has no Windows Media Video 8 encoder";
+  }
+  if (opened != Wmv2Encoder::Opened::Ok) return EncoderResult::Fail;
+  codec_ = std::move(encoder.Codec);
+  picture_ = std::move(encoder.Picture);
+  packet_ = std::move(encoder.Packet);
   return EncoderResult::Ok;
-}
-
-void ScreenCaptureThread::Launch(AsfOutput* output, int index) {
-  output_ = output;
-  index_ = index;
-  thread_ = std::thread(&ScreenCaptureThread::Run, this);
-}
-
-void ScreenCaptureThread::Join() {
-  if (thread_.joinable()) thread_.join();
-}
-
-std::string ScreenCaptureThread::Failure() const {
-  std::lock_guard<std::mutex> lock(failureMutex_);
-  return failure_;
-}
-
-void ScreenCaptureThread::Fail(const std::string& why) {
-  std::lock_guard<std::mutex> lock(failureMutex_);
-  if (failure_.empty()) failure_ = why;
 }
 
 void ScreenCaptureThread::Run() {
@@ -209,27 +183,6 @@ bool ScreenCaptureThread::CaptureOne(std::int64_t pts) {
   if (!Encode(picture_.get())) return false;
   ++framesEncoded_;
   return true;
-}
-
-bool ScreenCaptureThread::Encode(AVFrame* frame) {
-  if (avcodec_send_frame(codec_.get(), frame) < 0) {
-    if (frame != nullptr) Fail("the video encoder failed");
-    return false;
-  }
-  for (;;) {
-    const int result = avcodec_receive_packet(codec_.get(), packet_.get());
-    if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return true;
-    if (result < 0) {
-      Fail("the video encoder failed");
-      return false;
-    }
-    const bool written = output_->Write(packet_.get(), index_, codec_->time_base);
-    av_packet_unref(packet_.get());
-    if (!written) {
-      Fail("the output could not be written; screen capture stopped");
-      return false;
-    }
-  }
 }
 
 void ScreenCaptureThread::ShowFlash() {

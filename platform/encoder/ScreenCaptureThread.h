@@ -14,17 +14,15 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 
+#include "platform/encoder/CaptureThread.h"
 #include "platform/encoder/EncodingClock.h"
-#include "platform/encoder/FfmpegHandles.h"
+#include "platform/media/FfmpegHandles.h"
 #include "writers/MediaEncoderApi.h"
 
 namespace framory {
 
-class AsfOutput;
 class X11Connection;
 class X11ScreenGrabber;
 
@@ -39,54 +37,34 @@ struct ScreenCaptureSettings {
   std::string DisplayName;  // empty: $DISPLAY
 };
 
-class ScreenCaptureThread {
+class ScreenCaptureThread : public CaptureThread {
  public:
   explicit ScreenCaptureThread(EncodingClock& clock);
-  ~ScreenCaptureThread();
-  ScreenCaptureThread(const ScreenCaptureThread&) = delete;
-  ScreenCaptureThread& operator=(const ScreenCaptureThread&) = delete;
+  ~ScreenCaptureThread() override;
 
   // Opens the X connection and the video encoder.
   HResult Prepare(const ScreenCaptureSettings& settings, std::string* failure);
-  const AVCodecContext* Codec() const { return codec_.get(); }
-  // Starts capturing into stream `index` of `output`.
-  void Launch(AsfOutput* output, int index);
-  // Waits for the thread after the clock has stopped; drains the encoder.
-  void Join();
 
   std::uint64_t FramesEncoded() const { return framesEncoded_; }
   std::uint64_t FramesMissed() const { return framesMissed_; }
-  // Why capturing stopped early; empty when it did not.
-  std::string Failure() const;
 
  private:
-  void Run();
+  void Run() override;
   bool CaptureOne(std::int64_t pts);
-  bool Encode(AVFrame* frame);
   void ShowFlash();
   void HideFlash();
-  void Fail(const std::string& why);
 
-  EncodingClock& clock_;
   ScreenCaptureSettings settings_;
   std::unique_ptr<X11Connection> connection_;
   std::unique_ptr<X11ScreenGrabber> grabber_;
   int x_ = 0, y_ = 0, width_ = 0, height_ = 0;
-  CodecContextHandle codec_;
   FrameHandle picture_;
-  PacketHandle packet_;
   ScaleHandle scale_;
   int scaleFormat_ = -1;
   unsigned long flashWindows_[4] = {0, 0, 0, 0};
   bool displayLost_ = false;  // written by the thread, read after it ended
-
-  AsfOutput* output_ = nullptr;
-  int index_ = -1;
-  std::thread thread_;
   std::atomic<std::uint64_t> framesEncoded_{0};
   std::atomic<std::uint64_t> framesMissed_{0};
-  mutable std::mutex failureMutex_;
-  std::string failure_;
 };
 
 }  // namespace framory

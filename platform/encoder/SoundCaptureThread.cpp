@@ -3,7 +3,11 @@
 #include <pulse/error.h>
 #include <pulse/simple.h>
 
-#include "platform/encoder/AsfOutput.h"
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/frame.h>
+}
 
 namespace framory {
 namespace {
@@ -14,13 +18,12 @@ constexpr int kBitRate = 128000;
 
 }  // namespace
 
-SoundCaptureThread::SoundCaptureThread(EncodingClock& clock) : clock_(clock) {}
+SoundCaptureThread::SoundCaptureThread(EncodingClock& clock)
+    : CaptureThread(clock, Texts{"the audio encoder failed",
+                                 "the output could not be written; sound recording stopped"}) {}
 
 SoundCaptureThread::~SoundCaptureThread() {
-  if (thread_.joinable()) {
-    clock_.Stop();
-    thread_.join();
-  }
+  Stop();
   if (stream_ != nullptr) pa_simple_free(stream_);
 }
 
@@ -68,26 +71,6 @@ HResult SoundCaptureThread::Prepare(std::string* failure) {
   return EncoderResult::Ok;
 }
 
-void SoundCaptureThread::Launch(AsfOutput* output, int index) {
-  output_ = output;
-  index_ = index;
-  thread_ = std::thread(&SoundCaptureThread::Run, this);
-}
-
-void SoundCaptureThread::Join() {
-  if (thread_.joinable()) thread_.join();
-}
-
-std::string SoundCaptureThread::Failure() const {
-  std::lock_guard<std::mutex> lock(failureMutex_);
-  return failure_;
-}
-
-void SoundCaptureThread::Fail(const std::string& why) {
-  std::lock_guard<std::mutex> lock(failureMutex_);
-  if (failure_.empty()) failure_ = why;
-}
-
 void SoundCaptureThread::Run() {
   std::vector<float> chunk(static_cast<std::size_t>(kReadFrames) * kChannels);
   std::uint64_t resumesSeen = clock_.Resumes();
@@ -129,27 +112,6 @@ bool SoundCaptureThread::EncodeBuffered() {
   }
   buffered_.erase(buffered_.begin(), buffered_.begin() + static_cast<std::ptrdiff_t>(used));
   return true;
-}
-
-bool SoundCaptureThread::Encode(AVFrame* frame) {
-  if (avcodec_send_frame(codec_.get(), frame) < 0) {
-    if (frame != nullptr) Fail("the audio encoder failed");
-    return false;
-  }
-  for (;;) {
-    const int result = avcodec_receive_packet(codec_.get(), packet_.get());
-    if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return true;
-    if (result < 0) {
-      Fail("the audio encoder failed");
-      return false;
-    }
-    const bool written = output_->Write(packet_.get(), index_, codec_->time_base);
-    av_packet_unref(packet_.get());
-    if (!written) {
-      Fail("the output could not be written; sound recording stopped");
-      return false;
-    }
-  }
 }
 
 }  // namespace framory

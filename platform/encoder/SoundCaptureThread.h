@@ -6,60 +6,39 @@
 // continuous like the pictures.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "platform/encoder/CaptureThread.h"
 #include "platform/encoder/EncodingClock.h"
-#include "platform/encoder/FfmpegHandles.h"
+#include "platform/media/FfmpegHandles.h"
 #include "writers/MediaEncoderApi.h"
 
 struct pa_simple;
 
 namespace framory {
 
-class AsfOutput;
-
-class SoundCaptureThread {
+class SoundCaptureThread : public CaptureThread {
  public:
   static constexpr int kSampleRate = 44100;
   static constexpr int kChannels = 2;
 
   explicit SoundCaptureThread(EncodingClock& clock);
-  ~SoundCaptureThread();
-  SoundCaptureThread(const SoundCaptureThread&) = delete;
-  SoundCaptureThread& operator=(const SoundCaptureThread&) = delete;
+  ~SoundCaptureThread() override;
 
   // Connects to the sound server and opens the audio encoder. A missing
   // server is a DeviceUnavailable failure with the reason.
   HResult Prepare(std::string* failure);
-  const AVCodecContext* Codec() const { return codec_.get(); }
-  void Launch(AsfOutput* output, int index);
-  void Join();
-  std::string Failure() const;
 
  private:
-  void Run();
+  void Run() override;
   bool EncodeBuffered();
-  bool Encode(AVFrame* frame);
-  void Fail(const std::string& why);
 
-  EncodingClock& clock_;
   pa_simple* stream_ = nullptr;
-  CodecContextHandle codec_;
   FrameHandle frame_;
-  PacketHandle packet_;
   std::vector<float> buffered_;  // interleaved samples not yet encoded
   std::int64_t samplesEncoded_ = 0;
-
-  AsfOutput* output_ = nullptr;
-  int index_ = -1;
-  std::thread thread_;
-  mutable std::mutex failureMutex_;
-  std::string failure_;
 };
 
 }  // namespace framory

@@ -6,7 +6,12 @@
 #include <cstdio>
 #include <limits>
 
-#include "platform/encoder/FfmpegHandles.h"
+#include "platform/media/FfmpegHandles.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
 
 namespace framory {
 namespace {
@@ -154,18 +159,12 @@ void WmStreamEditor::Run() {
 
 bool WmStreamEditor::Remux(std::string* why) {
   std::vector<Source> sources(inputs_.size());
-  AVFormatContext* output = nullptr;
-  if (avformat_alloc_output_context2(&output, nullptr, "asf", output_.c_str()) < 0) {
+  OutputHandle owner = NewOutput("asf", output_.c_str());
+  if (owner == nullptr) {
     *why = "cannot make the output";
     return false;
   }
-  struct OutputFree {
-    void operator()(AVFormatContext* context) const {
-      if (context->pb != nullptr) avio_closep(&context->pb);
-      avformat_free_context(context);
-    }
-  };
-  std::unique_ptr<AVFormatContext, OutputFree> owner(output);
+  AVFormatContext* output = owner.get();
   double longest = 0;
   for (std::size_t i = 0; i < inputs_.size(); ++i) {
     Source& source = sources[i];
@@ -216,7 +215,7 @@ bool WmStreamEditor::Remux(std::string* why) {
     ReadNext(*next);
   }
   if (av_write_trailer(output) < 0) return *why = "cannot finish " + output_, false;
-  if (avio_closep(&output->pb) < 0) return *why = "cannot close " + output_, false;
+  if (CloseOutputFile(output) < 0) return *why = "cannot close " + output_, false;
   return true;
 }
 

@@ -49,12 +49,7 @@ AviCodecStream::AviCodecStream(std::shared_ptr<AviMuxer> muxer, const AviCodec& 
       picture_(av_frame_alloc()),
       packet_(av_packet_alloc()) {}
 
-AviCodecStream::~AviCodecStream() {
-  Finish();
-  avcodec_free_context(&context_);
-  av_frame_free(&picture_);
-  av_packet_free(&packet_);
-}
+AviCodecStream::~AviCodecStream() { Finish(); }
 
 std::int32_t AviCodecStream::SetFormat(std::int32_t position, const AviBitmapHeader& format) {
   if (position != 0 || context_ != nullptr || muxer_->Begun()) return AviResult::Unsupported;
@@ -69,7 +64,7 @@ std::int32_t AviCodecStream::SetFormat(std::int32_t position, const AviBitmapHea
   height_ = height;
   bottomUp_ = format.Height > 0;
 
-  context_ = avcodec_alloc_context3(&encoder_);
+  context_.reset(avcodec_alloc_context3(&encoder_));
   if (context_ == nullptr) return AviResult::Memory;
   context_->width = width;
   context_->height = height;
@@ -88,24 +83,23 @@ std::int32_t AviCodecStream::SetFormat(std::int32_t position, const AviBitmapHea
     context_->thread_type = FF_THREAD_SLICE;
     context_->thread_count = 0;  // one per core
   }
-  if (avcodec_open2(context_, &encoder_, nullptr) < 0) {
-    avcodec_free_context(&context_);
+  if (avcodec_open2(context_.get(), &encoder_, nullptr) < 0) {
+    context_.reset();
     return AviResult::NoCompressor;
   }
 
   picture_->format = AV_PIX_FMT_YUV420P;
   picture_->width = width;
   picture_->height = height;
-  if (av_frame_get_buffer(picture_, 0) < 0) return AviResult::Memory;
+  if (av_frame_get_buffer(picture_.get(), 0) < 0) return AviResult::Memory;
 
-  AVCodecParameters* parameters = avcodec_parameters_alloc();
+  CodecParametersHandle parameters(avcodec_parameters_alloc());
   if (parameters == nullptr) return AviResult::Memory;
-  std::int32_t result = AviResult::Memory;
-  if (avcodec_parameters_from_context(parameters, context_) >= 0) {
-    parameters->codec_tag = codec_.tag;
-    result = muxer_->Begin(*parameters, false);
+  if (avcodec_parameters_from_context(parameters.get(), context_.get()) < 0) {
+    return AviResult::Memory;
   }
-  avcodec_parameters_free(&parameters);
+  parameters->codec_tag = codec_.tag;
+  const std::int32_t result = muxer_->Begin(*parameters, false);
   if (result != AviResult::Ok) return result;
   return queue_.Start(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4,
                       kQueueDepth,
@@ -134,20 +128,20 @@ std::int32_t AviCodecStream::Encode(const std::uint8_t* data, std::int32_t posit
                                     std::uint32_t flags) {
   // Without data the previous picture is encoded again. Making the frame
   // writable keeps its contents (copied if the encoder still holds them).
-  if (av_frame_make_writable(picture_) < 0) return AviResult::Memory;
+  if (av_frame_make_writable(picture_.get()) < 0) return AviResult::Memory;
   if (data != nullptr) {
     const std::ptrdiff_t stride = std::ptrdiff_t{width_} * 4;
     // Bottom-up rows are read from the last one upward.
     const std::uint8_t* top = bottomUp_ ? data + (height_ - 1) * stride : data;
     ConvertBgraToYuv420(
         top, bottomUp_ ? -stride : stride, width_, height_,
-        Yuv420Planes{picture_->data[0], picture_->data[1], picture_->data[2],
-                     picture_->linesize[0], picture_->linesize[1], picture_->linesize[2]});
+        Yuv420Planes{picture_->data[0], picture_->data[1], picture_->data[2], picture_->linesize[0],
+                     picture_->linesize[1], picture_->linesize[2]});
   }
   picture_->pts = position;
   picture_->quality = context_->global_quality;
   picture_->pict_type = (flags & kAviKeyFrame) != 0 ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
-  if (avcodec_send_frame(context_, picture_) < 0) return AviResult::Internal;
+  if (avcodec_send_frame(context_.get(), picture_.get()) < 0) return AviResult::Internal;
   return WritePackets();
 }
 
@@ -160,7 +154,7 @@ std::int32_t AviCodecStream::Finish() {
   if (context_ != nullptr && muxer_->Begun()) {
     // Whatever the encoder still holds goes into the file before it closes.
     std::int32_t flushed = AviResult::Internal;
-    if (avcodec_send_frame(context_, nullptr) >= 0) flushed = WritePackets();
+    if (avcodec_send_frame(context_.get(), nullptr) >= 0) flushed = WritePackets();
     if (result == AviResult::Ok) result = flushed;
     const std::int32_t closed = muxer_->Finish();
     if (result == AviResult::Ok) result = closed;
@@ -170,12 +164,12 @@ std::int32_t AviCodecStream::Finish() {
 
 std::int32_t AviCodecStream::WritePackets() {
   for (;;) {
-    const int received = avcodec_receive_packet(context_, packet_);
+    const int received = avcodec_receive_packet(context_.get(), packet_.get());
     if (received == AVERROR(EAGAIN) || received == AVERROR_EOF) return AviResult::Ok;
     if (received < 0) return AviResult::Internal;
     if (packet_->duration == 0) packet_->duration = 1;
-    const std::int32_t result = muxer_->Write(packet_);
-    av_packet_unref(packet_);
+    const std::int32_t result = muxer_->Write(packet_.get());
+    av_packet_unref(packet_.get());
     if (result != AviResult::Ok) return result;
   }
 }

@@ -13,12 +13,8 @@
 #include "platform/media/AviCodecTable.h"
 #include "platform/media/AviFrameQueue.h"
 #include "platform/media/AviMuxer.h"
+#include "platform/media/FfmpegHandles.h"
 #include "writers/AviFileApi.h"
-
-extern "C" {
-struct AVCodecContext;
-struct AVFrame;
-}
 
 namespace framory {
 
@@ -52,9 +48,9 @@ class AviCodecStream : public AviStream {
   const AviCodec& codec_;
   const AVCodec& encoder_;
   AviCompressOptions options_;
-  AVCodecContext* context_ = nullptr;
-  AVFrame* picture_ = nullptr;
-  AVPacket* packet_ = nullptr;
+  CodecContextHandle context_;
+  FrameHandle picture_;
+  PacketHandle packet_;
   std::int32_t width_ = 0;
   std::int32_t height_ = 0;
   bool bottomUp_ = true;

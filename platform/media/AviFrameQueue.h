@@ -1,21 +1,18 @@
-// Hands frames from the caller's thread to a worker thread of the stream's
-// own, where they are converted, encoded and written. The queue is bounded:
-// a fixed number of frame buffers is allocated once, and a caller that finds
-// every buffer taken waits for the worker to free one (so a slow disk or
-// encoder slows the caller down instead of piling up memory).
+// The AVI streams' frame queue: frames go from the caller's thread to a
+// worker thread of the stream's own, where they are converted, encoded and
+// written. A fixed number of frame buffers is allocated once, and a caller
+// that finds every buffer taken waits for the worker to free one.
 //
-// A frame the worker fails to write cannot be reported by the call that
-// queued it, which has already returned; its result is kept and returned by
-// the next Put (which then queues nothing) or, if no Put comes, by Finish,
-// and the worker's last error for it becomes the reporting thread's.
+// A frame the worker fails to write is reported once, by the next Put
+// (which then queues nothing) or, if no Put comes, by Finish, with the
+// worker's last error for it; the frames after it are written all the same.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <mutex>
-#include <thread>
 #include <vector>
+
+#include "platform/media/WorkerQueue.h"
 
 namespace framory {
 
@@ -25,15 +22,14 @@ class AviFrameQueue {
   using Consumer = std::function<std::int32_t(const std::uint8_t* data, std::int32_t position,
                                               std::uint32_t flags)>;
 
-  AviFrameQueue() = default;
-  ~AviFrameQueue();  // Finish()
+  AviFrameQueue();
   AviFrameQueue(const AviFrameQueue&) = delete;
   AviFrameQueue& operator=(const AviFrameQueue&) = delete;
 
   // Allocates `depth` buffers of `frameBytes` bytes and starts the worker.
   // Memory when the buffers cannot be had, Unsupported when already started.
   std::int32_t Start(std::size_t frameBytes, std::size_t depth, Consumer consume);
-  bool Started() const { return worker_.joinable(); }
+  bool Started() const { return queue_.Started(); }
 
   // Copies `frameBytes` bytes from `data` into a free buffer and queues them
   // for `position`; a null `data` queues no bytes, and the consumer gets a
@@ -44,7 +40,7 @@ class AviFrameQueue {
   // Waits until every queued frame is written and stops the worker. Returns
   // the failure no Put has returned yet, Ok when there is none. Later calls
   // return Ok; Put then returns Unsupported.
-  std::int32_t Finish();
+  std::int32_t Finish() { return queue_.Finish(); }
 
  private:
   struct Entry {
@@ -53,22 +49,10 @@ class AviFrameQueue {
     std::int32_t position = 0;
     std::uint32_t flags = 0;
   };
-  void Run();
-  // Returns the failure kept for the caller and sets its last error; locked.
-  std::int32_t TakeFailure();
 
-  Consumer consume_;
   std::size_t frameBytes_ = 0;
-  std::vector<Entry> entries_;  // a ring: `count_` filled entries from `head_`
-  std::size_t head_ = 0;
-  std::size_t count_ = 0;
-  bool stopping_ = false;
-  bool finished_ = false;
-  std::int32_t failure_ = 0;  // first failure not reported yet
-  std::uint32_t failureError_ = 0;  // the worker's last error for it
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::thread worker_;
+  // Last member: destroyed (and its worker stopped) first.
+  WorkerQueue<Entry> queue_;
 };
 
 }  // namespace framory

@@ -17,6 +17,7 @@
 extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/dict.h>
+#include <libavutil/opt.h>
 }
 
 namespace framory {
@@ -55,10 +56,8 @@ std::int32_t AviMuxer::Create(const std::string& path, std::shared_ptr<AviMuxer>
   m->path_ = path;
   // "file:" keeps a name with a colon from being taken for a protocol.
   const std::string url = "file:" + path;
-  if (avformat_alloc_output_context2(&m->context_, nullptr, "avi", url.c_str()) < 0 ||
-      m->context_ == nullptr) {
-    return AviResult::Memory;
-  }
+  m->context_ = NewOutput("avi", url.c_str());
+  if (m->context_ == nullptr) return AviResult::Memory;
   // Every packet goes to the file as it is written, so a frame reported
   // written is on disk even if a later one fails (a full disk).
   m->context_->flush_packets = 1;
@@ -74,7 +73,6 @@ std::int32_t AviMuxer::Create(const std::string& path, std::shared_ptr<AviMuxer>
 
 AviMuxer::~AviMuxer() {
   Finish();  // nobody to tell of a failure here
-  av_packet_free(&empty_);
 }
 
 std::int32_t AviMuxer::Finish() {
@@ -85,13 +83,10 @@ std::int32_t AviMuxer::Finish() {
   const bool deleted = fd_ >= 0 && fstat(fd_, &st) == 0 && st.st_nlink == 0;
   // Index and final sizes, into the room reserved for them; a file that was
   // deleted meanwhile is not finished.
-  if (begun_ && !deleted && av_write_trailer(context_) < 0) result = AviResult::FileWrite;
-  if (context_->pb != nullptr) {
-    if (context_->pb->error < 0) result = AviResult::FileWrite;
-    if (avio_closep(&context_->pb) < 0) result = AviResult::FileWrite;
-  }
-  avformat_free_context(context_);
-  context_ = nullptr;
+  if (begun_ && !deleted && av_write_trailer(context_.get()) < 0) result = AviResult::FileWrite;
+  if (context_->pb != nullptr && context_->pb->error < 0) result = AviResult::FileWrite;
+  if (CloseOutputFile(context_.get()) < 0) result = AviResult::FileWrite;
+  context_.reset();
   // The trailer rewrites the suggested buffer size with the largest chunk.
   if (begun_ && !deleted && framesWritten_ > 0) StoreStreamHeader();
   if (fd_ >= 0) {
@@ -171,7 +166,7 @@ std::int32_t AviMuxer::AddStream(const AviStreamInfo& info) {
       info.Rate == 0) {
     return AviResult::Unsupported;
   }
-  stream_ = avformat_new_stream(context_, nullptr);
+  stream_ = avformat_new_stream(context_.get(), nullptr);
   if (stream_ == nullptr) return AviResult::Memory;
   info_ = info;  // SampleTimeBase() reads it
   const AVRational period = SampleTimeBase();
@@ -184,12 +179,10 @@ std::int32_t AviMuxer::AddStream(const AviStreamInfo& info) {
 std::int32_t AviMuxer::Begin(const AVCodecParameters& parameters, bool bottomUp) {
   if (finished_ || stream_ == nullptr || begun_) return AviResult::Unsupported;
   if (avcodec_parameters_copy(stream_->codecpar, &parameters) < 0) return AviResult::Memory;
-  AVDictionary* options = nullptr;
-  if (bottomUp) av_dict_set(&options, "flipped_raw_rgb", "1", 0);
+  if (bottomUp) av_opt_set_int(context_->priv_data, "flipped_raw_rgb", 1, 0);
   // The header with its reserved index space takes some kilobytes.
   if (!ReserveRoom(0)) return AviResult::FileWrite;
-  const int result = avformat_write_header(context_, &options);
-  av_dict_free(&options);
+  const int result = avformat_write_header(context_.get(), nullptr);
   if (result < 0) {
     SetLastErrorFrom(result);
     return AviResult::FileWrite;
@@ -233,7 +226,8 @@ std::int32_t AviMuxer::Write(AVPacket* packet) {
   const std::int64_t position = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
   if (position == AV_NOPTS_VALUE || position < nextPosition_) return AviResult::BadParam;
   if (position > nextPosition_) {
-    if (empty_ == nullptr && (empty_ = av_packet_alloc()) == nullptr) return AviResult::Memory;
+    if (empty_ == nullptr) empty_.reset(av_packet_alloc());
+    if (empty_ == nullptr) return AviResult::Memory;
     while (nextPosition_ < position) {
       empty_->data = nullptr;
       empty_->size = 0;
@@ -242,7 +236,7 @@ std::int32_t AviMuxer::Write(AVPacket* packet) {
       empty_->duration = 1;
       // A position whose write failed is used up all the same: the muxer
       // takes no second packet for it.
-      const std::int32_t result = WriteOne(empty_);
+      const std::int32_t result = WriteOne(empty_.get());
       ++nextPosition_;
       if (result != AviResult::Ok) return result;
     }
@@ -256,7 +250,7 @@ std::int32_t AviMuxer::WriteOne(AVPacket* packet) {
   // Sample counts become the muxer's time base (normally the same).
   av_packet_rescale_ts(packet, SampleTimeBase(), stream_->time_base);
   if (!ReserveRoom(packet->size)) return AviResult::FileWrite;
-  const int result = av_write_frame(context_, packet);
+  const int result = av_write_frame(context_.get(), packet);
   if (result < 0 || context_->pb->error < 0) {
     SetLastErrorFrom(result < 0 ? result : context_->pb->error);
     return AviResult::FileWrite;

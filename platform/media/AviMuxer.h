@@ -29,11 +29,11 @@
 #include <memory>
 #include <string>
 
+#include "platform/media/FfmpegHandles.h"
 #include "writers/AviFileApi.h"
 
 extern "C" {
 #include <libavutil/rational.h>
-struct AVFormatContext;
 struct AVStream;
 struct AVPacket;
 struct AVCodecParameters;
@@ -92,13 +92,13 @@ class AviMuxer {
   int fd_ = -1;
   std::int64_t reservedEnd_ = 0;
   std::int64_t framesWritten_ = 0;
-  AVFormatContext* context_ = nullptr;
+  OutputHandle context_;
   AVStream* stream_ = nullptr;
   AviStreamInfo info_;
   bool begun_ = false;
   bool finished_ = false;
   std::int64_t nextPosition_ = 0;  // the first position not written yet
-  AVPacket* empty_ = nullptr;      // the zero-size packet of a skipped position
+  PacketHandle empty_;             // the zero-size packet of a skipped position
 };
 
 }  // namespace framory

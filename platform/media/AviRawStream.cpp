@@ -19,10 +19,7 @@ constexpr std::size_t kQueueDepth = 3;
 
 }  // namespace
 
-AviRawStream::~AviRawStream() {
-  Finish();
-  av_packet_free(&packet_);
-}
+AviRawStream::~AviRawStream() { Finish(); }
 
 std::int32_t AviRawStream::Finish() {
   if (finished_ || !carrier_) return AviResult::Ok;
@@ -38,7 +35,7 @@ std::int32_t AviRawStream::SetFormat(std::int32_t position, const AviBitmapHeade
       format.Height == 0) {
     return AviResult::BadFormat;
   }
-  AVCodecParameters* parameters = avcodec_parameters_alloc();
+  CodecParametersHandle parameters(avcodec_parameters_alloc());
   if (parameters == nullptr) return AviResult::Memory;
   parameters->codec_type = AVMEDIA_TYPE_VIDEO;
   parameters->codec_id = AV_CODEC_ID_RAWVIDEO;
@@ -49,7 +46,6 @@ std::int32_t AviRawStream::SetFormat(std::int32_t position, const AviBitmapHeade
   parameters->height = std::abs(format.Height);
   parameters->bits_per_coded_sample = 32;
   const std::int32_t result = muxer_->Begin(*parameters, format.Height > 0);
-  avcodec_parameters_free(&parameters);
   if (result != AviResult::Ok) return result;
   carrier_ = true;
   frameBytes_ = std::int64_t{format.Width} * std::abs(format.Height) * 4;
@@ -81,7 +77,7 @@ std::int32_t AviRawStream::WriteFrame(const std::uint8_t* data, std::int32_t pos
   // An uncompressed frame stands on its own: each is a key frame in the
   // index, whatever the caller's flags say, so players can seek anywhere.
   packet_->flags = AV_PKT_FLAG_KEY;
-  const std::int32_t result = muxer_->Write(packet_);
+  const std::int32_t result = muxer_->Write(packet_.get());
   packet_->data = nullptr;
   packet_->size = 0;
   return result;

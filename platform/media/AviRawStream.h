@@ -9,6 +9,7 @@
 
 #include "platform/media/AviFrameQueue.h"
 #include "platform/media/AviMuxer.h"
+#include "platform/media/FfmpegHandles.h"
 #include "writers/AviFileApi.h"
 
 namespace framory {
@@ -36,7 +37,7 @@ class AviRawStream : public AviStream {
   std::int32_t WriteFrame(const std::uint8_t* data, std::int32_t position);
 
   std::shared_ptr<AviMuxer> muxer_;
-  AVPacket* packet_ = nullptr;
+  PacketHandle packet_;
   std::int64_t frameBytes_ = 0;
   std::int64_t nextStart_ = 0;
   bool carrier_ = false;  // the frames are written to this stream

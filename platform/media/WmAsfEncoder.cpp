@@ -8,7 +8,6 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/frame.h>
-#include <libavutil/log.h>
 #include <libavutil/pixfmt.h>
 #include <libswscale/swscale.h>
 }
@@ -42,7 +41,7 @@ std::int32_t OpenFailure(int error) {
 
 bool WmAsfEncoder::MuxerAvailable() { return av_guess_format("asf", nullptr, nullptr) != nullptr; }
 
-bool WmAsfEncoder::EncoderAvailable() { return avcodec_find_encoder(AV_CODEC_ID_WMV2) != nullptr; }
+bool WmAsfEncoder::EncoderAvailable() { return Wmv2Encoder::Available(); }
 
 std::int32_t WmAsfEncoder::Open(const std::string& path, const WmSystemProfileRow& profile,
                                 const WmGuid& subType, const WmVideoInfoHeader& format,
@@ -82,66 +81,55 @@ std::int32_t WmAsfEncoder::Setup(const std::string& path, const WmSystemProfileR
   stride_ = (width_ * bytesPerPixel + 3) & ~3;  // DIB rows end on 4-byte boundaries
   frameBytes_ = static_cast<std::uint32_t>(stride_) * static_cast<std::uint32_t>(height_);
 
-  const AVCodec* wmv2 = avcodec_find_encoder(AV_CODEC_ID_WMV2);
-  if (wmv2 == nullptr) return WmResult::ClassNotRegistered;
+  if (!Wmv2Encoder::Available()) return WmResult::ClassNotRegistered;
 
   // "file:" keeps a name with a colon from being taken for a protocol.
   const std::string url = "file:" + path;
-  AVFormatContext* output = nullptr;
-  if (avformat_alloc_output_context2(&output, nullptr, "asf", url.c_str()) < 0 ||
-      output == nullptr) {
-    return WmResult::ClassNotRegistered;
-  }
-  output_.reset(output);
+  output_ = NewOutput("asf", url.c_str());
+  if (!output_) return WmResult::ClassNotRegistered;
   // Every packet goes to the file as it is written, so a frame reported
   // written is on disk even if a later one fails (a full disk).
   output_->flush_packets = 1;
   stream_ = avformat_new_stream(output_.get(), nullptr);
   if (stream_ == nullptr) return WmResult::OutOfMemory;
 
-  codec_.reset(avcodec_alloc_context3(wmv2));
-  picture_.reset(av_frame_alloc());
-  packet_.reset(av_packet_alloc());
-  if (!codec_ || !picture_ || !packet_) return WmResult::OutOfMemory;
-  AVCodecContext& c = *codec_;
-  c.width = width_;
-  c.height = height_;
-  c.pix_fmt = AV_PIX_FMT_YUV420P;
+  Wmv2Settings settings;
+  settings.Width = width_;
+  settings.Height = height_;
   const double framesPerSecond = 10000000.0 / static_cast<double>(format.AvgTimePerFrame);
   // The encoder counts frames in periods of the average frame time: its rate
   // control shares the bit rate out by that period. The packets get the
   // samples' own times again on the way to the muxer.
-  av_reduce(&c.time_base.num, &c.time_base.den, format.AvgTimePerFrame, 10000000, 65535);
-  c.framerate = av_inv_q(c.time_base);
-  c.bit_rate = profile.VideoBitRate;
+  av_reduce(&settings.FramePeriod.num, &settings.FramePeriod.den, format.AvgTimePerFrame, 10000000,
+            65535);
+  settings.BitRate = profile.VideoBitRate;
   // The buffer holds the profile's window, and at least two frames' worth
   // of bits whatever the frame period (one frame every 10 s is a setting
   // like any other); the tolerance allows five frames' worth.
   const double bitsPerFrame = profile.VideoBitRate / framesPerSecond;
   const double window =
       static_cast<double>(profile.VideoBitRate) * profile.BufferMilliseconds / 1000;
-  c.rc_buffer_size = static_cast<int>(std::min(std::max(window, 2 * bitsPerFrame), 1e9));
-  c.bit_rate_tolerance =
+  settings.BufferBits = static_cast<int>(std::min(std::max(window, 2 * bitsPerFrame), 1e9));
+  settings.Tolerance =
       static_cast<int>(std::min(std::max<double>(profile.VideoBitRate, 5 * bitsPerFrame), 1e9));
   // The buffer window lets a burst (a key frame, a screen that changes all
   // at once) go up to half again the rate; over the window the rate holds.
-  c.rc_max_rate = std::int64_t{profile.VideoBitRate} * 3 / 2;
+  settings.MaxRate = std::int64_t{profile.VideoBitRate} * 3 / 2;
   // A key frame at least every 600 frames, the most this encoder allows.
-  c.gop_size = std::clamp(static_cast<int>(profile.KeyFrameSeconds * framesPerSecond + 0.5), 1,
-                          kMaxKeyFrameInterval);
-  c.max_b_frames = 0;
-  if ((output_->oformat->flags & AVFMT_GLOBALHEADER) != 0) c.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-  // The rate control says so on stderr whenever a busy screen needs more
-  // bits than the profile has ("rc buffer underflow"), which at the low
-  // profiles is most of the time. Its messages go to the verbose level;
-  // failures reach the caller as results.
-  c.log_level_offset = AV_LOG_VERBOSE - AV_LOG_WARNING;
-  if (avcodec_open2(&c, wmv2, nullptr) < 0) return WmResult::InvalidArg;
-
-  picture_->format = AV_PIX_FMT_YUV420P;
-  picture_->width = width_;
-  picture_->height = height_;
-  if (av_frame_get_buffer(picture_.get(), 0) < 0) return WmResult::OutOfMemory;
+  settings.KeyFrameInterval = std::clamp(
+      static_cast<int>(profile.KeyFrameSeconds * framesPerSecond + 0.5), 1, kMaxKeyFrameInterval);
+  settings.GlobalHeader = (output_->oformat->flags & AVFMT_GLOBALHEADER) != 0;
+  switch (wmv2_.Open(settings)) {
+    case Wmv2Encoder::Opened::Ok:
+      break;
+    case Wmv2Encoder::Opened::NoEncoder:
+      return WmResult::ClassNotRegistered;
+    case Wmv2Encoder::Opened::NoMemory:
+      return WmResult::OutOfMemory;
+    case Wmv2Encoder::Opened::Refused:
+      return WmResult::InvalidArg;
+  }
+  const AVCodecContext& c = *wmv2_.Codec;
   scaler_.reset(sws_getContext(width_, height_, input, width_, height_, AV_PIX_FMT_YUV420P,
                                SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr));
   if (!scaler_) return WmResult::OutOfMemory;
@@ -170,14 +158,15 @@ std::int32_t WmAsfEncoder::Encode(const std::uint8_t* data, std::uint32_t length
   if (data == nullptr || length < frameBytes_) return WmResult::InvalidArg;
   const std::int64_t pts = static_cast<std::int64_t>(time / 10000);
   if (pts <= lastPts_) return WmResult::InvalidArg;
-  if (av_frame_make_writable(picture_.get()) < 0) return WmResult::OutOfMemory;
+  AVFrame* picture = wmv2_.Picture.get();
+  if (av_frame_make_writable(picture) < 0) return WmResult::OutOfMemory;
   // Bottom-up rows are read from the last one upward with a negative stride.
   const std::uint8_t* source[1] = {
       bottomUp_ ? data + static_cast<std::ptrdiff_t>(height_ - 1) * stride_ : data};
   const int sourceStride[1] = {bottomUp_ ? -stride_ : stride_};
-  sws_scale(scaler_.get(), source, sourceStride, 0, height_, picture_->data, picture_->linesize);
-  picture_->pts = framesSent_;
-  if (avcodec_send_frame(codec_.get(), picture_.get()) < 0) return WmResult::Fail;
+  sws_scale(scaler_.get(), source, sourceStride, 0, height_, picture->data, picture->linesize);
+  picture->pts = framesSent_;
+  if (avcodec_send_frame(wmv2_.Codec.get(), picture) < 0) return WmResult::Fail;
   ++framesSent_;
   lastPts_ = pts;
   sampleTimes_.push_back(pts);
@@ -185,20 +174,21 @@ std::int32_t WmAsfEncoder::Encode(const std::uint8_t* data, std::uint32_t length
 }
 
 std::int32_t WmAsfEncoder::WritePackets() {
+  AVPacket* packet = wmv2_.Packet.get();
   for (;;) {
-    const int received = avcodec_receive_packet(codec_.get(), packet_.get());
+    const int received = avcodec_receive_packet(wmv2_.Codec.get(), packet);
     if (received == AVERROR(EAGAIN) || received == AVERROR_EOF) return OutputResult();
     if (received < 0) return WmResult::Fail;
     // One packet for every frame, in order (no B-frames, no skipped frames).
     if (sampleTimes_.empty()) return WmResult::Fail;
-    packet_->pts = sampleTimes_.front();
-    packet_->dts = packet_->pts;
-    packet_->duration = 0;
+    packet->pts = sampleTimes_.front();
+    packet->dts = packet->pts;
+    packet->duration = 0;
     sampleTimes_.pop_front();
-    packet_->stream_index = stream_->index;
-    av_packet_rescale_ts(packet_.get(), kMilliseconds, stream_->time_base);
-    const int written = av_write_frame(output_.get(), packet_.get());
-    av_packet_unref(packet_.get());
+    packet->stream_index = stream_->index;
+    av_packet_rescale_ts(packet, kMilliseconds, stream_->time_base);
+    const int written = av_write_frame(output_.get(), packet);
+    av_packet_unref(packet);
     if (OutputResult() < 0) return WmResult::WriteFault;
     if (written < 0) return WriteFailure(written);
   }
@@ -209,15 +199,15 @@ std::int32_t WmAsfEncoder::Finish() {
   finished_ = true;
   std::int32_t result = WmResult::Ok;
   if (headerWritten_) {
-    if (avcodec_send_frame(codec_.get(), nullptr) >= 0) result = WritePackets();
+    if (avcodec_send_frame(wmv2_.Codec.get(), nullptr) >= 0) result = WritePackets();
     // After a failed write the file keeps what reached it; the index and
     // the final sizes are written only when everything before them was.
     const int trailer = av_write_trailer(output_.get());
     if (result == WmResult::Ok) result = OutputResult();
     if (trailer < 0 && result == WmResult::Ok) result = WriteFailure(trailer);
   }
-  if (output_ && output_->pb != nullptr) {
-    const int closed = avio_closep(&output_->pb);
+  if (output_) {
+    const int closed = CloseOutputFile(output_.get());
     if (closed < 0 && result == WmResult::Ok) result = WriteFailure(closed);
   }
   finishResult_ = result;

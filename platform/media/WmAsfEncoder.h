@@ -11,8 +11,9 @@
 #include <memory>
 #include <string>
 
-#include "platform/media/WmFfmpegHandles.h"
+#include "platform/media/FfmpegHandles.h"
 #include "platform/media/WmSystemProfiles.h"
+#include "platform/media/Wmv2Encoder.h"
 #include "writers/WmFormatApi.h"
 
 extern "C" {
@@ -51,12 +52,10 @@ class WmAsfEncoder {
   std::int32_t WritePackets();
   std::int32_t OutputResult() const;
 
-  WmOutputPtr output_;
+  OutputHandle output_;
   AVStream* stream_ = nullptr;
-  WmCodecContextPtr codec_;
-  WmScalerPtr scaler_;
-  WmFramePtr picture_;
-  WmPacketPtr packet_;
+  Wmv2Encoder wmv2_;
+  ScaleHandle scaler_;
   std::int32_t width_ = 0;
   std::int32_t height_ = 0;
   std::int32_t stride_ = 0;

@@ -1,24 +1,21 @@
 // Encodes and writes the samples of one ASF file on a thread of its own, so
 // that the thread that takes the frames (the GUI thread) only copies each
-// frame into a sample and queues it. The queue holds at most kDepth samples:
-// when the encoder falls that far behind, Push waits for it to take one
-// (the wait lasts at most the time of encoding one frame), so no frame is
-// dropped and memory stays bounded. The samples' buffers go back to the
-// writer's pool once encoded.
+// frame into a sample and queues it. At most kDepth samples wait besides the
+// one being encoded: when the encoder falls that far behind, Push waits for
+// it to take one (the wait lasts at most the time of encoding one frame), so
+// no frame is dropped and memory stays bounded. The samples' buffers go back
+// to the writer's pool once encoded.
 //
-// A failure on the encoding thread (a full disk) stops it; the failure is
-// returned by the next Push and by Finish, with its reason set as the
-// calling thread's last error, and the samples still queued are dropped.
+// A failure on the encoding thread (a full disk) closes the file for good:
+// the thread stops, the samples still queued are dropped, and the failure
+// is returned by every later Push and by Finish.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <memory>
-#include <mutex>
-#include <thread>
 
 #include "platform/media/WmAsfEncoder.h"
+#include "platform/media/WorkerQueue.h"
 #include "writers/WmFormatApi.h"
 
 namespace framory {
@@ -45,24 +42,19 @@ class WmEncodeQueue {
   std::int32_t Finish();
 
  private:
-  explicit WmEncodeQueue(std::unique_ptr<WmAsfEncoder> encoder);
-  void Run();
-
   struct Item {
     std::shared_ptr<WmBuffer> sample;
-    std::uint64_t time;
+    std::uint64_t time = 0;
   };
 
+  explicit WmEncodeQueue(std::unique_ptr<WmAsfEncoder> encoder);
+  std::int32_t Encode(Item& item);
+
   std::unique_ptr<WmAsfEncoder> encoder_;  // used by the encoding thread until it ends
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::deque<Item> items_;
-  bool stopping_ = false;
-  std::int32_t failure_ = WmResult::Ok;
-  std::uint32_t failureError_ = 0;  // the encoding thread's last error at the failure
-  std::thread thread_;
   bool finished_ = false;
   std::int32_t finishResult_ = WmResult::Ok;
+  // Last member: destroyed (and its thread stopped) before the encoder.
+  WorkerQueue<Item> queue_;
 };
 
 }  // namespace framory

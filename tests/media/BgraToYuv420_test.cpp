@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "platform/media/FfmpegHandles.h"
+
 extern "C" {
 #include <libavutil/pixfmt.h>
 #include <libswscale/swscale.h>
@@ -47,15 +49,14 @@ TEST(BgraToYuv420, MatchesLibswscaleOnFlatColoursInBothRowOrders) {
   }
 
   Planes reference;
-  SwsContext* sws = sws_getContext(kWidth, kHeight, AV_PIX_FMT_BGR0, kWidth, kHeight,
-                                   AV_PIX_FMT_YUV420P, SWS_POINT, nullptr, nullptr, nullptr);
+  ScaleHandle sws(sws_getContext(kWidth, kHeight, AV_PIX_FMT_BGR0, kWidth, kHeight,
+                                 AV_PIX_FMT_YUV420P, SWS_POINT, nullptr, nullptr, nullptr));
   ASSERT_NE(sws, nullptr);
   const std::uint8_t* in[1] = {reinterpret_cast<const std::uint8_t*>(topDown.data())};
   const int inStride[1] = {kWidth * 4};
   std::uint8_t* out[3] = {reference.y.data(), reference.u.data(), reference.v.data()};
   const int outStride[3] = {kWidth, kWidth / 2, kWidth / 2};
-  sws_scale(sws, in, inStride, 0, kHeight, out, outStride);
-  sws_freeContext(sws);
+  sws_scale(sws.get(), in, inStride, 0, kHeight, out, outStride);
 
   Planes fromTop, fromBottom;
   const auto* top = reinterpret_cast<const std::uint8_t*>(topDown.data());

@@ -1,0 +1,63 @@
+#include "platform/encoder/CaptureThread.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+#include "platform/encoder/AsfOutput.h"
+
+namespace framory {
+
+CaptureThread::CaptureThread(EncodingClock& clock, Texts texts) : clock_(clock), texts_(texts) {}
+
+CaptureThread::~CaptureThread() { Stop(); }
+
+void CaptureThread::Stop() {
+  if (thread_.joinable()) {
+    clock_.Stop();
+    thread_.join();
+  }
+}
+
+void CaptureThread::Launch(AsfOutput* output, int index) {
+  output_ = output;
+  index_ = index;
+  thread_ = std::thread([this] { Run(); });
+}
+
+void CaptureThread::Join() {
+  if (thread_.joinable()) thread_.join();
+}
+
+std::string CaptureThread::Failure() const {
+  std::lock_guard<std::mutex> lock(failureMutex_);
+  return failure_;
+}
+
+void CaptureThread::Fail(const std::string& why) {
+  std::lock_guard<std::mutex> lock(failureMutex_);
+  if (failure_.empty()) failure_ = why;
+}
+
+bool CaptureThread::Encode(AVFrame* frame) {
+  if (avcodec_send_frame(codec_.get(), frame) < 0) {
+    if (frame != nullptr) Fail(texts_.EncoderFailed);
+    return false;
+  }
+  for (;;) {
+    const int result = avcodec_receive_packet(codec_.get(), packet_.get());
+    if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return true;
+    if (result < 0) {
+      Fail(texts_.EncoderFailed);
+      return false;
+    }
+    const bool written = output_->Write(packet_.get(), index_, codec_->time_base);
+    av_packet_unref(packet_.get());
+    if (!written) {
+      Fail(texts_.OutputFailed);
+      return false;
+    }
+  }
+}
+
+}  // namespace framory
