@@ -1,0 +1,159 @@
+#include "app/InstanceChannel.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+namespace framory {
+
+namespace {
+
+constexpr char kShowRequest[] = "show";
+constexpr char kShownAnswer[] = "shown";
+// A request longer than this is not one of ours.
+constexpr std::size_t kMaxRequest = 64;
+// Connections kept open at once; a new one beyond this drops an earlier one,
+// so clients that connect and never speak cannot shut the door.
+constexpr std::size_t kMaxClients = 8;
+
+bool SocketAddress(const std::string& path, sockaddr_un& address) {
+  address = {};
+  address.sun_family = AF_UNIX;
+  if (path.empty() || path.size() >= sizeof address.sun_path) return false;
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  return true;
+}
+
+bool SameUser(int fd) {
+  ucred credentials{};
+  socklen_t size = sizeof credentials;
+  return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) == 0 &&
+         credentials.uid == ::geteuid();
+}
+
+}  // namespace
+
+bool SocketInstanceLink::AskToShow() {
+  sockaddr_un address;
+  if (!SocketAddress(path_, address)) return false;
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) return false;
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(answerMilliseconds_);
+  bool answered = false;
+  // A local connect completes at once or fails at once (EAGAIN: the
+  // recorder's backlog is full, which counts as no answer).
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+    const std::string request = std::string(kShowRequest) + "\n";
+    if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
+        static_cast<ssize_t>(request.size())) {
+      std::string reply;
+      while (reply.find('\n') == std::string::npos) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) break;
+        pollfd readable{fd, POLLIN, 0};
+        const int ready = ::poll(&readable, 1, static_cast<int>(left.count()));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) break;
+        char buffer[64];
+        const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+        if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        if (got <= 0) break;
+        reply.append(buffer, static_cast<std::size_t>(got));
+        if (reply.size() > kMaxRequest) break;
+      }
+      answered = reply == std::string(kShownAnswer) + "\n";
+    }
+  }
+  ::close(fd);
+  return answered;
+}
+
+InstanceServer::~InstanceServer() {
+  while (!clients_.empty()) Drop(clients_.begin()->first);
+  if (listenFd_ >= 0) {
+    watch_.Unwatch(listenFd_);
+    ::close(listenFd_);
+    // Still ours: the lock is held until the process ends.
+    ::unlink(path_.c_str());
+  }
+}
+
+bool InstanceServer::Listen(const std::string& socketPath, std::string* problem) {
+  sockaddr_un address;
+  if (!SocketAddress(socketPath, address)) {
+    if (problem) *problem = "the socket path " + socketPath + " is too long";
+    return false;
+  }
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) {
+    if (problem) *problem = std::string("cannot make a socket: ") + std::strerror(errno);
+    return false;
+  }
+  ::unlink(socketPath.c_str());
+  if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(fd, 8) != 0) {
+    if (problem) *problem = "cannot listen on " + socketPath + ": " + std::strerror(errno);
+    ::close(fd);
+    return false;
+  }
+  listenFd_ = fd;
+  path_ = socketPath;
+  watch_.Watch(listenFd_, [this] { Accept(); });
+  return true;
+}
+
+void InstanceServer::Accept() {
+  for (;;) {
+    const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd < 0) {
+      if (errno == EINTR) continue;
+      return;  // EAGAIN: all taken; anything else: tried again at the next wake-up
+    }
+    if (!SameUser(fd)) {
+      ::close(fd);
+      continue;
+    }
+    if (clients_.size() >= kMaxClients) Drop(clients_.begin()->first);
+    clients_[fd];
+    watch_.Watch(fd, [this, fd] { Read(fd); });
+  }
+}
+
+void InstanceServer::Read(int fd) {
+  char buffer[kMaxRequest];
+  const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+  if (got < 0 && (errno == EINTR || errno == EAGAIN)) return;
+  if (got <= 0) {
+    Drop(fd);
+    return;
+  }
+  std::string& pending = clients_[fd];
+  pending.append(buffer, static_cast<std::size_t>(got));
+  const std::size_t end = pending.find('\n');
+  if (end == std::string::npos) {
+    if (pending.size() > kMaxRequest) Drop(fd);
+    return;
+  }
+  const bool show = pending.compare(0, end, kShowRequest) == 0 && end == sizeof kShowRequest - 1;
+  if (show) {
+    const std::string answer = std::string(kShownAnswer) + "\n";
+    ::send(fd, answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+  }
+  Drop(fd);
+  if (show && onShow_) onShow_();
+}
+
+void InstanceServer::Drop(int fd) {
+  watch_.Unwatch(fd);
+  ::close(fd);
+  clients_.erase(fd);
+}
+
+}  // namespace framory

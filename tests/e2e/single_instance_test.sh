@@ -1,0 +1,124 @@
+#!/usr/bin/env bash
+# One recorder per user and display. A second start on the same display (in
+# any spelling of the display's name) brings the running recorder's options
+# view forward and ends with status 0, without touching the settings store or
+# the clip journal; the Ctrl-Shift chord then toggles that one recorder. A
+# recorder that does not answer still leaves the second start ending with 0.
+# Another display has a recorder of its own, and the socket a killed recorder
+# left behind does not keep the next start from running.
+source "$(dirname "$0")/e2e_common.bash"
+
+INSTANCE_FOLDER="$XDG_RUNTIME_DIR/framory"
+
+# second_start DISPLAY: runs another framory on DISPLAY and waits for it to
+# end; its status goes to SECOND_STATUS (empty when it did not end).
+second_start() {
+  DISPLAY="$1" "$FRAMORY_BIN" >"$E2E_ROOT/second.out" 2>"$E2E_ROOT/second.err" &
+  local pid=$!
+  SECOND_STATUS=""
+  second_gone() { ! kill -0 "$pid" 2>/dev/null; }
+  if wait_until "$E2E_WAIT" second_gone; then
+    wait "$pid"
+    SECOND_STATUS=$?
+  else
+    E2E_HELPER_PIDS+=("$pid")
+    echo "  the second start still runs; its output:"
+    cat "$E2E_ROOT/second.out" "$E2E_ROOT/second.err"
+  fi
+}
+
+# What must not change under a second start: the store's bytes, its inode and
+# modification time (a rewrite of the same text shows there), and the files
+# of the clip journal.
+store_state() {
+  stat -c '%i %y %s' "$REGISTRY_FILE"
+  find "$XDG_STATE_HOME" -printf '%p %s %T@\n' 2>/dev/null | sort
+}
+
+options_mapped() {
+  local id
+  id=$(find_window "$OPTIONS_ANY")
+  [ -n "$id" ] && xwininfo -id "$id" | grep -q 'Map State: IsViewable'
+}
+
+seed_project single
+start_and_open_project
+cp "$REGISTRY_FILE" "$E2E_ROOT/store.before"
+state_before=$(store_state)
+
+echo "--- a second start while the options view is hidden"
+# "Hide this Window" is the default button. With no automatic trigger the
+# recorder resumes as the view goes.
+require "Enter hides the options view" press_in_window "$OPTIONS_ANY" Return
+require "the options view is gone" wait_window_gone "$OPTIONS_ANY"
+second_start "$DISPLAY.0"
+check "a second start on $DISPLAY.0 ends with status 0 (got ${SECOND_STATUS:-none})" \
+  test "$SECOND_STATUS" = 0
+check "the second start prints nothing" test ! -s "$E2E_ROOT/second.err"
+check "the running recorder shows its options view again" wait_window "$OPTIONS_ACTIVE"
+check "the options window is mapped" options_mapped
+check "the second start opened no welcome dialog" test -z "$(xdotool search --onlyvisible --name "$WELCOME")"
+
+echo "--- a second start while the options view is shown"
+second_start "unix$DISPLAY"
+check "a second start on unix$DISPLAY ends with status 0 (got ${SECOND_STATUS:-none})" \
+  test "$SECOND_STATUS" = 0
+check "the options view stays shown (a show is not a toggle)" \
+  test "$(count_windows "$OPTIONS_ANY")" = 1
+check "the store is byte-identical" cmp -s "$REGISTRY_FILE" "$E2E_ROOT/store.before"
+check "the store and the journal were not rewritten" test "$(store_state)" = "$state_before"
+
+echo "--- the chord toggles the one recorder"
+check "Ctrl-Shift pauses the recorder" toggle_recorder_to Paused
+check "Ctrl-Shift resumes it" toggle_recorder_to Active
+check "Ctrl-Shift pauses it again" toggle_recorder_to Paused
+
+echo "--- a recorder that does not answer"
+kill -STOP "$FRAMORY_PID"
+second_start "$DISPLAY"
+kill -CONT "$FRAMORY_PID"
+check "the second start still ends with status 0 (got ${SECOND_STATUS:-none})" \
+  test "$SECOND_STATUS" = 0
+check "it says on stderr that the recorder did not answer" \
+  grep -q 'did not answer' "$E2E_ROOT/second.err"
+check "the store is still untouched" test "$(store_state)" = "$state_before"
+
+echo "--- another display has its own recorder"
+mkfifo "$E2E_ROOT/displayfd"
+Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp -ac 3>"$E2E_ROOT/displayfd" \
+  >"$E2E_ROOT/xvfb2.log" 2>&1 &
+E2E_HELPER_PIDS+=($!)
+other_number=""
+read -r -t 20 other_number <"$E2E_ROOT/displayfd"
+require "a second X server runs (:${other_number:-?})" test -n "$other_number"
+OTHER=":$other_number"
+DISPLAY="$OTHER" "$FRAMORY_BIN" >"$E2E_ROOT/other.log" 2>&1 &
+other_pid=$!
+E2E_HELPER_PIDS+=("$other_pid")
+other_welcome() {
+  [ -n "$(DISPLAY="$OTHER" xdotool search --onlyvisible --pid "$other_pid" --name "$WELCOME" 2>/dev/null)" ] ||
+    ! kill -0 "$other_pid" 2>/dev/null
+}
+wait_until "$E2E_WAIT" other_welcome
+check "a start on $OTHER runs and shows its welcome dialog" kill -0 "$other_pid"
+check "the recorder on $DISPLAY runs on" framory_running
+check "the recorder on $DISPLAY keeps its options view" window_shown "$OPTIONS_ANY"
+kill "$other_pid" 2>/dev/null
+other_gone() { ! kill -0 "$other_pid" 2>/dev/null; }
+wait_until "$E2E_WAIT" other_gone
+
+echo "--- a socket left by a killed recorder"
+kill -KILL "$FRAMORY_PID"
+require "the recorder ends after kill -9" wait_framory_exit
+socket_left() { compgen -G "$INSTANCE_FOLDER/display$DISPLAY@*.socket" >/dev/null; }
+check "its socket file is still there" socket_left
+start_framory
+require "the next start runs: its welcome dialog appears" wait_window "$WELCOME"
+second_start "$DISPLAY"
+check "a second start now reaches the new recorder (status ${SECOND_STATUS:-none})" \
+  test "$SECOND_STATUS" = 0 -a ! -s "$E2E_ROOT/second.err"
+check "the new recorder keeps its welcome dialog" window_shown "$WELCOME"
+require "Esc in the welcome dialog is accepted" press_in_window "$WELCOME" Escape
+require "the program ends" wait_framory_exit
+check "the exit status is 0 (got $FRAMORY_STATUS)" test "$FRAMORY_STATUS" = 0
+e2e_finish
