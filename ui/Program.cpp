@@ -278,8 +278,8 @@ int RunProgram(int argc, char** argv, const std::string& instanceSocket) {
   // A second start on this display asks for the options view. Listening
   // starts before the welcome dialog, so a start made while it is open is
   // answered too (by bringing the dialog forward).
-  InstanceServer instanceServer(
-      sockets, [&shell] { shell.PostMessage(MainWindowMessages::ShowMainView); });
+  InstanceServer instanceServer(sockets,
+                                [&shell] { shell.PostMessage(MainWindowMessages::ShowMainView); });
   std::string instanceProblem;
   if (!instanceSocket.empty() && !instanceServer.Listen(instanceSocket, &instanceProblem)) {
     std::fprintf(stderr, "framory: %s; a second start on this display cannot reach this one\n",

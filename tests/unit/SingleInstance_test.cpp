@@ -1,0 +1,243 @@
+// The one-recorder-per-display decision without a display: which spellings
+// name the same display, where the private instance folder goes (and what is
+// refused), the lock's verdicts, and the socket through which a second start
+// reaches the running recorder, including a recorder that does not answer
+// and clients that connect and never speak.
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/InstanceChannel.h"
+#include "app/SingleInstance.h"
+#include "support/TempDir.h"
+
+namespace framory {
+namespace {
+
+using testing::TempDir;
+using testing::WriteWholeFile;
+
+mode_t ModeOf(const std::string& path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0) return 0;
+  return info.st_mode & 07777;
+}
+
+TEST(SingleInstance, SpellingsOfOneDisplayShareAKeyOtherDisplaysDoNot) {
+  for (const char* same : {":0", ":0.0", ":0.1", "unix:0", "unix:0.0", "unix/:0", ":00"}) {
+    EXPECT_EQ(DisplayKey(same), ":0") << same;
+  }
+  EXPECT_EQ(DisplayKey(":10.0"), ":10");
+  EXPECT_NE(DisplayKey(":1"), DisplayKey(":10"));
+  EXPECT_NE(DisplayKey(":1"), DisplayKey(":0"));
+  EXPECT_EQ(DisplayKey("remote:10.0"), "remote:10") << "a remote display keeps its host";
+  EXPECT_NE(DisplayKey("remote:0"), DisplayKey(":0"));
+  EXPECT_EQ(DisplayKey("not a display"), "not a display");
+  EXPECT_EQ(DisplayKey(":0.x"), ":0.x") << "a malformed screen number is not dropped";
+}
+
+TEST(SingleInstance, FolderIsPrivateUnderTheRuntimeDirOrElseUnderTheCache) {
+  TempDir root;
+  const std::string runtime = root.File("runtime");
+  const std::string cache = root.File("cache");
+  ASSERT_EQ(::mkdir(runtime.c_str(), 0700), 0);
+
+  InstanceEnvironment environment{runtime, cache, root.File("home")};
+  EXPECT_EQ(InstanceFolder(environment), runtime + "/framory");
+  EXPECT_EQ(ModeOf(runtime + "/framory"), 0700u);
+
+  // A folder of ours that others may enter is tightened, not used as it is.
+  ::chmod((runtime + "/framory").c_str(), 0755);
+  EXPECT_EQ(InstanceFolder(environment), runtime + "/framory");
+  EXPECT_EQ(ModeOf(runtime + "/framory"), 0700u);
+
+  // A runtime folder others may enter is not private: the cache is used.
+  ::chmod(runtime.c_str(), 0755);
+  EXPECT_EQ(InstanceFolder(environment), cache + "/framory/instances");
+  EXPECT_EQ(ModeOf(cache + "/framory/instances"), 0700u);
+
+  // Unset or relative XDG folders fall back to the home folder's cache.
+  InstanceEnvironment relative{"run", "cache", root.File("home")};
+  EXPECT_EQ(InstanceFolder(relative), root.File("home") + "/.cache/framory/instances");
+
+  std::string problem;
+  EXPECT_EQ(InstanceFolder(InstanceEnvironment{}, &problem), "");
+  EXPECT_FALSE(problem.empty());
+}
+
+TEST(SingleInstance, ALinkInPlaceOfTheFolderIsRefused) {
+  TempDir root;
+  const std::string runtime = root.File("runtime");
+  const std::string elsewhere = root.File("elsewhere");
+  ASSERT_EQ(::mkdir(runtime.c_str(), 0700), 0);
+  ASSERT_EQ(::mkdir(elsewhere.c_str(), 0777), 0);
+  ASSERT_EQ(::chmod(elsewhere.c_str(), 0777), 0);
+  ASSERT_EQ(::symlink(elsewhere.c_str(), (runtime + "/framory").c_str()), 0);
+  InstanceEnvironment environment{runtime, root.File("cache"), ""};
+  EXPECT_EQ(InstanceFolder(environment), root.File("cache") + "/framory/instances")
+      << "the runtime folder's link is not taken for the folder";
+  EXPECT_EQ(ModeOf(elsewhere), 0777u) << "the link's target is left alone";
+}
+
+TEST(SingleInstance, TheLockDecidesPerDisplay) {
+  TempDir folder;
+  InstanceClaim first = InstanceClaim::Make(folder.Path(), ":0");
+  ASSERT_EQ(first.What(), InstanceClaim::Outcome::First) << first.Problem();
+
+  InstanceClaim second = InstanceClaim::Make(folder.Path(), "unix:0.0");
+  EXPECT_EQ(second.What(), InstanceClaim::Outcome::AlreadyRunning);
+  EXPECT_EQ(second.SocketPath(), first.SocketPath());
+
+  InstanceClaim other = InstanceClaim::Make(folder.Path(), ":1");
+  EXPECT_EQ(other.What(), InstanceClaim::Outcome::First) << "another display runs its own";
+  EXPECT_NE(other.SocketPath(), first.SocketPath());
+
+  // The socket file a crashed recorder leaves behind does not count.
+  ASSERT_TRUE(WriteWholeFile(first.SocketPath(), ""));
+  first = InstanceClaim();
+  InstanceClaim next = InstanceClaim::Make(folder.Path(), ":0");
+  EXPECT_EQ(next.What(), InstanceClaim::Outcome::First);
+
+  EXPECT_EQ(InstanceClaim::Make("", ":0").What(), InstanceClaim::Outcome::Unavailable);
+  EXPECT_EQ(InstanceClaim::Make(folder.File("missing"), ":0").What(),
+            InstanceClaim::Outcome::Unavailable);
+}
+
+// Serves the watched descriptors the way the event loop does, from the
+// test's own thread, while a second start asks from another thread.
+class LoopSocketWatch : public SocketWatch {
+ public:
+  void Watch(int fd, std::function<void()> onReadable) override { watched_[fd] = onReadable; }
+  void Unwatch(int fd) override { watched_.erase(fd); }
+  std::size_t Count() const { return watched_.size(); }
+  // Serves until `done` is set; each wait is bounded so a lost wake-up
+  // cannot hang the test.
+  void ServeUntil(const std::atomic<bool>& done) {
+    while (!done) {
+      std::vector<pollfd> fds;
+      for (const auto& entry : watched_) fds.push_back(pollfd{entry.first, POLLIN, 0});
+      if (::poll(fds.data(), fds.size(), 100) <= 0) continue;
+      for (const pollfd& p : fds) {
+        const auto found = watched_.find(p.fd);
+        if ((p.revents & (POLLIN | POLLHUP)) != 0 && found != watched_.end()) {
+          const auto callback = found->second;
+          callback();
+        }
+      }
+    }
+  }
+
+ private:
+  std::map<int, std::function<void()>> watched_;
+};
+
+// Runs `before` and then the link's request on another thread (a second
+// start), while the server is served here; returns the link's answer.
+bool AskWhileServing(LoopSocketWatch& watch, InstanceLink& link,
+                     const std::function<void()>& before = {}) {
+  std::atomic<bool> done{false};
+  bool answered = false;
+  std::thread asker([&] {
+    if (before) before();
+    answered = link.AskToShow();
+    done = true;
+  });
+  watch.ServeUntil(done);
+  asker.join();
+  return answered;
+}
+
+int ConnectTo(const std::string& path) {
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+TEST(InstanceChannel, ShowRequestsReachTheRunningRecorderOverAStaleSocketFile) {
+  TempDir folder;
+  const std::string path = folder.File("display.socket");
+  ASSERT_TRUE(WriteWholeFile(path, "left by a crash"));
+  LoopSocketWatch watch;
+  int shows = 0;
+  {
+    InstanceServer server(watch, [&shows] { ++shows; });
+    std::string problem;
+    ASSERT_TRUE(server.Listen(path, &problem)) << problem;
+
+    SocketInstanceLink link(path, 5000);
+    EXPECT_TRUE(AskWhileServing(watch, link));
+    EXPECT_EQ(shows, 1);
+    EXPECT_TRUE(AskWhileServing(watch, link));
+    EXPECT_EQ(shows, 2);
+    EXPECT_EQ(watch.Count(), 1u) << "answered connections are closed and unwatched";
+  }
+  EXPECT_EQ(watch.Count(), 0u);
+  EXPECT_NE(::access(path.c_str(), F_OK), 0) << "the socket goes with the server";
+}
+
+TEST(InstanceChannel, OtherRequestsAndSilentClientsDoNotShowOrBlock) {
+  TempDir folder;
+  const std::string path = folder.File("display.socket");
+  LoopSocketWatch watch;
+  int shows = 0;
+  InstanceServer server(watch, [&shows] { ++shows; });
+  ASSERT_TRUE(server.Listen(path));
+  SocketInstanceLink link(path, 5000);
+  std::vector<int> clients;
+
+  // A request that is not "show", and one that never ends its line.
+  EXPECT_TRUE(AskWhileServing(watch, link, [&] {
+    const int wrong = ConnectTo(path);
+    ::send(wrong, "showall\n", 8, MSG_NOSIGNAL);
+    const int endless = ConnectTo(path);
+    const std::string flood(200, 's');
+    ::send(endless, flood.data(), flood.size(), MSG_NOSIGNAL);
+    clients = {wrong, endless};
+  }));
+  EXPECT_EQ(shows, 1) << "only the real request shows the view";
+
+  // Clients that connect and never speak, more than the server keeps open.
+  EXPECT_TRUE(AskWhileServing(watch, link, [&] {
+    for (int i = 0; i < 12; ++i) clients.push_back(ConnectTo(path));
+  })) << "a real request is still answered";
+  EXPECT_EQ(shows, 2);
+  for (const int fd : clients) ::close(fd);
+}
+
+TEST(InstanceChannel, NoAnswerMeansFalse) {
+  TempDir folder;
+  // Nothing listens.
+  EXPECT_FALSE(SocketInstanceLink(folder.File("none.socket"), 100).AskToShow());
+  // A recorder that is stuck: its socket accepts, nobody answers.
+  const std::string path = folder.File("stuck.socket");
+  LoopSocketWatch unserved;
+  InstanceServer server(unserved, [] { ADD_FAILURE() << "nobody serves this server"; });
+  ASSERT_TRUE(server.Listen(path));
+  EXPECT_FALSE(SocketInstanceLink(path, 100).AskToShow());
+  // A path too long for a socket address is refused, not cut.
+  const std::string tooLong = folder.File(std::string(120, 'x'));
+  std::string problem;
+  EXPECT_FALSE(InstanceServer(unserved, [] {}).Listen(tooLong, &problem));
+  EXPECT_FALSE(problem.empty());
+  EXPECT_FALSE(SocketInstanceLink(tooLong, 100).AskToShow());
+}
+
+}  // namespace
+}  // namespace framory
