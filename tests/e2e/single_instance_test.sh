@@ -65,6 +65,20 @@ check "a second start on unix$DISPLAY ends with status 0 (got ${SECOND_STATUS:-n
   test "$SECOND_STATUS" = 0
 check "the options view stays shown (a show is not a toggle)" \
   test "$(count_windows "$OPTIONS_ANY")" = 1
+
+echo "--- a second start while another window is in front"
+xmessage -name framory_other_window -geometry 600x400+0+0 "another window" >/dev/null 2>&1 &
+E2E_HELPER_PIDS+=($!)
+other_window() { xdotool search --onlyvisible --classname '^framory_other_window$' 2>/dev/null | head -n 1; }
+other_shown() { [ -n "$(other_window)" ]; }
+wait_until "$E2E_WAIT" other_shown
+options_active() { [ "$(xdotool getactivewindow 2>/dev/null)" = "$(find_window "$OPTIONS_ANY")" ]; }
+other_active() { [ "$(xdotool getactivewindow 2>/dev/null)" = "$(other_window)" ]; }
+focus_window "$(other_window)"
+require "the other window is in front" wait_until "$E2E_WAIT" other_active
+second_start "$DISPLAY"
+check "a second start ends with status 0 (got ${SECOND_STATUS:-none})" test "$SECOND_STATUS" = 0
+check "the options view comes in front" wait_until "$E2E_WAIT" options_active
 check "the store is byte-identical" cmp -s "$REGISTRY_FILE" "$E2E_ROOT/store.before"
 check "the store and the journal were not rewritten" test "$(store_state)" = "$state_before"
 
