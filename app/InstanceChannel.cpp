@@ -75,17 +75,20 @@ bool SocketInstanceLink::AskToShow() {
   return answered;
 }
 
-InstanceServer::~InstanceServer() {
+void InstanceServer::Close() {
   while (!clients_.empty()) Drop(clients_.begin()->first);
   if (listenFd_ >= 0) {
-    watch_.Unwatch(listenFd_);
+    if (watch_ != nullptr) watch_->Unwatch(listenFd_);
     ::close(listenFd_);
+    listenFd_ = -1;
     // Still ours: the lock is held until the process ends.
     ::unlink(path_.c_str());
   }
+  watch_ = nullptr;
 }
 
 bool InstanceServer::Listen(const std::string& socketPath, std::string* problem) {
+  Close();
   sockaddr_un address;
   if (!SocketAddress(socketPath, address)) {
     if (problem) *problem = "the socket path " + socketPath + " is too long";
@@ -105,8 +108,14 @@ bool InstanceServer::Listen(const std::string& socketPath, std::string* problem)
   }
   listenFd_ = fd;
   path_ = socketPath;
-  watch_.Watch(listenFd_, [this] { Accept(); });
   return true;
+}
+
+void InstanceServer::Serve(SocketWatch& watch, std::function<void()> onShow) {
+  if (listenFd_ < 0) return;
+  watch_ = &watch;
+  onShow_ = std::move(onShow);
+  watch_->Watch(listenFd_, [this] { Accept(); });
 }
 
 void InstanceServer::Accept() {
@@ -122,7 +131,7 @@ void InstanceServer::Accept() {
     }
     if (clients_.size() >= kMaxClients) Drop(clients_.begin()->first);
     clients_[fd];
-    watch_.Watch(fd, [this, fd] { Read(fd); });
+    watch_->Watch(fd, [this, fd] { Read(fd); });
   }
 }
 
@@ -151,7 +160,7 @@ void InstanceServer::Read(int fd) {
 }
 
 void InstanceServer::Drop(int fd) {
-  watch_.Unwatch(fd);
+  if (watch_ != nullptr) watch_->Unwatch(fd);
   ::close(fd);
   clients_.erase(fd);
 }

@@ -40,12 +40,14 @@ class SocketInstanceLink : public InstanceLink {
 };
 
 // The running recorder's side: accepts connections of this user on the
-// socket, and for each "show" answers "shown" and calls `onShow`.
+// socket, and for each "show" answers "shown" and calls the show handler.
+// Listening starts as soon as the display's lock is taken, long before the
+// event loop runs, so that a second start made meanwhile waits in the
+// socket's backlog and is answered once serving begins.
 class InstanceServer {
  public:
-  InstanceServer(SocketWatch& watch, std::function<void()> onShow)
-      : watch_(watch), onShow_(std::move(onShow)) {}
-  ~InstanceServer();
+  InstanceServer() = default;
+  ~InstanceServer() { Close(); }
   InstanceServer(const InstanceServer&) = delete;
   InstanceServer& operator=(const InstanceServer&) = delete;
 
@@ -53,13 +55,18 @@ class InstanceServer {
   // there: the caller holds the display's lock, so nobody else serves it.
   // False (with `problem` set) when the socket cannot be made.
   bool Listen(const std::string& socketPath, std::string* problem = nullptr);
+  bool Listening() const { return listenFd_ >= 0; }
+  // Serves the requests from `watch`'s event loop until Close.
+  void Serve(SocketWatch& watch, std::function<void()> onShow);
+  // Stops serving and listening; the socket file goes.
+  void Close();
 
  private:
   void Accept();
   void Read(int fd);
   void Drop(int fd);
 
-  SocketWatch& watch_;
+  SocketWatch* watch_ = nullptr;
   std::function<void()> onShow_;
   std::string path_;
   int listenFd_ = -1;

@@ -5,7 +5,6 @@
 #include <QApplication>
 #include <QSessionManager>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -136,7 +135,7 @@ void RegisterOwnWindows(X11WindowEvents& windowEvents) {
 
 }  // namespace
 
-int RunProgram(int argc, char** argv, const std::string& instanceSocket) {
+int RunProgram(int argc, char** argv, InstanceServer* instances) {
   // A file-size limit (ulimit -f) must not kill the recorder in the middle
   // of a picture or a clip: with SIGXFSZ ignored the write fails with EFBIG,
   // which the writers report like a full disk.
@@ -275,15 +274,17 @@ int RunProgram(int argc, char** argv, const std::string& instanceSocket) {
   QObject::connect(&application, &QGuiApplication::commitDataRequest, &shell,
                    [&shell](QSessionManager&) { shell.PostMessage(kDestroyWindowMessage); });
 
-  // A second start on this display asks for the options view. Listening
-  // starts before the welcome dialog, so a start made while it is open is
-  // answered too (by bringing the dialog forward).
-  InstanceServer instanceServer(sockets,
-                                [&shell] { shell.PostMessage(MainWindowMessages::ShowMainView); });
-  std::string instanceProblem;
-  if (!instanceSocket.empty() && !instanceServer.Listen(instanceSocket, &instanceProblem)) {
-    std::fprintf(stderr, "framory: %s; a second start on this display cannot reach this one\n",
-                 instanceProblem.c_str());
+  // A second start on this display asks for the options view. Serving starts
+  // before the welcome dialog, so a start made while it is open is answered
+  // too (by bringing the dialog forward); it stops before the shell goes.
+  struct StopServing {
+    InstanceServer* server;
+    ~StopServing() {
+      if (server != nullptr) server->Close();
+    }
+  } stopServing{instances};
+  if (instances != nullptr) {
+    instances->Serve(sockets, [&shell] { shell.PostMessage(MainWindowMessages::ShowMainView); });
   }
 
   if (!shellLogic.Start()) return 0;

@@ -3,13 +3,13 @@
 // and the Qt shell; then start-up, the event loop and shut-down.
 #pragma once
 
-#include <string>
-
 namespace framory {
 
-// Runs the program; returns its exit code. `instanceSocket`, when not empty,
-// is where this recorder of the display answers a second start (the caller
-// holds the display's instance lock).
-int RunProgram(int argc, char** argv, const std::string& instanceSocket);
+class InstanceServer;
+
+// Runs the program; returns its exit code. `instances`, when given, listens
+// for second starts on this display (the caller holds the display's lock);
+// the program serves it while it runs.
+int RunProgram(int argc, char** argv, InstanceServer* instances);
 
 }  // namespace framory

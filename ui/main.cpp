@@ -74,9 +74,17 @@ int main(int argc, char** argv) {
     case framory::InstanceClaim::Outcome::Unavailable:
       std::fprintf(stderr, "framory: %s; a second start on this display will not be noticed\n",
                    (folderProblem.empty() ? claim.Problem() : folderProblem).c_str());
-      return framory::RunProgram(argc, argv, "");
+      return framory::RunProgram(argc, argv, nullptr);
     case framory::InstanceClaim::Outcome::First:
       break;
   }
-  return framory::RunProgram(argc, argv, claim.SocketPath());
+  // Listening at once: a second start made while this one starts up waits
+  // in the socket's backlog until the event loop serves it.
+  framory::InstanceServer instances;
+  std::string listenProblem;
+  if (!instances.Listen(claim.SocketPath(), &listenProblem)) {
+    std::fprintf(stderr, "framory: %s; a second start on this display cannot reach this one\n",
+                 listenProblem.c_str());
+  }
+  return framory::RunProgram(argc, argv, instances.Listening() ? &instances : nullptr);
 }

@@ -4,12 +4,15 @@
 // reaches the running recorder, including a recorder that does not answer
 // and clients that connect and never speak.
 #include <poll.h>
+#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <csignal>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -20,11 +23,13 @@
 
 #include "app/InstanceChannel.h"
 #include "app/SingleInstance.h"
+#include "support/HeldChild.h"
 #include "support/TempDir.h"
 
 namespace framory {
 namespace {
 
+using testing::HeldChild;
 using testing::TempDir;
 using testing::WriteWholeFile;
 
@@ -114,6 +119,37 @@ TEST(SingleInstance, TheLockDecidesPerDisplay) {
             InstanceClaim::Outcome::Unavailable);
 }
 
+// The lock goes with the process that holds it: a killed recorder leaves it
+// free, and a program the recorder started (a player, a file manager), which
+// may outlive it, never inherits it.
+TEST(SingleInstance, AKilledRecorderOrAProgramItStartedDoNotKeepTheLock) {
+  TempDir folder;
+  {
+    HeldChild recorder([&folder](const std::function<void()>& hold) {
+      InstanceClaim claim = InstanceClaim::Make(folder.Path(), ":3");
+      if (claim.What() == InstanceClaim::Outcome::First) hold();
+    });
+    ASSERT_TRUE(recorder.Ready());
+    EXPECT_EQ(InstanceClaim::Make(folder.Path(), ":3").What(),
+              InstanceClaim::Outcome::AlreadyRunning);
+    recorder.Kill();
+    EXPECT_EQ(InstanceClaim::Make(folder.Path(), ":3").What(), InstanceClaim::Outcome::First);
+  }
+
+  InstanceClaim claim = InstanceClaim::Make(folder.Path(), ":4");
+  ASSERT_EQ(claim.What(), InstanceClaim::Outcome::First);
+  pid_t launched = -1;
+  char sleepName[] = "sleep";
+  char seconds[] = "60";
+  char* arguments[] = {sleepName, seconds, nullptr};
+  ASSERT_EQ(::posix_spawnp(&launched, "sleep", nullptr, nullptr, arguments, environ), 0);
+  claim = InstanceClaim();
+  EXPECT_EQ(InstanceClaim::Make(folder.Path(), ":4").What(), InstanceClaim::Outcome::First)
+      << "the started program holds the lock";
+  ::kill(launched, SIGKILL);
+  ::waitpid(launched, nullptr, 0);
+}
+
 // Serves the watched descriptors the way the event loop does, from the
 // test's own thread, while a second start asks from another thread.
 class LoopSocketWatch : public SocketWatch {
@@ -177,15 +213,23 @@ TEST(InstanceChannel, ShowRequestsReachTheRunningRecorderOverAStaleSocketFile) {
   LoopSocketWatch watch;
   int shows = 0;
   {
-    InstanceServer server(watch, [&shows] { ++shows; });
+    InstanceServer server;
     std::string problem;
     ASSERT_TRUE(server.Listen(path, &problem)) << problem;
+    // A start made before the recorder serves waits for it.
+    const int early = ConnectTo(path);
+    ASSERT_GE(early, 0);
+    ASSERT_EQ(::send(early, "show\n", 5, MSG_NOSIGNAL), 5);
+    server.Serve(watch, [&shows] { ++shows; });
 
     SocketInstanceLink link(path, 5000);
     EXPECT_TRUE(AskWhileServing(watch, link));
-    EXPECT_EQ(shows, 1);
     EXPECT_TRUE(AskWhileServing(watch, link));
-    EXPECT_EQ(shows, 2);
+    EXPECT_EQ(shows, 3) << "the early start and two more";
+    char answer[16] = {};
+    EXPECT_EQ(::recv(early, answer, sizeof answer - 1, 0), 6);
+    EXPECT_STREQ(answer, "shown\n");
+    ::close(early);
     EXPECT_EQ(watch.Count(), 1u) << "answered connections are closed and unwatched";
   }
   EXPECT_EQ(watch.Count(), 0u);
@@ -197,8 +241,9 @@ TEST(InstanceChannel, OtherRequestsAndSilentClientsDoNotShowOrBlock) {
   const std::string path = folder.File("display.socket");
   LoopSocketWatch watch;
   int shows = 0;
-  InstanceServer server(watch, [&shows] { ++shows; });
+  InstanceServer server;
   ASSERT_TRUE(server.Listen(path));
+  server.Serve(watch, [&shows] { ++shows; });
   SocketInstanceLink link(path, 5000);
   std::vector<int> clients;
 
@@ -227,14 +272,13 @@ TEST(InstanceChannel, NoAnswerMeansFalse) {
   EXPECT_FALSE(SocketInstanceLink(folder.File("none.socket"), 100).AskToShow());
   // A recorder that is stuck: its socket accepts, nobody answers.
   const std::string path = folder.File("stuck.socket");
-  LoopSocketWatch unserved;
-  InstanceServer server(unserved, [] { ADD_FAILURE() << "nobody serves this server"; });
+  InstanceServer server;
   ASSERT_TRUE(server.Listen(path));
   EXPECT_FALSE(SocketInstanceLink(path, 100).AskToShow());
   // A path too long for a socket address is refused, not cut.
   const std::string tooLong = folder.File(std::string(120, 'x'));
   std::string problem;
-  EXPECT_FALSE(InstanceServer(unserved, [] {}).Listen(tooLong, &problem));
+  EXPECT_FALSE(InstanceServer().Listen(tooLong, &problem));
   EXPECT_FALSE(problem.empty());
   EXPECT_FALSE(SocketInstanceLink(tooLong, 100).AskToShow());
 }
