@@ -1,5 +1,6 @@
 #include "app/InstanceChannel.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -21,13 +22,43 @@ constexpr std::size_t kMaxRequest = 64;
 // so clients that connect and never speak cannot shut the door.
 constexpr std::size_t kMaxClients = 8;
 
-bool SocketAddress(const std::string& path, sockaddr_un& address) {
-  address = {};
-  address.sun_family = AF_UNIX;
-  if (path.empty() || path.size() >= sizeof address.sun_path) return false;
-  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-  return true;
-}
+// The address of the socket file `path`. A socket address holds at most 107
+// bytes of path, less than a folder under a long home folder may need; such
+// a path is reached through the folder's descriptor instead
+// (/proc/self/fd/N/name), which stays open as long as the object lives.
+class SocketAddress {
+ public:
+  explicit SocketAddress(const std::string& path) {
+    address_.sun_family = AF_UNIX;
+    if (path.empty()) return;
+    std::string usable = path;
+    if (usable.size() >= sizeof address_.sun_path) {
+      const std::size_t slash = path.rfind('/');
+      if (slash == std::string::npos) return;
+      folderFd_ = ::open(slash == 0 ? "/" : path.substr(0, slash).c_str(),
+                         O_PATH | O_DIRECTORY | O_CLOEXEC);
+      if (folderFd_ < 0) return;
+      usable = "/proc/self/fd/" + std::to_string(folderFd_) + path.substr(slash);
+      if (usable.size() >= sizeof address_.sun_path) return;
+    }
+    std::memcpy(address_.sun_path, usable.c_str(), usable.size() + 1);
+    valid_ = true;
+  }
+  ~SocketAddress() {
+    if (folderFd_ >= 0) ::close(folderFd_);
+  }
+  SocketAddress(const SocketAddress&) = delete;
+  SocketAddress& operator=(const SocketAddress&) = delete;
+
+  bool Valid() const { return valid_; }
+  const sockaddr* Get() const { return reinterpret_cast<const sockaddr*>(&address_); }
+  socklen_t Size() const { return sizeof address_; }
+
+ private:
+  sockaddr_un address_{};
+  int folderFd_ = -1;
+  bool valid_ = false;
+};
 
 bool SameUser(int fd) {
   ucred credentials{};
@@ -39,8 +70,8 @@ bool SameUser(int fd) {
 }  // namespace
 
 bool SocketInstanceLink::AskToShow() {
-  sockaddr_un address;
-  if (!SocketAddress(path_, address)) return false;
+  const SocketAddress address(path_);
+  if (!address.Valid()) return false;
   const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return false;
   const auto deadline =
@@ -48,7 +79,7 @@ bool SocketInstanceLink::AskToShow() {
   bool answered = false;
   // A local connect completes at once or fails at once (EAGAIN: the
   // recorder's backlog is full, which counts as no answer).
-  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+  if (::connect(fd, address.Get(), address.Size()) == 0) {
     const std::string request = std::string(kShowRequest) + "\n";
     if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
         static_cast<ssize_t>(request.size())) {
@@ -89,9 +120,9 @@ void InstanceServer::Close() {
 
 bool InstanceServer::Listen(const std::string& socketPath, std::string* problem) {
   Close();
-  sockaddr_un address;
-  if (!SocketAddress(socketPath, address)) {
-    if (problem) *problem = "the socket path " + socketPath + " is too long";
+  const SocketAddress address(socketPath);
+  if (!address.Valid()) {
+    if (problem) *problem = "the socket path " + socketPath + " cannot be used";
     return false;
   }
   const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
@@ -100,8 +131,7 @@ bool InstanceServer::Listen(const std::string& socketPath, std::string* problem)
     return false;
   }
   ::unlink(socketPath.c_str());
-  if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(fd, 8) != 0) {
+  if (::bind(fd, address.Get(), address.Size()) != 0 || ::listen(fd, 8) != 0) {
     if (problem) *problem = "cannot listen on " + socketPath + ": " + std::strerror(errno);
     ::close(fd);
     return false;

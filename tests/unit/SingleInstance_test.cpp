@@ -275,12 +275,34 @@ TEST(InstanceChannel, NoAnswerMeansFalse) {
   InstanceServer server;
   ASSERT_TRUE(server.Listen(path));
   EXPECT_FALSE(SocketInstanceLink(path, 100).AskToShow());
-  // A path too long for a socket address is refused, not cut.
+  // A name too long for a socket address is refused, not cut.
   const std::string tooLong = folder.File(std::string(120, 'x'));
   std::string problem;
   EXPECT_FALSE(InstanceServer().Listen(tooLong, &problem));
   EXPECT_FALSE(problem.empty());
   EXPECT_FALSE(SocketInstanceLink(tooLong, 100).AskToShow());
+}
+
+// A socket address holds a path of 107 bytes; an instance folder under a
+// long home folder needs more, and must work all the same.
+TEST(InstanceChannel, ASocketDeepInALongFolderPathIsReached) {
+  TempDir root;
+  std::string folder = root.Path();
+  while (folder.size() < 150) {
+    folder += "/a-rather-long-folder-name";
+    ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+  }
+  const std::string path = folder + "/display:0@host.socket";
+  LoopSocketWatch watch;
+  int shows = 0;
+  InstanceServer server;
+  std::string problem;
+  ASSERT_TRUE(server.Listen(path, &problem)) << problem;
+  server.Serve(watch, [&shows] { ++shows; });
+  EXPECT_EQ(::access(path.c_str(), F_OK), 0) << "the socket is made where it was asked";
+  SocketInstanceLink link(path, 5000);
+  EXPECT_TRUE(AskWhileServing(watch, link));
+  EXPECT_EQ(shows, 1);
 }
 
 }  // namespace
