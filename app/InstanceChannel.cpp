@@ -18,8 +18,8 @@ constexpr char kShowRequest[] = "show";
 constexpr char kShownAnswer[] = "shown";
 // A request longer than this is not one of ours.
 constexpr std::size_t kMaxRequest = 64;
-// Connections kept open at once; a new one beyond this drops an earlier one,
-// so clients that connect and never speak cannot shut the door.
+// Connections kept open at once; a new one beyond this drops the oldest, so
+// clients that connect and never speak cannot shut the door.
 constexpr std::size_t kMaxClients = 8;
 
 // The address of the socket file `path`. A socket address holds at most 107
@@ -159,8 +159,16 @@ void InstanceServer::Accept() {
       ::close(fd);
       continue;
     }
-    if (clients_.size() >= kMaxClients) Drop(clients_.begin()->first);
-    clients_[fd];
+    if (clients_.size() >= kMaxClients) {
+      // The oldest goes: descriptors are reused, so the lowest may well be
+      // the newest.
+      auto oldest = clients_.begin();
+      for (auto it = clients_.begin(); it != clients_.end(); ++it) {
+        if (it->second.serial < oldest->second.serial) oldest = it;
+      }
+      Drop(oldest->first);
+    }
+    clients_[fd] = Client{nextSerial_++, {}};
     watch_->Watch(fd, [this, fd] { Read(fd); });
   }
 }
@@ -173,7 +181,7 @@ void InstanceServer::Read(int fd) {
     Drop(fd);
     return;
   }
-  std::string& pending = clients_[fd];
+  std::string& pending = clients_[fd].pending;
   pending.append(buffer, static_cast<std::size_t>(got));
   const std::size_t end = pending.find('\n');
   if (end == std::string::npos) {

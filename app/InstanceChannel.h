@@ -10,6 +10,7 @@
 // start-up decision.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <string>
@@ -70,8 +71,12 @@ class InstanceServer {
   std::function<void()> onShow_;
   std::string path_;
   int listenFd_ = -1;
-  // Open connections and what each has sent so far.
-  std::map<int, std::string> clients_;
+  struct Client {
+    std::uint64_t serial;  // order of arrival
+    std::string pending;   // what it has sent so far
+  };
+  std::map<int, Client> clients_;
+  std::uint64_t nextSerial_ = 0;
 };
 
 }  // namespace framory

@@ -73,7 +73,7 @@ int main(int argc, char** argv) {
     }
     case framory::InstanceClaim::Outcome::Unavailable:
       std::fprintf(stderr, "framory: %s; a second start on this display will not be noticed\n",
-                   (folderProblem.empty() ? claim.Problem() : folderProblem).c_str());
+                   (folder.empty() ? folderProblem : claim.Problem()).c_str());
       return framory::RunProgram(argc, argv, nullptr);
     case framory::InstanceClaim::Outcome::First:
       break;
