@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -72,13 +73,16 @@ bool SameUser(int fd) {
 bool SocketInstanceLink::AskToShow() {
   const SocketAddress address(path_);
   if (!address.Valid()) return false;
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return false;
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(answerMilliseconds_);
   bool answered = false;
-  // A local connect completes at once or fails at once (EAGAIN: the
-  // recorder's backlog is full, which counts as no answer).
+  // A local connect waits while the recorder's backlog is full (many starts
+  // at once, or a recorder still starting up); the send timeout bounds that
+  // wait, and the request's small send.
+  timeval wait{answerMilliseconds_ / 1000, (answerMilliseconds_ % 1000) * 1000};
+  ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
   if (::connect(fd, address.Get(), address.Size()) == 0) {
     const std::string request = std::string(kShowRequest) + "\n";
     if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
@@ -93,7 +97,7 @@ bool SocketInstanceLink::AskToShow() {
         if (ready < 0 && errno == EINTR) continue;
         if (ready <= 0) break;
         char buffer[64];
-        const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+        const ssize_t got = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
         if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
         if (got <= 0) break;
         reply.append(buffer, static_cast<std::size_t>(got));
