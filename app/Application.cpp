@@ -54,6 +54,15 @@ void Application::HandleMessage(std::uint32_t message, std::int32_t lParam) {
     case MainWindowMessages::ToggleMainView:
       if (state.ProjectReady()) recorder_.ToggleMainView();
       break;
+    case MainWindowMessages::ShowMainView:
+      // Until the project is ready the welcome dialog is what the user has
+      // to answer, so that is what comes forward.
+      if (state.ProjectReady()) {
+        recorder_.ShowMainView();
+      } else if (steps_.ShowProjectDialog) {
+        steps_.ShowProjectDialog();
+      }
+      break;
     case MainWindowMessages::NewProject:
       NewProject();
       break;

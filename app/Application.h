@@ -1,6 +1,7 @@
 // The program's shell without a visible main window: the start-up order, the
 // hidden main window's message table (tray notifications, the options view
-// toggle, new project, comment window, start-up, user area defined, destroy),
+// toggle, new project, comment window, start-up, user area defined, destroy,
+// and the show request of a second start on the same display),
 // the capture timers' expiry, the quit path and the shut-down order. The
 // event loop, the tray icon and message posting are the platform's.
 #pragma once
@@ -56,6 +57,8 @@ class Application {
     // Repairs the clips an earlier run left unfinished and tells the user;
     // runs first at start-up, before the input watch and the welcome dialog.
     std::function<void()> RecoverClips;
+    // Optional: brings the welcome/project dialog forward while it runs.
+    std::function<void()> ShowProjectDialog;
   };
 
   Application(Settings& settings, Recorder& recorder, TimerService& timers, MessagePoster& poster,

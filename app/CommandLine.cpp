@@ -68,7 +68,8 @@ std::string HelpText() {
          "\n"
          "Framory starts paused, with an icon in the system tray, and asks where results go.\n"
          "Hold Ctrl and press Shift anywhere to start, pause or resume recording; hold Shift\n"
-         "and press Ctrl to show or hide the options window.\n"
+         "and press Ctrl to show or hide the options window. Started again on the same\n"
+         "display, it shows the options window of the Framory already running there.\n"
          "\n"
          "Options:\n"
          "  -h, --help             show this help and exit\n"
@@ -81,8 +82,9 @@ std::string HelpText() {
          "  ~/.config/framory/registry.ini   the settings, kept between runs\n"
          "  /etc/framory/registry.ini        machine-wide settings, read only\n"
          "\n"
-         "Exit status: 0 after \"Stop and Exit\" or a request to end; 1 when the X display\n"
-         "cannot be opened or is lost; 2 for a bad command line.\n";
+         "Exit status: 0 after \"Stop and Exit\" or a request to end, and when Framory\n"
+         "already runs on the display; 1 when the X display cannot be opened or is lost;\n"
+         "2 for a bad command line.\n";
 }
 
 std::string VersionText() { return std::string("framory ") + FRAMORY_VERSION + "\n"; }

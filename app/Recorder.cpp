@@ -79,6 +79,15 @@ bool Recorder::ToggleMainView() {
   return true;
 }
 
+void Recorder::ShowMainView() {
+  OptionsViewHost* view = services_.View;
+  if (view != nullptr && view->IsShown()) {
+    view->ShowAndBringToFront();
+    return;
+  }
+  ToggleMainView();
+}
+
 int Recorder::ReportErrorAndPause(const char* format, ...) {
   char text[500];
   va_list args;

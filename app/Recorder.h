@@ -53,6 +53,10 @@ class Recorder : public RecorderControl {
   void TogglePause() override;
   // Shows, brings forward or closes the options view. Always true.
   bool ToggleMainView();
+  // Shows the options view, or brings it forward when it is shown already;
+  // unlike ToggleMainView it never closes it. Opening it pauses as
+  // ToggleMainView does.
+  void ShowMainView();
   // Pauses (unless already paused) and shows the warning box; returns the
   // box's result. The text is cut at 499 characters.
   int ReportErrorAndPause(const char* format, ...) __attribute__((format(printf, 2, 3)));

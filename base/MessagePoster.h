@@ -18,6 +18,8 @@ inline constexpr std::uint32_t NewProject = User + 3;         // 1027
 inline constexpr std::uint32_t OpenCommentWindow = User + 4;  // 1028
 inline constexpr std::uint32_t Startup = User + 5;            // 1029
 inline constexpr std::uint32_t UserAreaDefined = User + 6;    // 1030
+// A second start on the same display asks for the options view.
+inline constexpr std::uint32_t ShowMainView = User + 7;  // 1031
 }  // namespace MainWindowMessages
 
 class MessagePoster {

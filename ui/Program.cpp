@@ -12,6 +12,7 @@
 #include "app/Application.h"
 #include "app/ClipRecovery.h"
 #include "app/EmergencyExit.h"
+#include "app/InstanceChannel.h"
 #include "app/Launchers.h"
 #include "app/QuitSignals.h"
 #include "app/Recorder.h"
@@ -134,7 +135,7 @@ void RegisterOwnWindows(X11WindowEvents& windowEvents) {
 
 }  // namespace
 
-int RunProgram(int argc, char** argv) {
+int RunProgram(int argc, char** argv, InstanceServer* instances) {
   // A file-size limit (ulimit -f) must not kill the recorder in the middle
   // of a picture or a clip: with SIGXFSZ ignored the write fails with EFBIG,
   // which the writers report like a full disk.
@@ -256,6 +257,7 @@ int RunProgram(int argc, char** argv) {
   steps.RunProjectDialog = [&projectRun] { return projectRun.Run(); };
   steps.RecoverClips = [&journal, &boxes] { ClipRecovery(journal, boxes).Run(); };
   steps.OpenCommentWindow = [&comment] { comment.Open(); };
+  steps.ShowProjectDialog = [&projectRun] { projectRun.BringForward(); };
   Application shellLogic(settings, recorder, timers, shell, boxes, shell, std::move(steps));
 
   timers.SetExpiryHandler([&shellLogic](std::int32_t id) { shellLogic.HandleTimer(id); });
@@ -271,6 +273,19 @@ int RunProgram(int argc, char** argv) {
   quitSignals.Install();
   QObject::connect(&application, &QGuiApplication::commitDataRequest, &shell,
                    [&shell](QSessionManager&) { shell.PostMessage(kDestroyWindowMessage); });
+
+  // A second start on this display asks for the options view. Serving starts
+  // before the welcome dialog, so a start made while it is open is answered
+  // too (by bringing the dialog forward); it stops before the shell goes.
+  struct StopServing {
+    InstanceServer* server;
+    ~StopServing() {
+      if (server != nullptr) server->Close();
+    }
+  } stopServing{instances};
+  if (instances != nullptr) {
+    instances->Serve(sockets, [&shell] { shell.PostMessage(MainWindowMessages::ShowMainView); });
+  }
 
   if (!shellLogic.Start()) return 0;
   // When the X server goes away, Qt's X connection ends the process with

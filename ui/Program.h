@@ -5,7 +5,11 @@
 
 namespace framory {
 
-// Runs the program; returns its exit code.
-int RunProgram(int argc, char** argv);
+class InstanceServer;
+
+// Runs the program; returns its exit code. `instances`, when given, listens
+// for second starts on this display (the caller holds the display's lock);
+// the program serves it while it runs.
+int RunProgram(int argc, char** argv, InstanceServer* instances);
 
 }  // namespace framory

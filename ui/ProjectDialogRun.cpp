@@ -37,7 +37,9 @@ bool ProjectDialogRun::Run() {
 
   {
     ProjectDialog dialog(settings_, services_, launchers_, state_);
+    shown_ = &dialog;
     dialog.exec();
+    shown_ = nullptr;
   }
   if (state_.ExitRequested) return false;
 
@@ -45,6 +47,12 @@ bool ProjectDialogRun::Run() {
   ::mkdir(settings_.ProjectFolder().c_str(), 0777);
   services_.ToggleMainView();
   return true;
+}
+
+void ProjectDialogRun::BringForward() {
+  if (shown_ == nullptr) return;
+  shown_->raise();
+  shown_->activateWindow();
 }
 
 }  // namespace framory

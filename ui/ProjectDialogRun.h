@@ -13,6 +13,7 @@ class QWidget;
 namespace framory {
 
 class DialogServices;
+class ProjectDialog;
 class Launchers;
 struct UiState;
 
@@ -23,6 +24,8 @@ class ProjectDialogRun {
 
   // True when the user went on, false when the program is to end.
   bool Run();
+  // Raises and activates the dialog while Run shows it; nothing otherwise.
+  void BringForward();
 
   // The first-run default: the pictures folder (created when missing)
   // followed by "/Framory/", or the home folder followed by "/".
@@ -33,6 +36,7 @@ class ProjectDialogRun {
   DialogServices& services_;
   Launchers& launchers_;
   UiState& state_;
+  ProjectDialog* shown_ = nullptr;
 };
 
 }  // namespace framory

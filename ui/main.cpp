@@ -1,13 +1,18 @@
 // Entry point of the framory program. The command line is read and the X
 // display checked before the toolkit starts, so --help and --version work
 // without a display and a missing display is one clear line, not a toolkit
-// abort. Everything after that happens in RunProgram, on the one GUI thread.
+// abort. Then the start claims its display: when a recorder of this user
+// already runs there, it is asked to show its options view and this start
+// ends with status 0 before anything is loaded, saved or repaired.
+// Everything after that happens in RunProgram, on the one GUI thread.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "app/CommandLine.h"
+#include "app/InstanceChannel.h"
+#include "app/SingleInstance.h"
 #include "platform/x11/X11Connection.h"
 #include "ui/Program.h"
 
@@ -48,5 +53,38 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "framory: cannot open the X display \"%s\"\n", display);
     return 1;
   }
-  return framory::RunProgram(argc, argv);
+
+  // How long a second start waits for the running recorder's answer.
+  constexpr int kAnswerMilliseconds = 3000;
+  std::string folderProblem;
+  const std::string folder =
+      framory::InstanceFolder(framory::InstanceEnvironment::FromProcess(), &folderProblem);
+  framory::InstanceClaim claim = framory::InstanceClaim::Make(folder, display);
+  switch (claim.What()) {
+    case framory::InstanceClaim::Outcome::AlreadyRunning: {
+      framory::SocketInstanceLink link(claim.SocketPath(), kAnswerMilliseconds);
+      if (!link.AskToShow()) {
+        std::fprintf(stderr,
+                     "framory: Framory already runs on the display \"%s\" but did not answer; "
+                     "nothing was changed\n",
+                     display);
+      }
+      return 0;
+    }
+    case framory::InstanceClaim::Outcome::Unavailable:
+      std::fprintf(stderr, "framory: %s; a second start on this display will not be noticed\n",
+                   (folder.empty() ? folderProblem : claim.Problem()).c_str());
+      return framory::RunProgram(argc, argv, nullptr);
+    case framory::InstanceClaim::Outcome::First:
+      break;
+  }
+  // Listening at once: a second start made while this one starts up waits
+  // in the socket's backlog until the event loop serves it.
+  framory::InstanceServer instances;
+  std::string listenProblem;
+  if (!instances.Listen(claim.SocketPath(), &listenProblem)) {
+    std::fprintf(stderr, "framory: %s; a second start on this display cannot reach this one\n",
+                 listenProblem.c_str());
+  }
+  return framory::RunProgram(argc, argv, instances.Listening() ? &instances : nullptr);
 }

@@ -54,6 +54,7 @@ class ApplicationTest : public ::testing::Test {
     };
     steps.EndClip = [this] { log.push_back("EndClip"); };
     steps.RecoverClips = [this] { log.push_back("RecoverClips"); };
+    steps.ShowProjectDialog = [this] { log.push_back("ShowProjectDialog"); };
     steps.RunProjectDialog = [this] {
       log.push_back("RunProjectDialog");
       return projectAnswer;
@@ -124,6 +125,43 @@ TEST_F(ApplicationTest, TrayLeftClickNeedsAReadyProjectRightClickAlwaysToggles) 
   EXPECT_TRUE(recorder.State().ProjectReady());
   application->HandleMessage(MainWindowMessages::TrayNotify, TrayMouse::LeftButtonDoubleClick);
   EXPECT_TRUE(view.IsShown());
+}
+
+// A second start on the display asks for the view: it comes forward, it is
+// opened when closed, and it is never closed, which a toggle would do.
+TEST_F(ApplicationTest, ASecondStartShowsTheViewOrTheWelcomeDialogNeverClosesThem) {
+  application->Start();
+  application->HandleMessage(MainWindowMessages::ShowMainView);
+  EXPECT_TRUE(Logged("ShowProjectDialog")) << "the welcome dialog comes forward";
+  EXPECT_FALSE(view.IsShown()) << "no options view before the project is ready";
+
+  application->HandleMessage(MainWindowMessages::Startup);
+  ASSERT_FALSE(view.IsShown());
+  application->HandleMessage(MainWindowMessages::ShowMainView);
+  EXPECT_TRUE(view.IsShown()) << "a closed view is opened";
+  view.foreground = true;
+  application->HandleMessage(MainWindowMessages::ShowMainView);
+  EXPECT_TRUE(view.IsShown()) << "a view in front stays open";
+  EXPECT_FALSE(Logged("Destroy"));
+
+  view.foreground = false;
+  log.clear();
+  application->HandleMessage(MainWindowMessages::ShowMainView);
+  EXPECT_TRUE(Logged("ShowAndBringToFront"));
+  EXPECT_TRUE(view.foreground);
+
+  // Closed and active with a trigger on: opening it pauses, as the chord does.
+  view.Destroy();
+  recorder.TogglePause();
+  ASSERT_FALSE(recorder.Paused());
+  application->HandleMessage(MainWindowMessages::ShowMainView);
+  EXPECT_TRUE(view.IsShown());
+  EXPECT_TRUE(recorder.Paused());
+
+  view.Destroy();
+  application->HandleMessage(kDestroyWindowMessage);
+  application->HandleMessage(MainWindowMessages::ShowMainView);
+  EXPECT_FALSE(view.IsShown()) << "nothing opens on the way out";
 }
 
 TEST_F(ApplicationTest, ExitInTheWelcomeDialogQuitsAndStillSavesAtShutDown) {
