@@ -37,18 +37,18 @@ QuitSignals::~QuitSignals() {
     for (std::size_t i = 0; i < sizeof kQuitSignals / sizeof kQuitSignals[0]; ++i) {
       sigaction(kQuitSignals[i], &g_previous[i], nullptr);
     }
-    watch_.Unwatch(readFd_);
-    const int writeFd = g_writeFd.exchange(-1);
-    if (writeFd >= 0) ::close(writeFd);
+    watch_.Unwatch(readFd_.Get());
+    // The handler reaches the write end through the global only: once taken
+    // out of it, no signal can write to it any more and it can be closed.
+    UniqueFd(g_writeFd.exchange(-1)).Reset();
   }
-  if (readFd_ >= 0) ::close(readFd_);
 }
 
 bool QuitSignals::Install() {
   if (installed_ || g_writeFd.load() >= 0) return false;
   int fds[2];
   if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return false;
-  readFd_ = fds[0];
+  readFd_.Reset(fds[0]);
   g_writeFd.store(fds[1]);
   struct sigaction action = {};
   action.sa_handler = OnQuitSignal;
@@ -59,7 +59,7 @@ bool QuitSignals::Install() {
     sigaction(kQuitSignals[i], &action, &g_previous[i]);
   }
   installed_ = true;
-  watch_.Watch(readFd_, [this] { Drain(); });
+  watch_.Watch(readFd_.Get(), [this] { Drain(); });
   return true;
 }
 
@@ -67,7 +67,7 @@ void QuitSignals::Drain() {
   unsigned char numbers[64];
   int last = 0;
   for (;;) {
-    const ssize_t got = ::read(readFd_, numbers, sizeof numbers);
+    const ssize_t got = ::read(readFd_.Get(), numbers, sizeof numbers);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
     last = numbers[got - 1];

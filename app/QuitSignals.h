@@ -12,6 +12,7 @@
 #include <functional>
 
 #include "base/SocketWatch.h"
+#include "base/UniqueFd.h"
 
 namespace framory {
 
@@ -33,7 +34,7 @@ class QuitSignals {
 
   SocketWatch& watch_;
   std::function<void(int)> onQuit_;
-  int readFd_ = -1;
+  UniqueFd readFd_;
   bool installed_ = false;
 };
 

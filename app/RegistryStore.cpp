@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/UniqueFd.h"
+
 namespace framory {
 
 namespace {
@@ -63,7 +65,8 @@ bool ParseValue(std::string_view line, std::string_view* name, std::string_view*
 // program) and only up to kMaxStoreBytes. Missing: false with `missing` set.
 bool ReadStore(const std::string& path, std::string* text, std::string* reason, bool* missing) {
   *missing = false;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  const UniqueFd file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  const int fd = file.Get();
   if (fd < 0) {
     *missing = errno == ENOENT;
     *reason = std::strerror(errno);
@@ -102,7 +105,6 @@ bool ReadStore(const std::string& path, std::string* text, std::string* reason, 
       ok = false;
     }
   }
-  ::close(fd);
   if (!ok) return false;
   *text = std::move(data);
   return true;
@@ -355,14 +357,15 @@ bool RegistryStore::WriteText(const std::string& subKey, const std::string& name
     return false;
   }
   std::string tmp = folder + "/.registry-XXXXXX";
-  int fd = mkstemp(tmp.data());
-  if (fd < 0) {
+  UniqueFd fd(mkstemp(tmp.data()));
+  if (!fd) {
     lastError_ = std::strerror(errno);
     return false;
   }
-  bool ok = WriteAll(fd, contents) && fsync(fd) == 0;
+  bool ok = WriteAll(fd.Get(), contents) && fsync(fd.Get()) == 0;
   if (!ok) lastError_ = std::strerror(errno);
-  if (::close(fd) != 0 && ok) {
+  // The rewrite replaces the store only once it is safely closed.
+  if (fd.Close() != 0 && ok) {
     lastError_ = std::strerror(errno);
     ok = false;
   }

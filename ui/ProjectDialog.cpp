@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "app/Launchers.h"
+#include "base/UniqueFd.h"
 #include "ui/AboutBox.h"
 #include "ui/DialogServices.h"
 #include "ui/DialogTemplate.h"
@@ -174,9 +175,9 @@ void ProjectDialog::StartUsing() {
 
 bool ProjectDialog::WriteTest(const std::string& directory) {
   std::string pattern = directory + "TESTXXXXXX";
-  const int fd = ::mkstemp(pattern.data());
-  if (fd < 0) return false;
-  ::close(fd);
+  UniqueFd fd(::mkstemp(pattern.data()));
+  if (!fd) return false;
+  fd.Reset();
   ::unlink(pattern.c_str());
   return true;
 }

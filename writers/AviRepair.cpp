@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "base/UniqueFd.h"
 #include "writers/AviKeyFrames.h"
 
 namespace framory {
@@ -68,22 +69,17 @@ class File {
  public:
   explicit File(const std::string& path)
       : fd_(::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY)) {}
-  ~File() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  File(const File&) = delete;
-  File& operator=(const File&) = delete;
 
-  bool Ok() const { return fd_ >= 0; }
+  bool Ok() const { return fd_.Valid(); }
   std::int64_t Size() const {
     struct stat st;
-    return fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) ? st.st_size : -1;
+    return fstat(fd_.Get(), &st) == 0 && S_ISREG(st.st_mode) ? st.st_size : -1;
   }
   // Reads up to `n` bytes; the count read, 0 past the end.
   std::size_t ReadSome(std::int64_t at, void* to, std::size_t n) const {
     std::size_t done = 0;
     while (done < n) {
-      const ssize_t got = ::pread(fd_, static_cast<char*>(to) + done, n - done, at + done);
+      const ssize_t got = ::pread(fd_.Get(), static_cast<char*>(to) + done, n - done, at + done);
       if (got < 0 && errno == EINTR) continue;
       if (got <= 0) break;
       done += static_cast<std::size_t>(got);
@@ -100,7 +96,8 @@ class File {
   bool Write(std::int64_t at, const void* from, std::size_t n) {
     std::size_t done = 0;
     while (done < n) {
-      const ssize_t put = ::pwrite(fd_, static_cast<const char*>(from) + done, n - done, at + done);
+      const ssize_t put =
+          ::pwrite(fd_.Get(), static_cast<const char*>(from) + done, n - done, at + done);
       if (put < 0 && errno == EINTR) continue;
       if (put <= 0) return false;
       done += static_cast<std::size_t>(put);
@@ -112,11 +109,11 @@ class File {
     Put32(b, value);
     return Write(at, b.data(), b.size());
   }
-  bool Truncate(std::int64_t size) { return ::ftruncate(fd_, size) == 0; }
-  bool Sync() { return ::fdatasync(fd_) == 0; }
+  bool Truncate(std::int64_t size) { return ::ftruncate(fd_.Get(), size) == 0; }
+  bool Sync() { return ::fdatasync(fd_.Get()) == 0; }
 
  private:
-  int fd_;
+  UniqueFd fd_;
 };
 
 struct Chunk {

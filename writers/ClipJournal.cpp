@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/UniqueFd.h"
+
 namespace framory {
 
 namespace {
@@ -61,16 +63,16 @@ std::string ReadRecord(int fd) {
   return text;
 }
 
-// Opens and locks a file of the journal folder whose writer has ended; -1
-// when it is still held, or is not a plain file, or went meanwhile.
-int ClaimFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-  if (fd < 0) return -1;
+// Opens and locks a file of the journal folder whose writer has ended;
+// nothing when it is still held, or is not a plain file, or went meanwhile.
+UniqueFd ClaimFile(const std::string& path) {
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  if (!fd) return fd;
   struct stat held, now;
-  if (fstat(fd, &held) != 0 || !S_ISREG(held.st_mode) || flock(fd, LOCK_EX | LOCK_NB) != 0 ||
-      stat(path.c_str(), &now) != 0 || now.st_ino != held.st_ino || now.st_dev != held.st_dev) {
-    ::close(fd);
-    return -1;
+  if (fstat(fd.Get(), &held) != 0 || !S_ISREG(held.st_mode) ||
+      flock(fd.Get(), LOCK_EX | LOCK_NB) != 0 || stat(path.c_str(), &now) != 0 ||
+      now.st_ino != held.st_ino || now.st_dev != held.st_dev) {
+    return UniqueFd();
   }
   return fd;
 }
@@ -88,49 +90,45 @@ std::string ClipJournal::DefaultFolder() {
 bool ClipJournal::Begin(const std::string& clipPath) {
   End();
   fd_ = MakeRecord(clipPath, &recordPath_);
-  return fd_ >= 0;
+  return fd_.Valid();
 }
 
 bool ClipJournal::Leave(const std::string& clipPath) {
   std::string record;
-  const int fd = MakeRecord(clipPath, &record);
-  if (fd < 0) return false;
-  ::close(fd);  // unlocked: the record is free for the next start to take
-  return true;
+  // Closed (so unlocked) at once: the record is free for the next start to take.
+  return MakeRecord(clipPath, &record).Valid();
 }
 
-int ClipJournal::MakeRecord(const std::string& clipPath, std::string* recordPath) {
+UniqueFd ClipJournal::MakeRecord(const std::string& clipPath, std::string* recordPath) {
   if (folder_.empty() || !MakeFolders(folder_)) {
     std::fprintf(stderr, "framory: cannot make the clip journal folder '%s': %s\n", folder_.c_str(),
                  std::strerror(errno));
-    return -1;
+    return UniqueFd();
   }
   std::string temp = folder_ + "/" + kRecordPrefix + "XXXXXX";
-  const int fd = mkostemp(temp.data(), O_CLOEXEC);
-  if (fd < 0) {
+  UniqueFd fd(mkostemp(temp.data(), O_CLOEXEC));
+  if (!fd) {
     std::fprintf(stderr, "framory: cannot write to the clip journal '%s': %s\n", folder_.c_str(),
                  std::strerror(errno));
-    return -1;
+    return fd;
   }
   const std::string record = temp + kRecordSuffix;
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0 || !WriteAll(fd, clipPath) ||
+  if (flock(fd.Get(), LOCK_EX | LOCK_NB) != 0 || !WriteAll(fd.Get(), clipPath) ||
       std::rename(temp.c_str(), record.c_str()) != 0) {
     std::fprintf(stderr, "framory: cannot write to the clip journal '%s': %s\n", folder_.c_str(),
                  std::strerror(errno));
     ::unlink(temp.c_str());
-    ::close(fd);
-    return -1;
+    return UniqueFd();
   }
   *recordPath = record;
   return fd;
 }
 
 void ClipJournal::End() {
-  if (fd_ < 0) return;
+  if (!fd_) return;
   // Removed while still locked, so no other process claims it on the way.
   ::unlink(recordPath_.c_str());
-  ::close(fd_);
-  fd_ = -1;
+  fd_.Reset();
   recordPath_.clear();
 }
 
@@ -151,11 +149,11 @@ std::vector<std::string> ClipJournal::TakeAbandoned() {
   for (const std::string& name : names) {
     const std::string path = folder_ + "/" + name;
     if (path == recordPath_) continue;
-    const int fd = ClaimFile(path);
-    if (fd < 0) continue;
-    const std::string clip = ReadRecord(fd);
+    UniqueFd fd = ClaimFile(path);
+    if (!fd) continue;
+    const std::string clip = ReadRecord(fd.Get());
     ::unlink(path.c_str());
-    ::close(fd);
+    fd.Reset();
     if (!clip.empty()) clips.push_back(clip);
   }
   return clips;

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "base/UniqueFd.h"
+
 namespace framory {
 
 class ClipJournal {
@@ -37,7 +39,7 @@ class ClipJournal {
   // Leaves a record of `clipPath` that no process holds, so that the next
   // start takes it up again (a repair that could not write its file).
   bool Leave(const std::string& clipPath);
-  bool Open() const { return fd_ >= 0; }
+  bool Open() const { return fd_.Valid(); }
 
   // The clips of records left by processes that have ended; the records are
   // removed as they are taken, so each clip is handed out once.
@@ -47,12 +49,12 @@ class ClipJournal {
 
  private:
   // Makes a record, locked and under its final name `*recordPath`; its
-  // descriptor, or -1.
-  int MakeRecord(const std::string& clipPath, std::string* recordPath);
+  // descriptor, or none.
+  UniqueFd MakeRecord(const std::string& clipPath, std::string* recordPath);
 
   std::string folder_;
   std::string recordPath_;
-  int fd_ = -1;
+  UniqueFd fd_;
 };
 
 }  // namespace framory

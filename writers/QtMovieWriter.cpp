@@ -8,6 +8,8 @@
 #include <cstring>
 #include <filesystem>
 #include <limits>
+#include <new>
+#include <utility>
 
 #include "base/LastError.h"
 #include "base/MessageBoxService.h"
@@ -60,10 +62,11 @@ std::string FullPath(const std::string& path) {
 }
 
 // The runtime's file calls fail with the system's reason left in errno (a
-// full disk, a file-size limit); it becomes the thread's last error, so that
-// the report the user sees names it. Callers clear errno before the call.
-void KeepSystemReason() {
-  if (errno != 0) SetLastError(static_cast<std::uint32_t>(errno));
+// full disk, a file-size limit); it goes to the caller's thread, whose last
+// error it becomes, so that the report the user sees names it. Callers
+// clear errno before the call.
+void KeepSystemReason(std::uint32_t* reason) {
+  if (errno != 0) *reason = static_cast<std::uint32_t>(errno);
 }
 
 std::int16_t ClampToRect(std::int32_t v) {
@@ -78,12 +81,16 @@ QtMovieWriter::QtMovieWriter(MessageBoxService& boxes, std::string path, std::in
       path_(std::move(path)),
       screenWidth_(screenWidth),
       screenHeight_(screenHeight) {
-  if (InitializeQTML(0) != 0) {
-    TerminateQTML();
-    boxes_.Show(kInitFailure, kErrorCaption, MessageBoxFlags::IconError);
-  } else {
-    EnterMovies();
-  }
+  OSErr initialized = kQtmlNoErr;
+  runtime_.Call([&] {
+    initialized = InitializeQTML(0);
+    if (initialized != 0) {
+      TerminateQTML();
+    } else {
+      EnterMovies();
+    }
+  });
+  if (initialized != 0) boxes_.Show(kInitFailure, kErrorCaption, MessageBoxFlags::IconError);
 }
 
 QtMovieWriter::~QtMovieWriter() { Close(); }
@@ -103,17 +110,34 @@ std::int32_t QtMovieWriter::Fail(const char* text) {
 
 std::int32_t QtMovieWriter::Prepare(const MovieFrame& frame) {
   if (!quickTimeOpen_ || state_ != kClosed) return kWriterFail;
+  // The graphics world wraps the writer's own copy of the frame. Without
+  // one (no frame, no memory) the world cannot be made.
+  std::vector<std::uint32_t>().swap(pixels_);
+  if (frame.Exists()) {
+    try {
+      pixels_.resize(static_cast<std::size_t>(frame.Width()) *
+                     static_cast<std::size_t>(frame.Height()));
+    } catch (const std::bad_alloc&) {
+      std::vector<std::uint32_t>().swap(pixels_);
+    }
+  }
+  std::int32_t result = kWriterFail;
+  runtime_.Call([&] { result = PrepareMovie(frame); });
+  return result;
+}
+
+std::int32_t QtMovieWriter::PrepareMovie(const MovieFrame& frame) {
   const std::string fullPath = FullPath(path_);
   // A longer name would be cut short by the length-prefixed file name and the
   // movie written under another name, so it is refused here.
   if (fullPath.empty() || fullPath.size() > kLongestFileName) return Fail(kBadPath);
 
-  // The world wraps the frame's own pixels; the codec only reads them.
+  // The codec only reads the pixels.
   bitmap_.width = frame.Width();
   bitmap_.height = frame.Height();
   bitmap_.rowBytes = frame.BytesPerLine();
   bitmap_.bitsPerPixel = 32;
-  bitmap_.pixels = frame.Exists() ? const_cast<std::uint32_t*>(frame.Row(0)) : nullptr;
+  bitmap_.pixels = pixels_.empty() ? nullptr : pixels_.data();
   if (NewGWorldFromHBITMAP(&frameWorld_, nullptr, nullptr, 0, &bitmap_, nullptr) != 0) {
     frameWorld_ = nullptr;
     return Fail(kNoWorld);
@@ -141,15 +165,14 @@ std::int32_t QtMovieWriter::Prepare(const MovieFrame& frame) {
   return kWriterOk;
 }
 
-std::int32_t QtMovieWriter::AddFrame(const MovieFrame&) {
-  switch (state_) {
-    case kPrepared:
-      return StartEditing();
-    case kEditing:
-      return AddPreparedFrame();
-    default:
-      return kWriterFail;
+std::int32_t QtMovieWriter::AddFrame(const MovieFrame& frame) {
+  if (state_ == kPrepared) {
+    std::int32_t started = kWriterFail;
+    runtime_.Call([&] { started = StartEditing(); });
+    if (started < 0) return started;
   }
+  if (state_ != kEditing) return kWriterFail;
+  return AddPreparedFrame(frame);
 }
 
 std::int32_t QtMovieWriter::StartEditing() {
@@ -171,20 +194,45 @@ std::int32_t QtMovieWriter::StartEditing() {
   if (imageDescription_ == nullptr) return Fail(kNoDescription);
   if (BeginMediaEdits(media_) != 0) return Fail(kNoEditing);
   state_ = kEditing;
-  return AddPreparedFrame();
+  return kWriterOk;
 }
 
-std::int32_t QtMovieWriter::AddPreparedFrame() {
-  // The held sample goes first: its data shares the buffer the new frame is
-  // compressed into.
-  if (!AddHeldSample()) return kWriterFail;
-  if (CompressImage(frameWorld_->portPixMap, &frameRect_, kQuality, kJpeg, imageDescription_,
-                    compressedDataPointer_) != 0) {
+std::int32_t QtMovieWriter::AddPreparedFrame(const MovieFrame& frame) {
+  // The frame before is compressed by now: its sample can be added.
+  runtime_.Wait();
+  if (compressFailed_) {
+    // That frame is lost, and no sample is held for it. Its failure is this
+    // call's result, and this frame is not taken either.
+    compressFailed_ = false;
+    heldDuration_ = 0;
     return kWriterFail;
   }
+  // The held sample goes first: its data shares the buffer the new frame is
+  // compressed into.
+  const TimeValue duration = std::exchange(heldDuration_, 0);
+  if (duration != 0) {
+    bool added = false;
+    std::uint32_t reason = 0;
+    runtime_.Call([&] { added = AddHeldSample(duration, &reason); });
+    if (!added) {
+      if (reason != 0) SetLastError(reason);
+      return kWriterFail;
+    }
+  }
+  // The runtime thread is idle: the frame's copy is free to fill.
+  if (frame.Exists() && frame.Width() == bitmap_.width && frame.Height() == bitmap_.height &&
+      !pixels_.empty()) {
+    std::memcpy(pixels_.data(), frame.Row(0), pixels_.size() * sizeof pixels_[0]);
+  }
+  if (!runtime_.Post([this] { CompressFrame(); })) return kWriterFail;
   heldDuration_ = frameDuration_;
   ++nextPosition_;
   return kWriterOk;
+}
+
+void QtMovieWriter::CompressFrame() {
+  compressFailed_ = CompressImage(frameWorld_->portPixMap, &frameRect_, kQuality, kJpeg,
+                                  imageDescription_, compressedDataPointer_) != 0;
 }
 
 void QtMovieWriter::HoldUntil(std::int32_t position) {
@@ -204,10 +252,8 @@ std::int32_t QtMovieWriter::RepeatFrameAt(const MovieFrame& frame, std::int32_t 
   return RepeatFrame(frame);
 }
 
-bool QtMovieWriter::AddHeldSample() {
-  if (heldDuration_ == 0) return true;
-  const TimeValue duration = heldDuration_;
-  heldDuration_ = 0;
+bool QtMovieWriter::AddHeldSample(TimeValue duration, std::uint32_t* reason) {
+  if (duration == 0) return true;
   errno = 0;
   if (AddMediaSample(media_, compressedData_, 0,
                      static_cast<std::uint32_t>((*imageDescription_)->dataSize), duration,
@@ -215,7 +261,7 @@ bool QtMovieWriter::AddHeldSample() {
                      nullptr) == 0) {
     return true;
   }
-  KeepSystemReason();
+  KeepSystemReason(reason);
   return false;
 }
 
@@ -228,8 +274,6 @@ std::int32_t QtMovieWriter::RepeatFrame(const MovieFrame&) {
 
 void QtMovieWriter::CleanUp() {
   state_ = kClosed;
-  heldDuration_ = 0;
-  nextPosition_ = 0;
   if (imageDescription_ != nullptr) {
     DisposeHandle(reinterpret_cast<Handle>(imageDescription_));
     imageDescription_ = nullptr;
@@ -260,38 +304,58 @@ void QtMovieWriter::CleanUp() {
   }
 }
 
+bool QtMovieWriter::FinishMovie(TimeValue duration, bool lost, std::uint32_t* reason) {
+  if (media_ != nullptr) {
+    if (!AddHeldSample(duration, reason)) lost = true;
+    if (EndMediaEdits(media_) != 0) lost = true;
+    if (track_ != nullptr &&
+        InsertMediaIntoTrack(track_, 0, 0, GetMediaDuration(media_), kNormalRate) != 0) {
+      lost = true;
+    }
+  }
+  if (movie_ != nullptr) {
+    std::int16_t resId = kQtMovieInDataForkResID;
+    errno = 0;
+    if (AddMovieResource(movie_, fileRef_, &resId, fileName_) != 0) {
+      if (!lost) KeepSystemReason(reason);
+      lost = true;
+    }
+  }
+  return lost;
+}
+
 void QtMovieWriter::Close() {
+  // The last frame handed over is compressed first.
+  runtime_.Wait();
   if (state_ == kEditing) {
     // The last frame's sample (with the repeats that followed it) and the
     // movie itself reach the file only now; a full disk or a file-size limit
     // can stop either, and CloseResult says so. What can still be finished
     // is: a lost last sample leaves a movie of the frames before it.
-    bool lost = false;
-    if (media_ != nullptr) {
-      lost = !AddHeldSample();
-      if (EndMediaEdits(media_) != 0) lost = true;
-      if (track_ != nullptr &&
-          InsertMediaIntoTrack(track_, 0, 0, GetMediaDuration(media_), kNormalRate) != 0) {
-        lost = true;
-      }
+    bool lost = std::exchange(compressFailed_, false);
+    if (lost) heldDuration_ = 0;
+    const TimeValue duration = std::exchange(heldDuration_, 0);
+    std::uint32_t reason = 0;
+    runtime_.Call([&] { lost = FinishMovie(duration, lost, &reason); });
+    if (lost) {
+      // The reason of the first loss, or none: never an older one.
+      SetLastError(reason);
+      closeResult_ = kWriterFail;
     }
-    if (movie_ != nullptr) {
-      std::int16_t resId = kQtMovieInDataForkResID;
-      errno = 0;
-      if (AddMovieResource(movie_, fileRef_, &resId, fileName_) != 0) {
-        if (!lost) KeepSystemReason();
-        lost = true;
-      }
+  }
+  const bool endQuickTime = std::exchange(quickTimeOpen_, false);
+  runtime_.Call([&] {
+    state_ = kClosed;
+    CleanUp();
+    if (endQuickTime) {
+      ExitMovies();
+      TerminateQTML();
     }
-    if (lost) closeResult_ = kWriterFail;
-  }
-  state_ = kClosed;
-  CleanUp();
-  if (quickTimeOpen_) {
-    quickTimeOpen_ = false;
-    ExitMovies();
-    TerminateQTML();
-  }
+  });
+  runtime_.Stop();
+  heldDuration_ = 0;
+  nextPosition_ = 0;
+  std::vector<std::uint32_t>().swap(pixels_);
 }
 
 }  // namespace framory

@@ -60,7 +60,7 @@ std::string PeerKey(const sockaddr_storage& address) {
 
 struct BroadcastServer::Viewer {
   enum class Phase { Request, Streaming, Closing, Draining, Done };
-  int fd = -1;
+  UniqueFd fd;
   std::string peer;
   Phase phase = Phase::Request;
   // Asked for the stream and got it: a viewer, no longer pending. A HEAD
@@ -84,7 +84,8 @@ BroadcastServer::~BroadcastServer() { Stop(); }
 // allowed). `unsupported` tells that the system has no such family at all.
 bool BroadcastServer::ListenOn(int family, int port, bool* unsupported, std::string* failure) {
   *unsupported = false;
-  const int fd = socket(family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  UniqueFd socketFd(socket(family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  const int fd = socketFd.Get();
   if (fd < 0) {
     *unsupported = errno == EAFNOSUPPORT || errno == EPROTONOSUPPORT;
     *failure = std::string("cannot open a socket: ") + std::strerror(errno);
@@ -116,10 +117,9 @@ bool BroadcastServer::ListenOn(int family, int port, bool* unsupported, std::str
     *failure = "cannot serve the broadcast on TCP port " + std::to_string(port) + ": " +
                (error == EADDRINUSE ? std::string("the port is in use by another program")
                                     : std::string(std::strerror(error)));
-    close(fd);
     return false;
   }
-  listenFds_.push_back(fd);
+  listenFds_.push_back(std::move(socketFd));
   return true;
 }
 
@@ -129,33 +129,34 @@ bool BroadcastServer::Listen(int port, std::string* failure) {
   if (ListenOn(AF_INET6, port, &unsupported, failure)) {
     int v6only = 1;
     socklen_t size = sizeof v6only;
-    getsockopt(listenFds_[0], IPPROTO_IPV6, IPV6_V6ONLY, &v6only, &size);
+    getsockopt(listenFds_[0].Get(), IPPROTO_IPV6, IPV6_V6ONLY, &v6only, &size);
     dualStack = v6only == 0;
     sockaddr_in6 bound{};
     socklen_t length = sizeof bound;
-    getsockname(listenFds_[0], reinterpret_cast<sockaddr*>(&bound), &length);
+    getsockname(listenFds_[0].Get(), reinterpret_cast<sockaddr*>(&bound), &length);
     port = ntohs(bound.sin6_port);
   } else if (!unsupported) {
     return false;
   }
   if (!dualStack && !ListenOn(AF_INET, port, &unsupported, failure)) {
-    for (int fd : listenFds_) close(fd);
     listenFds_.clear();
     return false;
   }
   if (port == 0) {
     sockaddr_in bound{};
     socklen_t length = sizeof bound;
-    getsockname(listenFds_[0], reinterpret_cast<sockaddr*>(&bound), &length);
+    getsockname(listenFds_[0].Get(), reinterpret_cast<sockaddr*>(&bound), &length);
     port = ntohs(bound.sin_port);
   }
   port_ = port;
-  if (pipe2(wakeFds_, O_NONBLOCK | O_CLOEXEC) != 0) {
+  int wake[2];
+  if (pipe2(wake, O_NONBLOCK | O_CLOEXEC) != 0) {
     *failure = std::string("cannot make the server's wake-up pipe: ") + std::strerror(errno);
-    for (int fd : listenFds_) close(fd);
     listenFds_.clear();
     return false;
   }
+  wakeFds_[0].Reset(wake[0]);
+  wakeFds_[1].Reset(wake[1]);
   thread_ = std::thread(&BroadcastServer::Run, this);
   return true;
 }
@@ -167,21 +168,16 @@ void BroadcastServer::Stop() {
     thread_.join();
   }
   std::lock_guard<std::mutex> lock(mutex_);
-  for (auto& viewer : viewers_) close(viewer->fd);
   viewers_.clear();
-  for (int fd : listenFds_) close(fd);
   listenFds_.clear();
-  for (int& fd : wakeFds_) {
-    if (fd >= 0) close(fd);
-    fd = -1;
-  }
+  for (UniqueFd& fd : wakeFds_) fd.Reset();
 }
 
 void BroadcastServer::Wake() {
-  if (wakeFds_[1] < 0) return;
+  if (!wakeFds_[1].Valid()) return;
   const char byte = 1;
   // A full pipe already holds a wake-up.
-  [[maybe_unused]] ssize_t written = write(wakeFds_[1], &byte, 1);
+  [[maybe_unused]] ssize_t written = write(wakeFds_[1].Get(), &byte, 1);
 }
 
 std::size_t BroadcastServer::ViewerCount() const {
@@ -263,15 +259,16 @@ void BroadcastServer::ServeOnce(int timeoutMs) {
   }
   // Listening sockets first, with no events while accepting rests (a
   // listening socket reports no hang-up or error of its own).
-  for (int fd : listenFds_) fds.push_back({fd, static_cast<short>(accepting ? POLLIN : 0), 0});
-  fds.push_back({wakeFds_[0], POLLIN, 0});
+  for (const UniqueFd& fd : listenFds_)
+    fds.push_back({fd.Get(), static_cast<short>(accepting ? POLLIN : 0), 0});
+  fds.push_back({wakeFds_[0].Get(), POLLIN, 0});
   const std::size_t firstViewer = fds.size();
   {
     std::lock_guard<std::mutex> lock(mutex_);
     for (const auto& viewer : viewers_) {
       short events = viewer->readClosed ? 0 : POLLIN;
       if (!viewer->queue.empty()) events |= POLLOUT;
-      fds.push_back({viewer->fd, events, 0});
+      fds.push_back({viewer->fd.Get(), events, 0});
     }
   }
   if (poll(fds.data(), fds.size(), timeoutMs) < 0) {
@@ -281,7 +278,7 @@ void BroadcastServer::ServeOnce(int timeoutMs) {
   }
   if (fds[firstViewer - 1].revents & POLLIN) {
     char drain[256];
-    while (read(wakeFds_[0], drain, sizeof drain) > 0) {
+    while (read(wakeFds_[0].Get(), drain, sizeof drain) > 0) {
     }
   }
   std::lock_guard<std::mutex> lock(mutex_);
@@ -306,9 +303,7 @@ void BroadcastServer::ServeOnce(int timeoutMs) {
   const std::size_t before = viewers_.size();
   viewers_.erase(std::remove_if(viewers_.begin(), viewers_.end(),
                                 [](const std::unique_ptr<Viewer>& viewer) {
-                                  if (viewer->phase != Viewer::Phase::Done) return false;
-                                  close(viewer->fd);
-                                  return true;
+                                  return viewer->phase == Viewer::Phase::Done;
                                 }),
                  viewers_.end());
   // A descriptor came free: accept() may succeed again.
@@ -342,7 +337,7 @@ void BroadcastServer::AdoptConnection(int fd, const std::string& peer) {
 void BroadcastServer::Adopt(int fd, const std::string& peer) {
   auto owned = std::make_unique<Viewer>();
   Viewer& viewer = *owned;
-  viewer.fd = fd;
+  viewer.fd.Reset(fd);
   viewer.peer = peer;
   viewers_.push_back(std::move(owned));
   // The request usually came with the connection: a viewer that sent it
@@ -377,7 +372,7 @@ void BroadcastServer::BoundPending(const std::string& peer) {
 void BroadcastServer::ReadRequest(Viewer& viewer) {
   char buffer[4096];
   for (;;) {
-    const ssize_t got = recv(viewer.fd, buffer, sizeof buffer, 0);
+    const ssize_t got = recv(viewer.fd.Get(), buffer, sizeof buffer, 0);
     if (got == 0) {
       // Before the answer that means the client left; afterwards a viewer may
       // have shut only its sending side, and a failed send tells when it left.
@@ -475,8 +470,8 @@ void BroadcastServer::SendQueued(Viewer& viewer) {
   while (!viewer.queue.empty()) {
     const Chunk& front = viewer.queue.front();
     const std::size_t left = front->size() - viewer.frontOffset;
-    const ssize_t sent =
-        send(viewer.fd, front->data() + viewer.frontOffset, left, MSG_NOSIGNAL | MSG_DONTWAIT);
+    const ssize_t sent = send(viewer.fd.Get(), front->data() + viewer.frontOffset, left,
+                              MSG_NOSIGNAL | MSG_DONTWAIT);
     if (sent < 0) {
       if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
         viewer.phase = Viewer::Phase::Done;
@@ -492,7 +487,7 @@ void BroadcastServer::SendQueued(Viewer& viewer) {
     // Half-close and read what the client still sends, so that it sees the
     // answer instead of a reset. A client that already shut its side sends
     // nothing more: the answer is with the system, close now.
-    shutdown(viewer.fd, SHUT_WR);
+    shutdown(viewer.fd.Get(), SHUT_WR);
     viewer.phase = viewer.readClosed ? Viewer::Phase::Done : Viewer::Phase::Draining;
     viewer.deadline = Clock::now() + kDrainTimeout;
   }

@@ -31,6 +31,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/UniqueFd.h"
 #include "platform/encoder/AsfOutput.h"
 
 namespace framory {
@@ -93,9 +94,9 @@ class BroadcastServer : public AsfLiveSink {
   void Wake();
 
   int videoStream_ = 0;
-  std::vector<int> listenFds_;
+  std::vector<UniqueFd> listenFds_;
   int port_ = 0;
-  int wakeFds_[2] = {-1, -1};
+  UniqueFd wakeFds_[2];
   std::thread thread_;
   std::atomic<bool> stopping_{false};
   // accept() failed for want of descriptors or memory: the listening sockets

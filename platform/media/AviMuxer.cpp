@@ -66,7 +66,7 @@ std::int32_t AviMuxer::Create(const std::string& path, std::shared_ptr<AviMuxer>
     SetLastErrorFrom(opened);
     return AviResult::FileOpen;
   }
-  m->fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+  m->fd_.Reset(::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY));
   *muxer = std::move(m);
   return AviResult::Ok;
 }
@@ -80,7 +80,7 @@ std::int32_t AviMuxer::Finish() {
   finished_ = true;
   std::int32_t result = AviResult::Ok;
   struct stat st;
-  const bool deleted = fd_ >= 0 && fstat(fd_, &st) == 0 && st.st_nlink == 0;
+  const bool deleted = fd_.Valid() && fstat(fd_.Get(), &st) == 0 && st.st_nlink == 0;
   // Index and final sizes, into the room reserved for them; a file that was
   // deleted meanwhile is not finished.
   if (begun_ && !deleted && av_write_trailer(context_.get()) < 0) result = AviResult::FileWrite;
@@ -89,38 +89,37 @@ std::int32_t AviMuxer::Finish() {
   context_.reset();
   // The trailer rewrites the suggested buffer size with the largest chunk.
   if (begun_ && !deleted && framesWritten_ > 0) StoreStreamHeader();
-  if (fd_ >= 0) {
+  if (fd_.Valid()) {
     // Give back the reservation past the end.
-    if (fstat(fd_, &st) == 0 && st.st_nlink > 0) {
+    if (fstat(fd_.Get(), &st) == 0 && st.st_nlink > 0) {
       // On failure only unused room stays taken; nothing of the clip is lost.
-      const int truncated = ftruncate(fd_, st.st_size);
+      const int truncated = ftruncate(fd_.Get(), st.st_size);
       (void)truncated;
     }
     // A file without a single frame is no clip (its first frame failed).
-    if (framesWritten_ == 0 && fstat(fd_, &st) == 0 && st.st_nlink > 0) {
+    if (framesWritten_ == 0 && fstat(fd_.Get(), &st) == 0 && st.st_nlink > 0) {
       struct stat named;
       if (::stat(path_.c_str(), &named) == 0 && named.st_ino == st.st_ino &&
           named.st_dev == st.st_dev) {
         ::unlink(path_.c_str());
       }
     }
-    ::close(fd_);
-    fd_ = -1;
+    fd_.Reset();
   }
   return result;
 }
 
 bool AviMuxer::Deleted() const {
   struct stat st;
-  if (fd_ < 0 || fstat(fd_, &st) != 0 || st.st_nlink > 0) return false;
+  if (!fd_.Valid() || fstat(fd_.Get(), &st) != 0 || st.st_nlink > 0) return false;
   SetLastError(ENOENT);
   return true;
 }
 
 bool AviMuxer::ReserveRoom(std::int64_t bytes) {
-  if (fd_ < 0) return true;  // nothing to reserve with; the writes report failures
+  if (!fd_.Valid()) return true;  // nothing to reserve with; the writes report failures
   struct stat st;
-  if (fstat(fd_, &st) != 0 || st.st_nlink == 0) {
+  if (fstat(fd_.Get(), &st) != 0 || st.st_nlink == 0) {
     // The file (or its whole folder) was deleted: no clip into a deleted file.
     SetLastError(ENOENT);
     return false;
@@ -136,7 +135,7 @@ bool AviMuxer::ReserveRoom(std::int64_t bytes) {
   }
   if (end <= reservedEnd_) return true;
   const std::int64_t from = std::max(reservedEnd_, position);
-  if (fallocate(fd_, FALLOC_FL_KEEP_SIZE, from, end - from) == 0) {
+  if (fallocate(fd_.Get(), FALLOC_FL_KEEP_SIZE, from, end - from) == 0) {
     reservedEnd_ = end;
     return true;
   }
@@ -146,7 +145,7 @@ bool AviMuxer::ReserveRoom(std::int64_t bytes) {
   }
   // No reservations on this file system: at least see that the room is free.
   struct statvfs fs;
-  if (fstatvfs(fd_, &fs) == 0 &&
+  if (fstatvfs(fd_.Get(), &fs) == 0 &&
       static_cast<std::uint64_t>(end - from) >
           static_cast<std::uint64_t>(fs.f_bavail) * static_cast<std::uint64_t>(fs.f_frsize)) {
     SetLastError(ENOSPC);

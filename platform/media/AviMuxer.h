@@ -29,6 +29,7 @@
 #include <memory>
 #include <string>
 
+#include "base/UniqueFd.h"
 #include "platform/media/FfmpegHandles.h"
 #include "writers/AviFileApi.h"
 
@@ -89,7 +90,7 @@ class AviMuxer {
   std::string path_;
   // A second descriptor of the file: reservations, the deleted-file check
   // and giving the unused reservation back.
-  int fd_ = -1;
+  UniqueFd fd_;
   std::int64_t reservedEnd_ = 0;
   std::int64_t framesWritten_ = 0;
   OutputHandle context_;
