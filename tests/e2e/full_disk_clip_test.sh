@@ -2,9 +2,11 @@
 # xvfb-args: --size 640x480
 # A disk that fills up during an uncompressed AVI clip, with the real program.
 #
-# The results folder is a small tmpfs (8 MB) of which a filler file takes
-# 3 MB; each 640 x 480 frame takes 1.2 MB, so the disk fills after a few
-# frames. The clip must then end at once with every frame written and its
+# The results folder is a small tmpfs (64 MB) of which a filler file takes
+# 59 MB; each 640 x 480 frame takes 1.2 MB, so the disk fills after a few
+# frames. Removing the filler leaves room for about 48 frames, so the next
+# clip is paused long before it could fill the disk again, however slowly a
+# loaded machine answers the chord. The clip must then end at once with every frame written and its
 # index (ffprobe reads it), the error box must appear with the recorder
 # paused, and an earlier file must stay as it was. Once the filler is gone,
 # resuming records the next clip, which plays. Without the right to mount, a
@@ -14,7 +16,7 @@ source "$(dirname "$0")/e2e_common.bash"
 
 ERROR_BOX='^Error - Recorder will go in pause mode$'
 
-mount_small_results 8m
+mount_small_results 64m
 
 seed_project clips "OutputType=11" "TimerValue=100" "UseDesktopWindow=1" "UseMainAppWindow=0"
 mkdir -p "$PROJECT_FOLDER"
@@ -23,7 +25,7 @@ earlier_sum=$(md5sum <"$PROJECT_FOLDER/earlier.bin")
 start_motion
 
 if [ "$MOUNTED" = 1 ]; then
-  dd if=/dev/zero of="$RESULTS_DIR/filler" bs=1M count=3 >/dev/null 2>&1
+  dd if=/dev/zero of="$RESULTS_DIR/filler" bs=1M count=59 >/dev/null 2>&1
   start_and_open_project
 else
   echo "no tmpfs (not allowed to mount): a 4 MB file-size limit stands in for the full disk"
