@@ -28,6 +28,7 @@
 #include "capture/OutputNaming.h"
 #include "writers/MovieWriter.h"
 #include "writers/MovieWriterFactory.h"
+#include "writers/OutputFormats.h"
 #include "writers/ScreenEncoder.h"
 
 namespace framory {
@@ -77,7 +78,7 @@ class ClipSession : public MovieFrameSink, public EncoderControl {
 
  private:
   // Sets up the writer for `outputType`; false when the clip did not start.
-  bool StartClip(std::int32_t outputType, const Rect& screenRect);
+  bool StartClip(const OutputFormat& format, const Rect& screenRect);
   std::unique_ptr<ScreenEncoder> StartEncoder(const Rect& screenRect, const std::string& path,
                                               bool broadcast);
   void StartSoundTrack(const std::string& videoPath);

@@ -6,7 +6,6 @@
 
 #include "base/MessageBoxService.h"
 #include "base/MovieFrame.h"
-#include "base/Settings.h"
 
 namespace framory {
 
@@ -26,21 +25,6 @@ AviWriter::AviWriter(AviFileLibrary& library, MessageBoxService& boxes, std::str
       path_(std::move(path)) {}
 
 AviWriter::~AviWriter() { Close(); }
-
-void AviWriter::SetCodecFromOutputType(std::int32_t outputType) {
-  compress_ = outputType != OutputTypes::AviUncompressed;
-  useDivx_ = outputType == OutputTypes::AviDivx;
-  useWmv3_ = outputType == OutputTypes::AviWmv3;
-  useXvid_ = outputType == OutputTypes::AviXvid;
-}
-
-std::uint32_t AviWriter::HandlerCode() const {
-  std::uint32_t code = FourCC::Mpg4;
-  if (useDivx_) code = FourCC::Divx;
-  if (useWmv3_) code = FourCC::Wmv3;
-  if (useXvid_) code = FourCC::Xvid;
-  return code;
-}
 
 AviBitmapHeader AviWriter::FormatOf(const MovieFrame& frame) const {
   AviBitmapHeader header;

@@ -1,7 +1,7 @@
-// Makes the writers of a clip: the file writer of the clip's output family
-// set up as a clip start needs it, the encoder session, and the sound-track
-// merge. A family whose writer this build does not provide is reported by
-// Supports(), and the clip then does not start.
+// Makes the writers of a clip: the file writer of the clip's output format
+// (through the format's row in the table of output formats), the encoder
+// session, and the sound-track merge. A format whose writer or service is
+// not provided is reported by Supports(), and the clip then does not start.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +9,7 @@
 #include <string>
 
 #include "writers/MovieWriter.h"
+#include "writers/OutputFormats.h"
 #include "writers/ScreenEncoder.h"
 
 namespace framory {
@@ -40,14 +41,14 @@ class MovieWriterFactory {
 
   // AVI clips made from now on are recorded in `journal` while they are
   // open, so that a clip cut short can be repaired later. Null: none.
-  void SetJournal(ClipJournal* journal) { journal_ = journal; }
+  void SetJournal(ClipJournal* journal) { parts_.Journal = journal; }
 
   // Whether a clip of `outputType` can be started.
   virtual bool Supports(std::int32_t outputType) const;
-  // The file writer for an AVI (10–14), QuickTime (15) or WMV (16–18) clip
-  // writing to `path`, its frame period or rate set from `timerValue`
-  // (milliseconds) and its codec or profile chosen from `outputType`. Null
-  // when the family is not provided.
+  // The file writer of a clip of `outputType` writing to `path`, made by
+  // the format's row: its frame period or rate set from `timerValue`
+  // (milliseconds), its codec or profile from the row. Null when the format
+  // has no file writer or its service is not provided.
   virtual std::unique_ptr<MovieWriter> CreateFileWriter(std::int32_t outputType,
                                                         const std::string& path,
                                                         std::int32_t timerValue);
@@ -59,13 +60,7 @@ class MovieWriterFactory {
                                const std::string& mergedPath);
 
  private:
-  AviFileLibrary* aviLibrary_;
-  MessageBoxService* boxes_;
-  std::int32_t screenWidth_;
-  std::int32_t screenHeight_;
-  WmFormatLibrary* wmvLibrary_ = nullptr;
-  std::string wmvDownloadAddress_;
-  ClipJournal* journal_ = nullptr;
+  WriterParts parts_;
   MediaEncoderLibrary* encoders_ = nullptr;
   WaitCursor* waitCursor_ = nullptr;
 };
