@@ -61,7 +61,8 @@ ClipSession::ClipSession(const Settings& settings, OutputNaming& naming,
       naming_(naming),
       writers_(writers),
       host_(host),
-      timeline_(clock != nullptr ? *clock : steadyClock_) {}
+      timeline_(clock != nullptr ? *clock : steadyClock_),
+      merges_(writers, writers.Reports()) {}
 
 ClipSession::~ClipSession() { DestroyWriters(false); }
 
@@ -279,6 +280,8 @@ void ClipSession::RecorderPauseChanged(bool paused) {
 }
 
 void ClipSession::FinishFiles() {
+  // A merge already running is let finish (the display may be gone: no box).
+  merges_.WaitForAll(false);
   movieFrame_.Release();
   clipStarted_ = false;
   timeline_.Reset();
@@ -302,10 +305,9 @@ void ClipSession::FinishClip(bool reportLostFrames) {
     std::remove(pendingAudioFile_.c_str());
   } else if (!pendingVideoFile_.empty() && !pendingAudioFile_.empty()) {
     const std::string merged = naming_.MovieFileName(MergedExtension(pendingVideoFile_));
-    if (!merged.empty() && writers_.MergeSoundTrack(pendingVideoFile_, pendingAudioFile_, merged)) {
-      std::remove(pendingVideoFile_.c_str());
-      std::remove(pendingAudioFile_.c_str());
-    }
+    // The merge runs beside the event loop; the source files go once it
+    // has written the merged file.
+    if (!merged.empty()) merges_.Start(pendingVideoFile_, pendingAudioFile_, merged);
   }
   pendingVideoFile_.clear();
   pendingAudioFile_.clear();

@@ -24,6 +24,7 @@
 #include "capture/InputWatch.h"
 #include "capture/OutputNaming.h"
 #include "capture/StillImageWriter.h"
+#include "capture/WriterFailureBoxes.h"
 #include "platform/encoder/WmEncoderLibrary.h"
 #include "platform/media/FfmpegAviFileLibrary.h"
 #include "platform/media/MediaLog.h"
@@ -162,16 +163,19 @@ int RunProgram(int argc, char** argv) {
   // Open clips are journalled, so that one cut short by a crash is repaired
   // at the next start.
   ClipJournal journal(ClipJournal::DefaultFolder());
-  MovieWriterFactory writers(&aviLibrary, &boxes, windows.ScreenWidth(), windows.ScreenHeight());
-  // The WMV boxes for a missing component point at the help page's section
-  // on the packages that provide the codecs.
+  // The writers report their failures; these boxes show them. The WMV boxes
+  // for a missing component point at the help page's section on the
+  // packages that provide the codecs.
+  WriterFailureBoxes writerBoxes(
+      boxes, FileUrl(ProgramFileWithExtension(OwnProgramPath(), ".html")) + "#windows-media");
+  MovieWriterFactory writers(&aviLibrary, &writerBoxes, windows.ScreenWidth(),
+                             windows.ScreenHeight());
   WmFfmpegLibrary wmLibrary;
-  writers.SetWmvLibrary(
-      &wmLibrary, FileUrl(ProgramFileWithExtension(OwnProgramPath(), ".html")) + "#windows-media");
+  writers.SetWmvLibrary(&wmLibrary);
   writers.SetJournal(&journal);
   WmEncoderLibrary encoders;
   QtWaitCursor waitCursor;
-  writers.SetEncoderServices(&encoders, &waitCursor);
+  writers.SetEncoderServices(&encoders);
 
   FrameGrabber* grabber = nullptr;
   Recorder::Services recorderServices;
@@ -188,6 +192,7 @@ int RunProgram(int argc, char** argv) {
   RecorderClipHost clipHost(recorder);
   stills.SetHost(&clipHost);
   ClipSession clip(settings, naming, writers, clipHost);
+  clip.SetMergeServices(&waitCursor, &shell);
   recorder.SetEncoder(&clip);
 
   X11InputRecorder input(sockets);
@@ -260,7 +265,13 @@ int RunProgram(int argc, char** argv) {
 
   timers.SetExpiryHandler([&shellLogic](std::int32_t id) { shellLogic.HandleTimer(id); });
   boxes.SetSysModalHandler([&watch](bool active) { watch.SysModalChanged(active); });
-  shell.SetMessageHandler([&shellLogic](std::uint32_t message, std::int32_t lParam) {
+  shell.SetMessageHandler([&shellLogic, &clip](std::uint32_t message, std::int32_t lParam) {
+    // The end of a sound-track merge, posted from the merge's thread, is
+    // the clip session's to finish.
+    if (message == MainWindowMessages::SoundTrackMerged) {
+      clip.SoundTrackMerged();
+      return;
+    }
     shellLogic.HandleMessage(message, lParam);
   });
 
@@ -283,6 +294,8 @@ int RunProgram(int argc, char** argv) {
   });
   const int code = QApplication::exec();
   shellLogic.ShutDown();
+  // The clip ended at shut-down may still be merging its sound track.
+  clip.WaitForMerges();
   EmergencyExit::Disarm();
   return code;
 }

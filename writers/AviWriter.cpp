@@ -4,22 +4,15 @@
 #include <cstring>
 #include <new>
 
-#include "base/MessageBoxService.h"
 #include "base/MovieFrame.h"
+#include "writers/WriterReports.h"
 
 namespace framory {
 
-namespace {
-
-constexpr char kRenderError[] = "Error Occured While Rendering the Movie";
-constexpr char kErrorCaption[] = "Error";
-
-}  // namespace
-
-AviWriter::AviWriter(AviFileLibrary& library, MessageBoxService& boxes, std::string path,
+AviWriter::AviWriter(AviFileLibrary& library, WriterReports& reports, std::string path,
                      std::int32_t screenWidth, std::int32_t screenHeight)
     : library_(library),
-      boxes_(boxes),
+      reports_(reports),
       screenWidth_(screenWidth),
       screenHeight_(screenHeight),
       path_(std::move(path)) {}
@@ -71,7 +64,7 @@ std::int32_t AviWriter::AddFrame(const MovieFrame& frame) {
 std::int32_t AviWriter::Open(const MovieFrame& frame) {
   auto fail = [this] {
     Close();
-    boxes_.Show(kRenderError, kErrorCaption, MessageBoxFlags::IconError);
+    reports_.Report(WriterFailure::AviRender);
     return kWriterFail;
   };
   if (!frame.Exists()) return fail();

@@ -14,7 +14,7 @@
 
 namespace framory {
 
-class MessageBoxService;
+class WriterReports;
 
 class AviWriter : public MovieWriter {
  public:
@@ -23,8 +23,9 @@ class AviWriter : public MovieWriter {
 
   enum State : std::int32_t { kClosed = 0, kReady = 1, kWriting = 2 };
 
-  // Nothing is opened yet. The screen size only sizes the pixel buffer.
-  AviWriter(AviFileLibrary& library, MessageBoxService& boxes, std::string path,
+  // Nothing is opened yet. The screen size only sizes the pixel buffer. A
+  // file that cannot be set up at the first frame is reported to `reports`.
+  AviWriter(AviFileLibrary& library, WriterReports& reports, std::string path,
             std::int32_t screenWidth, std::int32_t screenHeight);
   ~AviWriter() override;
 
@@ -69,7 +70,7 @@ class AviWriter : public MovieWriter {
   AviBitmapHeader FormatOf(const MovieFrame& frame) const;
 
   AviFileLibrary& library_;
-  MessageBoxService& boxes_;
+  WriterReports& reports_;
   std::int32_t screenWidth_;
   std::int32_t screenHeight_;
   std::vector<std::uint8_t> pixels_;  // one uncompressed frame, bottom-up rows, sized once per clip

@@ -7,23 +7,17 @@
 
 namespace framory {
 
-MovieWriterFactory::MovieWriterFactory(AviFileLibrary* aviLibrary, MessageBoxService* boxes,
+MovieWriterFactory::MovieWriterFactory(AviFileLibrary* aviLibrary, WriterReports* reports,
                                        std::int32_t screenWidth, std::int32_t screenHeight) {
   parts_.Avi = aviLibrary;
-  parts_.Boxes = boxes;
+  parts_.Reports = reports;
   parts_.ScreenWidth = screenWidth;
   parts_.ScreenHeight = screenHeight;
 }
 
-void MovieWriterFactory::SetWmvLibrary(WmFormatLibrary* library,
-                                       const std::string& downloadAddress) {
-  parts_.Wmv = library;
-  parts_.WmvDownloadAddress = downloadAddress;
-}
-
 bool MovieWriterFactory::Supports(std::int32_t outputType) const {
   const OutputFormat* format = FindOutputFormat(outputType);
-  if (format == nullptr || parts_.Boxes == nullptr) return false;
+  if (format == nullptr || parts_.Reports == nullptr) return false;
   switch (format->Service) {
     case WriterService::AviLibrary:
       return parts_.Avi != nullptr && format->MakeWriter != nullptr;
@@ -31,7 +25,7 @@ bool MovieWriterFactory::Supports(std::int32_t outputType) const {
       return parts_.Wmv != nullptr && format->MakeWriter != nullptr;
     case WriterService::Encoder:
       return encoders_ != nullptr;
-    case WriterService::None:
+    case WriterService::NoService:
       // QuickTime is reached through Cinelink, which the program always links.
       return format->MakeWriter != nullptr;
   }
@@ -47,15 +41,14 @@ std::unique_ptr<MovieWriter> MovieWriterFactory::CreateFileWriter(std::int32_t o
 }
 
 std::unique_ptr<ScreenEncoder> MovieWriterFactory::CreateEncoderSession() {
-  if (encoders_ == nullptr || parts_.Boxes == nullptr) return nullptr;
-  return std::make_unique<EncoderSession>(*encoders_, *parts_.Boxes);
+  if (encoders_ == nullptr || parts_.Reports == nullptr) return nullptr;
+  return std::make_unique<EncoderSession>(*encoders_, *parts_.Reports);
 }
 
 bool MovieWriterFactory::MergeSoundTrack(const std::string& videoPath, const std::string& audioPath,
-                                         const std::string& mergedPath) {
-  if (encoders_ == nullptr || parts_.Boxes == nullptr) return false;
-  return EncoderSession::MergeSoundTrack(*encoders_, *parts_.Boxes, waitCursor_, videoPath,
-                                         audioPath, mergedPath);
+                                         const std::string& mergedPath, WriterReports& reports) {
+  if (encoders_ == nullptr) return false;
+  return EncoderSession::MergeSoundTrack(*encoders_, reports, videoPath, audioPath, mergedPath);
 }
 
 }  // namespace framory

@@ -18,26 +18,23 @@ class AviFileLibrary;
 class WmFormatLibrary;
 class ClipJournal;
 class MediaEncoderLibrary;
-class MessageBoxService;
-class WaitCursor;
+class WriterReports;
 
 class MovieWriterFactory {
  public:
-  // Services left null make their families unavailable. The screen size
-  // sizes the AVI writer's buffer (the frame size alone when 0).
-  MovieWriterFactory(AviFileLibrary* aviLibrary, MessageBoxService* boxes,
+  // Services left null make their families unavailable; every writer made
+  // tells `reports` of the failures the user must see. The screen size sizes
+  // the AVI writer's buffer (the frame size alone when 0).
+  MovieWriterFactory(AviFileLibrary* aviLibrary, WriterReports* reports,
                      std::int32_t screenWidth = 0, std::int32_t screenHeight = 0);
   virtual ~MovieWriterFactory() = default;
 
-  // The Windows Media library for the WMV file types (16–18), and the web
-  // address its "download and install" boxes send the user to.
-  void SetWmvLibrary(WmFormatLibrary* library, const std::string& downloadAddress);
-  // The screen encoder behind the encoder sessions (19, 30, sound) and the
-  // merge, and the cursor shown while merging; null leaves them unavailable.
-  void SetEncoderServices(MediaEncoderLibrary* encoders, WaitCursor* cursor) {
-    encoders_ = encoders;
-    waitCursor_ = cursor;
-  }
+  // The Windows Media library for the WMV file types.
+  void SetWmvLibrary(WmFormatLibrary* library) { parts_.Wmv = library; }
+  // The screen encoder behind the encoder sessions (screen encoder,
+  // broadcast, a WMV clip's sound) and the merge; null leaves them
+  // unavailable.
+  void SetEncoderServices(MediaEncoderLibrary* encoders) { encoders_ = encoders; }
 
   // AVI clips made from now on are recorded in `journal` while they are
   // open, so that a clip cut short can be repaired later. Null: none.
@@ -55,14 +52,16 @@ class MovieWriterFactory {
   // A fresh encoder session with its defaults; null when not provided.
   virtual std::unique_ptr<ScreenEncoder> CreateEncoderSession();
   // Joins the sound of `audioPath` and the pictures of `videoPath` into
-  // `mergedPath`; true when the merged file was written.
+  // `mergedPath`; true when the merged file was written. Takes seconds, and
+  // may run on a thread of its own: its failures go to `reports`.
   virtual bool MergeSoundTrack(const std::string& videoPath, const std::string& audioPath,
-                               const std::string& mergedPath);
+                               const std::string& mergedPath, WriterReports& reports);
+  // Where the writers made here report their failures.
+  WriterReports* Reports() const { return parts_.Reports; }
 
  private:
   WriterParts parts_;
   MediaEncoderLibrary* encoders_ = nullptr;
-  WaitCursor* waitCursor_ = nullptr;
 };
 
 }  // namespace framory

@@ -14,8 +14,8 @@ namespace Names = ClipFailureNames;
 
 std::unique_ptr<MovieWriter> MakeAviWriter(const WriterParts& parts, const OutputFormat& format,
                                            const std::string& path, std::int32_t timerValue) {
-  if (parts.Avi == nullptr || parts.Boxes == nullptr) return nullptr;
-  auto writer = std::make_unique<AviWriter>(*parts.Avi, *parts.Boxes, path, parts.ScreenWidth,
+  if (parts.Avi == nullptr || parts.Reports == nullptr) return nullptr;
+  auto writer = std::make_unique<AviWriter>(*parts.Avi, *parts.Reports, path, parts.ScreenWidth,
                                             parts.ScreenHeight);
   writer->SetFramePeriod(timerValue);
   writer->SetCodec(format.Codec);
@@ -27,19 +27,18 @@ std::unique_ptr<MovieWriter> MakeAviWriter(const WriterParts& parts, const Outpu
 std::unique_ptr<MovieWriter> MakeQtMovieWriter(const WriterParts& parts,
                                                const OutputFormat& /*format*/,
                                                const std::string& path, std::int32_t timerValue) {
-  if (parts.Boxes == nullptr) return nullptr;
+  if (parts.Reports == nullptr) return nullptr;
   auto writer =
-      std::make_unique<QtMovieWriter>(*parts.Boxes, path, parts.ScreenWidth, parts.ScreenHeight);
+      std::make_unique<QtMovieWriter>(*parts.Reports, path, parts.ScreenWidth, parts.ScreenHeight);
   writer->SetFramePeriod(timerValue);
   return writer;
 }
 
 std::unique_ptr<MovieWriter> MakeWmvWriter(const WriterParts& parts, const OutputFormat& format,
                                            const std::string& path, std::int32_t timerValue) {
-  if (parts.Wmv == nullptr || parts.Boxes == nullptr || format.Profile == nullptr) return nullptr;
-  auto writer = std::make_unique<WmvWriter>(*parts.Wmv, *parts.Boxes, path, *format.Profile,
-                                            parts.ScreenWidth, parts.ScreenHeight,
-                                            parts.WmvDownloadAddress);
+  if (parts.Wmv == nullptr || parts.Reports == nullptr || format.Profile == nullptr) return nullptr;
+  auto writer = std::make_unique<WmvWriter>(*parts.Wmv, *parts.Reports, path, *format.Profile,
+                                            parts.ScreenWidth, parts.ScreenHeight);
   writer->SetFrameRate(timerValue);
   return writer;
 }
@@ -51,24 +50,44 @@ namespace T = OutputTypes;
 // A picture series: no writer of a clip.
 constexpr OutputFormat Picture(std::int32_t code, const char* text, const char* extension,
                                std::int32_t imageFormat) {
-  return {code,  F::Pictures, text,    extension, imageFormat, false,   0,      nullptr,
-          S::None, false,     false,   false,     nullptr,     nullptr, nullptr};
+  return {.Code = code,
+          .Family = F::Pictures,
+          .ListText = text,
+          .Extension = extension,
+          .ImageFormat = imageFormat};
 }
 // An AVI clip with `codec` (0: uncompressed). Compressed clips may read the
 // grabbed pixels in place; uncompressed ones keep the composed, zero-padded
 // pixels.
 constexpr OutputFormat Avi(std::int32_t code, const char* text, std::uint32_t codec) {
-  return {code,         F::Avi,          text,  ".avi",           0,       false,
-          codec,        nullptr,         S::AviLibrary, true,     codec != 0, true,
-          Names::kAviAppend, nullptr,    &MakeAviWriter};
+  return {.Code = code,
+          .Family = F::Avi,
+          .ListText = text,
+          .Extension = ".avi",
+          .Codec = codec,
+          .Service = S::AviLibrary,
+          .TakesRepeats = true,
+          .LendsGrabbedFrame = codec != 0,
+          .Journalled = true,
+          .AppendFailure = Names::kAviAppend,
+          .MakeWriter = &MakeAviWriter};
 }
 // A WMV file of a system profile. Failed appends are reported with the AVI
 // family's name.
 constexpr OutputFormat Wmv(std::int32_t code, const char* text, const WmGuid* profile) {
-  return {code,    F::WmvFile, text,  ".wmv",           0,       true,  0,
-          profile, S::WmvLibrary, true, false, false, Names::kAviAppend, nullptr, &MakeWmvWriter};
+  return {.Code = code,
+          .Family = F::WmvFile,
+          .ListText = text,
+          .Extension = ".wmv",
+          .SoundAllowed = true,
+          .Profile = profile,
+          .Service = S::WmvLibrary,
+          .TakesRepeats = true,
+          .AppendFailure = Names::kAviAppend,
+          .MakeWriter = &MakeWmvWriter};
 }
 
+// In code order.
 constexpr OutputFormat kFormats[] = {
     Picture(T::Bmp, "BMP - Microsoft Windows bitmap format image", ".bmp", 1),
     Picture(T::Jpg, "JPG - Joint Photographic Experts Group standard compressed image", ".jpg", 2),
@@ -81,10 +100,14 @@ constexpr OutputFormat kFormats[] = {
     Avi(T::AviDivx, "AVI - Using DivX codec (Codec must be installed).", FourCC::Divx),
     Avi(T::AviWmv3, "AVI - Using WMV3 Windows Media Video 9 codec.", FourCC::Wmv3),
     Avi(T::AviXvid, "AVI - Using XVID codec (Codec must be installed).", FourCC::Xvid),
-    {T::QuickTimeMov, F::QuickTime,
-     "MOV - Apple QuickTime Movie (QuickTime player must be installed).", ".mov", 0, false, 0,
-     nullptr, S::None, true, false, false, Names::kQuickTimeAppend, Names::kQuickTimePrepare,
-     &MakeQtMovieWriter},
+    {.Code = T::QuickTimeMov,
+     .Family = F::QuickTime,
+     .ListText = "MOV - Apple QuickTime Movie (QuickTime player must be installed).",
+     .Extension = ".mov",
+     .TakesRepeats = true,
+     .AppendFailure = Names::kQuickTimeAppend,
+     .PrepareFailure = Names::kQuickTimePrepare,
+     .MakeWriter = &MakeQtMovieWriter},
     Wmv(T::WmvV80_384Video,
         "WMV - Windows Media Video file - V80_384Video for 384 Kpbs LAN (default)",
         &WmGuids::ProfileV80_384Video),
@@ -93,11 +116,15 @@ constexpr OutputFormat kFormats[] = {
     Wmv(T::WmvV80_700PALVideo,
         "WMV - Windows Media Video file - V80_700PALVideo for 768 Kbps broadband",
         &WmGuids::ProfileV80_700PALVideo),
-    {T::ScreenEncoder, F::ScreenEncoder,
-     "WMV - Windows Media Video file - Windows Media 9 Screen encoder (best quality)", ".wmv", 0,
-     true, 0, nullptr, S::Encoder, false, false, false, nullptr, nullptr, nullptr},
-    {T::Broadcast, F::Broadcast, nullptr, nullptr, 0, true, 0, nullptr, S::Encoder, false, false,
-     false, nullptr, nullptr, nullptr},
+    // The screen encoder writes its file itself.
+    {.Code = T::ScreenEncoder,
+     .Family = F::ScreenEncoder,
+     .ListText = "WMV - Windows Media Video file - Windows Media 9 Screen encoder (best quality)",
+     .Extension = ".wmv",
+     .SoundAllowed = true,
+     .Service = S::Encoder},
+    // The broadcast has no row in the format list and makes no file.
+    {.Code = T::Broadcast, .Family = F::Broadcast, .SoundAllowed = true, .Service = S::Encoder},
 };
 
 }  // namespace

@@ -25,7 +25,7 @@ namespace framory {
 class AviFileLibrary;
 class WmFormatLibrary;
 class ClipJournal;
-class MessageBoxService;
+class WriterReports;
 struct WmGuid;
 
 enum class OutputFamily : std::int32_t {
@@ -43,14 +43,13 @@ struct WriterParts {
   AviFileLibrary* Avi = nullptr;
   WmFormatLibrary* Wmv = nullptr;
   ClipJournal* Journal = nullptr;
-  MessageBoxService* Boxes = nullptr;
+  WriterReports* Reports = nullptr;
   std::int32_t ScreenWidth = 0;
   std::int32_t ScreenHeight = 0;
-  std::string WmvDownloadAddress;
 };
 
 // The outside service a format's writer needs.
-enum class WriterService : std::int32_t { None, AviLibrary, WmvLibrary, Encoder };
+enum class WriterService : std::int32_t { NoService, AviLibrary, WmvLibrary, Encoder };
 
 struct OutputFormat;
 // Makes the writer of one clip writing to `path`, its frame period or rate
@@ -61,36 +60,36 @@ using MakeFileWriter = std::unique_ptr<MovieWriter> (*)(const WriterParts& parts
                                                         std::int32_t timerValue);
 
 struct OutputFormat {
-  std::int32_t Code;
-  OutputFamily Family;
+  std::int32_t Code = -1;
+  OutputFamily Family = OutputFamily::Pictures;
   // The format dialog's row; null: the format has no row (the broadcast,
   // which the dialog shows on the screen encoder's row).
-  const char* ListText;
+  const char* ListText = nullptr;
   // Of the files made, dot included; null when none is made.
-  const char* Extension;
+  const char* Extension = nullptr;
   // Pictures: the image layer's format code (1 BMP, 2 JPEG, 3 PNG, 5 PCX).
-  std::int32_t ImageFormat;
-  bool SoundAllowed;
+  std::int32_t ImageFormat = 0;
+  bool SoundAllowed = false;
   // AVI: the codec's four-character code, 0 for uncompressed frames.
-  std::uint32_t Codec;
+  std::uint32_t Codec = 0;
   // WMV files: the Windows Media system profile.
-  const WmGuid* Profile;
-  WriterService Service;
+  const WmGuid* Profile = nullptr;
+  WriterService Service = WriterService::NoService;
   // The writer stores a repeat of the previous picture without it being
   // grabbed, composed or encoded again.
-  bool TakesRepeats;
+  bool TakesRepeats = false;
   // The writer may read the grabbed pixels in place when they already are
   // the movie frame.
-  bool LendsGrabbedFrame;
+  bool LendsGrabbedFrame = false;
   // Clips are noted in the clip journal while open, for repair after a crash.
-  bool Journalled;
+  bool Journalled = false;
   // The name a failed append is reported with (null: no file writer).
-  const char* AppendFailure;
+  const char* AppendFailure = nullptr;
   // Non-null for a writer that sets itself up on the clip's buffer
   // (MovieWriter::Prepare): the name its failure is reported with.
-  const char* PrepareFailure;
+  const char* PrepareFailure = nullptr;
   // Null for the families without a file writer (pictures, the encoder).
-  MakeFileWriter MakeWriter;
+  MakeFileWriter MakeWriter = nullptr;
 };
 
 // Every row, in code order.

@@ -10,17 +10,13 @@
 #include <limits>
 
 #include "base/LastError.h"
-#include "base/MessageBoxService.h"
 #include "base/MovieFrame.h"
+#include "writers/WriterReports.h"
 
 namespace framory {
 
 namespace {
 
-constexpr char kInitFailure[] =
-    "Unable to initialize the Apple Quick Time Environment. You need to download and install the "
-    "free QuickTime Media player. See http://www.apple.com/quicktime/download/ ";
-constexpr char kErrorCaption[] = "Error";
 constexpr char kBadPath[] = "\tInvalid output Filename \n\nPlease use Absolute output Path";
 constexpr char kNoWorld[] = "Unable to Create New Quick Time World From the Bitmap";
 constexpr char kNoFile[] = "Unable to Create Movie File";
@@ -72,15 +68,15 @@ std::int16_t ClampToRect(std::int32_t v) {
 
 }  // namespace
 
-QtMovieWriter::QtMovieWriter(MessageBoxService& boxes, std::string path, std::int32_t screenWidth,
+QtMovieWriter::QtMovieWriter(WriterReports& reports, std::string path, std::int32_t screenWidth,
                              std::int32_t screenHeight)
-    : boxes_(boxes),
+    : reports_(reports),
       path_(std::move(path)),
       screenWidth_(screenWidth),
       screenHeight_(screenHeight) {
   if (InitializeQTML(0) != 0) {
     TerminateQTML();
-    boxes_.Show(kInitFailure, kErrorCaption, MessageBoxFlags::IconError);
+    reports_.Report(WriterFailure::QuickTimeMissing);
   } else {
     EnterMovies();
   }

@@ -23,16 +23,17 @@
 
 namespace framory {
 
-class MessageBoxService;
+class WriterReports;
 
 class QtMovieWriter : public MovieWriter {
  public:
   enum State : std::int32_t { kClosed = 0, kPrepared = 1, kEditing = 2 };
 
-  // Initialises QuickTime; when it cannot be, shows the download message and
-  // the writer exists with every later call failing. The screen size widens
+  // Initialises QuickTime; when it cannot be, reports it (the user is sent
+  // to download QuickTime) and the writer exists with every later call
+  // failing. The screen size widens
   // the compression buffer so that it is sized once per clip.
-  QtMovieWriter(MessageBoxService& boxes, std::string path, std::int32_t screenWidth,
+  QtMovieWriter(WriterReports& reports, std::string path, std::int32_t screenWidth,
                 std::int32_t screenHeight);
   ~QtMovieWriter() override;
 
@@ -73,7 +74,7 @@ class QtMovieWriter : public MovieWriter {
   bool AddHeldSample();
   void CleanUp();
 
-  MessageBoxService& boxes_;
+  WriterReports& reports_;
   std::string path_;
   std::int32_t screenWidth_;
   std::int32_t screenHeight_;

@@ -42,8 +42,7 @@ constexpr FailureBoxRow kFailureBoxes[] = {
     {WriterFailure::EncoderStart,
      {kErrorCaption, "Unable to start using Windows Media Encoder 9.", false,
       WriterBoxKind::Error}},
-    {WriterFailure::MergeRefused,
-     {kMergeCaption, nullptr, false, WriterBoxKind::SystemModalError}},
+    {WriterFailure::MergeRefused, {kMergeCaption, nullptr, false, WriterBoxKind::SystemModalError}},
 };
 
 struct MergeErrorText {
@@ -63,8 +62,6 @@ constexpr MergeErrorText kMergeErrors[] = {
 constexpr char kOtherMergeError[] = "Other problem with source files";
 
 }  // namespace
-
-const char* const kMergeFailureCaption = kMergeCaption;
 
 const WriterFailureBox& WriterFailureBoxOf(WriterFailure failure) {
   for (const FailureBoxRow& row : kFailureBoxes) {

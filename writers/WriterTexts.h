@@ -2,31 +2,15 @@
 // the recorder shows for a writer's failure (caption, text, how the box is
 // shown), the names the error channel reports a failed step with, and the
 // reasons of a failed sound-track merge. Writers only name a failure
-// (WriterFailure); the clip session and the recorder turn the name into the
-// box with the text found here, so a change of wording is one line here.
+// (WriterReports); the capture layer turns the name into the box with the
+// text found here, so a change of wording is one line here.
 #pragma once
 
 #include <cstdint>
 
-namespace framory {
+#include "writers/WriterReports.h"
 
-// A failure a writer records for the recorder to show.
-enum class WriterFailure : std::int32_t {
-  None = 0,
-  // The AVI file or its stream could not be set up at the first frame.
-  AviRender,
-  // QuickTime could not be started for a clip.
-  QuickTimeMissing,
-  // The Windows Media profile manager or writer could not be made (the box
-  // names the address where the component is found).
-  WmvProfileManagerMissing,
-  WmvWriterMissing,
-  // The screen encoder could not be configured or started.
-  EncoderMissing,
-  EncoderStart,
-  // A sound-track merge's inputs were refused (the box names the reason).
-  MergeRefused,
-};
+namespace framory {
 
 // How a failure's box is shown: an error box, or one that holds every input
 // until it is answered.
@@ -41,12 +25,12 @@ struct WriterFailureBox {
   WriterBoxKind Kind;
 };
 
-// The box of `failure`; Text is null for WriterFailure::None and for
-// MergeRefused, whose text depends on the reason (MergeFailureText).
+// The box of `failure`; Caption and Text are null for WriterFailure::NoFailure,
+// and Text for MergeRefused, whose text depends on the reason
+// (MergeFailureText).
 const WriterFailureBox& WriterFailureBoxOf(WriterFailure failure);
 
-// The merge box's caption, and its text for the merge check's result.
-extern const char* const kMergeFailureCaption;
+// The merge box's text for the merge check's result.
 const char* MergeFailureText(std::int32_t result);
 
 // Names of failed steps reported through the recorder's error channel

@@ -23,7 +23,6 @@
 #include "support/TempDir.h"
 #include "ui/DialogTemplate.h"
 #include "ui/OutputFormatDialog.h"
-#include "base/MessageBoxService.h"
 #include "writers/MovieWriterFactory.h"
 
 namespace framory {
@@ -35,12 +34,10 @@ using testing::FakeDialogServices;
 using testing::TempDir;
 using testing::TestPicture;
 
-// Boxes of writers that cannot start (no QuickTime here) are answered at once.
-class QuietBoxes : public MessageBoxService {
+// Writers that cannot start (no QuickTime here) report it; nothing is shown.
+class QuietReports : public WriterReports {
  public:
-  int Show(const std::string&, const std::string&, std::uint32_t) override {
-    return MessageBoxResults::Ok;
-  }
+  void Report(WriterFailure, std::int32_t) override {}
 };
 
 // The real factory with real AVI and WMV libraries; it notes the file
@@ -48,8 +45,8 @@ class QuietBoxes : public MessageBoxService {
 // no clip start, so that nothing is written.
 class NotingFactory : public MovieWriterFactory {
  public:
-  explicit NotingFactory(MessageBoxService& boxes) : MovieWriterFactory(&avi, &boxes, 640, 480) {
-    SetWmvLibrary(&wmv, "");
+  explicit NotingFactory(WriterReports& reports) : MovieWriterFactory(&avi, &reports, 640, 480) {
+    SetWmvLibrary(&wmv);
   }
   bool Supports(std::int32_t type) const override { return IsMovieOutputType(type); }
   std::unique_ptr<MovieWriter> CreateFileWriter(std::int32_t type, const std::string& path,
@@ -83,10 +80,9 @@ std::vector<const OutputFormat*> ExpectedRows(bool pictures) {
     if (f.ListText != nullptr && (f.Family == OutputFamily::Pictures) == pictures)
       rows.push_back(&f);
   }
-  std::sort(rows.begin(), rows.end(),
-            [](const OutputFormat* a, const OutputFormat* b) {
-              return QString::fromUtf8(a->ListText) < QString::fromUtf8(b->ListText);
-            });
+  std::sort(rows.begin(), rows.end(), [](const OutputFormat* a, const OutputFormat* b) {
+    return QString::fromUtf8(a->ListText) < QString::fromUtf8(b->ListText);
+  });
   return rows;
 }
 
@@ -100,9 +96,9 @@ TEST(OutputFormatTable, EveryRowIsListedNamedAndWritten) {
   FakeDesktop desktop;
   Launchers launchers(desktop, "/opt/framory/framory", "");
   OutputNaming naming(settings);
-  QuietBoxes boxes;
+  QuietReports reports;
   FakeClipHost host;
-  NotingFactory factory(boxes);
+  NotingFactory factory(reports);
   ClipSession session(settings, naming, factory, host);
   const TestPicture picture = TestPicture::Pattern(64, 48, 1);
 

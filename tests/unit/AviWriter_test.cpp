@@ -12,6 +12,7 @@
 
 #include "base/MovieFrame.h"
 #include "base/Settings.h"
+#include "capture/WriterFailureBoxes.h"
 #include "support/ClipSessionFakes.h"
 #include "support/RecorderFakes.h"
 #include "writers/OutputFormats.h"
@@ -135,13 +136,14 @@ MovieFrame FrameOf(const TestPicture& p) {
 struct AviWriterTest : ::testing::Test {
   std::unique_ptr<AviWriter> Make(std::int32_t type, std::int32_t period = 100,
                                   const std::string& path = "/tmp/movie0.avi") {
-    auto w = std::make_unique<AviWriter>(library, boxes, path, 320, 200);
+    auto w = std::make_unique<AviWriter>(library, reports, path, 320, 200);
     w->SetFramePeriod(period);
     w->SetCodec(FindOutputFormat(type)->Codec);
     return w;
   }
   FakeLibrary library;
   FakeBoxes boxes;
+  WriterFailureBoxes reports{boxes};
 };
 
 TEST_F(AviWriterTest, FirstFrameOpensTheFileWithTheStreamHeaderAndCodec) {
@@ -185,7 +187,7 @@ TEST_F(AviWriterTest, FirstFrameOpensTheFileWithTheStreamHeaderAndCodec) {
 }
 
 TEST_F(AviWriterTest, HandlerCodeIsTheLastFlagSetAndPeriodZeroMeansOnePerSecond) {
-  AviWriter w(library, boxes, "/tmp/m.avi", 0, 0);
+  AviWriter w(library, reports, "/tmp/m.avi", 0, 0);
   EXPECT_EQ(w.HandlerCode(), FourCC::Mpg4);
   w.SetCodec(FourCC::Divx);
   w.SetCodec(FourCC::Wmv3);
