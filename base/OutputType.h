@@ -27,7 +27,8 @@ inline constexpr std::int32_t ScreenEncoder = 19;
 inline constexpr std::int32_t Broadcast = 30;
 }  // namespace OutputTypes
 
-// The first movie code; the main dialog still chooses its buttons by it.
+// The first movie code. Whether a code is a movie is the table's to say
+// (IsMovieOutputType in writers/OutputFormats.h), not a comparison with this.
 inline constexpr std::int32_t FirstMovieOutputType = 10;
 inline constexpr std::int32_t DefaultMovieOutputType = OutputTypes::WmvV80_384Video;
 inline constexpr std::int32_t ScreenEncoderOutputType = OutputTypes::ScreenEncoder;

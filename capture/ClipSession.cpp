@@ -163,7 +163,7 @@ bool ClipSession::StartClip(const OutputFormat& format, const Rect& screenRect) 
 
   // A writer that failed while being made refuses every frame: sound
   // recorded beside it would have no pictures to join.
-  if (settings_.RecordSound() && !encoder_ && format.SoundAllowed && writer_ &&
+  if (settings_.RecordSound() && !encoder_ && format.MergesSoundTrack && writer_ &&
       writer_->StartResult() >= 0) {
     StartSoundTrack(path);
   }

@@ -80,6 +80,7 @@ constexpr OutputFormat Wmv(std::int32_t code, const char* text, const WmGuid* pr
           .ListText = text,
           .Extension = ".wmv",
           .SoundAllowed = true,
+          .MergesSoundTrack = true,
           .Profile = profile,
           .Service = S::WmvLibrary,
           .TakesRepeats = true,

@@ -70,6 +70,10 @@ struct OutputFormat {
   // Pictures: the image layer's format code (1 BMP, 2 JPEG, 3 PNG, 5 PCX).
   std::int32_t ImageFormat = 0;
   bool SoundAllowed = false;
+  // The sound is recorded beside the pictures by an encoder session into a
+  // file of its own and merged with them when the clip ends (the WMV files);
+  // otherwise a format that allows sound records it itself.
+  bool MergesSoundTrack = false;
   // AVI: the codec's four-character code, 0 for uncompressed frames.
   std::uint32_t Codec = 0;
   // WMV files: the Windows Media system profile.

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QListWidget>
 #include <algorithm>
 #include <filesystem>
@@ -128,6 +129,8 @@ TEST(OutputFormatTable, EveryRowIsListedNamedAndWritten) {
       ASSERT_GE(list->currentRow(), 0);
       EXPECT_EQ(rows[list->currentRow()]->Code, shown);
       EXPECT_EQ(list->isEnabled(), format.ListText != nullptr);
+      EXPECT_EQ(FindControlAs<QCheckBox>(&dialog, 1043)->isEnabled(), format.SoundAllowed)
+          << "the sound box follows the row";
       EXPECT_EQ(settings.OutputType(), code) << "opening the dialog changes nothing";
       if (list->isEnabled()) {
         for (int i = list->count() - 1; i >= 0; --i) {
@@ -137,6 +140,7 @@ TEST(OutputFormatTable, EveryRowIsListedNamedAndWritten) {
         settings.SetOutputType(code);
       }
     }
+    if (format.MergesSoundTrack) EXPECT_TRUE(format.SoundAllowed);
     if (format.Family == OutputFamily::Broadcast) {
       EXPECT_EQ(format.ListText, nullptr);
     } else {
