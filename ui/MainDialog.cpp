@@ -152,7 +152,7 @@ bool MainDialog::IsChecked(int id) const {
 void MainDialog::SetOutputButtons() {
   const std::int32_t type = settings_.OutputType();
   SetChecked(kBroadcast, type == BroadcastOutputType);
-  SetChecked(kRecordMovie, type >= FirstMovieOutputType && type < BroadcastOutputType);
+  SetChecked(kRecordMovie, IsMovieOutputType(type) && type != BroadcastOutputType);
   SetChecked(kCaptureBitmaps, IsPictureOutputType(type));
 }
 
@@ -160,7 +160,7 @@ void MainDialog::Fill() {
   filling_ = true;
   SetOutputButtons();
   auto* captureGroup = FindControlAs<QGroupBox>(this, kCaptureGroup);
-  const bool movie = settings_.OutputType() >= FirstMovieOutputType;
+  const bool movie = IsMovieOutputType(settings_.OutputType());
   if (state_.FirstFill) {
     // The first fill starts movies on the timer and pictures on Ctrl-Print
     // Screen, with every other trigger off.
