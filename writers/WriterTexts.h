@@ -40,9 +40,8 @@ inline constexpr char kBitmap[] = "Unable to create bitmap.";
 inline constexpr char kQuickTimePrepare[] = "Unable to initialize Quicktime graphics world.";
 inline constexpr char kAviAppend[] = "AVI file unable to append frame. Pausing recorder.";
 inline constexpr char kQuickTimeAppend[] = "Unable to append frame to quicktime movie.";
-// The start of the name for a frame larger than the encoders take, filled
-// with the frame's width and height and the largest side twice, then
-// followed by kBitmap.
+// The name for a frame larger than the encoders take: a format for the
+// frame's width and height, the largest side twice, and kBitmap.
 inline constexpr char kOversizedFrame[] =
     "A movie frame of %d x %d pixels is larger than %d x %d, the largest the encoders take. %s";
 }  // namespace ClipFailureNames
