@@ -22,14 +22,14 @@ enum class Trigger { Click, PrintScreen, Timer, WinEvent, Key };
 // The on/off options of the view that are not triggers (tabled in this order
 // too).
 enum class Option { SizeWindowToMovieSize, ResizeFGWindow, RestoreMouse, PutCursorInBitmap };
-// The three output families: pictures (codes below 10), movies (10 to 29),
-// the broadcast (30).
-enum class OutputFamily { Pictures, Movie, Broadcast };
+// The three output choices of the options view: pictures, movies (every
+// file type and the screen encoder), the broadcast.
+enum class OutputChoice { Pictures, Movie, Broadcast };
 
 bool TriggerOn(const Settings& settings, Trigger trigger);
 bool OptionOn(const Settings& settings, Option option);
-// The family `outputType` belongs to; none for codes above the broadcast.
-std::optional<OutputFamily> OutputFamilyOf(std::int32_t outputType);
+// The choice `outputType` belongs to; none for a code with no output format.
+std::optional<OutputChoice> OutputChoiceOf(std::int32_t outputType);
 
 namespace Commands {
 
@@ -40,7 +40,7 @@ struct SwitchOption {
   Option Which;
 };
 struct ChooseOutputFamily {
-  OutputFamily Family;
+  OutputChoice Family;
 };
 struct ChooseFocus {
   CaptureFocus Focus;

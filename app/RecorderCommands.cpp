@@ -2,6 +2,8 @@
 
 #include <iterator>
 
+#include "writers/OutputFormats.h"
+
 namespace framory {
 
 using namespace MessageBoxFlags;
@@ -61,11 +63,17 @@ bool OptionOn(const Settings& s, Option option) {
   return (s.*kOptionFlags[static_cast<int>(option)].Get)();
 }
 
-std::optional<OutputFamily> OutputFamilyOf(std::int32_t outputType) {
-  if (IsPictureOutputType(outputType)) return OutputFamily::Pictures;
-  if (outputType < BroadcastOutputType) return OutputFamily::Movie;
-  if (outputType == BroadcastOutputType) return OutputFamily::Broadcast;
-  return std::nullopt;
+std::optional<OutputChoice> OutputChoiceOf(std::int32_t outputType) {
+  const OutputFormat* format = FindOutputFormat(outputType);
+  if (format == nullptr) return std::nullopt;
+  switch (format->Family) {
+    case OutputFamily::Pictures:
+      return OutputChoice::Pictures;
+    case OutputFamily::Broadcast:
+      return OutputChoice::Broadcast;
+    default:
+      return OutputChoice::Movie;
+  }
 }
 
 RecorderCommands::RecorderCommands(Settings& settings, CommandHost& host, MessageBoxService& boxes)
@@ -103,7 +111,7 @@ CommandResult RecorderCommands::Run(const Commands::SwitchOption& command) {
 
 CommandResult RecorderCommands::Run(const Commands::ChooseOutputFamily& command) {
   switch (command.Family) {
-    case OutputFamily::Movie:
+    case OutputChoice::Movie:
       // Left paused: the new clip starts with the user's Ctrl+Shift.
       PauseIfActive();
       EndClipAndForgetResized();
@@ -111,7 +119,7 @@ CommandResult RecorderCommands::Run(const Commands::ChooseOutputFamily& command)
       settings_.SetTakeShotOnPrintScreen(false);
       settings_.SetOutputType(DefaultMovieOutputType);
       break;
-    case OutputFamily::Broadcast:
+    case OutputChoice::Broadcast:
       PauseIfActive();
       EndClipAndForgetResized();
       settings_.SetTakeShotOnTimer(true);
@@ -119,7 +127,7 @@ CommandResult RecorderCommands::Run(const Commands::ChooseOutputFamily& command)
       settings_.SetOutputType(BroadcastOutputType);
       boxes_.Show(kBroadcastInstructions, "Instructions", IconInformation | SystemModal);
       break;
-    case OutputFamily::Pictures:
+    case OutputChoice::Pictures:
       // Pictures on Ctrl-Print Screen alone keep the recorder active.
       if (host_.AnyTriggerEnabled() && !host_.Paused()) host_.TogglePause();
       EndClipAndForgetResized();

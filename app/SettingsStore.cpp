@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "writers/OutputFormats.h"
+
 namespace framory {
 
 namespace {

@@ -20,12 +20,14 @@ inline constexpr std::uint32_t Startup = User + 5;            // 1029
 inline constexpr std::uint32_t UserAreaDefined = User + 6;    // 1030
 // A second start on the same display asks for the options view.
 inline constexpr std::uint32_t ShowMainView = User + 7;  // 1031
+// A sound-track merge has ended on its own thread (posted from that thread).
+inline constexpr std::uint32_t SoundTrackMerged = User + 8;  // 1032
 }  // namespace MainWindowMessages
 
 class MessagePoster {
  public:
   virtual ~MessagePoster() = default;
-  // Posts `message` with wParam and lParam 0.
+  // Posts `message` with wParam and lParam 0. May be called from any thread.
   virtual void PostMessage(std::uint32_t message) = 0;
 };
 

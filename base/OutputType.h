@@ -1,7 +1,8 @@
-// The output-type codes of the settings record and the rules that sort them
-// into families: picture series below 10, AVI 10–14, QuickTime 15, WMV files
-// 16–18, the screen encoder 19 and the live broadcast 30. Every stage asks
-// these predicates instead of comparing ranges of its own.
+// The output-type codes of the settings record: picture series 0–3, AVI
+// 10–14, QuickTime 15, WMV files 16–18, the screen encoder 19 and the live
+// broadcast 30. What each code means (its family, extension, writer, list
+// text) is in the writers' table of output formats (writers/OutputFormats.h);
+// nothing below the writers needs more than the plain codes.
 #pragma once
 
 #include <cstdint>
@@ -26,31 +27,12 @@ inline constexpr std::int32_t ScreenEncoder = 19;
 inline constexpr std::int32_t Broadcast = 30;
 }  // namespace OutputTypes
 
+// The first movie code. Whether a code is a movie is the table's to say
+// (IsMovieOutputType in writers/OutputFormats.h), not a comparison with this.
 inline constexpr std::int32_t FirstMovieOutputType = 10;
 inline constexpr std::int32_t DefaultMovieOutputType = OutputTypes::WmvV80_384Video;
 inline constexpr std::int32_t ScreenEncoderOutputType = OutputTypes::ScreenEncoder;
 inline constexpr std::int32_t BroadcastOutputType = OutputTypes::Broadcast;
 inline constexpr std::int32_t QuickTimeOutputType = OutputTypes::QuickTimeMov;
-
-inline constexpr bool IsPictureOutputType(std::int32_t code) { return code < FirstMovieOutputType; }
-inline constexpr bool IsAviOutputType(std::int32_t code) {
-  return code >= OutputTypes::AviMpg4 && code <= OutputTypes::AviXvid;
-}
-// The WMV file types written frame by frame (not through the screen encoder).
-inline constexpr bool IsWmvFileOutputType(std::int32_t code) {
-  return code >= OutputTypes::WmvV80_384Video && code <= OutputTypes::WmvV80_700PALVideo;
-}
-inline constexpr bool IsEncoderOutputType(std::int32_t code) {
-  return code == ScreenEncoderOutputType || code == BroadcastOutputType;
-}
-// Sound is recorded only with the WMV file types, the screen encoder and the
-// broadcast.
-inline constexpr bool SoundAllowedFor(std::int32_t code) { return code >= DefaultMovieOutputType; }
-// One of the codes the output choices offer.
-inline constexpr bool IsKnownOutputType(std::int32_t code) {
-  return (code >= OutputTypes::Bmp && code <= OutputTypes::Png) ||
-         (code >= FirstMovieOutputType && code <= ScreenEncoderOutputType) ||
-         code == BroadcastOutputType;
-}
 
 }  // namespace framory

@@ -98,9 +98,6 @@ class Settings {
   // added, so the directory normally ends with one.
   std::string ProjectFolder() const { return projectDirectory_ + projectName_; }
 
-  bool IsEncoderOutput() const { return IsEncoderOutputType(outputType_); }
-  bool SoundAllowed() const { return SoundAllowedFor(outputType_); }
-
  private:
   bool takeShotOnPrintScreen_ = false;
   bool takeShotOnClick_ = false;

@@ -117,8 +117,8 @@ int PrintingBoxes::Show(const std::string& text, const std::string& caption, std
 
 BenchRecorder::BenchRecorder(const std::string& program)
     : boxes_(program),
-      writers_(&aviLibrary_, &boxes_, windows.ScreenWidth(), windows.ScreenHeight()) {
-  writers_.SetWmvLibrary(wmLibrary_.get(), "file:///nowhere");
+      writers_(&aviLibrary_, &writerBoxes_, windows.ScreenWidth(), windows.ScreenHeight()) {
+  writers_.SetWmvLibrary(wmLibrary_.get());
   Recorder::Services services;
   services.Timers = &timers_;
   services.Tray = &tray_;

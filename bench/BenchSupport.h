@@ -27,6 +27,7 @@
 #include "capture/ClipSession.h"
 #include "capture/FrameGrabber.h"
 #include "capture/OutputNaming.h"
+#include "capture/WriterFailureBoxes.h"
 #include "platform/media/FfmpegAviFileLibrary.h"
 #include "platform/qt/QtSocketWatcher.h"
 #include "platform/qt/QtTimerService.h"
@@ -140,6 +141,7 @@ class BenchRecorder {
   QtTimerService timers_;
   QtSocketWatcher sockets_;
   PrintingBoxes boxes_;
+  WriterFailureBoxes writerBoxes_{boxes_};
   ThreadLastErrorSource lastError_;
   OutputNaming naming_{settings};
   FfmpegAviFileLibrary aviLibrary_;

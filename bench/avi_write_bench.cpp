@@ -19,6 +19,7 @@
 #include "base/Settings.h"
 #include "capture/ClipSession.h"
 #include "capture/OutputNaming.h"
+#include "capture/WriterFailureBoxes.h"
 #include "writers/AviFileApi.h"
 #include "writers/MovieWriterFactory.h"
 
@@ -71,6 +72,7 @@ int main(int argc, char** argv) {
   std::vector<std::vector<std::uint32_t>> pictures(8, std::vector<std::uint32_t>(width * height));
   for (int i = 0; i < 8; ++i) Paint(pictures[i], width, height, i);
   NoBoxes boxes;
+  framory::WriterFailureBoxes reports{boxes};
   auto library = CreateAviFileLibrary();
   std::printf("%d frames of %dx%d per type (ms per frame)\n", frames, width, height);
   std::printf("type  caller-cpu  process-cpu  wall\n");
@@ -84,7 +86,7 @@ int main(int argc, char** argv) {
     settings.SetTimerValue(40);
     OutputNaming naming(settings);
     QuietHost host;
-    MovieWriterFactory factory(library.get(), &boxes, width, height);
+    MovieWriterFactory factory(library.get(), &reports, width, height);
     ClipSession session(settings, naming, factory, host);
     const double caller0 = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
     const double process0 = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID);

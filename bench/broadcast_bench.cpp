@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
+#include "capture/WriterFailureBoxes.h"
 #include "platform/encoder/WmEncoderLibrary.h"
 #include "writers/EncoderSession.h"
 
@@ -86,7 +87,8 @@ int main(int argc, char** argv) {
 
   framory::WmEncoderLibrary library;
   framory::bench::PrintingBoxes boxes("broadcast_bench");
-  framory::EncoderSession session(library, boxes);
+  framory::WriterFailureBoxes reports{boxes};
+  framory::EncoderSession session(library, reports);
   session.SetRecordAudio(false);
   session.SetFramesPerSecond(10.0);
   session.SetCaptureRect(framory::Rect{0, 0, kWidth, kHeight});

@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "base/MessageBoxService.h"
+#include "capture/WriterFailureBoxes.h"
 #include "platform/encoder/WmEncoderLibrary.h"
 #include "writers/EncoderSession.h"
 
@@ -97,9 +98,10 @@ int main() {
 
   framory::WmEncoderLibrary library;
   PrintingBoxes boxes;
+  framory::WriterFailureBoxes reports{boxes};
   const double ourStart = CpuSeconds(RUSAGE_SELF);
   {
-    framory::EncoderSession session(library, boxes);
+    framory::EncoderSession session(library, reports);
     session.SetRecordAudio(false);
     session.SetFramesPerSecond(kRate);
     session.SetCaptureRect(framory::Rect{0, 0, kWidth, kHeight});

@@ -23,6 +23,7 @@
 
 #include "base/MessageBoxService.h"
 #include "base/MovieFrame.h"
+#include "capture/WriterFailureBoxes.h"
 #include "platform/x11/X11ScreenGrabber.h"
 #include "platform/x11/X11WindowSystem.h"
 #include "writers/QtMovieWriter.h"
@@ -123,6 +124,7 @@ int main(int argc, char** argv) {
   FindBuiltRuntime(folder);
 
   PrintedBoxes boxes;
+  framory::WriterFailureBoxes reports{boxes};
   framory::MovieFrame movieFrame;
   movieFrame.Create(kWidth, kHeight);
   framory::Frame frame;
@@ -132,7 +134,7 @@ int main(int argc, char** argv) {
     const std::string ourFile = folder + "/ours.mov";
     const auto start = std::chrono::steady_clock::now();
     {
-      framory::QtMovieWriter writer(boxes, ourFile, kWidth, kHeight);
+      framory::QtMovieWriter writer(reports, ourFile, kWidth, kHeight);
       writer.SetFramePeriod(100);
       if (writer.Prepare(movieFrame) != 0) {
         std::fprintf(stderr, "mov_bench: %s\n", writer.LastError());

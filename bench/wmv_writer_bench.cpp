@@ -19,6 +19,7 @@
 
 #include "base/MessageBoxService.h"
 #include "base/MovieFrame.h"
+#include "capture/WriterFailureBoxes.h"
 #include "writers/WmFormatApi.h"
 #include "writers/WmvWriter.h"
 
@@ -83,11 +84,12 @@ int main() {
 
   std::unique_ptr<WmFormatLibrary> library = CreateWmFormatLibrary();
   NoBoxes boxes;
+  framory::WriterFailureBoxes reports{boxes};
   double callerSeconds = 0;
   double callerCpu = 0;
   const double cpuBefore = CpuSeconds(RUSAGE_SELF);
   {
-    WmvWriter writer(*library, boxes, ours, WmGuids::ProfileV80_700PALVideo, kWidth, kHeight, "");
+    WmvWriter writer(*library, reports, ours, WmGuids::ProfileV80_700PALVideo, kWidth, kHeight);
     writer.SetFrameRate(kPeriod);
     // Frames come at the clip's pace, as the periodic timer gives them.
     const auto first = Clock::now();

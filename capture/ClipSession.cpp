@@ -5,16 +5,13 @@
 #include <limits>
 
 #include "base/LastError.h"
+#include "writers/WriterTexts.h"
 
 namespace framory {
 
 namespace {
 
-// Texts the user sees through the recorder's error box.
-constexpr char kBitmapFailure[] = "Unable to create bitmap.";
-constexpr char kQuickTimePrepareFailure[] = "Unable to initialize Quicktime graphics world.";
-constexpr char kAviAppendFailure[] = "AVI file unable to append frame. Pausing recorder.";
-constexpr char kQuickTimeAppendFailure[] = "Unable to append frame to quicktime movie.";
+using ClipFailureNames::kBitmap;
 
 // Movie sizes used when the size found is 0. The height falls back to 640
 // and the width to 480; that pairing is how movies of this program have
@@ -64,7 +61,8 @@ ClipSession::ClipSession(const Settings& settings, OutputNaming& naming,
       naming_(naming),
       writers_(writers),
       host_(host),
-      timeline_(clock != nullptr ? *clock : steadyClock_) {}
+      timeline_(clock != nullptr ? *clock : steadyClock_),
+      merges_(writers, writers.Reports()) {}
 
 ClipSession::~ClipSession() { DestroyWriters(false); }
 
@@ -78,7 +76,9 @@ void ClipSession::DeliverMovieFrame(const Frame* frame, WindowHandle /*source*/,
   const Delivering delivering(delivering_);
 
   const std::int32_t type = settings_.OutputType();
-  if (IsPictureOutputType(type)) return;
+  // Pictures, and a type without a row, make no clip.
+  const OutputFormat* format = FindOutputFormat(type);
+  if (format == nullptr || format->Family == OutputFamily::Pictures) return;
 
   // A new output type ends the clip; the new clip starts with this shot.
   if (clipStarted_ && type != lastClipOutputType_) EndClip();
@@ -93,24 +93,22 @@ void ClipSession::DeliverMovieFrame(const Frame* frame, WindowHandle /*source*/,
       // No encoder takes such a frame (and no player would open it): the
       // clip is refused rather than written.
       char text[200];
-      std::snprintf(text, sizeof text,
-                    "A movie frame of %d x %d pixels is larger than %d x %d, the largest the "
-                    "encoders take. %s",
-                    width, height, kMaxMovieSide, kMaxMovieSide, kBitmapFailure);
+      std::snprintf(text, sizeof text, ClipFailureNames::kOversizedFrame, width, height,
+                    kMaxMovieSide, kMaxMovieSide, kBitmap);
       SetLastError(EFBIG);
       host_.ReportApiFailure(text);
       clipStarted_ = false;
       return;
     }
     if (!movieFrame_.Create(width, height)) {
-      host_.ReportApiFailure(kBitmapFailure);
+      host_.ReportApiFailure(kBitmap);
       clipStarted_ = false;
       return;
     }
     host_.RefreshMainDialogTitle();
   }
 
-  if (!clipStarted_ && !StartClip(type, screenRect)) return;
+  if (!clipStarted_ && !StartClip(*format, screenRect)) return;
 
   if (encoder_ && !writer_) {
     encoder_->SetCaptureRect(screenRect);
@@ -119,49 +117,42 @@ void ClipSession::DeliverMovieFrame(const Frame* frame, WindowHandle /*source*/,
   // A file writer without a frame to read (a shot that brought no pixels)
   // has nothing to append.
   if (frame == nullptr || !movieFrame_.Exists()) return;
-  // The AVI codecs read the grabbed pixels in place when they already are
-  // the movie frame (uncompressed clips keep the composed, zero-padded
-  // pixels); the loan ends before the frame goes back to the grabber.
-  const bool lent =
-      IsAviOutputType(type) && type != OutputTypes::AviUncompressed && movieFrame_.Lend(*frame);
+  // A writer that may read the grabbed pixels in place gets them when they
+  // already are the movie frame; the loan ends before the frame goes back
+  // to the grabber.
+  const bool lent = format->LendsGrabbedFrame && movieFrame_.Lend(*frame);
   if (!lent) movieFrame_.Compose(*frame);
   AppendFrame();
   movieFrame_.EndLoan();
 }
 
-bool ClipSession::StartClip(std::int32_t type, const Rect& screenRect) {
+bool ClipSession::StartClip(const OutputFormat& format, const Rect& screenRect) {
   clipStarted_ = true;
-  if (!writers_.Supports(type)) {
+  if (!writers_.Supports(format.Code)) {
     clipStarted_ = false;
     return false;
   }
   const std::int32_t period = settings_.TimerValue();
   std::string path;
-  if (IsAviOutputType(type)) {
-    path = naming_.MovieFileName(".avi");
-    writer_ = writers_.CreateFileWriter(type, path, period);
-    appendFailure_ = kAviAppendFailure;
-  } else if (type == OutputTypes::QuickTimeMov) {
-    path = naming_.MovieFileName(".mov");
-    writer_ = writers_.CreateFileWriter(type, path, period);
-    appendFailure_ = kQuickTimeAppendFailure;
-    if (writer_ && writer_->Prepare(movieFrame_) < 0) {
-      host_.ReportApiFailure(kQuickTimePrepareFailure);
+  if (IsEncoderOutputType(format.Code)) {
+    if (format.Extension != nullptr) {
+      path = naming_.MovieFileName(format.Extension);
+      // No name left: an encoder configured without a file would broadcast.
+      if (!path.empty()) encoder_ = StartEncoder(screenRect, path, false);
+    } else {
+      encoder_ = StartEncoder(screenRect, std::string(), true);
+    }
+  } else {
+    path = naming_.MovieFileName(format.Extension);
+    writer_ = writers_.CreateFileWriter(format.Code, path, period);
+    appendFailure_ = format.AppendFailure != nullptr ? format.AppendFailure : "";
+    if (writer_ && format.PrepareFailure != nullptr && writer_->Prepare(movieFrame_) < 0) {
+      host_.ReportApiFailure(format.PrepareFailure);
       writer_->Close();
       writer_.reset();
       clipStarted_ = false;
       return false;
     }
-  } else if (IsWmvFileOutputType(type)) {
-    path = naming_.MovieFileName(".wmv");
-    writer_ = writers_.CreateFileWriter(type, path, period);
-    appendFailure_ = kAviAppendFailure;  // the WMV family reports with the AVI text
-  } else if (type == ScreenEncoderOutputType) {
-    path = naming_.MovieFileName(".wmv");
-    // No name left: an encoder configured without a file would broadcast.
-    if (!path.empty()) encoder_ = StartEncoder(screenRect, path, false);
-  } else if (type == BroadcastOutputType) {
-    encoder_ = StartEncoder(screenRect, std::string(), true);
   }
   if (!writer_ && !encoder_) {
     clipStarted_ = false;
@@ -172,7 +163,7 @@ bool ClipSession::StartClip(std::int32_t type, const Rect& screenRect) {
 
   // A writer that failed while being made refuses every frame: sound
   // recorded beside it would have no pictures to join.
-  if (settings_.RecordSound() && !encoder_ && SoundAllowedFor(type) && writer_ &&
+  if (settings_.RecordSound() && !encoder_ && format.MergesSoundTrack && writer_ &&
       writer_->StartResult() >= 0) {
     StartSoundTrack(path);
   }
@@ -228,6 +219,8 @@ bool ClipSession::RepeatMovieFrame() {
   if (!clipStarted_ || !writer_ || !frameAdded_ || settings_.OutputType() != lastClipOutputType_) {
     return false;
   }
+  const OutputFormat* format = FindOutputFormat(lastClipOutputType_);
+  if (format == nullptr || !format->TakesRepeats) return false;
   SetLastError(0);
   // On a clip timed by the clock the repeat takes its place like a frame,
   // but only if the writer can store it; otherwise the shot comes again as
@@ -287,6 +280,8 @@ void ClipSession::RecorderPauseChanged(bool paused) {
 }
 
 void ClipSession::FinishFiles() {
+  // A merge already running is let finish (the display may be gone: no box).
+  merges_.WaitForAll(false);
   movieFrame_.Release();
   clipStarted_ = false;
   timeline_.Reset();
@@ -310,10 +305,9 @@ void ClipSession::FinishClip(bool reportLostFrames) {
     std::remove(pendingAudioFile_.c_str());
   } else if (!pendingVideoFile_.empty() && !pendingAudioFile_.empty()) {
     const std::string merged = naming_.MovieFileName(MergedExtension(pendingVideoFile_));
-    if (!merged.empty() && writers_.MergeSoundTrack(pendingVideoFile_, pendingAudioFile_, merged)) {
-      std::remove(pendingVideoFile_.c_str());
-      std::remove(pendingAudioFile_.c_str());
-    }
+    // The merge runs beside the event loop; the source files go once it
+    // has written the merged file.
+    if (!merged.empty()) merges_.Start(pendingVideoFile_, pendingAudioFile_, merged);
   }
   pendingVideoFile_.clear();
   pendingAudioFile_.clear();

@@ -1,12 +1,19 @@
 // The open movie clip: its frame buffer of fixed size, the one writer of the
 // clip's format, the encoder session of the encoder outputs (or of a WMV
 // clip's sound), and the steps that end a clip, including the merge of a
-// separately recorded sound track into WMV clips.
+// separately recorded sound track into WMV clips (which runs beside the
+// event loop, see SoundTrackMerge).
+//
+// What a clip's format means (extension, writer, repeats, lending, failure
+// names) comes from its row in the table of output formats. The writers
+// report failures the user must see; the WriterFailureBoxes given to the
+// writer factory shows them.
 //
 // A clip starts with the first movie frame delivered after the previous one
 // ended. Its first frame fixes the movie size (rounded up to multiples of 4);
 // later frames are stretched down into it or centred on black; a frame that
-// already has the movie's size and layout is lent to an AVI writer as it is.
+// already has the movie's size and layout is lent as it is to a writer whose
+// format allows it (the compressed AVI types).
 //
 // When the periodic timer drives the clip ("Capture periodically" on at its
 // start), each frame is placed by the clock (ClipTimeline), so the movie
@@ -26,8 +33,11 @@
 #include "capture/ClipTimeline.h"
 #include "capture/EncoderControl.h"
 #include "capture/OutputNaming.h"
+#include "capture/SoundTrackMerge.h"
+#include "capture/WaitCursor.h"
 #include "writers/MovieWriter.h"
 #include "writers/MovieWriterFactory.h"
+#include "writers/OutputFormats.h"
 #include "writers/ScreenEncoder.h"
 
 namespace framory {
@@ -64,6 +74,16 @@ class ClipSession : public MovieFrameSink, public EncoderControl {
   bool ClipStarted() const { return clipStarted_; }
   std::int32_t LastClipOutputType() const { return lastClipOutputType_; }
   const MovieFrame& Buffer() const { return movieFrame_; }
+  // The cursor shown while a sound track is merged, and where the end of a
+  // merge is posted (see SoundTrackMerge); null: none.
+  void SetMergeServices(WaitCursor* cursor, MessagePoster* poster) {
+    merges_.SetServices(cursor, poster);
+  }
+  // At SoundTrackMerged: finishes the merges that have ended.
+  void SoundTrackMerged() { merges_.FinishEnded(); }
+  // Waits for the running merges and finishes them (exit).
+  void WaitForMerges() { merges_.WaitForAll(); }
+  bool Merging() const { return merges_.Running(); }
   // The running encoder session; null when none.
   ScreenEncoder* EncoderSession() const { return encoder_.get(); }
 
@@ -77,7 +97,7 @@ class ClipSession : public MovieFrameSink, public EncoderControl {
 
  private:
   // Sets up the writer for `outputType`; false when the clip did not start.
-  bool StartClip(std::int32_t outputType, const Rect& screenRect);
+  bool StartClip(const OutputFormat& format, const Rect& screenRect);
   std::unique_ptr<ScreenEncoder> StartEncoder(const Rect& screenRect, const std::string& path,
                                               bool broadcast);
   void StartSoundTrack(const std::string& videoPath);
@@ -111,6 +131,8 @@ class ClipSession : public MovieFrameSink, public EncoderControl {
   std::unique_ptr<ScreenEncoder> encoder_;
   std::string pendingVideoFile_;
   std::string pendingAudioFile_;
+  // Declared last: destroyed first, waiting for a running merge.
+  SoundTrackMerge merges_;
   // Inside DeliverMovieFrame (see there).
   bool delivering_ = false;
 };

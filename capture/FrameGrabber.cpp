@@ -7,6 +7,7 @@
 
 #include "base/PixelChannel.h"
 #include "capture/ChangedParts.h"
+#include "writers/OutputFormats.h"
 
 namespace framory {
 
@@ -174,7 +175,7 @@ void FrameGrabber::TakeShot() {
   const CaptureRegion& region = decision.Region;
 
   // The encoder captures the screen itself: it only needs the rectangle.
-  if (settings_.IsEncoderOutput()) {
+  if (IsEncoderOutputType(settings_.OutputType())) {
     if (links_.Clip != nullptr)
       links_.Clip->DeliverMovieFrame(nullptr, kNoWindow, region.ScreenRect);
     refreshTitleIfChanged();
@@ -184,7 +185,7 @@ void FrameGrabber::TakeShot() {
   // Movie shots of a screen that did not change since the clip's previous
   // frame are stored as repeats: nothing is grabbed, composed or encoded.
   // Still pictures are always taken.
-  const bool movie = !IsPictureOutputType(settings_.OutputType());
+  const bool movie = IsFileMovieOutputType(settings_.OutputType());
   std::vector<Rect> drawn;
   bool drawnKnown = false;
   if (movie && changes_ != nullptr && links_.Clip != nullptr) {
@@ -237,7 +238,8 @@ void FrameGrabber::TakeShot() {
     if (links_.Clip != nullptr) {
       links_.Clip->DeliverMovieFrame(&frame, region.SourceWindow, Rect{-1, -1, -1, -1});
     }
-  } else if (links_.Stills != nullptr) {
+  } else if (links_.Stills != nullptr && IsPictureOutputType(settings_.OutputType())) {
+    // An unknown output type takes no picture, as it makes no clip.
     links_.Stills->SaveStill(frame, frame.Colors);
   }
 

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "writers/OutputFormats.h"
+
 namespace framory {
 
 namespace {
@@ -33,23 +35,13 @@ std::string OutputNaming::NextFreeName(const std::string& base, std::int32_t& co
 
 PictureName OutputNaming::PictureFileName() {
   PictureName name;
+  // The picture type's extension and image format; BMP for any other type.
   const char* extension = ".bmp";
-  switch (settings_.OutputType()) {
-    case OutputTypes::Jpg:
-      extension = ".jpg";
-      name.ImageFormat = ImageFormats::Jpg;
-      break;
-    case OutputTypes::Pcx:
-      extension = ".pcx";
-      name.ImageFormat = ImageFormats::Pcx;
-      break;
-    case OutputTypes::Png:
-      extension = ".png";
-      name.ImageFormat = ImageFormats::Png;
-      break;
-    default:
-      name.ImageFormat = ImageFormats::Bmp;
-      break;
+  name.ImageFormat = ImageFormats::Bmp;
+  const OutputFormat* format = FindOutputFormat(settings_.OutputType());
+  if (format != nullptr && format->Family == OutputFamily::Pictures) {
+    extension = format->Extension;
+    name.ImageFormat = format->ImageFormat;
   }
   name.Path = NextFreeName(settings_.ProjectFolder() + "/pic", pictureCounter_, extension);
   return name;

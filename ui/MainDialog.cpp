@@ -90,11 +90,11 @@ constexpr FocusButton kFocusButtons[] = {{kDesktop, CaptureFocus::Desktop},
 
 struct FamilyButton {
   int Id;
-  OutputFamily Family;
+  OutputChoice Family;
 };
-constexpr FamilyButton kFamilyButtons[] = {{kRecordMovie, OutputFamily::Movie},
-                                           {kCaptureBitmaps, OutputFamily::Pictures},
-                                           {kBroadcast, OutputFamily::Broadcast}};
+constexpr FamilyButton kFamilyButtons[] = {{kRecordMovie, OutputChoice::Movie},
+                                           {kCaptureBitmaps, OutputChoice::Pictures},
+                                           {kBroadcast, OutputChoice::Broadcast}};
 
 // The recorder command of a control that has one.
 std::optional<RecorderCommand> CommandOf(int id) {
@@ -214,7 +214,7 @@ void MainDialog::SetChecked(int id, bool checked) {
 }
 
 void MainDialog::SetOutputButtons() {
-  const std::optional<OutputFamily> family = OutputFamilyOf(settings_.OutputType());
+  const std::optional<OutputChoice> family = OutputChoiceOf(settings_.OutputType());
   for (const FamilyButton& button : kFamilyButtons) SetChecked(button.Id, button.Family == family);
 }
 
@@ -227,7 +227,7 @@ void MainDialog::Fill() {
   filling_ = true;
   SetOutputButtons();
   if (state_.FirstFill) Run(Commands::ImposeFamilyTriggers{});
-  const bool movie = settings_.OutputType() >= FirstMovieOutputType;
+  const bool movie = IsMovieOutputType(settings_.OutputType());
   FindControlAs<QGroupBox>(this, kCaptureGroup)
       ->setTitle(movie ? QStringLiteral("Frame Rate") : QStringLiteral("Capture On"));
 

@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QListWidget>
 #include <QPushButton>
+#include <algorithm>
 
 #include "app/Launchers.h"
 #include "ui/DialogServices.h"
@@ -21,49 +22,26 @@ constexpr int kRecordSound = 1043;
 constexpr int kVolumeControl = 1044;
 constexpr int kHelp = 1040;
 
-constexpr std::int32_t kImageBase = 0;
-constexpr std::int32_t kMovieBase = FirstMovieOutputType;
+// The row a type without one of its own (the broadcast) is shown on, greyed.
+constexpr std::int32_t kBroadcastShownAs = ScreenEncoderOutputType;
 
 }  // namespace
 
 QString OutputFormatDialog::ListText(std::int32_t code) {
-  switch (code) {
-    case 0:
-      return QStringLiteral("BMP - Microsoft Windows bitmap format image");
-    case 1:
-      return QStringLiteral("JPG - Joint Photographic Experts Group standard compressed image");
-    case 2:
-      return QStringLiteral("PCX - Paintprush tool image");
-    case 3:
-      return QStringLiteral("PNG - Portable Network Graphics well-compressed image");
-    case 10:
-      return QStringLiteral(
-          "AVI - Microsoft audio-video standard using MPG4 high speed compression");
-    case 11:
-      return QStringLiteral("AVI - Uncompressed video. Will play in Windows animation controls.");
-    case 12:
-      return QStringLiteral("AVI - Using DivX codec (Codec must be installed).");
-    case 13:
-      return QStringLiteral("AVI - Using WMV3 Windows Media Video 9 codec.");
-    case 14:
-      return QStringLiteral("AVI - Using XVID codec (Codec must be installed).");
-    case 15:
-      return QStringLiteral("MOV - Apple QuickTime Movie (QuickTime player must be installed).");
-    case 16:
-      return QStringLiteral(
-          "WMV - Windows Media Video file - V80_384Video for 384 Kpbs LAN (default)");
-    case 17:
-      return QStringLiteral(
-          "WMV - Windows Media Video file - V80_56Video for 56 Kpbs dial-up modem");
-    case 18:
-      return QStringLiteral(
-          "WMV - Windows Media Video file - V80_700PALVideo for 768 Kbps broadband");
-    case 19:
-      return QStringLiteral(
-          "WMV - Windows Media Video file - Windows Media 9 Screen encoder (best quality)");
-    default:
-      return QString();
+  const OutputFormat* format = FindOutputFormat(code);
+  if (format == nullptr || format->ListText == nullptr) return QString();
+  return QString::fromUtf8(format->ListText);
+}
+
+std::vector<std::int32_t> OutputFormatDialog::ListedCodes(std::int32_t code) {
+  const bool pictures = IsPictureOutputType(code);
+  std::vector<std::int32_t> codes;
+  for (const OutputFormat& format : OutputFormatTable()) {
+    if (format.ListText != nullptr && (format.Family == OutputFamily::Pictures) == pictures)
+      codes.push_back(format.Code);
   }
+  std::sort(codes.begin(), codes.end());
+  return codes;
 }
 
 OutputFormatDialog::OutputFormatDialog(Settings& settings, DialogServices& services,
@@ -92,25 +70,23 @@ OutputFormatDialog::OutputFormatDialog(Settings& settings, DialogServices& servi
   filling_ = true;
   list->clear();
   const std::int32_t type = settings_.OutputType();
-  if (type >= FirstMovieOutputType) {
-    for (std::int32_t code = kMovieBase; code <= ScreenEncoderOutputType; ++code) {
-      list->addItem(ListText(code));
-    }
-    if (type == BroadcastOutputType) {
-      list->setCurrentRow(ScreenEncoderOutputType - kMovieBase);
-      list->setEnabled(false);
-    } else {
-      list->setCurrentRow(type - kMovieBase);
-    }
-    sound->setChecked(settings_.RecordSound());
-    sound->setEnabled(SoundAllowedFor(type));
-  } else {
-    for (std::int32_t code = kImageBase; code <= OutputTypes::Png; ++code) {
-      list->addItem(ListText(code));
-    }
-    list->setCurrentRow(type - kImageBase);
-    sound->setEnabled(SoundAllowedFor(type));
+  // The list box sorts its entries by text, so every entry carries its code
+  // and rows are found by code, never by position.
+  for (const std::int32_t code : ListedCodes(type)) {
+    auto* item = new QListWidgetItem(ListText(code));
+    item->setData(Qt::UserRole, code);
+    list->addItem(item);
   }
+  const OutputFormat* format = FindOutputFormat(type);
+  const bool broadcast = format != nullptr && format->Family == OutputFamily::Broadcast;
+  const std::int32_t shown = broadcast ? kBroadcastShownAs : type;
+  for (int row = 0; row < list->count(); ++row) {
+    if (list->item(row)->data(Qt::UserRole).toInt() == shown) list->setCurrentRow(row);
+  }
+  if (broadcast) list->setEnabled(false);
+  // Pictures leave the sound box as it is; movies show the setting.
+  if (!IsPictureOutputType(type)) sound->setChecked(settings_.RecordSound());
+  sound->setEnabled(SoundAllowedFor(type));
   filling_ = false;
 
   connect(list, &QListWidget::currentRowChanged, this, [this] { SelectionChanged(); });
@@ -129,12 +105,10 @@ OutputFormatDialog::OutputFormatDialog(Settings& settings, DialogServices& servi
 
 void OutputFormatDialog::SelectionChanged() {
   if (filling_) return;
-  const int position = FindControlAs<QListWidget>(this, kList)->currentRow();
-  if (position < 0) return;
-  if (settings_.OutputType() < FirstMovieOutputType) {
-    settings_.SetOutputType(kImageBase + position);
-  } else {
-    settings_.SetOutputType(kMovieBase + position);
+  const QListWidgetItem* item = FindControlAs<QListWidget>(this, kList)->currentItem();
+  if (item == nullptr) return;
+  settings_.SetOutputType(item->data(Qt::UserRole).toInt());
+  if (!IsPictureOutputType(settings_.OutputType())) {
     if (!SoundAllowedFor(settings_.OutputType())) settings_.SetRecordSound(false);
     SetSoundBox();
   }

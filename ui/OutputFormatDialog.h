@@ -5,8 +5,11 @@
 #pragma once
 
 #include <QDialog>
+#include <cstdint>
+#include <vector>
 
 #include "base/Settings.h"
+#include "writers/OutputFormats.h"
 
 namespace framory {
 
@@ -19,8 +22,13 @@ class OutputFormatDialog : public QDialog {
   OutputFormatDialog(Settings& settings, DialogServices& services, Launchers& launchers,
                      QWidget* parent = nullptr);
 
-  // The list text of output type `code`; empty for broadcast.
+  // The list text of output type `code`; empty for a type without a row
+  // (the broadcast, an unknown code).
   static QString ListText(std::int32_t code);
+  // The codes the list shows for a dialog opened on `code`: the picture
+  // types for a picture type, else the movie types; each type with a list
+  // text. The list box shows them sorted by their texts.
+  static std::vector<std::int32_t> ListedCodes(std::int32_t code);
 
  protected:
   void reject() override {}

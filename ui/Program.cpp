@@ -25,6 +25,7 @@
 #include "capture/InputWatch.h"
 #include "capture/OutputNaming.h"
 #include "capture/StillImageWriter.h"
+#include "capture/WriterFailureBoxes.h"
 #include "platform/encoder/WmEncoderLibrary.h"
 #include "platform/media/FfmpegAviFileLibrary.h"
 #include "platform/media/MediaLog.h"
@@ -163,16 +164,19 @@ int RunProgram(int argc, char** argv, InstanceServer* instances) {
   // Open clips are journalled, so that one cut short by a crash is repaired
   // at the next start.
   ClipJournal journal(ClipJournal::DefaultFolder());
-  MovieWriterFactory writers(&aviLibrary, &boxes, windows.ScreenWidth(), windows.ScreenHeight());
-  // The WMV boxes for a missing component point at the help page's section
-  // on the packages that provide the codecs.
+  // The writers report their failures; these boxes show them. The WMV boxes
+  // for a missing component point at the help page's section on the
+  // packages that provide the codecs.
+  WriterFailureBoxes writerBoxes(
+      boxes, FileUrl(ProgramFileWithExtension(OwnProgramPath(), ".html")) + "#windows-media");
+  MovieWriterFactory writers(&aviLibrary, &writerBoxes, windows.ScreenWidth(),
+                             windows.ScreenHeight());
   WmFfmpegLibrary wmLibrary;
-  writers.SetWmvLibrary(
-      &wmLibrary, FileUrl(ProgramFileWithExtension(OwnProgramPath(), ".html")) + "#windows-media");
+  writers.SetWmvLibrary(&wmLibrary);
   writers.SetJournal(&journal);
   WmEncoderLibrary encoders;
   QtWaitCursor waitCursor;
-  writers.SetEncoderServices(&encoders, &waitCursor);
+  writers.SetEncoderServices(&encoders);
 
   FrameGrabber* grabber = nullptr;
   Recorder::Services recorderServices;
@@ -189,6 +193,7 @@ int RunProgram(int argc, char** argv, InstanceServer* instances) {
   RecorderClipHost clipHost(recorder);
   stills.SetHost(&clipHost);
   ClipSession clip(settings, naming, writers, clipHost);
+  clip.SetMergeServices(&waitCursor, &shell);
   recorder.SetEncoder(&clip);
 
   X11InputRecorder input(sockets);
@@ -262,7 +267,13 @@ int RunProgram(int argc, char** argv, InstanceServer* instances) {
 
   timers.SetExpiryHandler([&shellLogic](std::int32_t id) { shellLogic.HandleTimer(id); });
   boxes.SetSysModalHandler([&watch](bool active) { watch.SysModalChanged(active); });
-  shell.SetMessageHandler([&shellLogic](std::uint32_t message, std::int32_t lParam) {
+  shell.SetMessageHandler([&shellLogic, &clip](std::uint32_t message, std::int32_t lParam) {
+    // The end of a sound-track merge, posted from the merge's thread, is
+    // the clip session's to finish.
+    if (message == MainWindowMessages::SoundTrackMerged) {
+      clip.SoundTrackMerged();
+      return;
+    }
     shellLogic.HandleMessage(message, lParam);
   });
 
@@ -298,6 +309,8 @@ int RunProgram(int argc, char** argv, InstanceServer* instances) {
   });
   const int code = QApplication::exec();
   shellLogic.ShutDown();
+  // The clip ended at shut-down may still be merging its sound track.
+  clip.WaitForMerges();
   EmergencyExit::Disarm();
   return code;
 }

@@ -4,43 +4,20 @@
 #include <cstring>
 #include <new>
 
-#include "base/MessageBoxService.h"
 #include "base/MovieFrame.h"
-#include "base/Settings.h"
+#include "writers/WriterReports.h"
 
 namespace framory {
 
-namespace {
-
-constexpr char kRenderError[] = "Error Occured While Rendering the Movie";
-constexpr char kErrorCaption[] = "Error";
-
-}  // namespace
-
-AviWriter::AviWriter(AviFileLibrary& library, MessageBoxService& boxes, std::string path,
+AviWriter::AviWriter(AviFileLibrary& library, WriterReports& reports, std::string path,
                      std::int32_t screenWidth, std::int32_t screenHeight)
     : library_(library),
-      boxes_(boxes),
+      reports_(reports),
       screenWidth_(screenWidth),
       screenHeight_(screenHeight),
       path_(std::move(path)) {}
 
 AviWriter::~AviWriter() { Close(); }
-
-void AviWriter::SetCodecFromOutputType(std::int32_t outputType) {
-  compress_ = outputType != OutputTypes::AviUncompressed;
-  useDivx_ = outputType == OutputTypes::AviDivx;
-  useWmv3_ = outputType == OutputTypes::AviWmv3;
-  useXvid_ = outputType == OutputTypes::AviXvid;
-}
-
-std::uint32_t AviWriter::HandlerCode() const {
-  std::uint32_t code = FourCC::Mpg4;
-  if (useDivx_) code = FourCC::Divx;
-  if (useWmv3_) code = FourCC::Wmv3;
-  if (useXvid_) code = FourCC::Xvid;
-  return code;
-}
 
 AviBitmapHeader AviWriter::FormatOf(const MovieFrame& frame) const {
   AviBitmapHeader header;
@@ -87,7 +64,7 @@ std::int32_t AviWriter::AddFrame(const MovieFrame& frame) {
 std::int32_t AviWriter::Open(const MovieFrame& frame) {
   auto fail = [this] {
     Close();
-    boxes_.Show(kRenderError, kErrorCaption, MessageBoxFlags::IconError);
+    reports_.Report(WriterFailure::AviRender);
     return kWriterFail;
   };
   if (!frame.Exists()) return fail();

@@ -14,7 +14,7 @@
 
 namespace framory {
 
-class MessageBoxService;
+class WriterReports;
 
 class AviWriter : public MovieWriter {
  public:
@@ -23,20 +23,21 @@ class AviWriter : public MovieWriter {
 
   enum State : std::int32_t { kClosed = 0, kReady = 1, kWriting = 2 };
 
-  // Nothing is opened yet. The screen size only sizes the pixel buffer.
-  AviWriter(AviFileLibrary& library, MessageBoxService& boxes, std::string path,
+  // Nothing is opened yet. The screen size only sizes the pixel buffer. A
+  // file that cannot be set up at the first frame is reported to `reports`.
+  AviWriter(AviFileLibrary& library, WriterReports& reports, std::string path,
             std::int32_t screenWidth, std::int32_t screenHeight);
   ~AviWriter() override;
 
   // Frame period in milliseconds; 0 or less leaves one frame a second.
   void SetFramePeriod(std::int32_t milliseconds) { framePeriod_ = milliseconds; }
-  void SetCompress(bool on) { compress_ = on; }
-  void SetUseDivx(bool on) { useDivx_ = on; }
-  void SetUseWmv3(bool on) { useWmv3_ = on; }
-  void SetUseXvid(bool on) { useXvid_ = on; }
-  // The codec choice of an AVI output type (10 MPEG-4, 11 uncompressed,
-  // 12 DivX, 13 WMV3, 14 XviD).
-  void SetCodecFromOutputType(std::int32_t outputType);
+  // The codec by four-character code (an AVI format's Codec); 0 stores
+  // uncompressed frames, whose stream still names MPG4 as its handler, as
+  // the files have always had.
+  void SetCodec(std::uint32_t fourCC) {
+    compress_ = fourCC != 0;
+    handler_ = fourCC != 0 ? fourCC : FourCC::Mpg4;
+  }
 
   std::int32_t AddFrame(const MovieFrame& frame) override;
   // The positions skipped become empty chunks, which players show as the
@@ -57,8 +58,8 @@ class AviWriter : public MovieWriter {
 
   std::int32_t State() const { return state_; }
   std::int32_t FrameIndex() const { return frameIndex_; }
-  // The handler code the stream is created with: the last codec flag set wins.
-  std::uint32_t HandlerCode() const;
+  // The handler code the stream is created with: the last codec set.
+  std::uint32_t HandlerCode() const { return handler_; }
 
  private:
   std::int32_t Open(const MovieFrame& frame);
@@ -69,7 +70,7 @@ class AviWriter : public MovieWriter {
   AviBitmapHeader FormatOf(const MovieFrame& frame) const;
 
   AviFileLibrary& library_;
-  MessageBoxService& boxes_;
+  WriterReports& reports_;
   std::int32_t screenWidth_;
   std::int32_t screenHeight_;
   std::vector<std::uint8_t> pixels_;  // one uncompressed frame, bottom-up rows, sized once per clip
@@ -87,9 +88,7 @@ class AviWriter : public MovieWriter {
   std::int32_t closeResult_ = kWriterOk;
   std::int32_t framePeriod_ = -1;
   bool compress_ = true;
-  bool useDivx_ = false;
-  bool useWmv3_ = false;
-  bool useXvid_ = false;
+  std::uint32_t handler_ = FourCC::Mpg4;
 };
 
 }  // namespace framory

@@ -3,36 +3,10 @@
 #include <chrono>
 #include <thread>
 
-#include "base/MessageBoxService.h"
-#include "writers/WaitCursor.h"
+#include "writers/WriterReports.h"
 
 namespace framory {
 namespace {
-
-// Texts the user sees.
-constexpr char kConfigureFailure[] =
-    "Unable to use Microsoft Windows Media Screen Encoder 9.You must download and install the "
-    "free encoder first. See "
-    "http://www.microsoft.com/windows/windowsmedia/9series/encoder/default.aspx ";
-constexpr char kStartFailure[] = "Unable to start using Windows Media Encoder 9.";
-constexpr char kErrorCaption[] = "Error";
-constexpr char kMergeCaption[] = "Could Not Mix Video and Audio";
-
-struct MergeErrorText {
-  HResult Result;
-  const char* Text;
-};
-constexpr MergeErrorText kMergeErrors[] = {
-    {EncoderResult::FileNotFound, "File could not be found."},
-    {EncoderResult::MissingAudience, "Missing Audience"},
-    {EncoderResult::LanguageMismatch, "Language Mismatch"},
-    {EncoderResult::OutputIsInput, "Output file is used as input"},
-    {EncoderResult::InvalidInputLanguage, "Invalid input language"},
-    {EncoderResult::UnknownStreamType, "Unknown stream type"},
-    {EncoderResult::InvalidData, "Invalid or corrupt data"},
-    {EncoderResult::UnsupportedSource, "Unsupported source type"},
-};
-constexpr char kOtherMergeError[] = "Other problem with source files";
 
 constexpr char kSourceGroupName[] = "SourceGroup1";
 constexpr char kDefaultAudioDevice[] = "Device://Default_Audio_Device";
@@ -52,8 +26,8 @@ std::int32_t RoundDownToEven(std::int32_t value) { return value & ~1; }
 
 }  // namespace
 
-EncoderSession::EncoderSession(MediaEncoderLibrary& library, MessageBoxService& boxes)
-    : library_(library), boxes_(boxes) {}
+EncoderSession::EncoderSession(MediaEncoderLibrary& library, WriterReports& reports)
+    : library_(library), reports_(reports) {}
 
 EncoderSession::~EncoderSession() {
   broadcastObject_ = nullptr;
@@ -76,9 +50,7 @@ void EncoderSession::SetCaptureRect(const Rect& rect) {
 
 std::int32_t EncoderSession::Configure(const std::string& outputPath) {
   const HResult result = ConfigureEncoder(outputPath);
-  if (result < 0)
-    boxes_.Show(kConfigureFailure, kErrorCaption,
-                MessageBoxFlags::SystemModal | MessageBoxFlags::IconError);
+  if (result < 0) reports_.Report(WriterFailure::EncoderMissing);
   return result;
 }
 
@@ -183,27 +155,21 @@ HResult EncoderSession::BuildProfile() {
 
 void EncoderSession::StartEncoding() {
   if (!encoder_) return;
-  if (encoder_->Start() < 0) boxes_.Show(kStartFailure, kErrorCaption, MessageBoxFlags::IconError);
+  if (encoder_->Start() < 0) reports_.Report(WriterFailure::EncoderStart);
 }
 
 void EncoderSession::PauseEncoding() {
   if (encoder_) encoder_->Pause();
 }
 
-void EncoderSession::ShowMergeError(MessageBoxService& boxes, HResult result) {
-  if (result >= 0) return;
-  const char* text = kOtherMergeError;
-  for (const MergeErrorText& entry : kMergeErrors) {
-    if (entry.Result == result) text = entry.Text;
-  }
-  boxes.Show(text, kMergeCaption, MessageBoxFlags::SystemModal | MessageBoxFlags::IconError);
+void EncoderSession::ReportMergeError(WriterReports& reports, HResult result) {
+  if (result < 0) reports.Report(WriterFailure::MergeRefused, result);
 }
 
-bool EncoderSession::MergeSoundTrack(MediaEncoderLibrary& library, MessageBoxService& boxes,
-                                     WaitCursor* cursor, const std::string& videoPath,
-                                     const std::string& soundPath, const std::string& mergedPath) {
+bool EncoderSession::MergeSoundTrack(MediaEncoderLibrary& library, WriterReports& reports,
+                                     const std::string& videoPath, const std::string& soundPath,
+                                     const std::string& mergedPath) {
   if (videoPath.empty() || soundPath.empty() || mergedPath.empty()) return false;
-  if (cursor != nullptr) cursor->Show();
   bool merged = false;
   std::unique_ptr<EncoderStreamEditor> editor;
   if (library.CreateStreamEditor(&editor) >= 0 && editor) {
@@ -213,7 +179,7 @@ bool EncoderSession::MergeSoundTrack(MediaEncoderLibrary& library, MessageBoxSer
       result = editor->AddStream(videoPath, kEncoderVideo, kLanguageEnglishUs, 0, 0, 0, 0);
     if (result >= 0) {
       result = editor->Validate();
-      ShowMergeError(boxes, result);
+      ReportMergeError(reports, result);
     }
     if (result >= 0) result = editor->Start();
     if (result < 0) {
@@ -222,6 +188,8 @@ bool EncoderSession::MergeSoundTrack(MediaEncoderLibrary& library, MessageBoxSer
       std::int32_t state = 1;
       std::int32_t progress = 0;
       bool callFailed = false;
+      // The editor only tells its progress when asked; this runs on the
+      // merge's own thread (SoundTrackMerge), never on the program's.
       while (state == 1 && !callFailed && progress < 99) {
         std::this_thread::sleep_for(kMergePollInterval);
         callFailed = editor->RunState(&state) < 0 || editor->Progress(&progress) < 0;
@@ -232,7 +200,6 @@ bool EncoderSession::MergeSoundTrack(MediaEncoderLibrary& library, MessageBoxSer
       merged = !callFailed && progress >= 99;
     }
   }
-  if (cursor != nullptr) cursor->Restore();
   editor.reset();
   return merged;
 }

@@ -7,7 +7,7 @@
 //
 // The encoder itself is an outside component reached through
 // MediaEncoderLibrary; this class fixes what it is told and in which order,
-// and shows the boxes the user sees when it cannot be used.
+// and reports when it cannot be used.
 #pragma once
 
 #include <cstdint>
@@ -20,12 +20,11 @@
 
 namespace framory {
 
-class MessageBoxService;
-class WaitCursor;
+class WriterReports;
 
 class EncoderSession : public ScreenEncoder {
  public:
-  EncoderSession(MediaEncoderLibrary& library, MessageBoxService& boxes);
+  EncoderSession(MediaEncoderLibrary& library, WriterReports& reports);
   ~EncoderSession() override;
   EncoderSession(const EncoderSession&) = delete;
   EncoderSession& operator=(const EncoderSession&) = delete;
@@ -50,13 +49,14 @@ class EncoderSession : public ScreenEncoder {
   bool HasEncoder() const { return encoder_ != nullptr; }
 
   // Joins the sound of `soundPath` and the pictures of `videoPath` into
-  // `mergedPath` with the stream editor, showing the wait cursor meanwhile.
-  // True only once the merged file is complete.
-  static bool MergeSoundTrack(MediaEncoderLibrary& library, MessageBoxService& boxes,
-                              WaitCursor* cursor, const std::string& videoPath,
-                              const std::string& soundPath, const std::string& mergedPath);
-  // The box for a failed check of the merge's inputs; nothing for result >= 0.
-  static void ShowMergeError(MessageBoxService& boxes, HResult result);
+  // `mergedPath` with the stream editor. True only once the merged file is
+  // complete. A failed check of the inputs is reported. Polls the editor
+  // until it ends: call it off the program's thread.
+  static bool MergeSoundTrack(MediaEncoderLibrary& library, WriterReports& reports,
+                              const std::string& videoPath, const std::string& soundPath,
+                              const std::string& mergedPath);
+  // Reports a failed check of the merge's inputs; nothing for result >= 0.
+  static void ReportMergeError(WriterReports& reports, HResult result);
 
  private:
   HResult ConfigureEncoder(const std::string& outputPath);
@@ -64,7 +64,7 @@ class EncoderSession : public ScreenEncoder {
   HResult BuildProfile();
 
   MediaEncoderLibrary& library_;
-  MessageBoxService& boxes_;
+  WriterReports& reports_;
 
   std::unique_ptr<MediaEncoder> encoder_;
   std::unique_ptr<EncoderProfile> profile_;

@@ -1,7 +1,7 @@
-// Makes the writers of a clip: the file writer of the clip's output family
-// set up as a clip start needs it, the encoder session, and the sound-track
-// merge. A family whose writer this build does not provide is reported by
-// Supports(), and the clip then does not start.
+// Makes the writers of a clip: the file writer of the clip's output format
+// (through the format's row in the table of output formats), the encoder
+// session, and the sound-track merge. A format whose writer or service is
+// not provided is reported by Supports(), and the clip then does not start.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +9,7 @@
 #include <string>
 
 #include "writers/MovieWriter.h"
+#include "writers/OutputFormats.h"
 #include "writers/ScreenEncoder.h"
 
 namespace framory {
@@ -17,57 +18,50 @@ class AviFileLibrary;
 class WmFormatLibrary;
 class ClipJournal;
 class MediaEncoderLibrary;
-class MessageBoxService;
-class WaitCursor;
+class WriterReports;
 
 class MovieWriterFactory {
  public:
-  // Services left null make their families unavailable. The screen size
-  // sizes the AVI writer's buffer (the frame size alone when 0).
-  MovieWriterFactory(AviFileLibrary* aviLibrary, MessageBoxService* boxes,
+  // Services left null make their families unavailable; every writer made
+  // tells `reports` of the failures the user must see. The screen size sizes
+  // the AVI writer's buffer (the frame size alone when 0).
+  MovieWriterFactory(AviFileLibrary* aviLibrary, WriterReports* reports,
                      std::int32_t screenWidth = 0, std::int32_t screenHeight = 0);
   virtual ~MovieWriterFactory() = default;
 
-  // The Windows Media library for the WMV file types (16–18), and the web
-  // address its "download and install" boxes send the user to.
-  void SetWmvLibrary(WmFormatLibrary* library, const std::string& downloadAddress);
-  // The screen encoder behind the encoder sessions (19, 30, sound) and the
-  // merge, and the cursor shown while merging; null leaves them unavailable.
-  void SetEncoderServices(MediaEncoderLibrary* encoders, WaitCursor* cursor) {
-    encoders_ = encoders;
-    waitCursor_ = cursor;
-  }
+  // The Windows Media library for the WMV file types.
+  void SetWmvLibrary(WmFormatLibrary* library) { parts_.Wmv = library; }
+  // The screen encoder behind the encoder sessions (screen encoder,
+  // broadcast, a WMV clip's sound) and the merge; null leaves them
+  // unavailable.
+  void SetEncoderServices(MediaEncoderLibrary* encoders) { encoders_ = encoders; }
 
   // AVI clips made from now on are recorded in `journal` while they are
   // open, so that a clip cut short can be repaired later. Null: none.
-  void SetJournal(ClipJournal* journal) { journal_ = journal; }
+  void SetJournal(ClipJournal* journal) { parts_.Journal = journal; }
 
   // Whether a clip of `outputType` can be started.
   virtual bool Supports(std::int32_t outputType) const;
-  // The file writer for an AVI (10–14), QuickTime (15) or WMV (16–18) clip
-  // writing to `path`, its frame period or rate set from `timerValue`
-  // (milliseconds) and its codec or profile chosen from `outputType`. Null
-  // when the family is not provided.
+  // The file writer of a clip of `outputType` writing to `path`, made by
+  // the format's row: its frame period or rate set from `timerValue`
+  // (milliseconds), its codec or profile from the row. Null when the format
+  // has no file writer or its service is not provided.
   virtual std::unique_ptr<MovieWriter> CreateFileWriter(std::int32_t outputType,
                                                         const std::string& path,
                                                         std::int32_t timerValue);
   // A fresh encoder session with its defaults; null when not provided.
   virtual std::unique_ptr<ScreenEncoder> CreateEncoderSession();
   // Joins the sound of `audioPath` and the pictures of `videoPath` into
-  // `mergedPath`; true when the merged file was written.
+  // `mergedPath`; true when the merged file was written. Takes seconds, and
+  // may run on a thread of its own: its failures go to `reports`.
   virtual bool MergeSoundTrack(const std::string& videoPath, const std::string& audioPath,
-                               const std::string& mergedPath);
+                               const std::string& mergedPath, WriterReports& reports);
+  // Where the writers made here report their failures.
+  WriterReports* Reports() const { return parts_.Reports; }
 
  private:
-  AviFileLibrary* aviLibrary_;
-  MessageBoxService* boxes_;
-  std::int32_t screenWidth_;
-  std::int32_t screenHeight_;
-  WmFormatLibrary* wmvLibrary_ = nullptr;
-  std::string wmvDownloadAddress_;
-  ClipJournal* journal_ = nullptr;
+  WriterParts parts_;
   MediaEncoderLibrary* encoders_ = nullptr;
-  WaitCursor* waitCursor_ = nullptr;
 };
 
 }  // namespace framory

@@ -12,17 +12,13 @@
 #include <utility>
 
 #include "base/LastError.h"
-#include "base/MessageBoxService.h"
 #include "base/MovieFrame.h"
+#include "writers/WriterReports.h"
 
 namespace framory {
 
 namespace {
 
-constexpr char kInitFailure[] =
-    "Unable to initialize the Apple Quick Time Environment. You need to download and install the "
-    "free QuickTime Media player. See http://www.apple.com/quicktime/download/ ";
-constexpr char kErrorCaption[] = "Error";
 constexpr char kBadPath[] = "\tInvalid output Filename \n\nPlease use Absolute output Path";
 constexpr char kNoWorld[] = "Unable to Create New Quick Time World From the Bitmap";
 constexpr char kNoFile[] = "Unable to Create Movie File";
@@ -75,9 +71,9 @@ std::int16_t ClampToRect(std::int32_t v) {
 
 }  // namespace
 
-QtMovieWriter::QtMovieWriter(MessageBoxService& boxes, std::string path, std::int32_t screenWidth,
+QtMovieWriter::QtMovieWriter(WriterReports& reports, std::string path, std::int32_t screenWidth,
                              std::int32_t screenHeight)
-    : boxes_(boxes),
+    : reports_(reports),
       path_(std::move(path)),
       screenWidth_(screenWidth),
       screenHeight_(screenHeight) {
@@ -90,7 +86,7 @@ QtMovieWriter::QtMovieWriter(MessageBoxService& boxes, std::string path, std::in
       EnterMovies();
     }
   });
-  if (initialized != 0) boxes_.Show(kInitFailure, kErrorCaption, MessageBoxFlags::IconError);
+  if (initialized != 0) reports_.Report(WriterFailure::QuickTimeMissing);
 }
 
 QtMovieWriter::~QtMovieWriter() { Close(); }

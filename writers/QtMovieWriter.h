@@ -37,17 +37,17 @@
 
 namespace framory {
 
-class MessageBoxService;
+class WriterReports;
 
 class QtMovieWriter : public MovieWriter {
  public:
   enum State : std::int32_t { kClosed = 0, kPrepared = 1, kEditing = 2 };
 
   // Initialises QuickTime (on the writer's runtime thread, waiting for it);
-  // when it cannot be, shows the download message and the writer exists
-  // with every later call failing. The screen size widens the compression
-  // buffer so that it is sized once per clip.
-  QtMovieWriter(MessageBoxService& boxes, std::string path, std::int32_t screenWidth,
+  // when it cannot be, reports it (the user is sent to download QuickTime)
+  // and the writer exists with every later call failing. The screen size
+  // widens the compression buffer so that it is sized once per clip.
+  QtMovieWriter(WriterReports& reports, std::string path, std::int32_t screenWidth,
                 std::int32_t screenHeight);
   ~QtMovieWriter() override;
 
@@ -98,7 +98,7 @@ class QtMovieWriter : public MovieWriter {
   bool FinishMovie(TimeValue duration, bool lost, std::uint32_t* reason);
   void CleanUp();
 
-  MessageBoxService& boxes_;
+  WriterReports& reports_;
   std::string path_;
   std::int32_t screenWidth_;
   std::int32_t screenHeight_;

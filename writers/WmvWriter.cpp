@@ -5,21 +5,13 @@
 #include <cstdio>
 #include <cstring>
 
-#include "base/MessageBoxService.h"
 #include "base/MovieFrame.h"
 #include "writers/WidePath.h"
+#include "writers/WriterReports.h"
 
 namespace framory {
 
 namespace {
-
-constexpr char kErrorCaption[] = "Error";
-constexpr char kProfileManagerMissing[] =
-    "Unable to use Microsoft Windows Media Profiler Manager.You need to download and install the "
-    "free component first. See ";
-constexpr char kWriterMissing[] =
-    "Unable to use Microsoft Windows Media Writer.You need to download and install the free "
-    "component first. See ";
 
 // Longest output path handed to the library, in UTF-16 units with the
 // terminator.
@@ -27,27 +19,17 @@ constexpr std::size_t kMaxPathUnits = 2048;
 
 }  // namespace
 
-WmvWriter::WmvWriter(WmFormatLibrary& library, MessageBoxService& boxes, const std::string& path,
-                     const WmGuid& profileId, std::int32_t screenWidth, std::int32_t screenHeight,
-                     const std::string& downloadAddress)
-    : library_(library),
-      boxes_(boxes),
-      screenWidth_(screenWidth),
-      screenHeight_(screenHeight),
-      downloadAddress_(downloadAddress) {
+WmvWriter::WmvWriter(WmFormatLibrary& library, WriterReports& reports, const std::string& path,
+                     const WmGuid& profileId, std::int32_t screenWidth, std::int32_t screenHeight)
+    : library_(library), reports_(reports), screenWidth_(screenWidth), screenHeight_(screenHeight) {
   Construct(path, profileId);
 }
 
 WmvWriter::~WmvWriter() { Close(); }
 
-void WmvWriter::ShowMissingComponent(const char* what) {
-  boxes_.Show(std::string(what) + downloadAddress_ + " ", kErrorCaption,
-              MessageBoxFlags::SystemModal | MessageBoxFlags::IconError);
-}
-
 void WmvWriter::Construct(const std::string& path, const WmGuid& profileId) {
   if (library_.CreateProfileManager(&profileManager_) < 0 || !profileManager_) {
-    ShowMissingComponent(kProfileManagerMissing);
+    reports_.Report(WriterFailure::WmvProfileManagerMissing);
     Close();
     return;
   }
@@ -69,7 +51,7 @@ void WmvWriter::Construct(const std::string& path, const WmGuid& profileId) {
     return;
   }
   if (library_.CreateWriter(nullptr, &writer_) < 0 || !writer_) {
-    ShowMissingComponent(kWriterMissing);
+    reports_.Report(WriterFailure::WmvWriterMissing);
     Close();
     return;
   }

@@ -17,7 +17,7 @@
 
 namespace framory {
 
-class MessageBoxService;
+class WriterReports;
 
 class WmvWriter : public MovieWriter {
  public:
@@ -25,11 +25,10 @@ class WmvWriter : public MovieWriter {
 
   // Prepares everything up to naming the output file (state kReady), or
   // stays closed after any failure. When the library's profile manager or
-  // writer cannot be made, a box sends the user to `downloadAddress`. The
-  // screen size goes into the video format's bit rate.
-  WmvWriter(WmFormatLibrary& library, MessageBoxService& boxes, const std::string& path,
-            const WmGuid& profileId, std::int32_t screenWidth, std::int32_t screenHeight,
-            const std::string& downloadAddress);
+  // writer cannot be made, that is reported (the user is sent to download
+  // the component). The screen size goes into the video format's bit rate.
+  WmvWriter(WmFormatLibrary& library, WriterReports& reports, const std::string& path,
+            const WmGuid& profileId, std::int32_t screenWidth, std::int32_t screenHeight);
   ~WmvWriter() override;
 
   // Frames per second = 1000 / `milliseconds`; 0 or less leaves the rate.
@@ -69,16 +68,14 @@ class WmvWriter : public MovieWriter {
  private:
   void Construct(const std::string& path, const WmGuid& profileId);
   bool FindInputs();
-  void ShowMissingComponent(const char* what);
   std::int32_t Begin(const MovieFrame& frame);
   std::int32_t Write(const MovieFrame& frame);
   static WmBitmapInfoHeader FormatOf(const MovieFrame& frame);
 
   WmFormatLibrary& library_;
-  MessageBoxService& boxes_;
+  WriterReports& reports_;
   std::int32_t screenWidth_;
   std::int32_t screenHeight_;
-  std::string downloadAddress_;
 
   std::unique_ptr<WmProfile> profile_;
   std::unique_ptr<WmWriter> writer_;

@@ -1,7 +1,7 @@
 // The wait cursor as Qt's application-wide override cursor.
 #pragma once
 
-#include "writers/WaitCursor.h"
+#include "capture/WaitCursor.h"
 
 namespace framory {
 

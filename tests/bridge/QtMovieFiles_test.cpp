@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "capture/WriterFailureBoxes.h"
 #include "support/ChildProcess.h"
 #include "support/ClipRecording.h"
 #include "support/ClipSessionFakes.h"
@@ -190,11 +191,12 @@ TEST(QtMovieFiles, WithoutAFramePeriodSamplesLastSixtyUnitsAtSixHundred) {
   UseBuiltRuntime();
   TempDir dir;
   FakeBoxes boxes;
+  WriterFailureBoxes reports{boxes};
   MovieFrame frame;
   ASSERT_TRUE(frame.Create(64, 48));
   const std::string path = dir.File("plain.mov");
   {
-    QtMovieWriter writer(boxes, path, 0, 0);
+    QtMovieWriter writer(reports, path, 0, 0);
     EXPECT_EQ(writer.TimeScaleValue(), 600);
     EXPECT_EQ(writer.FrameDuration(), 60);
     ASSERT_EQ(writer.Prepare(frame), kWriterOk) << writer.LastError();
@@ -233,13 +235,14 @@ TEST(QtMovieFiles, PreparedThenEndedLeavesAFileWithoutAMovie) {
   UseBuiltRuntime();
   TempDir dir;
   FakeBoxes boxes;
+  WriterFailureBoxes reports{boxes};
   MovieFrame frame;
   ASSERT_TRUE(frame.Create(32, 32));
   const std::string path = dir.File("empty.mov");
   // An existing file of that name is replaced.
   testing::WriteWholeFile(path, std::string(100000, 'x'));
   {
-    QtMovieWriter writer(boxes, path, 0, 0);
+    QtMovieWriter writer(reports, path, 0, 0);
     ASSERT_EQ(writer.Prepare(frame), kWriterOk);
   }
   const QtAtomWalk walk = WalkQtAtoms(path);
@@ -250,7 +253,7 @@ TEST(QtMovieFiles, PreparedThenEndedLeavesAFileWithoutAMovie) {
   EXPECT_FALSE(ProbeVideo(path).Ok) << "nothing playable";
 
   // A writer used after it was closed refuses frames.
-  QtMovieWriter writer(boxes, dir.File("second.mov"), 0, 0);
+  QtMovieWriter writer(reports, dir.File("second.mov"), 0, 0);
   ASSERT_EQ(writer.Prepare(frame), kWriterOk);
   writer.Close();
   EXPECT_EQ(writer.AddFrame(frame), kWriterFail);
@@ -262,11 +265,12 @@ TEST(QtMovieFiles, ExistingMovieIsReplacedByTheNewClip) {
   UseBuiltRuntime();
   TempDir dir;
   FakeBoxes boxes;
+  WriterFailureBoxes reports{boxes};
   MovieFrame frame;
   ASSERT_TRUE(frame.Create(48, 32));
   const std::string path = dir.File("again.mov");
   for (int frames : {5, 2}) {
-    QtMovieWriter writer(boxes, path, 0, 0);
+    QtMovieWriter writer(reports, path, 0, 0);
     writer.SetFramePeriod(40);
     ASSERT_EQ(writer.Prepare(frame), kWriterOk);
     for (int i = 0; i < frames; ++i) EXPECT_EQ(writer.AddFrame(frame), kWriterOk);
@@ -279,11 +283,12 @@ TEST(QtMovieFiles, TwoWritersAtOnceShareOneQuickTime) {
   UseBuiltRuntime();
   TempDir dir;
   FakeBoxes boxes;
+  WriterFailureBoxes reports{boxes};
   MovieFrame frameA, frameB;
   ASSERT_TRUE(frameA.Create(64, 48));
   ASSERT_TRUE(frameB.Create(32, 32));
-  auto a = std::make_unique<QtMovieWriter>(boxes, dir.File("a.mov"), 0, 0);
-  QtMovieWriter b(boxes, dir.File("b.mov"), 0, 0);
+  auto a = std::make_unique<QtMovieWriter>(reports, dir.File("a.mov"), 0, 0);
+  QtMovieWriter b(reports, dir.File("b.mov"), 0, 0);
   ASSERT_EQ(a->Prepare(frameA), kWriterOk);
   ASSERT_EQ(b.Prepare(frameB), kWriterOk);
   EXPECT_EQ(a->AddFrame(frameA), kWriterOk);
@@ -300,10 +305,11 @@ TEST(QtMovieFiles, EditingThatCannotStartClosesTheFileAndRefusesFrames) {
   UseBuiltRuntime();
   TempDir dir;
   FakeBoxes boxes;
+  WriterFailureBoxes reports{boxes};
   MovieFrame frame;
   ASSERT_TRUE(frame.Create(32, 32));
   // A screen this large needs a compression buffer beyond what a size holds.
-  QtMovieWriter writer(boxes, dir.File("huge.mov"), 32767, 32767);
+  QtMovieWriter writer(reports, dir.File("huge.mov"), 32767, 32767);
   ASSERT_EQ(writer.Prepare(frame), kWriterOk);
   EXPECT_EQ(writer.AddFrame(frame), kWriterFail);
   EXPECT_STREQ(writer.LastError(), "Unable to Get Compression Size");
@@ -319,19 +325,20 @@ TEST(QtMovieFiles, UnusablePathsFailPrepareWithTheFilenameText) {
   UseBuiltRuntime();
   TempDir dir;
   FakeBoxes boxes;
+  WriterFailureBoxes reports{boxes};
   MovieFrame frame;
   ASSERT_TRUE(frame.Create(32, 32));
   // Longer than the length-prefixed name holds: refused, never cut short.
   const std::string longName = dir.Path() + "/" + std::string(255 - dir.Path().size(), 'm');
   ASSERT_EQ(longName.size(), 256u);
   {
-    QtMovieWriter writer(boxes, longName, 0, 0);
+    QtMovieWriter writer(reports, longName, 0, 0);
     EXPECT_EQ(writer.Prepare(frame), kWriterFail);
     EXPECT_STREQ(writer.LastError(), kBadPath);
     EXPECT_EQ(writer.State(), QtMovieWriter::kClosed);
   }
   {
-    QtMovieWriter writer(boxes, "", 0, 0);
+    QtMovieWriter writer(reports, "", 0, 0);
     EXPECT_EQ(writer.Prepare(frame), kWriterFail);
     EXPECT_STREQ(writer.LastError(), kBadPath);
   }
@@ -339,20 +346,20 @@ TEST(QtMovieFiles, UnusablePathsFailPrepareWithTheFilenameText) {
   // Exactly 255 bytes still fits.
   const std::string longest = longName.substr(0, 255);
   {
-    QtMovieWriter writer(boxes, longest, 0, 0);
+    QtMovieWriter writer(reports, longest, 0, 0);
     EXPECT_EQ(writer.Prepare(frame), kWriterOk) << writer.LastError();
     EXPECT_EQ(writer.AddFrame(frame), kWriterOk);
   }
   EXPECT_TRUE(ProbeVideo(longest).Ok);
   // A device is never taken over as a movie file.
   {
-    QtMovieWriter writer(boxes, "/dev/full", 0, 0);
+    QtMovieWriter writer(reports, "/dev/full", 0, 0);
     EXPECT_EQ(writer.Prepare(frame), kWriterFail);
     EXPECT_STREQ(writer.LastError(), "Unable to Create Movie File");
   }
   // A folder that does not exist.
   {
-    QtMovieWriter writer(boxes, dir.File("missing/clip.mov"), 0, 0);
+    QtMovieWriter writer(reports, dir.File("missing/clip.mov"), 0, 0);
     EXPECT_EQ(writer.Prepare(frame), kWriterFail);
     EXPECT_STREQ(writer.LastError(), "Unable to Create Movie File");
   }

@@ -20,6 +20,7 @@
 
 #include "base/MovieFrame.h"
 #include "bridge/Cinelink.h"
+#include "capture/WriterFailureBoxes.h"
 #include "support/ClipRecording.h"
 #include "support/MediaProbe.h"
 #include "support/QtAtomWalk.h"
@@ -208,13 +209,14 @@ TEST(QtMovieWriterThread, EveryRuntimeCallIsMadeOnTheWritersOwnThreadOneThreadAt
   TheProbe().Reset();
   TempDir dir;
   FakeBoxes boxes;
+  WriterFailureBoxes reports{boxes};
   MovieFrame frameA, frameB;
   ASSERT_TRUE(frameA.Create(64, 48));
   ASSERT_TRUE(frameB.Create(32, 32));
   {
     // Two clips open at once, each with its own runtime thread.
-    QtMovieWriter a(boxes, dir.File("a.mov"), 0, 0);
-    QtMovieWriter b(boxes, dir.File("b.mov"), 0, 0);
+    QtMovieWriter a(reports, dir.File("a.mov"), 0, 0);
+    QtMovieWriter b(reports, dir.File("b.mov"), 0, 0);
     ASSERT_EQ(a.Prepare(frameA), kWriterOk) << a.LastError();
     ASSERT_EQ(b.Prepare(frameB), kWriterOk) << b.LastError();
     for (int i = 0; i < 6; ++i) {
@@ -251,6 +253,7 @@ TEST(QtMovieWriterThread, FramesAreCompressedWhileTheCallerGoesOnFromACopy) {
   TheProbe().Reset();
   TempDir dir;
   FakeBoxes boxes;
+  WriterFailureBoxes reports{boxes};
   MovieFrame frame;
   ASSERT_TRUE(frame.Create(64, 48));
   const std::vector<std::uint32_t> white(64 * 48, 0x00FFFFFF), red(64 * 48, 0x00FF0000),
@@ -259,7 +262,7 @@ TEST(QtMovieWriterThread, FramesAreCompressedWhileTheCallerGoesOnFromACopy) {
     std::copy(picture.begin(), picture.end(), frame.Row(0));
   };
   const std::string path = dir.File("held.mov");
-  QtMovieWriter writer(boxes, path, 0, 0);
+  QtMovieWriter writer(reports, path, 0, 0);
   writer.SetFramePeriod(100);
   ASSERT_EQ(writer.Prepare(frame), kWriterOk);
   TheProbe().holdCompression = 1;
@@ -294,6 +297,7 @@ TEST(QtMovieWriterThread, AFrameThatCannotBeCompressedIsReportedOnceByTheNextAdd
   UseBuiltRuntime();
   TempDir dir;
   FakeBoxes boxes;
+  WriterFailureBoxes reports{boxes};
   MovieFrame frame;
   ASSERT_TRUE(frame.Create(48, 32));
   {
@@ -303,7 +307,7 @@ TEST(QtMovieWriterThread, AFrameThatCannotBeCompressedIsReportedOnceByTheNextAdd
     TheProbe().Reset();
     TheProbe().failCompression = 1;
     const std::string path = dir.File("middle.mov");
-    QtMovieWriter writer(boxes, path, 0, 0);
+    QtMovieWriter writer(reports, path, 0, 0);
     writer.SetFramePeriod(50);
     ASSERT_EQ(writer.Prepare(frame), kWriterOk);
     EXPECT_EQ(writer.AddFrame(frame), kWriterOk);
@@ -322,7 +326,7 @@ TEST(QtMovieWriterThread, AFrameThatCannotBeCompressedIsReportedOnceByTheNextAdd
     TheProbe().Reset();
     TheProbe().failCompression = 2;
     const std::string path = dir.File("last.mov");
-    QtMovieWriter writer(boxes, path, 0, 0);
+    QtMovieWriter writer(reports, path, 0, 0);
     ASSERT_EQ(writer.Prepare(frame), kWriterOk);
     for (int i = 0; i < 3; ++i) EXPECT_EQ(writer.AddFrame(frame), kWriterOk);
     writer.Close();

@@ -15,6 +15,7 @@
 #include "app/SettingsStore.h"
 #include "capture/ClipSession.h"
 #include "capture/OutputNaming.h"
+#include "capture/WriterFailureBoxes.h"
 #include "support/ClipSessionFakes.h"
 #include "support/FakeDialogServices.h"
 #include "support/QtGTestMain.h"
@@ -271,8 +272,9 @@ TEST_F(ProjectDialogTest, StoredDirectoryThatIsNotUtf8IsKeptByteForByte) {
   testing::FakeClipHost host;
   OutputNaming naming(settings);
   const std::unique_ptr<WmFormatLibrary> wmv = CreateWmFormatLibrary();
-  MovieWriterFactory factory(nullptr, &boxes);
-  factory.SetWmvLibrary(wmv.get(), "");
+  WriterFailureBoxes reports(boxes);
+  MovieWriterFactory factory(nullptr, &reports);
+  factory.SetWmvLibrary(wmv.get());
   {
     ClipSession session(settings, naming, factory, host);
     for (int i = 0; i < 3; ++i) {

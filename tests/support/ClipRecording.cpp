@@ -10,7 +10,7 @@ ClipRecording::ClipRecording(ClipRecordingOptions options)
     : extension(options.extension),
       aviLibrary(std::move(options.aviLibrary)),
       wmvLibrary(std::move(options.wmvLibrary)),
-      factory(aviLibrary.get(), &boxes, options.screenWidth, options.screenHeight),
+      factory(aviLibrary.get(), &reports, options.screenWidth, options.screenHeight),
       session(settings, naming, factory, host, options.manualClock ? &clock : nullptr) {
   if (options.folder.empty()) ownFolder.emplace();
   const std::string base = ownFolder ? ownFolder->Path() : options.folder;
@@ -19,7 +19,8 @@ ClipRecording::ClipRecording(ClipRecordingOptions options)
   std::filesystem::create_directories(settings.ProjectFolder());
   settings.SetOutputType(options.outputType);
   settings.SetTimerValue(options.timerValue);
-  if (wmvLibrary != nullptr) factory.SetWmvLibrary(wmvLibrary.get(), options.wmvHelpAddress);
+  if (wmvLibrary != nullptr) factory.SetWmvLibrary(wmvLibrary.get());
+  reports.SetDownloadAddress(options.wmvHelpAddress);
 }
 
 std::string ClipRecording::Movie(int number) const {

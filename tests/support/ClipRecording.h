@@ -15,6 +15,7 @@
 #include "base/Settings.h"
 #include "capture/ClipSession.h"
 #include "capture/OutputNaming.h"
+#include "capture/WriterFailureBoxes.h"
 #include "support/ClipSessionFakes.h"
 #include "support/ManualClock.h"
 #include "support/RecorderFakes.h"
@@ -87,6 +88,7 @@ struct ClipRecording {
   Settings settings;
   OutputNaming naming{settings};
   FakeBoxes boxes;
+  WriterFailureBoxes reports{boxes};
   FakeClipHost host;
   ManualClock clock;
   const std::shared_ptr<AviFileLibrary> aviLibrary;

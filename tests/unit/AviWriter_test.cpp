@@ -12,8 +12,10 @@
 
 #include "base/MovieFrame.h"
 #include "base/Settings.h"
+#include "capture/WriterFailureBoxes.h"
 #include "support/ClipSessionFakes.h"
 #include "support/RecorderFakes.h"
+#include "writers/OutputFormats.h"
 
 namespace framory {
 namespace {
@@ -134,13 +136,14 @@ MovieFrame FrameOf(const TestPicture& p) {
 struct AviWriterTest : ::testing::Test {
   std::unique_ptr<AviWriter> Make(std::int32_t type, std::int32_t period = 100,
                                   const std::string& path = "/tmp/movie0.avi") {
-    auto w = std::make_unique<AviWriter>(library, boxes, path, 320, 200);
+    auto w = std::make_unique<AviWriter>(library, reports, path, 320, 200);
     w->SetFramePeriod(period);
-    w->SetCodecFromOutputType(type);
+    w->SetCodec(FindOutputFormat(type)->Codec);
     return w;
   }
   FakeLibrary library;
   FakeBoxes boxes;
+  WriterFailureBoxes reports{boxes};
 };
 
 TEST_F(AviWriterTest, FirstFrameOpensTheFileWithTheStreamHeaderAndCodec) {
@@ -184,18 +187,18 @@ TEST_F(AviWriterTest, FirstFrameOpensTheFileWithTheStreamHeaderAndCodec) {
 }
 
 TEST_F(AviWriterTest, HandlerCodeIsTheLastFlagSetAndPeriodZeroMeansOnePerSecond) {
-  AviWriter w(library, boxes, "/tmp/m.avi", 0, 0);
+  AviWriter w(library, reports, "/tmp/m.avi", 0, 0);
   EXPECT_EQ(w.HandlerCode(), FourCC::Mpg4);
-  w.SetUseDivx(true);
-  w.SetUseWmv3(true);
+  w.SetCodec(FourCC::Divx);
+  w.SetCodec(FourCC::Wmv3);
   EXPECT_EQ(w.HandlerCode(), FourCC::Wmv3);
-  w.SetUseXvid(true);
+  w.SetCodec(FourCC::Xvid);
   EXPECT_EQ(w.HandlerCode(), FourCC::Xvid);
-  w.SetCodecFromOutputType(OutputTypes::AviWmv3);
+  w.SetCodec(FindOutputFormat(OutputTypes::AviWmv3)->Codec);
   EXPECT_EQ(w.HandlerCode(), FourCC::Wmv3);
-  w.SetCodecFromOutputType(OutputTypes::AviXvid);
+  w.SetCodec(FindOutputFormat(OutputTypes::AviXvid)->Codec);
   EXPECT_EQ(w.HandlerCode(), FourCC::Xvid);
-  w.SetCodecFromOutputType(OutputTypes::AviMpg4);
+  w.SetCodec(FindOutputFormat(OutputTypes::AviMpg4)->Codec);
   EXPECT_EQ(w.HandlerCode(), FourCC::Mpg4);
 
   w.SetFramePeriod(0);

@@ -5,10 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/ClipSessionFakes.h"
@@ -103,10 +107,23 @@ class FakeEncoder : public ScreenEncoder {
   bool writesFile_;
 };
 
+// The failures told to the user, with the thread each was told on.
+struct ToldFailures : WriterReports {
+  void Report(WriterFailure failure, std::int32_t reason) override {
+    told.push_back({failure, reason, std::this_thread::get_id()});
+  }
+  struct Told {
+    WriterFailure failure;
+    std::int32_t reason;
+    std::thread::id thread;
+  };
+  std::vector<Told> told;
+};
+
 // Makes recording writers for every family; Supports() follows `supported`.
 class FakeFactory : public MovieWriterFactory {
  public:
-  FakeFactory() : MovieWriterFactory(nullptr, nullptr) {}
+  FakeFactory() : MovieWriterFactory(nullptr, &failures) {}
   bool Supports(std::int32_t type) const override {
     return type != unsupportedType && ((type >= 10 && type <= 19) || type == 30);
   }
@@ -131,8 +148,10 @@ class FakeFactory : public MovieWriterFactory {
     return std::make_unique<FakeEncoder>(log, encodersWriteFiles);
   }
   bool MergeSoundTrack(const std::string& video, const std::string& audio,
-                       const std::string& merged) override {
+                       const std::string& merged, WriterReports& reports) override {
     namespace fs = std::filesystem;
+    if (duringMerge) duringMerge();
+    if (mergeFailure != WriterFailure::NoFailure) reports.Report(mergeFailure, mergeReason);
     log.push_back("Merge " + fs::path(video).filename().string() + " " +
                   fs::path(audio).filename().string() + " " + fs::path(merged).filename().string());
     return mergeResult;
@@ -146,6 +165,11 @@ class FakeFactory : public MovieWriterFactory {
   std::int32_t repeatResult = kWriterOk;
   std::function<void()> duringAdd;
   bool mergeResult = true;
+  // Run on the merge's thread; a failure it reports there.
+  std::function<void()> duringMerge;
+  WriterFailure mergeFailure = WriterFailure::NoFailure;
+  std::int32_t mergeReason = 0;
+  ToldFailures failures;
   bool encodersWriteFiles = false;
   std::int32_t unsupportedType = -1;
 };
@@ -533,6 +557,7 @@ TEST_F(ClipSessionTest, WmvClipWithSoundRecordsAndMergesTheSoundTrack) {
   ASSERT_TRUE(testing::WriteWholeFile(folder + "movie1.wmv", "sound"));
   writers.log.clear();
   session.EndClip();
+  session.WaitForMerges();
   EXPECT_EQ(writers.log, (Log{"movie0.wmv Close", "Encoder destroyed",
                               "Merge movie0.wmv movie1.wmv movie2.wmv"}));
   EXPECT_FALSE(std::filesystem::exists(folder + "movie0.wmv"));
@@ -548,10 +573,95 @@ TEST_F(ClipSessionTest, WmvClipWithSoundRecordsAndMergesTheSoundTrack) {
   ASSERT_TRUE(testing::WriteWholeFile(folder + "movie3.wmv", "video"));
   ASSERT_TRUE(testing::WriteWholeFile(folder + "movie4.wmv", "sound"));
   session.EndClip();
+  session.WaitForMerges();
   EXPECT_TRUE(Has("Merge movie3.wmv movie4.wmv movie5.wmv"));
   EXPECT_TRUE(std::filesystem::exists(folder + "movie3.wmv"));
   EXPECT_TRUE(std::filesystem::exists(folder + "movie4.wmv"));
   EXPECT_TRUE(session.PendingAudioFile().empty());
+}
+
+// Posts from any thread; the test waits for a number of messages.
+class WaitablePoster : public MessagePoster {
+ public:
+  void PostMessage(std::uint32_t message) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    messages_.push_back(message);
+    posted_.notify_all();
+  }
+  std::vector<std::uint32_t> WaitFor(std::size_t count) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    posted_.wait(lock, [&] { return messages_.size() >= count; });
+    return messages_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable posted_;
+  std::vector<std::uint32_t> messages_;
+};
+
+struct CountingCursor : WaitCursor {
+  void Show() override { ++shown; }
+  void Restore() override { ++restored; }
+  int shown = 0, restored = 0;
+};
+
+// The merge of a WMV clip's sound runs beside the caller: EndClip returns
+// while it runs, with the wait cursor shown and both source files kept. Its
+// end is posted; only when the caller finishes it are the sources deleted
+// (after success), the failure it reported shown (on the caller's thread)
+// and the cursor restored.
+TEST_F(ClipSessionTest, SoundMergeRunsBesideTheCallerAndEndsThroughAPostedMessage) {
+  WaitablePoster poster;
+  CountingCursor cursor;
+  session.SetMergeServices(&cursor, &poster);
+  settings.SetOutputType(OutputTypes::WmvV80_384Video);
+  settings.SetRecordSound(true);
+  const std::string folder = settings.ProjectFolder() + "/";
+  namespace fs = std::filesystem;
+
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  writers.duringMerge = [released] { released.wait(); };
+  Shoot(64, 64);
+  ASSERT_TRUE(testing::WriteWholeFile(folder + "movie0.wmv", "video"));
+  ASSERT_TRUE(testing::WriteWholeFile(folder + "movie1.wmv", "sound"));
+  session.EndClip();  // returns with the merge still held by the test
+  EXPECT_TRUE(session.Merging());
+  EXPECT_EQ(cursor.shown, 1);
+  EXPECT_EQ(cursor.restored, 0);
+  EXPECT_TRUE(fs::exists(folder + "movie0.wmv") && fs::exists(folder + "movie1.wmv"));
+  session.SoundTrackMerged();  // a message that comes early finishes nothing
+  EXPECT_TRUE(session.Merging());
+  release.set_value();
+  EXPECT_EQ(poster.WaitFor(1), (std::vector<std::uint32_t>{MainWindowMessages::SoundTrackMerged}));
+  EXPECT_TRUE(fs::exists(folder + "movie0.wmv")) << "the caller deletes, once it finishes";
+  session.SoundTrackMerged();
+  EXPECT_FALSE(session.Merging());
+  EXPECT_EQ(cursor.restored, 1);
+  EXPECT_FALSE(fs::exists(folder + "movie0.wmv"));
+  EXPECT_FALSE(fs::exists(folder + "movie1.wmv"));
+
+  // A refused merge keeps both files; its reason is told on this thread.
+  writers.duringMerge = nullptr;
+  writers.mergeResult = false;
+  writers.mergeFailure = WriterFailure::MergeRefused;
+  writers.mergeReason = -5;
+  Shoot(64, 64);
+  ASSERT_TRUE(testing::WriteWholeFile(session.PendingVideoFile(), "video"));
+  const std::string video = session.PendingVideoFile(), sound = session.PendingAudioFile();
+  ASSERT_TRUE(testing::WriteWholeFile(sound, "sound"));
+  session.EndClip();
+  poster.WaitFor(2);
+  EXPECT_TRUE(writers.failures.told.empty()) << "nothing is shown from the merge's thread";
+  session.SoundTrackMerged();
+  ASSERT_EQ(writers.failures.told.size(), 1u);
+  EXPECT_EQ(writers.failures.told[0].failure, WriterFailure::MergeRefused);
+  EXPECT_EQ(writers.failures.told[0].reason, -5);
+  EXPECT_EQ(writers.failures.told[0].thread, std::this_thread::get_id());
+  EXPECT_TRUE(fs::exists(video) && fs::exists(sound));
+  EXPECT_EQ(cursor.shown, 2);
+  EXPECT_EQ(cursor.restored, 2);
 }
 
 // "Record Sound as Well" beside a WMV writer that failed: no sound session
@@ -590,6 +700,7 @@ TEST_F(ClipSessionTest, NoSoundIsKeptBesideAWmvWriterThatFailed) {
   const std::string video = session.PendingVideoFile();
   ASSERT_TRUE(testing::WriteWholeFile(video, "video"));
   session.EndClip();
+  session.WaitForMerges();
   EXPECT_TRUE(Has("Merge movie3.wmv movie4.wmv movie5.wmv"));
 }
 

@@ -12,6 +12,7 @@
 #include <map>
 #include <set>
 
+#include "capture/WriterFailureBoxes.h"
 #include "support/RecorderFakes.h"
 
 namespace framory {
@@ -248,7 +249,8 @@ std::vector<std::string> Matching(const Log& log, const std::string& prefix) {
 TEST(EncoderSessionTest, CaptureRectIsRoundedInwardToEvenValuesAndBadOnesAreIgnored) {
   ScriptedLibrary library;
   FakeBoxes boxes;
-  EncoderSession session(library, boxes);
+  WriterFailureBoxes reports{boxes};
+  EncoderSession session(library, reports);
   EXPECT_TRUE(session.WholeScreen());
   EXPECT_EQ(session.CaptureRect(), (Rect{-1, -1, -1, -1}));
   EXPECT_EQ(session.FramesPerSecond(), 10.0);
@@ -267,8 +269,9 @@ TEST(EncoderSessionTest, CaptureRectIsRoundedInwardToEvenValuesAndBadOnesAreIgno
 TEST(EncoderSessionTest, ConfigureBuildsTheScreenEncoderInItsOrder) {
   ScriptedLibrary library;
   FakeBoxes boxes;
+  WriterFailureBoxes reports{boxes};
   {
-    EncoderSession session(library, boxes);
+    EncoderSession session(library, reports);
     session.SetCaptureRect(Rect{101, 51, 700, 501});
     session.SetFramesPerSecond(1000.0 / 30);
     ASSERT_EQ(session.Configure("/tmp/movie1.wmv"), 0);
@@ -317,7 +320,8 @@ TEST(EncoderSessionTest, ContentTypeFrameRateAndBroadcastFollowTheFields) {
   for (const Case& c : cases) {
     ScriptedLibrary library;
     FakeBoxes boxes;
-    EncoderSession session(library, boxes);
+    WriterFailureBoxes reports{boxes};
+    EncoderSession session(library, reports);
     session.SetRecordAudio(c.audio);
     session.SetRecordVideo(c.video);
     session.SetBroadcast(c.broadcast);
@@ -348,7 +352,8 @@ TEST(EncoderSessionTest, FailuresFollowTheResultRules) {
     ScriptedLibrary library;
     library.script.failing = {"CreateEncoder"};
     FakeBoxes boxes;
-    EncoderSession session(library, boxes);
+    WriterFailureBoxes reports{boxes};
+    EncoderSession session(library, reports);
     EXPECT_EQ(session.Configure("/tmp/x.wmv"), EncoderResult::Fail);
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].text, box);
@@ -368,7 +373,8 @@ TEST(EncoderSessionTest, FailuresFollowTheResultRules) {
                               "Source.SetInput(Device://Default_Audio_Device,,)",
                               "Encoder.PrepareToEncode(true)", "Encoder.Start"};
     FakeBoxes boxes;
-    EncoderSession session(library, boxes);
+    WriterFailureBoxes reports{boxes};
+    EncoderSession session(library, reports);
     session.SetCaptureRect(Rect{101, 51, 700, 501});
     EXPECT_EQ(session.Configure("/tmp/x.wmv"), EncoderResult::Fail);
     EXPECT_EQ(Matching(library.script.log, "Bag."),
@@ -384,7 +390,8 @@ TEST(EncoderSessionTest, FailuresFollowTheResultRules) {
     ScriptedLibrary library;
     library.script.failing = {"Audience.SetVideoFps"};
     FakeBoxes boxes;
-    EncoderSession session(library, boxes);
+    WriterFailureBoxes reports{boxes};
+    EncoderSession session(library, reports);
     EXPECT_EQ(session.Configure("/tmp/x.wmv"), EncoderResult::Fail);
     EXPECT_TRUE(Matching(library.script.log, "Group.SetProfile").empty());
     EXPECT_TRUE(Matching(library.script.log, "Encoder.PrepareToEncode(true)").empty());
@@ -393,17 +400,18 @@ TEST(EncoderSessionTest, FailuresFollowTheResultRules) {
 
 TEST(EncoderSessionTest, MergeSucceedsOnlyWhenTheEditorFinished) {
   FakeBoxes boxes;
+  WriterFailureBoxes reports{boxes};
   {
     ScriptedLibrary library;
     library.script.failing = {"CreateStreamEditor"};
-    EXPECT_FALSE(EncoderSession::MergeSoundTrack(library, boxes, nullptr, "v", "a", "m"));
+    EXPECT_FALSE(EncoderSession::MergeSoundTrack(library, reports, "v", "a", "m"));
     EXPECT_TRUE(boxes.shown.empty());
   }
   {
     ScriptedLibrary library;
     library.checkResult = EncoderResult::OutputIsInput;
     library.script.failing = {"Editor.Validate"};
-    EXPECT_FALSE(EncoderSession::MergeSoundTrack(library, boxes, nullptr, "v", "a", "m"));
+    EXPECT_FALSE(EncoderSession::MergeSoundTrack(library, reports, "v", "a", "m"));
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].text, "Output file is used as input");
     EXPECT_EQ(Matching(library.script.log, "Editor.").back(), "Editor.Stop()");
@@ -413,17 +421,17 @@ TEST(EncoderSessionTest, MergeSucceedsOnlyWhenTheEditorFinished) {
     // The run ended without reaching the end: the merged file is not there.
     ScriptedLibrary library;
     library.editorProgress = 40;
-    EXPECT_FALSE(EncoderSession::MergeSoundTrack(library, boxes, nullptr, "v", "a", "m"));
+    EXPECT_FALSE(EncoderSession::MergeSoundTrack(library, reports, "v", "a", "m"));
   }
   {
     ScriptedLibrary library;
     library.script.failing = {"Editor.RunState"};
     library.editorRunning = 1;
-    EXPECT_FALSE(EncoderSession::MergeSoundTrack(library, boxes, nullptr, "v", "a", "m"));
+    EXPECT_FALSE(EncoderSession::MergeSoundTrack(library, reports, "v", "a", "m"));
   }
   {
     ScriptedLibrary library;
-    EXPECT_TRUE(EncoderSession::MergeSoundTrack(library, boxes, nullptr, "v", "a", "m"));
+    EXPECT_TRUE(EncoderSession::MergeSoundTrack(library, reports, "v", "a", "m"));
     EXPECT_EQ(Matching(library.script.log, "Editor."),
               (Log{"Editor.SetOutputFile(m)", "Editor.AddStream(a,1,1033)",
                    "Editor.AddStream(v,2,1033)", "Editor.Validate()", "Editor.Start()",
@@ -433,7 +441,7 @@ TEST(EncoderSessionTest, MergeSucceedsOnlyWhenTheEditorFinished) {
     // A merge takes several polls: it is done only once the editor says so.
     ScriptedLibrary library;
     library.editorPolls = {{1, 20}, {1, 60}, {0, 100}};
-    EXPECT_TRUE(EncoderSession::MergeSoundTrack(library, boxes, nullptr, "v", "a", "m"));
+    EXPECT_TRUE(EncoderSession::MergeSoundTrack(library, reports, "v", "a", "m"));
     EXPECT_EQ(Matching(library.script.log, "Editor.RunState").size(), 3u);
     EXPECT_EQ(Matching(library.script.log, "Editor.").back(), "Editor.Stop()");
   }
@@ -442,7 +450,7 @@ TEST(EncoderSessionTest, MergeSucceedsOnlyWhenTheEditorFinished) {
     // (Polled once more, this editor would fail.)
     ScriptedLibrary library;
     library.editorPolls = {{1, 30}, {1, 99}, {1, 99, true}};
-    EXPECT_TRUE(EncoderSession::MergeSoundTrack(library, boxes, nullptr, "v", "a", "m"));
+    EXPECT_TRUE(EncoderSession::MergeSoundTrack(library, reports, "v", "a", "m"));
     EXPECT_EQ(Matching(library.script.log, "Editor.RunState").size(), 2u);
     EXPECT_EQ(Matching(library.script.log, "Editor.").back(), "Editor.Stop()");
   }
@@ -451,14 +459,14 @@ TEST(EncoderSessionTest, MergeSucceedsOnlyWhenTheEditorFinished) {
     // A call that fails midway ends the polling; the merged file is not whole.
     ScriptedLibrary library;
     library.editorPolls = {{1, 30}, failure, {0, 100}};
-    EXPECT_FALSE(EncoderSession::MergeSoundTrack(library, boxes, nullptr, "v", "a", "m"));
+    EXPECT_FALSE(EncoderSession::MergeSoundTrack(library, reports, "v", "a", "m"));
     EXPECT_EQ(Matching(library.script.log, "Editor.RunState").size(), 2u);
     EXPECT_EQ(Matching(library.script.log, "Editor.").back(), "Editor.Stop()");
   }
   {
     // A missing path: nothing is made.
     ScriptedLibrary library;
-    EXPECT_FALSE(EncoderSession::MergeSoundTrack(library, boxes, nullptr, "v", "", "m"));
+    EXPECT_FALSE(EncoderSession::MergeSoundTrack(library, reports, "v", "", "m"));
     EXPECT_TRUE(library.script.log.empty());
   }
 }
@@ -475,11 +483,12 @@ TEST(EncoderSessionTest, MergeErrorTableNamesEachCheckFailure) {
       {0xC00D1B5B, "Unsupported source type"},
       {0x80004005, "Other problem with source files"}};
   FakeBoxes boxes;
-  EncoderSession::ShowMergeError(boxes, 0);
-  EncoderSession::ShowMergeError(boxes, 1);
+  WriterFailureBoxes reports{boxes};
+  EncoderSession::ReportMergeError(reports, 0);
+  EncoderSession::ReportMergeError(reports, 1);
   EXPECT_TRUE(boxes.shown.empty());
   for (const auto& [code, text] : table) {
-    EncoderSession::ShowMergeError(boxes, static_cast<HResult>(code));
+    EncoderSession::ReportMergeError(reports, static_cast<HResult>(code));
     ASSERT_FALSE(boxes.shown.empty());
     EXPECT_EQ(boxes.shown.back().text, text);
     EXPECT_EQ(boxes.shown.back().caption, "Could Not Mix Video and Audio");

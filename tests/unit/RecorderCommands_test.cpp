@@ -100,7 +100,7 @@ TEST_F(RecorderCommandsTest, RecordMovieWhileRecordingPausesEndsTheClipAndSetsTh
   settings.SetTakeShotOnPrintScreen(true);
   host.clipOpen = true;
 
-  const CommandResult result = commands.Apply(Commands::ChooseOutputFamily{OutputFamily::Movie});
+  const CommandResult result = commands.Apply(Commands::ChooseOutputFamily{OutputChoice::Movie});
 
   EXPECT_TRUE(recorder.Paused()) << "left paused for the user's start";
   ASSERT_GE(At(kPause), 0);
@@ -118,7 +118,7 @@ TEST_F(RecorderCommandsTest, RecordMovieWhileRecordingPausesEndsTheClipAndSetsTh
 
   // Already paused: no second toggle, which would start recording.
   log.clear();
-  commands.Apply(Commands::ChooseOutputFamily{OutputFamily::Movie});
+  commands.Apply(Commands::ChooseOutputFamily{OutputChoice::Movie});
   EXPECT_TRUE(recorder.Paused());
   EXPECT_EQ(Count(kPause) + Count(kResume), 0);
 }
@@ -130,7 +130,7 @@ TEST_F(RecorderCommandsTest, BroadcastPausesEndsTheClipAndThenShowsTheInstructio
   host.clipOpen = true;
 
   const CommandResult result =
-      commands.Apply(Commands::ChooseOutputFamily{OutputFamily::Broadcast});
+      commands.Apply(Commands::ChooseOutputFamily{OutputChoice::Broadcast});
 
   EXPECT_TRUE(recorder.Paused()) << "paused even with no automatic trigger on";
   ASSERT_GE(At("EndClip 16"), 0);
@@ -158,7 +158,7 @@ TEST_F(RecorderCommandsTest, CaptureBitmapsPausesOnlyWhenATriggerIsOnAndRecordin
   settings.SetOutputType(DefaultMovieOutputType);
   Triggers(false, false, false, false);
   host.clipOpen = true;
-  commands.Apply(Commands::ChooseOutputFamily{OutputFamily::Pictures});
+  commands.Apply(Commands::ChooseOutputFamily{OutputChoice::Pictures});
   EXPECT_FALSE(recorder.Paused());
   EXPECT_EQ(Count(kPause) + Count(kResume), 0);
   EXPECT_EQ(Count("EndClip 16"), 1);
@@ -172,7 +172,7 @@ TEST_F(RecorderCommandsTest, CaptureBitmapsPausesOnlyWhenATriggerIsOnAndRecordin
   settings.SetOutputType(DefaultMovieOutputType);
   Triggers(/*click=*/true, false, false, false);
   log.clear();
-  commands.Apply(Commands::ChooseOutputFamily{OutputFamily::Pictures});
+  commands.Apply(Commands::ChooseOutputFamily{OutputChoice::Pictures});
   EXPECT_TRUE(recorder.Paused());
   EXPECT_LT(At(kPause), At("EndClip 16"));
   EXPECT_EQ(Count(kResume), 0);
@@ -184,7 +184,7 @@ TEST_F(RecorderCommandsTest, CaptureBitmapsPausesOnlyWhenATriggerIsOnAndRecordin
   Triggers(false, false, false, /*timer=*/true);
   settings.SetOutputType(DefaultMovieOutputType);
   log.clear();
-  commands.Apply(Commands::ChooseOutputFamily{OutputFamily::Pictures});
+  commands.Apply(Commands::ChooseOutputFamily{OutputChoice::Pictures});
   EXPECT_FALSE(recorder.Paused());
   EXPECT_LT(At(kPause), At("EndClip 16"));
   EXPECT_GT(At(kResume), At("EndClip 16"));
@@ -193,7 +193,7 @@ TEST_F(RecorderCommandsTest, CaptureBitmapsPausesOnlyWhenATriggerIsOnAndRecordin
   // Paused with only the timer on: no pause step, then the alignment resumes.
   Pause();
   Triggers(false, false, false, true);
-  commands.Apply(Commands::ChooseOutputFamily{OutputFamily::Pictures});
+  commands.Apply(Commands::ChooseOutputFamily{OutputChoice::Pictures});
   EXPECT_FALSE(recorder.Paused());
   EXPECT_EQ(Count(kPause), 0);
   EXPECT_EQ(Count(kResume), 1);

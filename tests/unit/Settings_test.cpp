@@ -12,6 +12,7 @@
 #include "app/SettingsStore.h"
 #include "base/Settings.h"
 #include "support/TempDir.h"
+#include "writers/OutputFormats.h"
 
 namespace framory {
 namespace {
@@ -392,18 +393,18 @@ TEST(Settings, ProjectFolderAndOutputTypePredicates) {
 
   for (int code : {0, 1, 2, 3, 10, 11, 12, 13, 14, 15}) {
     s.SetOutputType(code);
-    EXPECT_FALSE(s.SoundAllowed()) << code;
-    EXPECT_FALSE(s.IsEncoderOutput()) << code;
+    EXPECT_FALSE(SoundAllowedFor(s.OutputType())) << code;
+    EXPECT_FALSE(IsEncoderOutputType(s.OutputType())) << code;
   }
   for (int code : {16, 17, 18}) {
     s.SetOutputType(code);
-    EXPECT_TRUE(s.SoundAllowed()) << code;
-    EXPECT_FALSE(s.IsEncoderOutput()) << code;
+    EXPECT_TRUE(SoundAllowedFor(s.OutputType())) << code;
+    EXPECT_FALSE(IsEncoderOutputType(s.OutputType())) << code;
   }
   for (int code : {19, 30}) {
     s.SetOutputType(code);
-    EXPECT_TRUE(s.SoundAllowed()) << code;
-    EXPECT_TRUE(s.IsEncoderOutput()) << code;
+    EXPECT_TRUE(SoundAllowedFor(s.OutputType())) << code;
+    EXPECT_TRUE(IsEncoderOutputType(s.OutputType())) << code;
   }
   EXPECT_TRUE(IsPictureOutputType(3));
   EXPECT_FALSE(IsPictureOutputType(10));

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/MovieFrame.h"
+#include "capture/WriterFailureBoxes.h"
 #include "support/RecorderFakes.h"
 #include "writers/WidePath.h"
 
@@ -192,7 +193,8 @@ MovieFrame NumberedRows(std::int32_t width, std::int32_t height) {
 TEST(WmvWriter, PreparesUpToTheFileNameThenBeginsWithTheFirstFrame) {
   FakeLibrary library;
   FakeBoxes boxes;
-  WmvWriter writer(library, boxes, "/tmp/movie0.wmv", WmGuids::ProfileV80_56Video, 1024, 768, "");
+  WriterFailureBoxes reports{boxes};
+  WmvWriter writer(library, reports, "/tmp/movie0.wmv", WmGuids::ProfileV80_56Video, 1024, 768);
   writer.SetFrameRate(100);
   EXPECT_EQ(writer.State(), WmvWriter::kReady);
   EXPECT_EQ(library.seen.path, u"/tmp/movie0.wmv");
@@ -248,7 +250,8 @@ TEST(WmvWriter, SampleTimesAndFrameTimeFollowTheRate) {
     SCOPED_TRACE("period " + std::to_string(c.period));
     FakeLibrary library;
     FakeBoxes boxes;
-    WmvWriter writer(library, boxes, "/tmp/m.wmv", WmGuids::ProfileV80_384Video, 0, 0, "");
+    WriterFailureBoxes reports{boxes};
+    WmvWriter writer(library, reports, "/tmp/m.wmv", WmGuids::ProfileV80_384Video, 0, 0);
     writer.SetFrameRate(c.period);  // 0 keeps 2 frames a second
     const MovieFrame frame = NumberedRows(8, 4);
     for (int i = 0; i < 5; ++i) ASSERT_EQ(writer.AddFrame(frame), kWriterOk);
@@ -264,6 +267,7 @@ TEST(WmvWriter, SampleTimesAndFrameTimeFollowTheRate) {
 // name that is not UTF-8, reaches the library and comes back byte for byte.
 TEST(WmvWriter, FileNamesThatAreNotUtf8ReachTheLibraryByteForByte) {
   FakeBoxes boxes;
+  WriterFailureBoxes reports{boxes};
   const std::vector<std::string> names = {
       "/tmp/caf\xe9/movie0.wmv",                  // Latin-1
       "/tmp/\xff\xfe.wmv",                        // bytes that never start UTF-8
@@ -276,7 +280,7 @@ TEST(WmvWriter, FileNamesThatAreNotUtf8ReachTheLibraryByteForByte) {
   for (const std::string& name : names) {
     SCOPED_TRACE(name);
     FakeLibrary library;
-    WmvWriter writer(library, boxes, name, WmGuids::ProfileV80_384Video, 0, 0, "");
+    WmvWriter writer(library, reports, name, WmGuids::ProfileV80_384Video, 0, 0);
     EXPECT_EQ(writer.State(), WmvWriter::kReady);
     EXPECT_EQ(writer.StartResult(), kWriterOk);
     std::string back;
@@ -292,25 +296,26 @@ TEST(WmvWriter, FileNamesThatAreNotUtf8ReachTheLibraryByteForByte) {
 
 TEST(WmvWriter, FailuresLeaveTheWriterClosed) {
   FakeBoxes boxes;
+  WriterFailureBoxes reports{boxes};
   const MovieFrame frame = NumberedRows(8, 4);
   {
     FakeLibrary library;
     library.faults.noProfileVersion = true;
-    WmvWriter writer(library, boxes, "/tmp/m.wmv", WmGuids::ProfileV80_384Video, 0, 0, "");
+    WmvWriter writer(library, reports, "/tmp/m.wmv", WmGuids::ProfileV80_384Video, 0, 0);
     EXPECT_EQ(writer.State(), WmvWriter::kClosed);
     EXPECT_EQ(library.seen.log.back(), "SetSystemProfileVersion 524288") << "nothing after it";
   }
   {
     FakeLibrary library;
     library.faults.noVideoInput = true;
-    WmvWriter writer(library, boxes, "/tmp/m.wmv", WmGuids::ProfileV80_384Video, 0, 0, "");
+    WmvWriter writer(library, reports, "/tmp/m.wmv", WmGuids::ProfileV80_384Video, 0, 0);
     EXPECT_EQ(writer.State(), WmvWriter::kClosed) << "a profile without video";
     EXPECT_EQ(writer.AddFrame(frame), kWriterFail);
   }
   {
     FakeLibrary library;
-    WmvWriter writer(library, boxes, "/" + std::string(2047, 'a'), WmGuids::ProfileV80_384Video, 0,
-                     0, "");
+    WmvWriter writer(library, reports, "/" + std::string(2047, 'a'), WmGuids::ProfileV80_384Video,
+                     0, 0);
     EXPECT_EQ(writer.State(), WmvWriter::kClosed) << "a path too long";
     EXPECT_LT(writer.StartResult(), 0);
     EXPECT_TRUE(library.seen.path.empty());
@@ -318,14 +323,14 @@ TEST(WmvWriter, FailuresLeaveTheWriterClosed) {
   {
     // A path of 2047 units and its terminator still fit.
     FakeLibrary library;
-    WmvWriter writer(library, boxes, "/" + std::string(2046, 'a'), WmGuids::ProfileV80_384Video, 0,
-                     0, "");
+    WmvWriter writer(library, reports, "/" + std::string(2046, 'a'), WmGuids::ProfileV80_384Video,
+                     0, 0);
     EXPECT_EQ(writer.State(), WmvWriter::kReady);
   }
   {
     FakeLibrary library;
     library.faults.failWriteAt = 1;
-    WmvWriter writer(library, boxes, "/tmp/m.wmv", WmGuids::ProfileV80_384Video, 0, 0, "");
+    WmvWriter writer(library, reports, "/tmp/m.wmv", WmGuids::ProfileV80_384Video, 0, 0);
     EXPECT_EQ(writer.AddFrame(frame), kWriterOk);
     EXPECT_EQ(writer.AddFrame(frame), kWriterFail);
     EXPECT_EQ(writer.State(), WmvWriter::kClosed);
@@ -337,7 +342,7 @@ TEST(WmvWriter, FailuresLeaveTheWriterClosed) {
   {
     // A frame of another size than the clip began with is refused.
     FakeLibrary library;
-    WmvWriter writer(library, boxes, "/tmp/m.wmv", WmGuids::ProfileV80_384Video, 0, 0, "");
+    WmvWriter writer(library, reports, "/tmp/m.wmv", WmGuids::ProfileV80_384Video, 0, 0);
     EXPECT_EQ(writer.AddFrame(frame), kWriterOk);
     EXPECT_EQ(writer.AddFrame(NumberedRows(16, 4)), kWriterFail);
     EXPECT_EQ(library.seen.times.size(), 1u);

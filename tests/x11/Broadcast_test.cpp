@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "capture/WriterFailureBoxes.h"
 #include "platform/encoder/WmEncoderLibrary.h"
 #include "support/EncoderProbe.h"
 #include "support/RecorderFakes.h"
@@ -113,7 +114,7 @@ class BroadcastTest : public ::testing::Test {
   }
 
   void StartBroadcast() {
-    session = std::make_unique<EncoderSession>(library, boxes);
+    session = std::make_unique<EncoderSession>(library, reports);
     session->SetCaptureRect(Rect{100, 100, 100 + kWidth, 100 + kHeight});
     session->SetFramesPerSecond(10.0);
     session->SetRecordAudio(false);
@@ -126,6 +127,7 @@ class BroadcastTest : public ::testing::Test {
   X11TestWindows windows;
   unsigned long colour = 0;
   testing::FakeBoxes boxes;
+  WriterFailureBoxes reports{boxes};
   WmEncoderLibrary library;
   std::unique_ptr<EncoderSession> session;
 };
@@ -325,7 +327,7 @@ TEST_F(BroadcastTest, PortAlreadyTakenFailsWithTheBox) {
   address.sin_addr.s_addr = htonl(INADDR_ANY);
   ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
   ASSERT_EQ(listen(holder, 1), 0);
-  session = std::make_unique<EncoderSession>(library, boxes);
+  session = std::make_unique<EncoderSession>(library, reports);
   session->SetRecordAudio(false);
   session->SetBroadcast(true);
   EXPECT_LT(session->Configure(""), 0);

@@ -32,6 +32,7 @@
 #include "capture/ClipSession.h"
 #include "capture/FrameGrabber.h"
 #include "capture/OutputNaming.h"
+#include "capture/WriterFailureBoxes.h"
 #include "platform/x11/X11ScreenChanges.h"
 #include "platform/x11/X11ScreenGrabber.h"
 #include "platform/x11/X11WindowSystem.h"
@@ -178,7 +179,7 @@ class DamageClipsTest : public ::testing::TestWithParam<std::int32_t> {
     settings.SetUseArea(true);
     settings.SetHasMarkUserArea(true);
     settings.SetUserArea(Rect{kLeft, kTop, kLeft + kWidth - 1, kTop + kHeight - 1});
-    factory.SetWmvLibrary(wmv.get(), "file:///nowhere");
+    factory.SetWmvLibrary(wmv.get());
     links.Clip = &session;
     links.Scheduler = &scheduler;
     grabber.SetChangeWatch(&changes);
@@ -250,10 +251,11 @@ class DamageClipsTest : public ::testing::TestWithParam<std::int32_t> {
   Settings settings;
   OutputNaming naming{settings};
   FakeBoxes boxes;
+  WriterFailureBoxes reports{boxes};
   FakeClipHost host;
   std::unique_ptr<AviFileLibrary> avi = CreateAviFileLibrary();
   std::unique_ptr<WmFormatLibrary> wmv = CreateWmFormatLibrary();
-  MovieWriterFactory factory{avi.get(), &boxes, 1920, 1080};
+  MovieWriterFactory factory{avi.get(), &reports, 1920, 1080};
   ShotClock clock;
   ClipSession session{settings, naming, factory, host, &clock};
   struct NoScheduler : ShotScheduler {

@@ -15,6 +15,7 @@
 
 #include <unistd.h>
 
+#include "capture/WriterFailureBoxes.h"
 #include "platform/encoder/WmEncoderLibrary.h"
 #include "support/EncoderProbe.h"
 #include "support/MediaProbe.h"
@@ -48,7 +49,7 @@ class ScreenEncoderTest : public ::testing::Test {
   void SetUp() override { ASSERT_TRUE(windows.Valid()); }
 
   std::unique_ptr<EncoderSession> NewSession() {
-    auto session = std::make_unique<EncoderSession>(library, boxes);
+    auto session = std::make_unique<EncoderSession>(library, reports);
     session->SetFramesPerSecond(10.0);
     session->SetRecordAudio(false);
     return session;
@@ -57,6 +58,7 @@ class ScreenEncoderTest : public ::testing::Test {
   X11TestWindows windows;
   TempDir dir;
   testing::FakeBoxes boxes;
+  WriterFailureBoxes reports{boxes};
   WmEncoderLibrary library;
 };
 

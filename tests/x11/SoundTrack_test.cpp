@@ -14,6 +14,9 @@
 
 #include "capture/ClipSession.h"
 #include "capture/OutputNaming.h"
+#include "capture/SoundTrackMerge.h"
+#include "capture/WaitCursor.h"
+#include "capture/WriterFailureBoxes.h"
 #include "platform/encoder/WmEncoderLibrary.h"
 #include "support/ClipSessionFakes.h"
 #include "support/EncoderProbe.h"
@@ -22,7 +25,6 @@
 #include "support/X11TestWindows.h"
 #include "writers/EncoderSession.h"
 #include "writers/MovieWriterFactory.h"
-#include "writers/WaitCursor.h"
 #include "writers/WmFormatApi.h"
 
 namespace framory {
@@ -47,7 +49,7 @@ class CountingCursor : public WaitCursor {
 class SoundTrackTest : public ::testing::Test {
  protected:
   std::unique_ptr<EncoderSession> SoundSession(const std::string& path) {
-    auto session = std::make_unique<EncoderSession>(library, boxes);
+    auto session = std::make_unique<EncoderSession>(library, reports);
     session->SetRecordAudio(true);
     session->SetRecordVideo(false);
     session->Configure(path);
@@ -55,21 +57,26 @@ class SoundTrackTest : public ::testing::Test {
     return session;
   }
   std::unique_ptr<EncoderSession> ScreenSession(const std::string& path) {
-    auto session = std::make_unique<EncoderSession>(library, boxes);
+    auto session = std::make_unique<EncoderSession>(library, reports);
     session->SetRecordAudio(false);
     session->SetCaptureRect(Rect{0, 0, 320, 240});
     session->Configure(path);
     session->StartEncoding();
     return session;
   }
+  // A clip's merge: on its own thread, finished here.
   bool Merge(const std::string& video, const std::string& sound, const std::string& merged) {
-    MovieWriterFactory factory(nullptr, &boxes);
-    factory.SetEncoderServices(&library, &cursor);
-    return factory.MergeSoundTrack(video, sound, merged);
+    MovieWriterFactory factory(nullptr, &reports);
+    factory.SetEncoderServices(&library);
+    SoundTrackMerge merge(factory, &reports);
+    merge.SetServices(&cursor, nullptr);
+    merge.Start(video, sound, merged);
+    return merge.WaitForAll() == 1;
   }
 
   TempDir dir;
   testing::FakeBoxes boxes;
+  WriterFailureBoxes reports{boxes};
   CountingCursor cursor;
   WmEncoderLibrary library;
 };
@@ -116,7 +123,7 @@ TEST_F(SoundTrackTest, ScreenEncoderFileWithSoundHoldsPicturesAndTone) {
   ASSERT_TRUE(pulse.Running());
   const std::string path = dir.File("movie1.wmv");
   {
-    EncoderSession session(library, boxes);
+    EncoderSession session(library, reports);
     session.SetRecordAudio(true);
     session.SetCaptureRect(Rect{0, 0, 320, 240});
     ASSERT_EQ(session.Configure(path), 0);
@@ -201,9 +208,10 @@ TEST_F(SoundTrackTest, WmvClipWhoseWriterFailedAtOnceRecordsNoSound) {
   settings.SetRecordSound(true);
   OutputNaming naming(settings);
   testing::FakeClipHost host;
-  MovieWriterFactory factory(nullptr, &boxes);
-  factory.SetWmvLibrary(&missing, "https://example.org/wm");
-  factory.SetEncoderServices(&library, &cursor);
+  reports.SetDownloadAddress("https://example.org/wm");
+  MovieWriterFactory factory(nullptr, &reports);
+  factory.SetWmvLibrary(&missing);
+  factory.SetEncoderServices(&library);
   {
     ClipSession session(settings, naming, factory, host);
     const testing::TestPicture picture = testing::TestPicture::Pattern(64, 48, 1);
@@ -230,7 +238,7 @@ TEST_F(SoundTrackTest, WmvClipWhoseWriterFailedAtOnceRecordsNoSound) {
 // No sound server: the session cannot be configured and says so at once.
 TEST_F(SoundTrackTest, NoSoundServerIsAConfigurationFailureNotAHang) {
   testing::NoPulseServer none(dir.Path());
-  auto session = std::make_unique<EncoderSession>(library, boxes);
+  auto session = std::make_unique<EncoderSession>(library, reports);
   session->SetRecordVideo(false);
   EXPECT_LT(session->Configure(dir.File("sound.wmv")), 0);
   ASSERT_EQ(boxes.shown.size(), 1u);

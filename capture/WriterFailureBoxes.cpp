@@ -1,0 +1,18 @@
+#include "capture/WriterFailureBoxes.h"
+
+#include "writers/WriterTexts.h"
+
+namespace framory {
+
+void WriterFailureBoxes::Report(WriterFailure failure, std::int32_t reason) {
+  const WriterFailureBox& box = WriterFailureBoxOf(failure);
+  if (box.Caption == nullptr) return;
+  std::string text = failure == WriterFailure::MergeRefused ? MergeFailureText(reason) : box.Text;
+  if (box.AddsDownloadAddress) text += downloadAddress_ + " ";
+  const std::uint32_t flags = box.Kind == WriterBoxKind::SystemModalError
+                                  ? MessageBoxFlags::SystemModal | MessageBoxFlags::IconError
+                                  : MessageBoxFlags::IconError;
+  boxes_.Show(text, box.Caption, flags);
+}
+
+}  // namespace framory

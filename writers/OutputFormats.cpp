@@ -1,0 +1,169 @@
+#include "writers/OutputFormats.h"
+
+#include "writers/AviWriter.h"
+#include "writers/JournalingWriter.h"
+#include "writers/QtMovieWriter.h"
+#include "writers/WmvWriter.h"
+#include "writers/WriterTexts.h"
+
+namespace framory {
+
+namespace {
+
+namespace Names = ClipFailureNames;
+
+std::unique_ptr<MovieWriter> MakeAviWriter(const WriterParts& parts, const OutputFormat& format,
+                                           const std::string& path, std::int32_t timerValue) {
+  if (parts.Avi == nullptr || parts.Reports == nullptr) return nullptr;
+  auto writer = std::make_unique<AviWriter>(*parts.Avi, *parts.Reports, path, parts.ScreenWidth,
+                                            parts.ScreenHeight);
+  writer->SetFramePeriod(timerValue);
+  writer->SetCodec(format.Codec);
+  if (format.Journalled && parts.Journal != nullptr)
+    return std::make_unique<JournalingWriter>(std::move(writer), *parts.Journal, path);
+  return writer;
+}
+
+std::unique_ptr<MovieWriter> MakeQtMovieWriter(const WriterParts& parts,
+                                               const OutputFormat& /*format*/,
+                                               const std::string& path, std::int32_t timerValue) {
+  if (parts.Reports == nullptr) return nullptr;
+  auto writer =
+      std::make_unique<QtMovieWriter>(*parts.Reports, path, parts.ScreenWidth, parts.ScreenHeight);
+  writer->SetFramePeriod(timerValue);
+  return writer;
+}
+
+std::unique_ptr<MovieWriter> MakeWmvWriter(const WriterParts& parts, const OutputFormat& format,
+                                           const std::string& path, std::int32_t timerValue) {
+  if (parts.Wmv == nullptr || parts.Reports == nullptr || format.Profile == nullptr) return nullptr;
+  auto writer = std::make_unique<WmvWriter>(*parts.Wmv, *parts.Reports, path, *format.Profile,
+                                            parts.ScreenWidth, parts.ScreenHeight);
+  writer->SetFrameRate(timerValue);
+  return writer;
+}
+
+using F = OutputFamily;
+using S = WriterService;
+namespace T = OutputTypes;
+
+// A picture series: no writer of a clip.
+constexpr OutputFormat Picture(std::int32_t code, const char* text, const char* extension,
+                               std::int32_t imageFormat) {
+  return {.Code = code,
+          .Family = F::Pictures,
+          .ListText = text,
+          .Extension = extension,
+          .ImageFormat = imageFormat};
+}
+// An AVI clip with `codec` (0: uncompressed). Compressed clips may read the
+// grabbed pixels in place; uncompressed ones keep the composed, zero-padded
+// pixels.
+constexpr OutputFormat Avi(std::int32_t code, const char* text, std::uint32_t codec) {
+  return {.Code = code,
+          .Family = F::Avi,
+          .ListText = text,
+          .Extension = ".avi",
+          .Codec = codec,
+          .Service = S::AviLibrary,
+          .TakesRepeats = true,
+          .LendsGrabbedFrame = codec != 0,
+          .Journalled = true,
+          .AppendFailure = Names::kAviAppend,
+          .MakeWriter = &MakeAviWriter};
+}
+// A WMV file of a system profile. Failed appends are reported with the AVI
+// family's name.
+constexpr OutputFormat Wmv(std::int32_t code, const char* text, const WmGuid* profile) {
+  return {.Code = code,
+          .Family = F::WmvFile,
+          .ListText = text,
+          .Extension = ".wmv",
+          .SoundAllowed = true,
+          .MergesSoundTrack = true,
+          .Profile = profile,
+          .Service = S::WmvLibrary,
+          .TakesRepeats = true,
+          .AppendFailure = Names::kAviAppend,
+          .MakeWriter = &MakeWmvWriter};
+}
+
+// In code order.
+constexpr OutputFormat kFormats[] = {
+    Picture(T::Bmp, "BMP - Microsoft Windows bitmap format image", ".bmp", 1),
+    Picture(T::Jpg, "JPG - Joint Photographic Experts Group standard compressed image", ".jpg", 2),
+    Picture(T::Pcx, "PCX - Paintprush tool image", ".pcx", 5),
+    Picture(T::Png, "PNG - Portable Network Graphics well-compressed image", ".png", 3),
+    Avi(T::AviMpg4, "AVI - Microsoft audio-video standard using MPG4 high speed compression",
+        FourCC::Mpg4),
+    Avi(T::AviUncompressed, "AVI - Uncompressed video. Will play in Windows animation controls.",
+        0),
+    Avi(T::AviDivx, "AVI - Using DivX codec (Codec must be installed).", FourCC::Divx),
+    Avi(T::AviWmv3, "AVI - Using WMV3 Windows Media Video 9 codec.", FourCC::Wmv3),
+    Avi(T::AviXvid, "AVI - Using XVID codec (Codec must be installed).", FourCC::Xvid),
+    {.Code = T::QuickTimeMov,
+     .Family = F::QuickTime,
+     .ListText = "MOV - Apple QuickTime Movie (QuickTime player must be installed).",
+     .Extension = ".mov",
+     .TakesRepeats = true,
+     .AppendFailure = Names::kQuickTimeAppend,
+     .PrepareFailure = Names::kQuickTimePrepare,
+     .MakeWriter = &MakeQtMovieWriter},
+    Wmv(T::WmvV80_384Video,
+        "WMV - Windows Media Video file - V80_384Video for 384 Kpbs LAN (default)",
+        &WmGuids::ProfileV80_384Video),
+    Wmv(T::WmvV80_56Video, "WMV - Windows Media Video file - V80_56Video for 56 Kpbs dial-up modem",
+        &WmGuids::ProfileV80_56Video),
+    Wmv(T::WmvV80_700PALVideo,
+        "WMV - Windows Media Video file - V80_700PALVideo for 768 Kbps broadband",
+        &WmGuids::ProfileV80_700PALVideo),
+    // The screen encoder writes its file itself.
+    {.Code = T::ScreenEncoder,
+     .Family = F::ScreenEncoder,
+     .ListText = "WMV - Windows Media Video file - Windows Media 9 Screen encoder (best quality)",
+     .Extension = ".wmv",
+     .SoundAllowed = true,
+     .Service = S::Encoder},
+    // The broadcast has no row in the format list and makes no file.
+    {.Code = T::Broadcast, .Family = F::Broadcast, .SoundAllowed = true, .Service = S::Encoder},
+};
+
+}  // namespace
+
+std::span<const OutputFormat> OutputFormatTable() { return kFormats; }
+
+const OutputFormat* FindOutputFormat(std::int32_t code) {
+  for (const OutputFormat& format : kFormats) {
+    if (format.Code == code) return &format;
+  }
+  return nullptr;
+}
+
+bool IsKnownOutputType(std::int32_t code) { return FindOutputFormat(code) != nullptr; }
+
+bool IsPictureOutputType(std::int32_t code) {
+  const OutputFormat* format = FindOutputFormat(code);
+  return format != nullptr && format->Family == OutputFamily::Pictures;
+}
+
+bool IsMovieOutputType(std::int32_t code) {
+  const OutputFormat* format = FindOutputFormat(code);
+  return format != nullptr && format->Family != OutputFamily::Pictures;
+}
+
+bool IsEncoderOutputType(std::int32_t code) {
+  const OutputFormat* format = FindOutputFormat(code);
+  return format != nullptr && (format->Family == OutputFamily::ScreenEncoder ||
+                               format->Family == OutputFamily::Broadcast);
+}
+
+bool SoundAllowedFor(std::int32_t code) {
+  const OutputFormat* format = FindOutputFormat(code);
+  return format != nullptr && format->SoundAllowed;
+}
+
+bool IsFileMovieOutputType(std::int32_t code) {
+  return IsMovieOutputType(code) && !IsEncoderOutputType(code);
+}
+
+}  // namespace framory
