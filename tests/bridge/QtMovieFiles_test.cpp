@@ -22,6 +22,7 @@
 #include "support/MediaProbe.h"
 #include "support/QtAtomWalk.h"
 #include "support/RecorderFakes.h"
+#include "support/BuiltQuickTime.h"
 #include "support/TempDir.h"
 #include "writers/QtMovieWriter.h"
 
@@ -49,20 +50,7 @@ constexpr char kInitFailure[] =
     "Unable to initialize the Apple Quick Time Environment. You need to download and install the "
     "free QuickTime Media player. See http://www.apple.com/quicktime/download/ ";
 
-// Points the machine store at the folder of the built runtime, once per
-// process; the folder goes when the process ends.
-void UseBuiltRuntime() {
-  static TempDir store;
-  static const bool done = [] {
-    testing::WriteWholeFile(store.File("machine.ini"),
-                            "[Software\\Apple Computer, Inc.\\QuickTime]\n"
-                            "QuickTime.qts folder=" QUICKTIME_RUNTIME_DIR "\n");
-    setenv("FRAMORY_MACHINE_REGISTRY", store.File("machine.ini").c_str(), 1);
-    setenv("XDG_CONFIG_HOME", store.Path().c_str(), 1);
-    return true;
-  }();
-  (void)done;
-}
+void UseBuiltRuntime() { testing::UseBuiltQuickTime(QUICKTIME_RUNTIME_DIR); }
 
 // A clip session writing QuickTime movies through the built runtime, on a
 // 1024 × 768 screen, timed by a clock the test moves.

@@ -25,6 +25,7 @@
 #include "support/MediaProbe.h"
 #include "support/QtAtomWalk.h"
 #include "support/RecorderFakes.h"
+#include "support/BuiltQuickTime.h"
 #include "support/TempDir.h"
 #include "writers/QtMovieWriter.h"
 
@@ -173,20 +174,7 @@ using testing::ProbeVideo;
 using testing::TempDir;
 using testing::WalkQtAtoms;
 
-// Points the machine store at the folder of the built runtime, once per
-// process; the folder goes when the process ends.
-void UseBuiltRuntime() {
-  static TempDir store;
-  static const bool done = [] {
-    testing::WriteWholeFile(store.File("machine.ini"),
-                            "[Software\\Apple Computer, Inc.\\QuickTime]\n"
-                            "QuickTime.qts folder=" QUICKTIME_RUNTIME_DIR "\n");
-    setenv("FRAMORY_MACHINE_REGISTRY", store.File("machine.ini").c_str(), 1);
-    setenv("XDG_CONFIG_HOME", store.Path().c_str(), 1);
-    return true;
-  }();
-  (void)done;
-}
+void UseBuiltRuntime() { testing::UseBuiltQuickTime(QUICKTIME_RUNTIME_DIR); }
 
 std::vector<Call> CallsSoFar() {
   std::lock_guard<std::mutex> lock(TheProbe().mutex);

@@ -40,6 +40,7 @@
 #include "support/MediaProbe.h"
 #include "support/ProgramLog.h"
 #include "support/RecorderFakes.h"
+#include "support/BuiltQuickTime.h"
 #include "support/TempDir.h"
 #include "support/X11TestWindows.h"
 #include "writers/AviFileApi.h"
@@ -75,15 +76,7 @@ class ShotClock : public MonotonicClock {
 // Points the QuickTime bridge at the runtime built with the tests.
 void UseBuiltRuntime() {
 #ifdef QUICKTIME_RUNTIME_DIR
-  static TempDir store;
-  static const bool done = [] {
-    testing::WriteWholeFile(store.File("machine.ini"),
-                            "[Software\\Apple Computer, Inc.\\QuickTime]\n"
-                            "QuickTime.qts folder=" QUICKTIME_RUNTIME_DIR "\n");
-    setenv("FRAMORY_MACHINE_REGISTRY", store.File("machine.ini").c_str(), 1);
-    return true;
-  }();
-  (void)done;
+  testing::UseBuiltQuickTime(QUICKTIME_RUNTIME_DIR);
 #endif
 }
 
