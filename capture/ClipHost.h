@@ -19,6 +19,9 @@ class ClipHost {
   virtual void RefreshMainDialogTitle() = 0;
   // Forgets the cursor position saved at the last pause.
   virtual void ClearMousePosSaved() = 0;
+  // A clip ended (also when none was open); `savedPath` is the movie file it
+  // left, empty when it left none (a broadcast, no clip).
+  virtual void ClipEnded(const std::string& /*savedPath*/) {}
 };
 
 }  // namespace framory

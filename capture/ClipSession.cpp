@@ -167,6 +167,7 @@ bool ClipSession::StartClip(std::int32_t type, const Rect& screenRect) {
     clipStarted_ = false;
     return false;
   }
+  clipFile_ = path;
   // The clip's clock starts with its first shot, at the writer's frame period.
   if (writer_ && settings_.TakeShotOnTimer() && period > 0) timeline_.Start(period);
 
@@ -297,11 +298,14 @@ void ClipSession::FinishClip(bool reportLostFrames) {
   clipStarted_ = false;
   timeline_.Reset();
 
+  std::string saved = std::move(clipFile_);
+  clipFile_.clear();
   if (!pendingVideoFile_.empty() && !pendingAudioFile_.empty()) {
     const std::string merged = naming_.MovieFileName(MergedExtension(pendingVideoFile_));
     if (!merged.empty() && writers_.MergeSoundTrack(pendingVideoFile_, pendingAudioFile_, merged)) {
       std::remove(pendingVideoFile_.c_str());
       std::remove(pendingAudioFile_.c_str());
+      saved = merged;
     }
   }
   pendingVideoFile_.clear();
@@ -309,6 +313,7 @@ void ClipSession::FinishClip(bool reportLostFrames) {
 
   host_.RefreshMainDialogTitle();
   host_.ClearMousePosSaved();
+  host_.ClipEnded(saved);
 }
 
 }  // namespace framory

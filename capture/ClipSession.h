@@ -107,6 +107,8 @@ class ClipSession : public MovieFrameSink, public EncoderControl {
   // The writer has been given a frame of this clip.
   bool frameAdded_ = false;
   std::unique_ptr<ScreenEncoder> encoder_;
+  // The movie file of the open clip (none for a broadcast).
+  std::string clipFile_;
   std::string pendingVideoFile_;
   std::string pendingAudioFile_;
   // Inside DeliverMovieFrame (see there).

@@ -15,6 +15,7 @@
 #include "app/Launchers.h"
 #include "app/QuitSignals.h"
 #include "app/Recorder.h"
+#include "app/RecordingMeter.h"
 #include "app/SettingsStore.h"
 #include "app/TrayState.h"
 #include "base/LastError.h"
@@ -28,6 +29,7 @@
 #include "platform/media/FfmpegAviFileLibrary.h"
 #include "platform/media/MediaLog.h"
 #include "platform/media/WmFfmpegLibrary.h"
+#include "platform/qt/DbusNotifications.h"
 #include "platform/qt/QtDesktopActions.h"
 #include "platform/qt/QtMessageBoxService.h"
 #include "platform/qt/QtShell.h"
@@ -88,6 +90,7 @@ class RecorderClipHost : public ClipHost {
     if (view_ != nullptr) view_->RefreshTitle();
   }
   void ClearMousePosSaved() override { recorder_.State().ClearMousePosSaved(); }
+  void ClipEnded(const std::string& savedPath) override { recorder_.RecordingEnded(savedPath); }
 
  private:
   Recorder& recorder_;
@@ -173,8 +176,19 @@ int RunProgram(int argc, char** argv) {
   QtWaitCursor waitCursor;
   writers.SetEncoderServices(&encoders, &waitCursor);
 
+  // The tray tip's time and size while recording, and the desktop
+  // notification for each saved clip.
+  SteadyClock meterClock;
+  RecordingMeter meter(meterClock);
+  naming.SetNameObserver(
+      [&meter](const std::string& path, bool picture) { meter.FileNamed(path, picture); });
+  QtDesktopActions desktop;
+  DbusNotifications notices(desktop);
+
   FrameGrabber* grabber = nullptr;
   Recorder::Services recorderServices;
+  recorderServices.Meter = &meter;
+  recorderServices.Notices = &notices;
   recorderServices.Timers = &timers;
   recorderServices.Tray = &tray;
   recorderServices.Boxes = &boxes;
@@ -227,7 +241,6 @@ int RunProgram(int argc, char** argv) {
   if (screenChanges && screenChanges->Tracking()) frameGrabber.SetChangeWatch(&*screenChanges);
   grabber = &frameGrabber;
 
-  QtDesktopActions desktop;
   const char* searchPath = std::getenv("PATH");
   Launchers launchers(desktop, OwnProgramPath(), searchPath != nullptr ? searchPath : "");
   ShellDialogServices::Parts parts;
