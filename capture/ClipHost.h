@@ -12,6 +12,7 @@ class ClipHost {
   virtual ~ClipHost() = default;
   // Switches between paused and active with every side effect.
   virtual void TogglePause() = 0;
+  virtual bool Paused() const { return false; }
   // Pauses if active and shows "<name> failed: GetLastError returned <code>"
   // in the "Error - Recorder will go in pause mode" box.
   virtual void ReportApiFailure(const std::string& name) = 0;

@@ -163,6 +163,14 @@ bool ClipSession::StartClip(std::int32_t type, const Rect& screenRect) {
   } else if (type == BroadcastOutputType) {
     encoder_ = StartEncoder(screenRect, std::string(), true);
   }
+  if (encoder_ && encoderFailed_) {
+    // The encoder told the user why it cannot run; nothing is recorded, so
+    // the recorder must not look active. The next resume tries again.
+    encoder_.reset();
+    clipStarted_ = false;
+    PauseAfterEncoderFailure();
+    return false;
+  }
   if (!writer_ && !encoder_) {
     clipStarted_ = false;
     return false;
@@ -184,7 +192,7 @@ std::unique_ptr<ScreenEncoder> ClipSession::StartEncoder(const Rect& screenRect,
   encoder->SetRecordAudio(settings_.RecordSound());
   if (broadcast) encoder->SetBroadcast(true);
   // The session reports its own configuration and start failures.
-  encoder->Configure(path);
+  encoderFailed_ = encoder->Configure(path) < 0;
   encoder->StartEncoding();
   return encoder;
 }
@@ -200,9 +208,22 @@ void ClipSession::StartSoundTrack(const std::string& videoPath) {
   pendingAudioFile_ = std::move(audioPath);
   sound->SetRecordAudio(true);
   sound->SetRecordVideo(false);
-  sound->Configure(pendingAudioFile_);
+  const bool failed = sound->Configure(pendingAudioFile_) < 0;
   sound->StartEncoding();
+  if (failed) {
+    // Told why by the session; the clip goes on without sound, and the
+    // recorder pauses so that the user sees that something is wrong.
+    pendingVideoFile_.clear();
+    pendingAudioFile_.clear();
+    PauseAfterEncoderFailure();
+    return;
+  }
   encoder_ = std::move(sound);
+}
+
+void ClipSession::PauseAfterEncoderFailure() {
+  encoderFailed_ = false;
+  if (!host_.Paused()) host_.TogglePause();
 }
 
 void ClipSession::AppendFrame() {

@@ -81,6 +81,8 @@ class ClipSession : public MovieFrameSink, public EncoderControl {
   std::unique_ptr<ScreenEncoder> StartEncoder(const Rect& screenRect, const std::string& path,
                                               bool broadcast);
   void StartSoundTrack(const std::string& videoPath);
+  // An encoder session could not be configured (it showed why): pause.
+  void PauseAfterEncoderFailure();
   void AppendFrame();
   void ReportAppendFailure();
   // Closes and frees the writers; with `report`, a file writer whose close
@@ -111,6 +113,8 @@ class ClipSession : public MovieFrameSink, public EncoderControl {
   std::string clipFile_;
   std::string pendingVideoFile_;
   std::string pendingAudioFile_;
+  // The last encoder session started could not be configured.
+  bool encoderFailed_ = false;
   // Inside DeliverMovieFrame (see there).
   bool delivering_ = false;
 };

@@ -83,6 +83,7 @@ class RecorderClipHost : public ClipHost {
   void SetView(OptionsView* view) { view_ = view; }
 
   void TogglePause() override { recorder_.TogglePause(); }
+  bool Paused() const override { return recorder_.Paused(); }
   void ReportApiFailure(const std::string& name) override {
     recorder_.ReportApiFailure(name.c_str());
   }

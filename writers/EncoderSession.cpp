@@ -9,11 +9,17 @@
 namespace framory {
 namespace {
 
-// Texts the user sees.
-constexpr char kConfigureFailure[] =
-    "Unable to use Microsoft Windows Media Screen Encoder 9.You must download and install the "
-    "free encoder first. See "
-    "http://www.microsoft.com/windows/windowsmedia/9series/encoder/default.aspx ";
+// Texts the user sees. The encoder is part of Framory, so there is nothing to
+// download: the box names the reason in one sentence where it is known.
+constexpr char kConfigureFailure[] = "Unable to use the screen encoder. ";
+constexpr char kUnknownReason[] =
+    "It could not be set up; Framory's terminal output (stderr) names the reason.";
+constexpr char kNoSoundServer[] =
+    "No sound server is running to record from: start PulseAudio or PipeWire (pipewire-pulse), "
+    "or untick \"Record Sound as Well\" under \"Settings..\".";
+constexpr char kNoDisplay[] = "The X display cannot be opened to capture the screen.";
+constexpr char kBroadcastPortTaken[] =
+    "TCP port 8080, on which the broadcast is served, is taken by another program.";
 constexpr char kStartFailure[] = "Unable to start using Windows Media Encoder 9.";
 constexpr char kErrorCaption[] = "Error";
 constexpr char kMergeCaption[] = "Could Not Mix Video and Audio";
@@ -47,6 +53,20 @@ constexpr std::int32_t kBroadcastPort = 8080;
 constexpr std::int32_t kLanguageEnglishUs = 1033;
 constexpr auto kMergePollInterval = std::chrono::milliseconds(500);
 
+const char* FailureReason(EncoderFailureKind kind) {
+  switch (kind) {
+    case EncoderFailureKind::NoSoundServer:
+      return kNoSoundServer;
+    case EncoderFailureKind::NoDisplay:
+      return kNoDisplay;
+    case EncoderFailureKind::BroadcastPortTaken:
+      return kBroadcastPortTaken;
+    case EncoderFailureKind::Unknown:
+      break;
+  }
+  return kUnknownReason;
+}
+
 std::int32_t RoundUpToEven(std::int32_t value) { return value + (value & 1); }
 std::int32_t RoundDownToEven(std::int32_t value) { return value & ~1; }
 
@@ -76,9 +96,12 @@ void EncoderSession::SetCaptureRect(const Rect& rect) {
 
 std::int32_t EncoderSession::Configure(const std::string& outputPath) {
   const HResult result = ConfigureEncoder(outputPath);
-  if (result < 0)
-    boxes_.Show(kConfigureFailure, kErrorCaption,
+  if (result < 0) {
+    const EncoderFailureKind kind =
+        encoder_ ? encoder_->LastFailureKind() : EncoderFailureKind::Unknown;
+    boxes_.Show(std::string(kConfigureFailure) + FailureReason(kind), kErrorCaption,
                 MessageBoxFlags::SystemModal | MessageBoxFlags::IconError);
+  }
   return result;
 }
 
