@@ -244,6 +244,8 @@ int RunProgram(int argc, char** argv) {
 
   const char* searchPath = std::getenv("PATH");
   Launchers launchers(desktop, OwnProgramPath(), searchPath != nullptr ? searchPath : "");
+  launchers.SetLateFailureHandler(
+      [&boxes](const FailureBox& box) { boxes.Show(box.Text, box.Caption, box.Style); });
   ShellDialogServices::Parts parts;
   parts.Control = &recorder;
   parts.Clip = &clip;
