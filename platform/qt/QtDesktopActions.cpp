@@ -33,12 +33,15 @@ bool QtDesktopActions::OpenPath(const std::string& path, std::function<void()> f
   };
   QObject::connect(process, &QProcess::finished, process,
                    [process, report](int exitCode, QProcess::ExitStatus status) {
+                     process->deleteLater();
+                     // An opener still running when the program ends is
+                     // stopped with it; whoever asked for it is gone by then.
+                     if (QCoreApplication::closingDown()) return;
                      if (status != QProcess::NormalExit) {
                        report("it crashed");
                      } else if (exitCode != 0) {
                        report(("exit status " + std::to_string(exitCode)).c_str());
                      }
-                     process->deleteLater();
                    });
   process->start(opener, {url});
   if (!process->waitForStarted(-1)) {
