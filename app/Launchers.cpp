@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <cctype>
 #include <climits>
+#include <cstdio>
 
 #include "base/MessageBoxService.h"
 
@@ -59,54 +60,88 @@ std::string OwnProgramPath() {
 Launchers::Launchers(DesktopActions& desktop, std::string programPath, std::string searchPath)
     : desktop_(desktop), programPath_(std::move(programPath)), searchPath_(std::move(searchPath)) {}
 
+// "a, b, c or d" (with `last` as the last joint) from the candidates' field.
+static std::string JoinNames(const std::vector<OutsideProgram>& programs,
+                             std::string OutsideProgram::*field, const char* last) {
+  std::string joined;
+  for (std::size_t i = 0; i < programs.size(); ++i) {
+    if (i > 0) joined += i + 1 == programs.size() ? last : ", ";
+    joined += programs[i].*field;
+  }
+  return joined;
+}
+
+FailureBox VideoEditorFailure() {
+  const auto& editors = Launchers::VideoEditors();
+  return FailureBox{"Framory tried " + JoinNames(editors, &OutsideProgram::Name, " and ") +
+                        " on the search path; none could be started.\nA video editor allows "
+                        "you to split, combine and trim clips.\nYou can install one from its "
+                        "package: " +
+                        JoinNames(editors, &OutsideProgram::Package, " or ") + ".",
+                    "Unable to run a video editor from the search path", kInformationSystemModal};
+}
+
+std::optional<FailureBox> Launchers::OpenOrReport(const std::string& path, const FailureBox& box) {
+  if (!path.empty() && desktop_.OpenPath(path, [this, box] {
+        if (lateFailure_) lateFailure_(box);
+      })) {
+    return std::nullopt;
+  }
+  return box;
+}
+
 std::optional<FailureBox> Launchers::OpenHelp() {
-  const std::string page = ProgramFileWithExtension(programPath_, ".html");
-  if (!page.empty() && desktop_.OpenPath(page)) return std::nullopt;
-  return FailureBox{"Unable to open Framory.html", "Unable to Open Help File", kErrorSystemModal};
+  return OpenOrReport(
+      ProgramFileWithExtension(programPath_, ".html"),
+      FailureBox{"Unable to open Framory.html", "Unable to Open Help File", kErrorSystemModal});
 }
 
 std::optional<FailureBox> Launchers::OpenTutorial() {
-  const std::string movie = ProgramFileWithExtension(programPath_, ".wmv");
-  if (!movie.empty() && desktop_.OpenPath(movie)) return std::nullopt;
-  return FailureBox{"Unable to open Framory.wmv", "Unable to Open Tutorial File",
-                    kErrorSystemModal};
+  return OpenOrReport(
+      ProgramFileWithExtension(programPath_, ".wmv"),
+      FailureBox{"Unable to open Framory.wmv", "Unable to Open Tutorial File", kErrorSystemModal});
 }
 
 std::optional<FailureBox> Launchers::StartVideoEditor() {
-  if (StartFirstFound(VideoEditors())) return std::nullopt;
-  return FailureBox{
-      "Windows Movie Maker ships with with Windows XP.\nIt allows you to split, combine and trim "
-      "clips.\nYou can download and install it from Microsoft's web site.",
-      "Unable to run Windows Movie Maker from C:\\Program Files\\Movie Maker\\moviemk.exe",
-      kInformationSystemModal};
+  if (StartFirstFound(VideoEditors(), "video editor")) return std::nullopt;
+  return VideoEditorFailure();
 }
 
-void Launchers::StartVolumeControl() { StartFirstFound(VolumeControls()); }
+void Launchers::StartVolumeControl() { StartFirstFound(VolumeControls(), "volume control"); }
 
-void Launchers::OpenMouseSettings() { StartFirstFound(MouseSettings()); }
+void Launchers::OpenMouseSettings() { StartFirstFound(MouseSettings(), "mouse settings program"); }
 
 const std::vector<OutsideProgram>& Launchers::VolumeControls() {
-  static const std::vector<OutsideProgram> programs{{"pavucontrol", {}}};
+  static const std::vector<OutsideProgram> programs{{"pavucontrol", {}, "pavucontrol"}};
   return programs;
 }
 
 const std::vector<OutsideProgram>& Launchers::VideoEditors() {
-  static const std::vector<OutsideProgram> programs{
-      {"shotcut", {}}, {"kdenlive", {}}, {"openshot-qt", {}}, {"pitivi", {}}};
+  static const std::vector<OutsideProgram> programs{{"shotcut", {}, "shotcut"},
+                                                    {"kdenlive", {}, "kdenlive"},
+                                                    {"openshot-qt", {}, "openshot-qt"},
+                                                    {"pitivi", {}, "pitivi"}};
   return programs;
 }
 
 const std::vector<OutsideProgram>& Launchers::MouseSettings() {
   static const std::vector<OutsideProgram> programs{
-      {"gnome-control-center", {"mouse"}}, {"xfce4-mouse-settings", {}}, {"lxinput", {}}};
+      {"gnome-control-center", {"mouse"}, "gnome-control-center"},
+      {"xfce4-mouse-settings", {}, "xfce4-settings"},
+      {"lxinput", {}, "lxinput"}};
   return programs;
 }
 
-bool Launchers::StartFirstFound(const std::vector<OutsideProgram>& candidates) {
+bool Launchers::StartFirstFound(const std::vector<OutsideProgram>& candidates, const char* what) {
   for (const OutsideProgram& program : candidates) {
     const std::string path = FindOnSearchPath(program.Name, searchPath_);
-    if (!path.empty()) return desktop_.StartProgram(path, program.Arguments);
+    if (path.empty()) continue;
+    if (desktop_.StartProgram(path, program.Arguments)) return true;
+    std::fprintf(stderr, "framory: could not start the %s %s\n", what, path.c_str());
+    return false;
   }
+  std::fprintf(stderr, "framory: no %s found on the search path (tried %s)\n", what,
+               JoinNames(candidates, &OutsideProgram::Name, ", ").c_str());
   return false;
 }
 

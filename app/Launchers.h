@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <optional>
 #include <string>
@@ -19,8 +20,10 @@ class DesktopActions {
  public:
   virtual ~DesktopActions() = default;
   // Opens a file or folder with its default application. False when the path
-  // does not exist or nothing could be started for it.
-  virtual bool OpenPath(const std::string& path) = 0;
+  // does not exist or the opener could not be started. When the opener ran
+  // but the desktop had nothing to open the path with, `failed` runs later,
+  // from the event loop.
+  virtual bool OpenPath(const std::string& path, std::function<void()> failed = {}) = 0;
   // Starts `program` with `arguments`, not waiting for it. False when it
   // could not be started.
   virtual bool StartProgram(const std::string& program,
@@ -37,6 +40,7 @@ struct FailureBox {
 struct OutsideProgram {
   std::string Name;
   std::vector<std::string> Arguments;
+  std::string Package;  // the Debian package that provides it
 };
 
 // Longest program path the launchers accept; a longer one is refused.
@@ -59,6 +63,12 @@ class Launchers {
  public:
   Launchers(DesktopActions& desktop, std::string programPath, std::string searchPath);
 
+  // Shows the box of a help or tutorial launcher whose opener failed after
+  // the launcher had returned (nothing on the desktop opens the file).
+  void SetLateFailureHandler(std::function<void(const FailureBox&)> handler) {
+    lateFailure_ = std::move(handler);
+  }
+
   std::optional<FailureBox> OpenHelp();
   std::optional<FailureBox> OpenTutorial();
   // A video editor stands for Windows Movie Maker.
@@ -72,11 +82,20 @@ class Launchers {
   static const std::vector<OutsideProgram>& MouseSettings();
 
  private:
-  bool StartFirstFound(const std::vector<OutsideProgram>& candidates);
+  // Starts the first candidate found on the search path; when none starts,
+  // one stderr line names `what` and the candidates tried.
+  bool StartFirstFound(const std::vector<OutsideProgram>& candidates, const char* what);
+  // Opens `path`; `box` when it cannot be opened, now or later.
+  std::optional<FailureBox> OpenOrReport(const std::string& path, const FailureBox& box);
 
   DesktopActions& desktop_;
   std::string programPath_;
   std::string searchPath_;
+  std::function<void(const FailureBox&)> lateFailure_;
 };
+
+// The text and caption of the box shown when no video editor could be
+// started: the editors tried and the packages that provide them.
+FailureBox VideoEditorFailure();
 
 }  // namespace framory

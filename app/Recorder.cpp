@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <filesystem>
 
 namespace framory {
 
@@ -38,16 +39,26 @@ void Recorder::TogglePause() {
   }
 
   std::int32_t icon;
-  const char* tip;
+  std::string tip;
+  RecordingMeter* meter = services_.Meter;
   if (paused) {
     state_.SetSavedMousePos(services_.Windows->CursorPos());
     state_.SetMousePosSaved(true);
     state_.KillCaptureTimers(*services_.Timers);
     icon = kPausedIcon;
     tip = kTipPaused;
+    if (meter != nullptr) {
+      meter->Paused();
+      services_.Timers->KillTimer(kTipTimer);
+    }
   } else {
     icon = kProgramIcon;
     tip = kTipRecording;
+    if (meter != nullptr) {
+      meter->Resumed();
+      tip = meter->Tip(kTipRecording, TrayState::kMaxTipLength);
+      services_.Timers->SetTimer(kTipTimer, kTipPeriodMilliseconds);
+    }
     if (state_.MousePosSaved() && settings_.RestoreMouse()) {
       services_.Windows->SetCursorPos(state_.SavedMousePos());
     }
@@ -104,7 +115,32 @@ int Recorder::ReportApiFailure(const char* name) {
   return ReportErrorAndPause("%s failed: GetLastError returned %X\n", name, code);
 }
 
+void Recorder::NoticeSaved(const std::string& savedPath) {
+  std::error_code error;
+  if (services_.Notices != nullptr && !savedPath.empty() &&
+      std::filesystem::is_regular_file(savedPath, error)) {
+    services_.Notices->FileSaved(savedPath);
+  }
+}
+
+void Recorder::RecordingEnded(const std::string& savedPath) {
+  NoticeSaved(savedPath);
+  if (services_.Meter == nullptr) return;
+  services_.Meter->Reset();
+  RefreshTip();
+}
+
+void Recorder::RefreshTip() {
+  if (services_.Meter == nullptr || state_.Paused()) return;
+  services_.Tray->Modify(kProgramIcon,
+                         services_.Meter->Tip(kTipRecording, TrayState::kMaxTipLength));
+}
+
 bool Recorder::OnTimer(std::int32_t id) {
+  if (id == kTipTimer && services_.Meter != nullptr) {
+    RefreshTip();
+    return true;
+  }
   if (id == kDelayedShotTimer) {
     state_.DelayedShot().Expired(*services_.Timers);
     TakeShot();

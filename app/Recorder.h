@@ -7,9 +7,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "app/OptionsViewHost.h"
 #include "app/RecorderState.h"
+#include "app/RecordingMeter.h"
+#include "app/SavedFileNotices.h"
 #include "app/TrayState.h"
 #include "base/LastError.h"
 #include "base/MessageBoxService.h"
@@ -20,6 +23,10 @@
 #include "capture/WindowSystem.h"
 
 namespace framory {
+
+// While recording, the tray tip is refreshed by this timer, once a second.
+inline constexpr std::int32_t kTipTimer = 16;
+inline constexpr std::int32_t kTipPeriodMilliseconds = 1000;
 
 inline constexpr const char* kErrorCaption = "Error - Recorder will go in pause mode";
 inline constexpr const char* kFirstViewCaption = "Framory Pausing...";
@@ -38,6 +45,11 @@ class Recorder : public RecorderControl {
     // Optional: absent means no view shown / no encoder session.
     OptionsViewHost* View = nullptr;
     EncoderControl* Encoder = nullptr;
+    // Optional: with a meter, the tip tells the elapsed time and the size
+    // written while recording.
+    RecordingMeter* Meter = nullptr;
+    // Optional: told of every clip file saved.
+    SavedFileNotices* Notices = nullptr;
   };
 
   // Every service but View and Encoder must be given.
@@ -65,13 +77,23 @@ class Recorder : public RecorderControl {
   // One of the click, window-event, key or timer triggers is on.
   bool AnyTriggerEnabled() const override;
 
-  // Expiry of a capture timer; false for ids that are not the recorder's.
+  // The clip ended, leaving `savedPath` (empty: no file): the user is told
+  // of the file, and the tip's time and size start again.
+  void RecordingEnded(const std::string& savedPath);
+  // The user is told of a file finished after its clip ended (a movie its
+  // sound was joined into).
+  void NoticeSaved(const std::string& savedPath);
+
+  // Expiry of a capture timer or the tip timer; false for other ids.
   bool OnTimer(std::int32_t id);
   void TakeShot() override;
   bool PeriodicTimerRunning() const override { return state_.PeriodicTimerRunning(); }
   void ScheduleDelayedShot(std::int32_t milliseconds) override;
 
  private:
+  // While active with a meter: the tip with the current time and size.
+  void RefreshTip();
+
   const Settings& settings_;
   Services services_;
   RecorderState state_;

@@ -8,12 +8,13 @@ namespace framory {
 
 using namespace MessageBoxFlags;
 
+// The players and the address command are the ones a Linux machine has.
 const char* const kBroadcastInstructions =
     "Once you press Ctrl and then Shift to start recording, clients over a\nnetwork will be able "
-    "to receive the broadcast by starting Windows Media Player\nand opening the following url "
-    "from it: "
+    "to receive the broadcast by starting VLC, mpv or any player that reads a network "
+    "stream\nand opening the following url from it: "
     "http://YourIPAddressOrMachineName:8080"
-    ". \nYou can run ipconfig from a DOS window to obtain your IP address or use the machine "
+    ". \nYou can run ip addr in a terminal to obtain your IP address or use the machine "
     "name.";
 
 namespace {

@@ -76,6 +76,7 @@ const std::vector<FieldIo>& Fields() {
       I("TimerValue", &S::TimerValue, &S::SetTimerValue),
       T("ProjectDirectory", &S::ProjectDirectory, &S::SetProjectDirectory),
       T("ProjectName", &S::ProjectName, &S::SetProjectName),
+      B("BareChordOnly", &S::BareChordOnly, &S::SetBareChordOnly),
   };
   return fields;
 }

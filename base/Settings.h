@@ -94,6 +94,12 @@ class Settings {
   const std::string& ProjectName() const { return projectName_; }
   void SetProjectName(std::string v) { projectName_ = std::move(v); }
 
+  // The Ctrl-then-Shift chord toggles the recorder only when both keys are
+  // released with no other key pressed in between (so Ctrl+Shift+T in
+  // another program does not). Off: it toggles as Shift goes down.
+  bool BareChordOnly() const { return bareChordOnly_; }
+  void SetBareChordOnly(bool v) { bareChordOnly_ = v; }
+
   // ProjectDirectory immediately followed by ProjectName; no separator is
   // added, so the directory normally ends with one.
   std::string ProjectFolder() const { return projectDirectory_ + projectName_; }
@@ -123,6 +129,7 @@ class Settings {
   std::int32_t timerValue_ = 100;
   std::string projectDirectory_;
   std::string projectName_ = "Project1";
+  bool bareChordOnly_ = false;
 };
 
 }  // namespace framory

@@ -62,7 +62,9 @@ ClipSession::ClipSession(const Settings& settings, OutputNaming& naming,
       writers_(writers),
       host_(host),
       timeline_(clock != nullptr ? *clock : steadyClock_),
-      merges_(writers, writers.Reports()) {}
+      merges_(writers, writers.Reports()) {
+  merges_.SetOnMerged([this](const std::string& merged) { host_.FileSaved(merged); });
+}
 
 ClipSession::~ClipSession() { DestroyWriters(false); }
 
@@ -154,10 +156,19 @@ bool ClipSession::StartClip(const OutputFormat& format, const Rect& screenRect) 
       return false;
     }
   }
+  if (encoder_ && encoderFailed_) {
+    // The encoder told the user why it cannot run; nothing is recorded, so
+    // the recorder must not look active. The next resume tries again.
+    encoder_.reset();
+    clipStarted_ = false;
+    PauseAfterEncoderFailure();
+    return false;
+  }
   if (!writer_ && !encoder_) {
     clipStarted_ = false;
     return false;
   }
+  clipFile_ = path;
   // The clip's clock starts with its first shot, at the writer's frame period.
   if (writer_ && settings_.TakeShotOnTimer() && period > 0) timeline_.Start(period);
 
@@ -179,7 +190,7 @@ std::unique_ptr<ScreenEncoder> ClipSession::StartEncoder(const Rect& screenRect,
   encoder->SetRecordAudio(settings_.RecordSound());
   if (broadcast) encoder->SetBroadcast(true);
   // The session reports its own configuration and start failures.
-  encoder->Configure(path);
+  encoderFailed_ = encoder->Configure(path) < 0;
   encoder->StartEncoding();
   return encoder;
 }
@@ -195,9 +206,22 @@ void ClipSession::StartSoundTrack(const std::string& videoPath) {
   pendingAudioFile_ = std::move(audioPath);
   sound->SetRecordAudio(true);
   sound->SetRecordVideo(false);
-  sound->Configure(pendingAudioFile_);
+  const bool failed = sound->Configure(pendingAudioFile_) < 0;
   sound->StartEncoding();
+  if (failed) {
+    // Told why by the session; the clip goes on without sound, and the
+    // recorder pauses so that the user sees that something is wrong.
+    pendingVideoFile_.clear();
+    pendingAudioFile_.clear();
+    PauseAfterEncoderFailure();
+    return;
+  }
   encoder_ = std::move(sound);
+}
+
+void ClipSession::PauseAfterEncoderFailure() {
+  encoderFailed_ = false;
+  if (!host_.Paused()) host_.TogglePause();
 }
 
 void ClipSession::AppendFrame() {
@@ -298,6 +322,10 @@ void ClipSession::FinishClip(bool reportLostFrames) {
   clipStarted_ = false;
   timeline_.Reset();
 
+  // The file the clip left; a clip whose sound is joined to it is announced
+  // once the merged file is written.
+  std::string saved = std::move(clipFile_);
+  clipFile_.clear();
   if (!pendingAudioFile_.empty() && !frameWritten_) {
     // The pictures never reached a file (the writer failed at its first
     // frame): there is nothing to join the sound with, and a sound file on
@@ -307,7 +335,10 @@ void ClipSession::FinishClip(bool reportLostFrames) {
     const std::string merged = naming_.MovieFileName(MergedExtension(pendingVideoFile_));
     // The merge runs beside the event loop; the source files go once it
     // has written the merged file.
-    if (!merged.empty()) merges_.Start(pendingVideoFile_, pendingAudioFile_, merged);
+    if (!merged.empty()) {
+      merges_.Start(pendingVideoFile_, pendingAudioFile_, merged);
+      saved.clear();
+    }
   }
   pendingVideoFile_.clear();
   pendingAudioFile_.clear();
@@ -315,6 +346,7 @@ void ClipSession::FinishClip(bool reportLostFrames) {
 
   host_.RefreshMainDialogTitle();
   host_.ClearMousePosSaved();
+  host_.ClipEnded(saved);
 }
 
 }  // namespace framory

@@ -101,6 +101,8 @@ class ClipSession : public MovieFrameSink, public EncoderControl {
   std::unique_ptr<ScreenEncoder> StartEncoder(const Rect& screenRect, const std::string& path,
                                               bool broadcast);
   void StartSoundTrack(const std::string& videoPath);
+  // An encoder session could not be configured (it showed why): pause.
+  void PauseAfterEncoderFailure();
   void AppendFrame();
   void ReportAppendFailure();
   // Closes and frees the writers; with `report`, a file writer whose close
@@ -129,8 +131,12 @@ class ClipSession : public MovieFrameSink, public EncoderControl {
   // The writer took a frame of this clip: its file has pictures.
   bool frameWritten_ = false;
   std::unique_ptr<ScreenEncoder> encoder_;
+  // The movie file of the open clip (none for a broadcast).
+  std::string clipFile_;
   std::string pendingVideoFile_;
   std::string pendingAudioFile_;
+  // The last encoder session started could not be configured.
+  bool encoderFailed_ = false;
   // Declared last: destroyed first, waiting for a running merge.
   SoundTrackMerge merges_;
   // Inside DeliverMovieFrame (see there).

@@ -72,8 +72,20 @@ void InputWatch::JournalHookProc(int code, const InputEvent& event) {
 
   const std::uint32_t message = event.Message;
   const std::uint8_t key = static_cast<std::uint8_t>(event.ParamL & 0xFF);
+  // With BareChordOnly the Ctrl-then-Shift chord only arms here and toggles
+  // once both keys are up; any other key pressed meanwhile (the T of
+  // Ctrl+Shift+T in another program) disarms it.
+  if (message == KeyDown && key != VirtualKeys::Shift && key != VirtualKeys::Control) {
+    bareChordArmed_ = false;
+  }
   if (message == KeyDown && key == VirtualKeys::Shift) {
-    if (ctrlDown_ && !shiftDown_) recorder_.TogglePause();
+    if (ctrlDown_ && !shiftDown_) {
+      if (settings_.BareChordOnly()) {
+        bareChordArmed_ = true;
+      } else {
+        recorder_.TogglePause();
+      }
+    }
     shiftDown_ = true;
   } else if (message == KeyDown && key == VirtualKeys::Control) {
     if (shiftDown_ && !ctrlDown_) {
@@ -83,8 +95,10 @@ void InputWatch::JournalHookProc(int code, const InputEvent& event) {
     ctrlDown_ = true;
   } else if (message == KeyUp && key == VirtualKeys::Shift) {
     shiftDown_ = false;
+    ReleaseBareChord();
   } else if (message == KeyUp && key == VirtualKeys::Control) {
     ctrlDown_ = false;
+    ReleaseBareChord();
   } else if (message == RButtonDown && markStep_ > 0) {
     MarkCorner();
   }
@@ -93,6 +107,12 @@ void InputWatch::JournalHookProc(int code, const InputEvent& event) {
   // The triggers themselves skip messages that take no shot and do nothing
   // while paused.
   DispatchInputTrigger(message, key);
+}
+
+void InputWatch::ReleaseBareChord() {
+  if (!bareChordArmed_ || shiftDown_ || ctrlDown_) return;
+  bareChordArmed_ = false;
+  recorder_.TogglePause();
 }
 
 void InputWatch::MarkCorner() {

@@ -58,6 +58,8 @@ class InputWatch : public ShotScheduler, public InputEventSink, public WindowEve
 
  private:
   void MarkCorner();
+  // Both chord keys are up: toggles if the bare Ctrl-then-Shift chord is armed.
+  void ReleaseBareChord();
 
   Settings& settings_;
   RecorderControl& recorder_;
@@ -71,6 +73,7 @@ class InputWatch : public ShotScheduler, public InputEventSink, public WindowEve
   bool sysModalActive_ = false;
   bool shiftDown_ = false;
   bool ctrlDown_ = false;
+  bool bareChordArmed_ = false;
   std::int32_t markStep_ = 0;
 };
 

@@ -44,11 +44,14 @@ PictureName OutputNaming::PictureFileName() {
     name.ImageFormat = format->ImageFormat;
   }
   name.Path = NextFreeName(settings_.ProjectFolder() + "/pic", pictureCounter_, extension);
+  if (observer_ && !name.Path.empty()) observer_(name.Path, true);
   return name;
 }
 
 std::string OutputNaming::MovieFileName(const std::string& extension) {
-  return NextFreeName(settings_.ProjectFolder() + "/movie", movieCounter_, extension);
+  std::string path = NextFreeName(settings_.ProjectFolder() + "/movie", movieCounter_, extension);
+  if (observer_ && !path.empty()) observer_(path, false);
+  return path;
 }
 
 }  // namespace framory

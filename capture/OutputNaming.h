@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "base/Settings.h"
@@ -42,6 +43,11 @@ class OutputNaming {
   // The next movie path with the given extension (".avi", ".mov", ".wmv").
   std::string MovieFileName(const std::string& extension);
 
+  // Told every picture (true) and movie (false) path handed out.
+  void SetNameObserver(std::function<void(const std::string&, bool picture)> observer) {
+    observer_ = std::move(observer);
+  }
+
   const std::string& LastResult() const { return lastResult_; }
   std::int32_t MovieCounter() const { return movieCounter_; }
   std::int32_t PictureCounter() const { return pictureCounter_; }
@@ -53,6 +59,7 @@ class OutputNaming {
   std::int32_t movieCounter_ = 0;
   std::int32_t pictureCounter_ = 0;
   std::string lastResult_;
+  std::function<void(const std::string&, bool)> observer_;
 };
 
 }  // namespace framory

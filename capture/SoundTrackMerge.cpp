@@ -34,6 +34,7 @@ bool SoundTrackMerge::Finish(Job& job, bool tell) {
   if (job.done) {
     std::remove(job.video.c_str());
     std::remove(job.audio.c_str());
+    if (onMerged_) onMerged_(job.merged);
   }
   return job.done;
 }

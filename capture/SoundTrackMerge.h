@@ -8,6 +8,8 @@
 // the last one's finish. Exiting waits for a running merge (WaitForAll).
 #pragma once
 
+#include <functional>
+
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -38,6 +40,12 @@ class SoundTrackMerge {
   void SetServices(WaitCursor* cursor, MessagePoster* poster) {
     cursor_ = cursor;
     poster_ = poster;
+  }
+
+  // Called on the program's thread with each merged file, once it is
+  // finished and its sources are gone.
+  void SetOnMerged(std::function<void(const std::string&)> onMerged) {
+    onMerged_ = std::move(onMerged);
   }
 
   // Starts joining `audioPath` and `videoPath` into `mergedPath`.
@@ -73,6 +81,7 @@ class SoundTrackMerge {
   MovieWriterFactory& writers_;
   WriterReports* reports_;
   WaitCursor* cursor_ = nullptr;
+  std::function<void(const std::string&)> onMerged_;
   MessagePoster* poster_ = nullptr;
   std::vector<std::unique_ptr<Job>> jobs_;
 };

@@ -8,6 +8,7 @@ void WriterFailureBoxes::Report(WriterFailure failure, std::int32_t reason) {
   const WriterFailureBox& box = WriterFailureBoxOf(failure);
   if (box.Caption == nullptr) return;
   std::string text = failure == WriterFailure::MergeRefused ? MergeFailureText(reason) : box.Text;
+  if (failure == WriterFailure::EncoderMissing) text += EncoderFailureReason(reason);
   if (box.AddsDownloadAddress) text += downloadAddress_ + " ";
   const std::uint32_t flags = box.Kind == WriterBoxKind::SystemModalError
                                   ? MessageBoxFlags::SystemModal | MessageBoxFlags::IconError

@@ -28,6 +28,10 @@ PACKAGES=(
   trayer
   # installing and packaging: manual page, .deb dependencies, menu entry checks
   help2man dpkg-dev file desktop-file-utils
+  # Debian's and the software centres' checks of the package
+  lintian appstream
+  # a private session bus and a notification server for the notification test
+  dbus-daemon dunst
   # RTF files of the comment window opened by real word processors in tests
   abiword
   unrtf

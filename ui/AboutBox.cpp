@@ -29,10 +29,12 @@ AboutBox::AboutBox(DialogServices& services, Launchers& launchers, QWidget* pare
           {kClose, K::DefaultPushButton, "Close", 218, 108, 50, 14},
           {kHelp, K::PushButton, "Help..", 7, 108, 50, 14},
           {kVersion, K::StaticCentered, "Desktop Framory version 1.3", 7, 17, 261, 14},
+          // The two acknowledgement lines credit what Framory is built on
+          // here; /usr/share/doc/framory/copyright gives the licences in full.
           {kNoControlId, K::StaticCentered,
-           "Portions utilize Microsoft Windows Media Technologies.", 46, 82, 176, 8},
+           "Portions utilize FFmpeg and the codec libraries it brings,", 7, 82, 261, 8},
           {kNoControlId, K::StaticCentered,
-           "Copyright (c) 1999-2002 Microsoft Corporation. All rights reserved.", 21, 92, 226, 8},
+           "Qt, libjpeg-turbo, libpng and zlib, each under its own licence.", 7, 92, 261, 8},
           {kNoControlId, K::Icon, "", 249, 7, 21, 20},
       });
   setModal(true);

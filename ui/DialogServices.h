@@ -51,8 +51,11 @@ class DialogServices {
   }
 
   // Opens a file or folder with the desktop's default application; false
-  // when it does not exist or nothing could be started for it.
-  virtual bool OpenPath(const std::string& path) = 0;
+  // when it does not exist or nothing could be started for it. When the
+  // desktop turns out to have nothing to open it with, `lateFailure` (if
+  // any) is shown then.
+  virtual bool OpenPath(const std::string& path,
+                        std::optional<FailureBox> lateFailure = std::nullopt) = 0;
   // Lets the user pick a folder; false when the choice was cancelled or has
   // no file-system path.
   virtual bool ChooseFolder(const std::string& title, const std::string& start,

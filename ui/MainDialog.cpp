@@ -380,8 +380,10 @@ void MainDialog::RunOwnedDialog(QDialog* owned) {
 void MainDialog::PlayLastResult() {
   if (Run(Commands::EndClipToView{}).Declined) return;
   const std::string last = services_.LastResult();
-  if (!last.empty() && !services_.OpenPath(last)) {
-    Ask("Unable to open the last file result.", "Unable to Open", IconInformation | SystemModal);
+  const FailureBox failure{"Unable to open the last file result.", "Unable to Open",
+                           IconInformation | SystemModal};
+  if (!last.empty() && !services_.OpenPath(last, failure)) {
+    Ask(failure.Text.c_str(), failure.Caption.c_str(), failure.Style);
   }
 }
 

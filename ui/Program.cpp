@@ -16,6 +16,7 @@
 #include "app/Launchers.h"
 #include "app/QuitSignals.h"
 #include "app/Recorder.h"
+#include "app/RecordingMeter.h"
 #include "app/SettingsStore.h"
 #include "app/TrayState.h"
 #include "base/LastError.h"
@@ -30,6 +31,7 @@
 #include "platform/media/FfmpegAviFileLibrary.h"
 #include "platform/media/MediaLog.h"
 #include "platform/media/WmFfmpegLibrary.h"
+#include "platform/qt/DbusNotifications.h"
 #include "platform/qt/QtDesktopActions.h"
 #include "platform/qt/QtMessageBoxService.h"
 #include "platform/qt/QtShell.h"
@@ -83,6 +85,7 @@ class RecorderClipHost : public ClipHost {
   void SetView(OptionsView* view) { view_ = view; }
 
   void TogglePause() override { recorder_.TogglePause(); }
+  bool Paused() const override { return recorder_.Paused(); }
   void ReportApiFailure(const std::string& name) override {
     recorder_.ReportApiFailure(name.c_str());
   }
@@ -90,6 +93,8 @@ class RecorderClipHost : public ClipHost {
     if (view_ != nullptr) view_->RefreshTitle();
   }
   void ClearMousePosSaved() override { recorder_.State().ClearMousePosSaved(); }
+  void ClipEnded(const std::string& savedPath) override { recorder_.RecordingEnded(savedPath); }
+  void FileSaved(const std::string& savedPath) override { recorder_.NoticeSaved(savedPath); }
 
  private:
   Recorder& recorder_;
@@ -178,8 +183,19 @@ int RunProgram(int argc, char** argv, InstanceServer* instances) {
   QtWaitCursor waitCursor;
   writers.SetEncoderServices(&encoders);
 
+  // The tray tip's time and size while recording, and the desktop
+  // notification for each saved clip.
+  SteadyClock meterClock;
+  RecordingMeter meter(meterClock);
+  naming.SetNameObserver(
+      [&meter](const std::string& path, bool picture) { meter.FileNamed(path, picture); });
+  QtDesktopActions desktop;
+  DbusNotifications notices(desktop);
+
   FrameGrabber* grabber = nullptr;
   Recorder::Services recorderServices;
+  recorderServices.Meter = &meter;
+  recorderServices.Notices = &notices;
   recorderServices.Timers = &timers;
   recorderServices.Tray = &tray;
   recorderServices.Boxes = &boxes;
@@ -233,9 +249,10 @@ int RunProgram(int argc, char** argv, InstanceServer* instances) {
   if (screenChanges && screenChanges->Tracking()) frameGrabber.SetChangeWatch(&*screenChanges);
   grabber = &frameGrabber;
 
-  QtDesktopActions desktop;
   const char* searchPath = std::getenv("PATH");
   Launchers launchers(desktop, OwnProgramPath(), searchPath != nullptr ? searchPath : "");
+  launchers.SetLateFailureHandler(
+      [&boxes](const FailureBox& box) { boxes.Show(box.Text, box.Caption, box.Style); });
   ShellDialogServices::Parts parts;
   parts.Control = &recorder;
   parts.Clip = &clip;

@@ -29,8 +29,13 @@ int ShellDialogServices::MessageBox(const std::string& text, const std::string& 
                                     std::uint32_t style) {
   return parts_.Boxes->Show(text, caption, style);
 }
-bool ShellDialogServices::OpenPath(const std::string& path) {
-  return parts_.Desktop->OpenPath(path);
+bool ShellDialogServices::OpenPath(const std::string& path, std::optional<FailureBox> lateFailure) {
+  std::function<void()> failed;
+  if (lateFailure) {
+    MessageBoxService* boxes = parts_.Boxes;
+    failed = [boxes, box = *lateFailure] { boxes->Show(box.Text, box.Caption, box.Style); };
+  }
+  return parts_.Desktop->OpenPath(path, std::move(failed));
 }
 
 bool ShellDialogServices::ChooseFolder(const std::string& title, const std::string& start,

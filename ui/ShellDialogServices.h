@@ -40,7 +40,7 @@ class ShellDialogServices : public DialogServices {
   std::string LastResult() const override;
   void PostMainMessage(std::uint32_t message) override;
   int MessageBox(const std::string& text, const std::string& caption, std::uint32_t style) override;
-  bool OpenPath(const std::string& path) override;
+  bool OpenPath(const std::string& path, std::optional<FailureBox> lateFailure) override;
   bool ChooseFolder(const std::string& title, const std::string& start,
                     std::string* chosen) override;
 

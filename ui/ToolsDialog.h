@@ -1,5 +1,6 @@
 // The tools dialog (template 137): starts the desktop's video editor, opens
-// the results folder, the help page and the mouse settings. Modal; it closes
+// the results folder, the help page and the mouse settings, and holds the
+// BareChordOnly check box. Modal; it closes
 // through "Close" (or Enter) or once the video editor has been started. Esc
 // and the window manager's close do nothing.
 #pragma once

@@ -50,7 +50,11 @@ void EncoderSession::SetCaptureRect(const Rect& rect) {
 
 std::int32_t EncoderSession::Configure(const std::string& outputPath) {
   const HResult result = ConfigureEncoder(outputPath);
-  if (result < 0) reports_.Report(WriterFailure::EncoderMissing);
+  if (result < 0) {
+    const EncoderFailureKind kind =
+        encoder_ ? encoder_->LastFailureKind() : EncoderFailureKind::Unknown;
+    reports_.Report(WriterFailure::EncoderMissing, static_cast<std::int32_t>(kind));
+  }
   return result;
 }
 

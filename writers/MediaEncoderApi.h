@@ -122,6 +122,10 @@ class EncoderBroadcast {
   virtual HResult SetPortNumber(std::int32_t protocol, std::int32_t port) = 0;
 };
 
+// Why an encoder could not prepare, where it knows a reason the user can act
+// on; Unknown otherwise.
+enum class EncoderFailureKind { Unknown, NoSoundServer, NoDisplay, BroadcastPortTaken };
+
 class MediaEncoder {
  public:
   virtual ~MediaEncoder() = default;
@@ -136,6 +140,8 @@ class MediaEncoder {
   virtual HResult Pause() = 0;
   // Ends the encoding and finishes the output.
   virtual HResult Stop() = 0;
+  // Why the last PrepareToEncode(true) failed.
+  virtual EncoderFailureKind LastFailureKind() const { return EncoderFailureKind::Unknown; }
 };
 
 // Joins streams of several files into one output file on a thread of its own.

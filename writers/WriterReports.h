@@ -30,7 +30,8 @@ enum class WriterFailure : std::int32_t {
 class WriterReports {
  public:
   virtual ~WriterReports() = default;
-  // `reason`: the merge check's result for MergeRefused; 0 otherwise.
+  // `reason`: the merge check's result for MergeRefused, the encoder's
+  // EncoderFailureKind for EncoderMissing; 0 otherwise.
   virtual void Report(WriterFailure failure, std::int32_t reason = 0) = 0;
 };
 

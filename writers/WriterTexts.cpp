@@ -20,8 +20,11 @@ constexpr FailureBoxRow kFailureBoxes[] = {
      {kErrorCaption, "Error Occured While Rendering the Movie", false, WriterBoxKind::Error}},
     {WriterFailure::QuickTimeMissing,
      {kErrorCaption,
-      "Unable to initialize the Apple Quick Time Environment. You need to download and install "
-      "the free QuickTime Media player. See http://www.apple.com/quicktime/download/ ",
+      // The runtime is Framory's own: the box names it instead of a
+      // download page.
+      "Unable to initialize the Apple Quick Time Environment. Framory's own QuickTime runtime "
+      "(QuickTime.qts, installed beside the program) could not be loaded; reinstalling the "
+      "framory package puts it back. ",
       false, WriterBoxKind::Error}},
     {WriterFailure::WmvProfileManagerMissing,
      {kErrorCaption,
@@ -33,12 +36,11 @@ constexpr FailureBoxRow kFailureBoxes[] = {
       "Unable to use Microsoft Windows Media Writer.You need to download and install the free "
       "component first. See ",
       true, WriterBoxKind::SystemModalError}},
+    // The encoder is part of Framory, so there is nothing to download: the
+    // text goes on with the reason in one sentence (EncoderFailureReason).
     {WriterFailure::EncoderMissing,
-     {kErrorCaption,
-      "Unable to use Microsoft Windows Media Screen Encoder 9.You must download and install the "
-      "free encoder first. See "
-      "http://www.microsoft.com/windows/windowsmedia/9series/encoder/default.aspx ",
-      false, WriterBoxKind::SystemModalError}},
+     {kErrorCaption, "Unable to use the screen encoder. ", false,
+      WriterBoxKind::SystemModalError}},
     {WriterFailure::EncoderStart,
      {kErrorCaption, "Unable to start using Windows Media Encoder 9.", false,
       WriterBoxKind::Error}},
@@ -68,6 +70,21 @@ const WriterFailureBox& WriterFailureBoxOf(WriterFailure failure) {
     if (row.Failure == failure) return row.Box;
   }
   return kNoBox;
+}
+
+const char* EncoderFailureReason(std::int32_t kind) {
+  switch (static_cast<EncoderFailureKind>(kind)) {
+    case EncoderFailureKind::NoSoundServer:
+      return "No sound server is running to record from: start PulseAudio or PipeWire "
+             "(pipewire-pulse), or untick \"Record Sound as Well\" under \"Settings..\".";
+    case EncoderFailureKind::NoDisplay:
+      return "The X display cannot be opened to capture the screen.";
+    case EncoderFailureKind::BroadcastPortTaken:
+      return "TCP port 8080, on which the broadcast is served, is taken by another program.";
+    case EncoderFailureKind::Unknown:
+      break;
+  }
+  return "It could not be set up; Framory's terminal output (stderr) names the reason.";
 }
 
 const char* MergeFailureText(std::int32_t result) {

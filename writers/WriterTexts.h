@@ -30,6 +30,10 @@ struct WriterFailureBox {
 // (MergeFailureText).
 const WriterFailureBox& WriterFailureBoxOf(WriterFailure failure);
 
+// The sentence that follows the encoder box's text for the reason the
+// encoder gave (an EncoderFailureKind).
+const char* EncoderFailureReason(std::int32_t kind);
+
 // The merge box's text for the merge check's result.
 const char* MergeFailureText(std::int32_t result);
 

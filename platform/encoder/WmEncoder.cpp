@@ -1,5 +1,6 @@
 #include "platform/encoder/WmEncoder.h"
 
+#include <cerrno>
 #include <cstdio>
 
 #include "platform/encoder/AsfOutput.h"
@@ -64,6 +65,7 @@ HResult WmEncoder::PrepareToEncode(bool prepare) {
 
 HResult WmEncoder::Prepare() {
   failure_.clear();
+  failureKind_ = EncoderFailureKind::Unknown;
   const WmEncoderSourceGroup* group = groups_.Active();
   if (group == nullptr) return Failed(EncoderResult::Fail, "no source group");
   WmEncoderProfile* profile = group->Profile();
@@ -97,11 +99,15 @@ HResult WmEncoder::Prepare() {
     settings.Height = audience.Height;
     screen_ = std::make_unique<ScreenCaptureThread>(*clock_);
     const HResult result = screen_->Prepare(settings, &why);
+    if (result == EncoderResult::DeviceUnavailable) failureKind_ = EncoderFailureKind::NoDisplay;
     if (result < 0) return Failed(result, why);
   }
   if (withAudio) {
     sound_ = std::make_unique<SoundCaptureThread>(*clock_);
     const HResult result = sound_->Prepare(&why);
+    if (result == EncoderResult::DeviceUnavailable) {
+      failureKind_ = EncoderFailureKind::NoSoundServer;
+    }
     if (result < 0) return Failed(result, why);
   }
   output_ = std::make_unique<AsfOutput>();
@@ -114,8 +120,11 @@ HResult WmEncoder::Prepare() {
     server_->SetVideoStreamNumber(screen_ ? AsfOutput::StreamNumber(videoIndex_) : 0);
     HResult result = output_->OpenLive(server_.get(), &why);
     if (result < 0) return Failed(result, why);
-    if (!server_->Listen(broadcast_.Port, &why))
+    if (!server_->Listen(broadcast_.Port, &why)) {
+      // Listen leaves bind's error in errno (its clean-up does not change it).
+      if (errno == EADDRINUSE) failureKind_ = EncoderFailureKind::BroadcastPortTaken;
       return Failed(EncoderResult::OutputUnavailable, why);
+    }
   } else {
     const HResult result = output_->OpenFile(file_.Path, &why);
     if (result < 0) return Failed(result, why);

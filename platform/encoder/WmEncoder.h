@@ -42,6 +42,7 @@ class WmEncoder : public MediaEncoder {
 
   // Why the last prepare failed, or why a source stopped early.
   const std::string& LastFailure() const { return failure_; }
+  EncoderFailureKind LastFailureKind() const override { return failureKind_; }
   std::uint64_t FramesEncoded() const;
   std::uint64_t FramesMissed() const;
 
@@ -67,6 +68,7 @@ class WmEncoder : public MediaEncoder {
   BroadcastObject broadcast_;
   State state_ = State::Idle;
   std::string failure_;
+  EncoderFailureKind failureKind_ = EncoderFailureKind::Unknown;
   std::unique_ptr<EncodingClock> clock_;
   std::unique_ptr<ScreenCaptureThread> screen_;
   std::unique_ptr<SoundCaptureThread> sound_;

@@ -4,11 +4,13 @@
 #include <unistd.h>
 
 #include <QByteArray>
-#include <QDesktopServices>
+#include <QCoreApplication>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QStringList>
 #include <QUrl>
 #include <climits>
+#include <cstdio>
 
 namespace framory {
 
@@ -40,17 +42,53 @@ QByteArray FileUrl(const std::string& path) {
 
 }  // namespace
 
-bool QtDesktopActions::OpenPath(const std::string& path) {
+bool QtDesktopActions::OpenPath(const std::string& path, std::function<void()> failed) {
   // A missing file fails here, as opening it would: the caller reports it.
   struct stat info {};
-  if (path.empty() || ::stat(path.c_str(), &info) != 0) return false;
+  if (path.empty() || ::stat(path.c_str(), &info) != 0) {
+    std::fprintf(stderr, "framory: cannot open %s: it does not exist\n", path.c_str());
+    return false;
+  }
   std::string absolute = path;
   if (absolute.front() != '/') {
     char cwd[PATH_MAX];
     if (getcwd(cwd, sizeof cwd) == nullptr) return false;
     absolute = std::string(cwd) + "/" + path;
   }
-  return QDesktopServices::openUrl(QUrl::fromEncoded(FileUrl(absolute), QUrl::StrictMode));
+  const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+  if (opener.isEmpty()) {
+    std::fprintf(stderr, "framory: cannot open %s: xdg-open is not on the search path\n",
+                 path.c_str());
+    return false;
+  }
+  // Plain ASCII: the bytes of the name travel percent-encoded.
+  const QString url = QString::fromLatin1(FileUrl(absolute));
+  auto* process = new QProcess(QCoreApplication::instance());
+  // The viewer xdg-open starts keeps the terminal's output, not ours.
+  process->setProcessChannelMode(QProcess::ForwardedChannels);
+  auto report = [path, failed](const char* why) {
+    std::fprintf(stderr, "framory: xdg-open could not open %s (%s)\n", path.c_str(), why);
+    if (failed) failed();
+  };
+  QObject::connect(process, &QProcess::finished, process,
+                   [process, report](int exitCode, QProcess::ExitStatus status) {
+                     process->deleteLater();
+                     // An opener still running when the program ends is
+                     // stopped with it; whoever asked for it is gone by then.
+                     if (QCoreApplication::closingDown()) return;
+                     if (status != QProcess::NormalExit) {
+                       report("it crashed");
+                     } else if (exitCode != 0) {
+                       report(("exit status " + std::to_string(exitCode)).c_str());
+                     }
+                   });
+  process->start(opener, {url});
+  if (!process->waitForStarted(-1)) {
+    std::fprintf(stderr, "framory: cannot open %s: xdg-open could not be started\n", path.c_str());
+    process->deleteLater();
+    return false;
+  }
+  return true;
 }
 
 bool QtDesktopActions::StartProgram(const std::string& program,

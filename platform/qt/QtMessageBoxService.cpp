@@ -1,6 +1,7 @@
 #include "platform/qt/QtMessageBoxService.h"
 
 #include <QPushButton>
+#include <cstdio>
 
 namespace framory {
 
@@ -97,6 +98,17 @@ int QtMessageBoxService::Show(const std::string& text, const std::string& captio
                               std::uint32_t flags) {
   QMessageBox box;
   Configure(box, text, caption, flags);
+  // Errors and warnings also go to stderr, one line each, so that the
+  // session's log (or the terminal Framory runs in) keeps what the box said.
+  const std::uint32_t icon = flags & F::IconMask;
+  if (icon == F::IconError || icon == F::IconWarning) {
+    std::string line = text;
+    while (!line.empty() && line.back() == '\n') line.pop_back();
+    for (char& c : line) {
+      if (c == '\n' || c == '\r') c = ' ';
+    }
+    std::fprintf(stderr, "framory: %s: %s\n", caption.c_str(), line.c_str());
+  }
   const bool systemModal = (flags & F::SystemModal) != 0;
   if (systemModal && sysModal_) sysModal_(true);
   box.show();

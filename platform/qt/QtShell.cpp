@@ -126,6 +126,7 @@ bool QtShell::event(QEvent* event) {
 
 bool QtShell::CreateMainWindow() {
   tray_ = std::make_unique<QSystemTrayIcon>();
+  shownIconId_ = -1;
   connect(tray_.get(), &QSystemTrayIcon::activated, this,
           [this](QSystemTrayIcon::ActivationReason reason) {
             const std::int32_t mouse = TrayMouseMessage(reason);
@@ -186,7 +187,10 @@ bool QtShell::TrayButtonPress(std::uint32_t window, int button, std::uint32_t ti
 
 void QtShell::FollowTrayState() {
   if (!tray_) return;
-  tray_->setIcon(TrayIcon(trayState_.IconId()));
+  if (trayState_.IconId() != shownIconId_) {
+    shownIconId_ = trayState_.IconId();
+    tray_->setIcon(TrayIcon(shownIconId_));
+  }
   tray_->setToolTip(QString::fromStdString(trayState_.Tip()));
 }
 

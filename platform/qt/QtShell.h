@@ -73,6 +73,9 @@ class QtShell : public QObject,
 
   TrayState& trayState_;
   std::unique_ptr<QSystemTrayIcon> tray_;
+  // The icon the tray shows; the tip changes every second while recording,
+  // the icon only with the pause state.
+  std::int32_t shownIconId_ = -1;
   TrayClicks clicks_;
   bool filtering_ = false;
   std::uint8_t xinputOpcode_ = 0;

@@ -47,8 +47,9 @@ constexpr char kPrepareFailure[] = "Unable to initialize Quicktime graphics worl
 constexpr char kAppendFailure[] = "Unable to append frame to quicktime movie.";
 constexpr char kBadPath[] = "\tInvalid output Filename \n\nPlease use Absolute output Path";
 constexpr char kInitFailure[] =
-    "Unable to initialize the Apple Quick Time Environment. You need to download and install the "
-    "free QuickTime Media player. See http://www.apple.com/quicktime/download/ ";
+    "Unable to initialize the Apple Quick Time Environment. Framory's own QuickTime runtime "
+    "(QuickTime.qts, installed beside the program) could not be loaded; reinstalling the framory "
+    "package puts it back. ";
 
 void UseBuiltRuntime() { testing::UseBuiltQuickTime(QUICKTIME_RUNTIME_DIR); }
 

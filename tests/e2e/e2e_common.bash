@@ -40,12 +40,13 @@ mkdir -p "$XDG_CONFIG_HOME" "$HOME" "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
 REGISTRY_FILE="$XDG_CONFIG_HOME/framory/registry.ini"
 
-# The 27 values the program keeps between runs.
+# The 28 values the program keeps between runs.
 REGISTRY_NAMES=(TakeShotOnPrintScreen TakeShotOnClick TakeShotOnWinEvent TakeShotOnKey
   TakeShotOnTimer TakeShotOnAuto RestoreMouse RecordSound UseDesktopWindow UseMainAppWindow
   UseForegrounWindow UseForegrounWindowInside UseArea PutCursorInBitmap ResizeFGWindow
   SizeWindowToMovieSize HasMarkUserArea UserAreaBottom UserAreaTop UserAreaLeft UserAreaRight
-  ResizeFGWindowX ResizeFGWindowY OutputType TimerValue ProjectDirectory ProjectName)
+  ResizeFGWindowX ResizeFGWindowY OutputType TimerValue ProjectDirectory ProjectName
+  BareChordOnly)
 
 e2e_cleanup() {
   local pid

@@ -312,7 +312,12 @@ TEST_F(MainDialogTest, BroadcastPausesShowsInstructionsAndSetsTheType) {
   ASSERT_EQ(services.boxes.size(), 1u);
   EXPECT_EQ(services.boxes[0].Caption, "Instructions");
   EXPECT_NE(services.boxes[0].Text.find(":8080"), std::string::npos);
-  EXPECT_NE(services.boxes[0].Text.find(". \nYou can run ipconfig"), std::string::npos);
+  EXPECT_NE(services.boxes[0].Text.find(". \nYou can run ip addr in a terminal"),
+            std::string::npos);
+  EXPECT_NE(services.boxes[0].Text.find("VLC, mpv or any player that reads a network stream"),
+            std::string::npos);
+  EXPECT_EQ(services.boxes[0].Text.find("Windows"), std::string::npos)
+      << "no Windows program is named on Linux";
   EXPECT_TRUE(Checked(*dialog, 1042));
   EXPECT_FALSE(Checked(*dialog, 1003));
 }

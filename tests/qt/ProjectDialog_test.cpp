@@ -190,6 +190,16 @@ TEST_F(ProjectDialogTest, AboutBoxShowsTheVersionAndClosesOnlyByClose) {
   AboutBox about(services, launchers);
   EXPECT_EQ(FindControlAs<QLabel>(&about, 1059)->text(), "Desktop Framory version 1.3");
   EXPECT_EQ(about.windowTitle(), "About");
+  // The acknowledgement credits what the program is built on, and fits.
+  QString credits;
+  for (const QLabel* label : about.findChildren<QLabel*>()) {
+    credits += label->text() + "\n";
+    EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width())
+        << label->text().toStdString();
+  }
+  for (const char* part : {"FFmpeg", "codec libraries", "Qt", "libjpeg-turbo", "libpng", "zlib"})
+    EXPECT_TRUE(credits.contains(QLatin1String(part))) << part;
+  EXPECT_FALSE(credits.contains(QLatin1String("Microsoft"))) << credits.toStdString();
   about.show();
   QTest::keyClick(&about, Qt::Key_Escape);
   EXPECT_TRUE(about.isVisible()) << "Esc does not close the About box";

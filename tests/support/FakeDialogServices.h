@@ -53,8 +53,9 @@ class FakeDialogServices : public DialogServices {
     answers.pop_front();
     return answer;
   }
-  bool OpenPath(const std::string& path) override {
+  bool OpenPath(const std::string& path, std::optional<FailureBox> lateFailure) override {
     opened.push_back(path);
+    lateFailures.push_back(std::move(lateFailure));
     return openSucceeds;
   }
   bool ChooseFolder(const std::string& title, const std::string&, std::string* chosen) override {
@@ -77,6 +78,7 @@ class FakeDialogServices : public DialogServices {
   std::vector<ShownBox> boxes;
   std::deque<int> answers;
   std::vector<std::string> opened;
+  std::vector<std::optional<FailureBox>> lateFailures;
   bool openSucceeds = true;
   std::string folderChoice;
   std::vector<std::string> folderTitles;
@@ -87,8 +89,9 @@ class FakeDialogServices : public DialogServices {
 
 class FakeDesktop : public DesktopActions {
  public:
-  bool OpenPath(const std::string& path) override {
+  bool OpenPath(const std::string& path, std::function<void()> failed) override {
     opened.push_back(path);
+    lateFailures.push_back(std::move(failed));
     return openSucceeds;
   }
   bool StartProgram(const std::string& program,
@@ -99,6 +102,9 @@ class FakeDesktop : public DesktopActions {
   }
 
   std::vector<std::string> opened;
+  // What each open was told to run if the desktop found nothing to open
+  // the path with; a test runs one to stand for that failure.
+  std::vector<std::function<void()>> lateFailures;
   bool openSucceeds = true;
   std::vector<std::string> started;
   std::vector<std::vector<std::string>> startedArguments;

@@ -26,6 +26,8 @@ using Log = std::vector<std::string>;
 struct Script {
   Log log;
   std::set<std::string> failing;
+  // What the encoder says when its prepare failed.
+  EncoderFailureKind failureKind = EncoderFailureKind::Unknown;
   HResult Call(const std::string& entry) {
     log.push_back(entry);
     const std::string name = entry.substr(0, entry.find('('));
@@ -105,6 +107,7 @@ struct ScriptedEncoder : MediaEncoder, EncoderFile, EncoderBroadcast {
   HResult Start() override { return script.Call("Encoder.Start()"); }
   HResult Pause() override { return script.Call("Encoder.Pause()"); }
   HResult Stop() override { return script.Call("Encoder.Stop()"); }
+  EncoderFailureKind LastFailureKind() const override { return script.failureKind; }
   Script& script;
   ScriptedGroup group;
 };
@@ -343,10 +346,11 @@ TEST(EncoderSessionTest, ContentTypeFrameRateAndBroadcastFollowTheFields) {
 }
 
 TEST(EncoderSessionTest, FailuresFollowTheResultRules) {
+  // Nothing is downloaded on Linux: without a known reason the box points
+  // at the terminal output, which names it.
   const std::string box =
-      "Unable to use Microsoft Windows Media Screen Encoder 9.You must download and install the "
-      "free encoder first. See http://www.microsoft.com/windows/windowsmedia/9series/encoder/"
-      "default.aspx ";
+      "Unable to use the screen encoder. It could not be set up; Framory's terminal output "
+      "(stderr) names the reason.";
   {
     // No encoder: E_FAIL and the box; starting and pausing do nothing.
     ScriptedLibrary library;
@@ -395,6 +399,36 @@ TEST(EncoderSessionTest, FailuresFollowTheResultRules) {
     EXPECT_EQ(session.Configure("/tmp/x.wmv"), EncoderResult::Fail);
     EXPECT_TRUE(Matching(library.script.log, "Group.SetProfile").empty());
     EXPECT_TRUE(Matching(library.script.log, "Encoder.PrepareToEncode(true)").empty());
+  }
+}
+
+TEST(EncoderSessionTest, ConfigureBoxNamesAKnownReasonAndTheStartBoxStays) {
+  const std::pair<EncoderFailureKind, std::string> cases[] = {
+      {EncoderFailureKind::NoSoundServer,
+       "Unable to use the screen encoder. No sound server is running to record from: start "
+       "PulseAudio or PipeWire (pipewire-pulse), or untick \"Record Sound as Well\" under "
+       "\"Settings..\"."},
+      {EncoderFailureKind::BroadcastPortTaken,
+       "Unable to use the screen encoder. TCP port 8080, on which the broadcast is served, is "
+       "taken by another program."},
+      {EncoderFailureKind::NoDisplay,
+       "Unable to use the screen encoder. The X display cannot be opened to capture the "
+       "screen."},
+  };
+  for (const auto& [kind, text] : cases) {
+    ScriptedLibrary library;
+    library.script.failing = {"Encoder.PrepareToEncode(true)", "Encoder.Start"};
+    library.script.failureKind = kind;
+    FakeBoxes boxes;
+    WriterFailureBoxes reports{boxes};
+    EncoderSession session(library, reports);
+    EXPECT_EQ(session.Configure("/tmp/x.wmv"), EncoderResult::Fail);
+    session.StartEncoding();
+    ASSERT_EQ(boxes.shown.size(), 2u) << text;
+    EXPECT_EQ(boxes.shown[0].text, text);
+    EXPECT_EQ(boxes.shown[0].caption, "Error");
+    EXPECT_EQ(boxes.shown[0].text.find("download"), std::string::npos);
+    EXPECT_EQ(boxes.shown[1].text, "Unable to start using Windows Media Encoder 9.");
   }
 }
 

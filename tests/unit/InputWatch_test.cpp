@@ -116,6 +116,43 @@ TEST(InputWatch, CtrlThenShiftTogglesOncePerShiftPress) {
   EXPECT_EQ(rig.poster.posted.size(), 0u) << "Ctrl-then-Shift never toggles the view";
 }
 
+TEST(InputWatch, BareChordOnlyTogglesOnReleaseAndNotWithAThirdKey) {
+  WatchRig rig;
+  rig.settings.SetBareChordOnly(true);
+  rig.Start();
+  // Ctrl+Shift+T in another program: the T disarms the chord.
+  rig.input.KeyDown(VK::Control);
+  rig.input.KeyDown(VK::Shift);
+  rig.input.KeyDown('T');
+  rig.input.KeyUp('T');
+  rig.input.KeyUp(VK::Shift);
+  rig.input.KeyUp(VK::Control);
+  EXPECT_FALSE(rig.recorder->Paused()) << "Ctrl+Shift+T must not toggle";
+
+  // The bare chord toggles once, when the last of the two keys goes up,
+  // whichever that is; Shift's auto-repeat neither toggles nor disarms.
+  rig.input.KeyDown(VK::Control);
+  rig.input.KeyDown(VK::Shift);
+  rig.input.KeyDown(VK::Shift);
+  EXPECT_FALSE(rig.recorder->Paused()) << "nothing happens while the keys are down";
+  rig.input.KeyUp(VK::Control);
+  EXPECT_FALSE(rig.recorder->Paused()) << "Shift is still down";
+  rig.input.KeyUp(VK::Shift);
+  EXPECT_TRUE(rig.recorder->Paused());
+  rig.input.KeyDown(VK::Control);
+  rig.input.KeyUp(VK::Control);
+  EXPECT_TRUE(rig.recorder->Paused()) << "Ctrl alone does not toggle";
+
+  // A key pressed and released before the chord does not spoil it.
+  rig.input.KeyDown('C');
+  rig.input.KeyUp('C');
+  rig.input.KeyDown(VK::Control);
+  rig.input.KeyDown(VK::Shift);
+  rig.input.KeyUp(VK::Shift);
+  rig.input.KeyUp(VK::Control);
+  EXPECT_FALSE(rig.recorder->Paused());
+}
+
 TEST(InputWatch, ShiftThenCtrlTogglesTheViewAndPausesOnlyWithAutomaticTriggers) {
   WatchRig rig;
   rig.Start();

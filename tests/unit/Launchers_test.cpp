@@ -14,8 +14,9 @@ using testing::TempDir;
 
 class RecordingDesktop : public DesktopActions {
  public:
-  bool OpenPath(const std::string& path) override {
+  bool OpenPath(const std::string& path, std::function<void()> failed) override {
     opened.push_back(path);
+    lateFailures.push_back(std::move(failed));
     return openSucceeds;
   }
   bool StartProgram(const std::string& program, const std::vector<std::string>& args) override {
@@ -24,6 +25,7 @@ class RecordingDesktop : public DesktopActions {
     return true;
   }
   std::vector<std::string> opened;
+  std::vector<std::function<void()>> lateFailures;
   bool openSucceeds = true;
   std::vector<std::string> started;
   std::vector<std::vector<std::string>> arguments;
@@ -74,6 +76,18 @@ TEST(Launchers, OpenHelpAndTutorialBesideTheProgram) {
   const auto tutorial = launchers.OpenTutorial();
   ASSERT_TRUE(tutorial);
   EXPECT_EQ(tutorial->Caption, "Unable to Open Tutorial File");
+
+  // The opener started but the desktop had nothing to open the page with:
+  // the same box, shown when the opener says so.
+  desktop.openSucceeds = true;
+  std::vector<FailureBox> late;
+  launchers.SetLateFailureHandler([&late](const FailureBox& box) { late.push_back(box); });
+  EXPECT_FALSE(launchers.OpenHelp());
+  ASSERT_TRUE(desktop.lateFailures.back());
+  desktop.lateFailures.back()();
+  ASSERT_EQ(late.size(), 1u);
+  EXPECT_EQ(late[0].Text, "Unable to open Framory.html");
+  EXPECT_EQ(late[0].Caption, "Unable to Open Help File");
 }
 
 TEST(Launchers, OutsideProgramsAreTheFirstFoundOnThePath) {
@@ -96,8 +110,14 @@ TEST(Launchers, OutsideProgramsAreTheFirstFoundOnThePath) {
   const auto failure = none.StartVideoEditor();
   ASSERT_TRUE(failure);
   EXPECT_EQ(failure->Text,
-            "Windows Movie Maker ships with with Windows XP.\nIt allows you to split, combine and "
-            "trim clips.\nYou can download and install it from Microsoft's web site.");
+            "Framory tried shotcut, kdenlive, openshot-qt and pitivi on the search path; none "
+            "could be started.\nA video editor allows you to split, combine and trim clips.\nYou "
+            "can install one from its package: shotcut, kdenlive, openshot-qt or pitivi.");
+  EXPECT_EQ(failure->Caption, "Unable to run a video editor from the search path");
+  for (const OutsideProgram& editor : Launchers::VideoEditors()) {
+    EXPECT_NE(failure->Text.find(editor.Name), std::string::npos) << editor.Name;
+    EXPECT_NE(failure->Text.find(editor.Package), std::string::npos) << editor.Package;
+  }
 }
 
 }  // namespace

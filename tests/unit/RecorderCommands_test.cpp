@@ -143,12 +143,13 @@ TEST_F(RecorderCommandsTest, BroadcastPausesEndsTheClipAndThenShowsTheInstructio
   EXPECT_EQ(boxes.shown[0].flags, IconInformation | SystemModal);
   const std::string& text = boxes.shown[0].text;
   EXPECT_EQ(text.rfind("Once you press Ctrl and then Shift to start recording, clients over a\n"
-                       "network will be able to receive the broadcast by starting Windows Media "
-                       "Player\nand opening the following url from it: ",
+                       "network will be able to receive the broadcast by starting VLC, mpv or any "
+                       "player that reads a network stream\nand opening the following url from "
+                       "it: ",
                        0),
             0u);
-  EXPECT_NE(text.find(":8080. \nYou can run ipconfig from a DOS window to obtain your IP address "
-                      "or use the machine name."),
+  EXPECT_NE(text.find(":8080. \nYou can run ip addr in a terminal to obtain your IP address or "
+                      "use the machine name."),
             std::string::npos);
   EXPECT_TRUE(result.Refill);
 }

@@ -47,7 +47,8 @@ const char* const kNamesInOrder[] = {"TakeShotOnPrintScreen",
                                      "OutputType",
                                      "TimerValue",
                                      "ProjectDirectory",
-                                     "ProjectName"};
+                                     "ProjectName",
+                                     "BareChordOnly"};
 
 // Every field of the record as one comparable text.
 std::string Describe(const Settings& s) {
@@ -59,7 +60,8 @@ std::string Describe(const Settings& s) {
     << s.SizeWindowToMovieSize() << s.HasMarkUserArea() << " area " << s.UserAreaLeft() << ","
     << s.UserAreaTop() << "," << s.UserAreaRight() << "," << s.UserAreaBottom() << " resize "
     << s.ResizeFGWindowX() << "x" << s.ResizeFGWindowY() << " type " << s.OutputType() << " timer "
-    << s.TimerValue() << " dir [" << s.ProjectDirectory() << "] name [" << s.ProjectName() << "]";
+    << s.TimerValue() << " dir [" << s.ProjectDirectory() << "] name [" << s.ProjectName() << "]"
+    << " bare chord " << s.BareChordOnly();
   return o.str();
 }
 
@@ -94,7 +96,7 @@ TEST(Settings, DefaultsOfAFirstRun) {
   EXPECT_EQ(s.UserArea(), (Rect{0, 0, 0, 0}));
 }
 
-TEST(Settings, SaveWritesAll27ValuesAsTextInOrderAndCreatesTheFolder) {
+TEST(Settings, SaveWritesAll28ValuesAsTextInOrderAndCreatesTheFolder) {
   TempDir dir;
   RegistryStore store(dir.File("deep/er/registry.ini"));
   Settings s;
@@ -113,8 +115,8 @@ TEST(Settings, SaveWritesAll27ValuesAsTextInOrderAndCreatesTheFolder) {
     names.push_back(line.substr(0, eq));
     values.push_back(line.substr(eq + 1));
   }
-  ASSERT_EQ(names.size(), 27u);
-  for (std::size_t i = 0; i < 27; ++i) EXPECT_EQ(names[i], kNamesInOrder[i]) << i;
+  ASSERT_EQ(names.size(), 28u);
+  for (std::size_t i = 0; i < 28; ++i) EXPECT_EQ(names[i], kNamesInOrder[i]) << i;
   EXPECT_EQ(values[0], "0");       // TakeShotOnPrintScreen
   EXPECT_EQ(values[3], "1");       // TakeShotOnKey
   EXPECT_EQ(values[19], "-1280");  // UserAreaLeft
@@ -122,6 +124,7 @@ TEST(Settings, SaveWritesAll27ValuesAsTextInOrderAndCreatesTheFolder) {
   EXPECT_EQ(values[24], "100");
   EXPECT_EQ(values[25], "");
   EXPECT_EQ(values[26], "Project1");
+  EXPECT_EQ(values[27], "0") << "BareChordOnly is off by default";
 }
 
 TEST(Settings, SaveThenLoadReproducesEveryField) {
@@ -152,6 +155,7 @@ TEST(Settings, SaveThenLoadReproducesEveryField) {
   s.SetTimerValue(40);
   s.SetProjectDirectory("/home/u/Shots [1]/a=b\\c/");
   s.SetProjectName("Demo\nTwo\r\\Lines");
+  s.SetBareChordOnly(true);
   SaveSettings(s, store);
 
   Settings loaded;

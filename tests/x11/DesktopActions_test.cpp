@@ -60,8 +60,8 @@ TEST(QtDesktopActions, OpensAFolderWhoseNameIsNotUtf8AsItself) {
   const std::string folder = dir.File("Aufnahmen caf\xE9 \xC4rger #1");
   ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
   QtDesktopActions desktop;
-  EXPECT_FALSE(desktop.OpenPath(folder + "-missing")) << "a missing folder";
-  ASSERT_TRUE(desktop.OpenPath(folder));
+  EXPECT_FALSE(desktop.OpenPath(folder + "-missing", nullptr)) << "a missing folder";
+  ASSERT_TRUE(desktop.OpenPath(folder, nullptr));
   ASSERT_TRUE(X11TestWindows::WaitFor([&] {
     struct stat info {};
     return ::stat(log.c_str(), &info) == 0;
