@@ -104,17 +104,17 @@ FORWARD(OSErr, AddMovieResource, (Movie m, int16_t ref, int16_t* id, ConstStr255
 FORWARD(OSErr, BeginMediaEdits, (Media m), (m))
 FORWARD(OSErr, CloseMovieFile, (int16_t ref), (ref))
 FORWARD(OSErr, CreateMovieFile,
-        (const FSSpec* spec, OSType creator, ScriptCode script, int32_t flags, int16_t* ref,
+        (const FSSpec* file, OSType creator, ScriptCode script, int32_t flags, int16_t* ref,
          Movie* movie),
-        (spec, creator, script, flags, ref, movie))
+        (file, creator, script, flags, ref, movie))
 FORWARD(void, DisposeGWorld, (GWorldPtr world), (world))
 FORWARD(void, DisposeHandle, (Handle h), (h))
 FORWARD(void, DisposeMovie, (Movie m), (m))
 FORWARD(OSErr, EndMediaEdits, (Media m), (m))
 FORWARD(OSErr, EnterMovies, (void), ())
 FORWARD(void, ExitMovies, (void), ())
-FORWARD(OSErr, FSMakeFSSpec, (int16_t volume, int32_t folder, ConstStr255Param name, FSSpec* spec),
-        (volume, folder, name, spec))
+FORWARD(OSErr, FSMakeFSSpec, (int16_t volume, int32_t folder, ConstStr255Param name, FSSpec* file),
+        (volume, folder, name, file))
 FORWARD(Fixed, FixRatio, (int16_t numer, int16_t denom), (numer, denom))
 FORWARD(void, GetGWorld, (CGrafPtr * port, GDHandle* device), (port, device))
 FORWARD(OSErr, GetMaxCompressionSize,
