@@ -326,6 +326,18 @@ exit_with_escape() {
   check "the exit status is 0 (got $FRAMORY_STATUS)" test "$FRAMORY_STATUS" = 0
 }
 
+# The desktop's opener, standing in for xdg-open on the search path: it
+# notes each thing it is asked to open, one per line, in $E2E_ROOT/opened.
+use_noting_opener() {
+  mkdir -p "$E2E_ROOT/bin"
+  cat >"$E2E_ROOT/bin/xdg-open" <<OPENER
+#!/bin/sh
+printf '%s\n' "\$1" >>"$E2E_ROOT/opened"
+OPENER
+  chmod +x "$E2E_ROOT/bin/xdg-open"
+  export PATH="$E2E_ROOT/bin:$PATH"
+}
+
 screen_size() { xwininfo -root | awk '/^ +Width:/ {w=$2} /^ +Height:/ {h=$2} END {print w "x" h}'; }
 
 # The tray: a freedesktop (XEmbed) tray host in the session, trayer docked at

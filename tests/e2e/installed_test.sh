@@ -31,15 +31,9 @@ check "the icon is installed" test -s "$prefix/share/icons/hicolor/48x48/apps/fr
 check "the program needs no LD_LIBRARY_PATH (ldd finds every library)" \
   test -z "$(env -u LD_LIBRARY_PATH ldd "$prefix/lib/framory/framory" | grep 'not found')"
 
-# The desktop's opener, standing in for xdg-open: it notes what it was asked
-# to open, as a browser would be handed the page.
-mkdir -p "$E2E_ROOT/bin"
-cat >"$E2E_ROOT/bin/xdg-open" <<OPENER
-#!/bin/sh
-printf '%s\n' "\$1" >>"$E2E_ROOT/opened"
-OPENER
-chmod +x "$E2E_ROOT/bin/xdg-open"
-export PATH="$E2E_ROOT/bin:$PATH"
+# The desktop's opener notes what it was asked to open, as a browser would
+# be handed the page.
+use_noting_opener
 
 seed_project installed "OutputType=3" "UseDesktopWindow=1" "UseMainAppWindow=0" \
   "TakeShotOnKey=0" "TakeShotOnClick=0" "TakeShotOnTimer=0"

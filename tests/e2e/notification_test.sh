@@ -11,13 +11,7 @@ if [ -z "${FRAMORY_TEST_PRIVATE_BUS:-}" ]; then
 fi
 source "$(dirname "$0")/e2e_common.bash"
 
-mkdir -p "$E2E_ROOT/bin"
-cat >"$E2E_ROOT/bin/xdg-open" <<OPENER
-#!/bin/sh
-printf '%s\n' "\$1" >>"$E2E_ROOT/opened"
-OPENER
-chmod +x "$E2E_ROOT/bin/xdg-open"
-export PATH="$E2E_ROOT/bin:$PATH"
+use_noting_opener
 
 # dunst with its built-in settings, notices shown until closed.
 printf '[global]\n    idle_threshold = 0\n[urgency_normal]\n    timeout = 0\n' \
