@@ -77,6 +77,11 @@ const std::vector<FieldIo>& Fields() {
       T("ProjectDirectory", &S::ProjectDirectory, &S::SetProjectDirectory),
       T("ProjectName", &S::ProjectName, &S::SetProjectName),
       B("BareChordOnly", &S::BareChordOnly, &S::SetBareChordOnly),
+      I("SoundSource", &S::SoundSource, &S::SetSoundSource),
+      T("StreamServerAddress", &S::StreamServerAddress, &S::SetStreamServerAddress),
+      B("RememberStreamServerAddress", &S::RememberStreamServerAddress,
+        &S::SetRememberStreamServerAddress),
+      T("PortalRestoreToken", &S::PortalRestoreToken, &S::SetPortalRestoreToken),
   };
   return fields;
 }
@@ -120,6 +125,8 @@ void BringIntoRange(Settings& settings) {
   settings.SetUserAreaTop(coordinate(settings.UserAreaTop()));
   settings.SetUserAreaRight(coordinate(settings.UserAreaRight()));
   settings.SetUserAreaBottom(coordinate(settings.UserAreaBottom()));
+  // A sound source no dialog offers becomes the microphone.
+  if (settings.SoundSource() < 0 || settings.SoundSource() > 2) settings.SetSoundSource(0);
   // A code no dialog offers becomes the default picture type.
   if (!IsKnownOutputType(settings.OutputType())) settings.SetOutputType(OutputTypes::Bmp);
 }
@@ -164,6 +171,10 @@ void SaveSettings(const Settings& settings, RegistryStore& store) {
         text = (settings.*f.GetText)();
         break;
     }
+    // The streaming server's address carries the stream key: it reaches the
+    // disk only when the user asked for it to be remembered.
+    if (f.GetText == &Settings::StreamServerAddress && !settings.RememberStreamServerAddress())
+      text.clear();
     // A failing value does not keep the others from being tried; the user
     // hears about the first failure once.
     if (!store.WriteText(kSettingsKey, f.Name, text) && failure.empty()) {

@@ -1,6 +1,6 @@
 // The output-type codes of the settings record: picture series 0–3, AVI
-// 10–14, QuickTime 15, WMV files 16–18, the screen encoder 19 and the live
-// broadcast 30. What each code means (its family, extension, writer, list
+// 10–14, QuickTime 15, WMV files 16–18, the screen encoder 19, MP4 20, WebM
+// 21, the live broadcast 30 and the broadcast to a streaming server 31. What each code means (its family, extension, writer, list
 // text) is in the writers' table of output formats (writers/OutputFormats.h);
 // nothing below the writers needs more than the plain codes.
 #pragma once
@@ -24,7 +24,10 @@ inline constexpr std::int32_t WmvV80_384Video = 16;
 inline constexpr std::int32_t WmvV80_56Video = 17;
 inline constexpr std::int32_t WmvV80_700PALVideo = 18;
 inline constexpr std::int32_t ScreenEncoder = 19;
+inline constexpr std::int32_t Mp4 = 20;
+inline constexpr std::int32_t WebM = 21;
 inline constexpr std::int32_t Broadcast = 30;
+inline constexpr std::int32_t StreamServer = 31;
 }  // namespace OutputTypes
 
 // The first movie code. Whether a code is a movie is the table's to say

@@ -100,6 +100,24 @@ class Settings {
   bool BareChordOnly() const { return bareChordOnly_; }
   void SetBareChordOnly(bool v) { bareChordOnly_ = v; }
 
+  // Where the sound of the MP4 and WebM clips comes from: 0 the microphone
+  // (the default source), 1 the desktop's sound (the monitor of the default
+  // sink), 2 both mixed.
+  std::int32_t SoundSource() const { return soundSource_; }
+  void SetSoundSource(std::int32_t v) { soundSource_ = v; }
+
+  // The streaming server the broadcast to a server pushes to
+  // (rtmp://host[:port]/app/key or srt://host:port?streamid=...). It holds
+  // the stream key: it is stored only while RememberStreamServerAddress is on.
+  const std::string& StreamServerAddress() const { return streamServerAddress_; }
+  void SetStreamServerAddress(std::string v) { streamServerAddress_ = std::move(v); }
+  bool RememberStreamServerAddress() const { return rememberStreamServerAddress_; }
+  void SetRememberStreamServerAddress(bool v) { rememberStreamServerAddress_ = v; }
+
+  // The screen-cast portal's newest restore token (each one is used once).
+  const std::string& PortalRestoreToken() const { return portalRestoreToken_; }
+  void SetPortalRestoreToken(std::string v) { portalRestoreToken_ = std::move(v); }
+
   // ProjectDirectory immediately followed by ProjectName; no separator is
   // added, so the directory normally ends with one.
   std::string ProjectFolder() const { return projectDirectory_ + projectName_; }
@@ -130,6 +148,10 @@ class Settings {
   std::string projectDirectory_;
   std::string projectName_ = "Project1";
   bool bareChordOnly_ = false;
+  std::int32_t soundSource_ = 0;
+  std::string streamServerAddress_;
+  bool rememberStreamServerAddress_ = false;
+  std::string portalRestoreToken_;
 };
 
 }  // namespace framory

@@ -48,7 +48,11 @@ const char* const kNamesInOrder[] = {"TakeShotOnPrintScreen",
                                      "TimerValue",
                                      "ProjectDirectory",
                                      "ProjectName",
-                                     "BareChordOnly"};
+                                     "BareChordOnly",
+                                     "SoundSource",
+                                     "StreamServerAddress",
+                                     "RememberStreamServerAddress",
+                                     "PortalRestoreToken"};
 
 // Every field of the record as one comparable text.
 std::string Describe(const Settings& s) {
@@ -61,7 +65,9 @@ std::string Describe(const Settings& s) {
     << s.UserAreaTop() << "," << s.UserAreaRight() << "," << s.UserAreaBottom() << " resize "
     << s.ResizeFGWindowX() << "x" << s.ResizeFGWindowY() << " type " << s.OutputType() << " timer "
     << s.TimerValue() << " dir [" << s.ProjectDirectory() << "] name [" << s.ProjectName() << "]"
-    << " bare chord " << s.BareChordOnly();
+    << " bare chord " << s.BareChordOnly() << " sound from " << s.SoundSource() << " server ["
+    << s.StreamServerAddress() << "] remember " << s.RememberStreamServerAddress() << " token ["
+    << s.PortalRestoreToken() << "]";
   return o.str();
 }
 
@@ -96,7 +102,7 @@ TEST(Settings, DefaultsOfAFirstRun) {
   EXPECT_EQ(s.UserArea(), (Rect{0, 0, 0, 0}));
 }
 
-TEST(Settings, SaveWritesAll28ValuesAsTextInOrderAndCreatesTheFolder) {
+TEST(Settings, SaveWritesAll32ValuesAsTextInOrderAndCreatesTheFolder) {
   TempDir dir;
   RegistryStore store(dir.File("deep/er/registry.ini"));
   Settings s;
@@ -115,8 +121,8 @@ TEST(Settings, SaveWritesAll28ValuesAsTextInOrderAndCreatesTheFolder) {
     names.push_back(line.substr(0, eq));
     values.push_back(line.substr(eq + 1));
   }
-  ASSERT_EQ(names.size(), 28u);
-  for (std::size_t i = 0; i < 28; ++i) EXPECT_EQ(names[i], kNamesInOrder[i]) << i;
+  ASSERT_EQ(names.size(), 32u);
+  for (std::size_t i = 0; i < 32; ++i) EXPECT_EQ(names[i], kNamesInOrder[i]) << i;
   EXPECT_EQ(values[0], "0");       // TakeShotOnPrintScreen
   EXPECT_EQ(values[3], "1");       // TakeShotOnKey
   EXPECT_EQ(values[19], "-1280");  // UserAreaLeft
@@ -156,12 +162,34 @@ TEST(Settings, SaveThenLoadReproducesEveryField) {
   s.SetProjectDirectory("/home/u/Shots [1]/a=b\\c/");
   s.SetProjectName("Demo\nTwo\r\\Lines");
   s.SetBareChordOnly(true);
+  s.SetSoundSource(2);
+  s.SetStreamServerAddress("rtmp://live.example/app/secret-key");
+  s.SetRememberStreamServerAddress(true);
+  s.SetPortalRestoreToken("4c1e7b2a-token");
   SaveSettings(s, store);
 
   Settings loaded;
   LoadSettings(loaded, store);
   // Includes the area-marked flag: a marked area survives a restart.
   EXPECT_EQ(Describe(loaded), Describe(s));
+}
+
+TEST(Settings, StreamKeyReachesTheDiskOnlyWhenRemembered) {
+  TempDir dir;
+  RegistryStore store(dir.File("registry.ini"));
+  Settings s;
+  s.SetStreamServerAddress("rtmp://live.example/app/secret-key");
+  s.SetRememberStreamServerAddress(false);
+  SaveSettings(s, store);
+  EXPECT_EQ(ReadWholeFile(store.Path()).find("secret-key"), std::string::npos);
+  Settings loaded;
+  LoadSettings(loaded, store);
+  EXPECT_EQ(loaded.StreamServerAddress(), "");
+
+  s.SetRememberStreamServerAddress(true);
+  SaveSettings(s, store);
+  LoadSettings(loaded, store);
+  EXPECT_EQ(loaded.StreamServerAddress(), "rtmp://live.example/app/secret-key");
 }
 
 TEST(Settings, StoredMarkedAreaRestoresTheFlagOnly) {
@@ -246,6 +274,9 @@ TEST(Settings, LoadedValuesAreBroughtIntoRange) {
       {"OutputType=-1\n", " type 0"},
       {"OutputType=25\n", " type 0"},
       {"OutputType=19\n", " type 19"},
+      {"SoundSource=3\n", " sound from 0 "},
+      {"SoundSource=-1\n", " sound from 0 "},
+      {"SoundSource=2\n", " sound from 2 "},
   };
   for (const Case& c : cases) {
     ASSERT_TRUE(WriteWholeFile(store.Path(), Section(c.stored)));
