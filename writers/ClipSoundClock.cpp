@@ -53,8 +53,7 @@ std::vector<PlacedSound> ClipSoundClock::Place(const SoundChunk& chunk) const {
     const std::int64_t from = sampleAt(run.BeginNs);
     const std::int64_t to = run.EndNs == kNever ? frames : sampleAt(run.EndNs);
     if (to <= from) continue;
-    const std::int64_t firstNs =
-        chunk.FirstSampleNs + from * kNsPerSecond / ClipSound::kSampleRate;
+    const std::int64_t firstNs = chunk.FirstSampleNs + from * kNsPerSecond / ClipSound::kSampleRate;
     PlacedSound part;
     part.FirstSample = SamplesIn(run.ClipBeginNs + (firstNs - run.BeginNs));
     part.Samples.assign(chunk.Samples.begin() + from * ClipSound::kChannels,

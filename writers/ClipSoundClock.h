@@ -28,9 +28,9 @@ class ClipSoundClock {
 
  private:
   struct Run {
-    std::int64_t BeginNs;        // steady clock
-    std::int64_t EndNs;          // steady clock; INT64_MAX while running
-    std::int64_t ClipBeginNs;    // the clip's time at BeginNs
+    std::int64_t BeginNs;      // steady clock
+    std::int64_t EndNs;        // steady clock; INT64_MAX while running
+    std::int64_t ClipBeginNs;  // the clip's time at BeginNs
   };
   std::vector<Run> runs_;
   std::int64_t pauseStartNs_ = -1;

@@ -7,8 +7,8 @@
 
 namespace framory {
 
-WebMovieWriter::WebMovieWriter(WebMovieLibrary& library, WriterReports& reports,
-                               WebMovieKind kind, std::string path)
+WebMovieWriter::WebMovieWriter(WebMovieLibrary& library, WriterReports& reports, WebMovieKind kind,
+                               std::string path)
     : library_(library), reports_(reports), kind_(kind), path_(std::move(path)) {}
 
 WebMovieWriter::~WebMovieWriter() { Close(); }

@@ -67,9 +67,7 @@ class WebMovieWriter : public MovieWriter {
   void StopSound();
   // The sound read since the last call, placed on the clip's clock.
   std::vector<PlacedSound> TakeSound();
-  std::int64_t TimeOf(std::int32_t position) const {
-    return std::int64_t{position} * periodMs_;
-  }
+  std::int64_t TimeOf(std::int32_t position) const { return std::int64_t{position} * periodMs_; }
 
   WebMovieLibrary& library_;
   WriterReports& reports_;

@@ -30,6 +30,9 @@ constexpr std::size_t kQueueDepth = 3;
 // The timer asks for more than this many frames a second: the MP4 encoder
 // takes its faster preset.
 constexpr std::int32_t kFastPresetAboveFps = 40;
+// The longest stretch of a file's end that is not yet a finished fragment or
+// cluster on disk.
+constexpr std::int64_t kMaxPartMs = 1000;
 
 void SetLastErrorFrom(int averror) {
   const int code = averror < 0 && averror > -4096 ? -averror : EIO;
@@ -46,24 +49,35 @@ LiveEncoderSettings SettingsFor(const WebMovieSetup& setup) {
   settings.FramesPerSecond = std::max(1, (1000 + period / 2) / period);
   // Pictures come at slot times, so the first slot at or past this gap
   // since the last key frame is still within MaxKeyFrameGapMs of it.
-  settings.MaxKeyFrameGapMs =
-      std::max<std::int64_t>(setup.MaxKeyFrameGapMs - period, period);
+  settings.MaxKeyFrameGapMs = std::max<std::int64_t>(setup.MaxKeyFrameGapMs - period, period);
   if (setup.Kind == WebMovieKind::Mp4) {
     settings.Container = "mp4";
-    settings.MuxerOptions = {{"movflags", "+frag_keyframe+empty_moov+default_base_moof"}};
+    // A fragment at each key frame, and one at least every second between
+    // them, so a cut file loses at most about a second.
+    settings.MuxerOptions = {{"movflags", "+frag_keyframe+empty_moov+default_base_moof"},
+                             {"frag_duration", std::to_string(kMaxPartMs * 1000)}};
     settings.VideoEncoder = "libx264";
     const bool fast = 1000 > kFastPresetAboveFps * period;
-    settings.VideoOptions = {
-        {"preset", fast ? "superfast" : "veryfast"}, {"profile", "high"}, {"crf", "23"}};
+    // Without lookahead or frame threads the encoder gives out each
+    // picture's packet at once (slice threads instead), so nothing waits in
+    // the encoder when the program is cut off.
+    settings.VideoOptions = {{"preset", fast ? "superfast" : "veryfast"},
+                             {"tune", "zerolatency"},
+                             {"profile", "high"},
+                             {"crf", "23"}};
     if (setup.Sound) settings.SoundEncoder = "aac";
   } else {
     settings.Container = "webm";
-    // A cluster at each key frame at the latest (the muxer also starts one
-    // at a key frame once the cluster holds a few kilobytes).
-    settings.MuxerOptions = {{"cluster_time_limit", std::to_string(setup.MaxKeyFrameGapMs)}};
+    // A cluster at each key frame (the muxer starts one there once the
+    // cluster holds a few kilobytes) and one at least every second.
+    settings.MuxerOptions = {{"cluster_time_limit", std::to_string(kMaxPartMs)}};
     settings.VideoEncoder = "libvpx-vp9";
-    settings.VideoOptions = {
-        {"deadline", "realtime"}, {"cpu-used", "8"}, {"row-mt", "1"}, {"crf", "32"}};
+    // No frames held back for lookahead: each picture's packet comes at once.
+    settings.VideoOptions = {{"deadline", "realtime"},
+                             {"cpu-used", "8"},
+                             {"row-mt", "1"},
+                             {"lag-in-frames", "0"},
+                             {"crf", "32"}};
     if (setup.Sound) settings.SoundEncoder = "libopus";
   }
   return settings;
@@ -90,7 +104,8 @@ class FfmpegWebMovieFile : public WebMovieFile {
       SetLastError(ENOMEM);
       return kWriterFail;
     }
-    return queue_.Start(kQueueDepth, [this](Item& item) { return Consume(item); }, prototype);
+    return queue_.Start(
+        kQueueDepth, [this](Item& item) { return Consume(item); }, prototype);
   }
 
   std::int32_t PutPicture(const MovieFrame& frame, std::int64_t timeMs,
@@ -129,8 +144,15 @@ class FfmpegWebMovieFile : public WebMovieFile {
       }
     } else {
       // After a failure the file keeps the fragments it has: nothing more is
-      // written into it, not even the index.
+      // written into it, not even the index, and a part the failure cut in
+      // two is cut off, so the file ends as a killed one would.
+      const std::int64_t clean = encoder_->CleanEnd();
       encoder_->Abandon();
+      if (result != kWriterOk && clean > 0 && watch_.Valid()) {
+        if (ftruncate(watch_.Get(), clean) != 0) {
+          // The file keeps its cut part; players stop at it.
+        }
+      }
       if (result != kWriterOk) SetLastError(queueError);
     }
     if (!encoder_->HasPicture()) std::remove(path_.c_str());
@@ -152,8 +174,8 @@ class FfmpegWebMovieFile : public WebMovieFile {
     int result = 0;
     if (encoder_->HasSound()) {
       for (const PlacedSound& part : item.sound) {
-        result = encoder_->EncodeSound(part.Samples.data(), part.Samples.size() / 2,
-                                       part.FirstSample);
+        result =
+            encoder_->EncodeSound(part.Samples.data(), part.Samples.size() / 2, part.FirstSample);
         if (result < 0) break;
       }
     }
@@ -161,8 +183,8 @@ class FfmpegWebMovieFile : public WebMovieFile {
     const bool later = item.timeMs > encoder_->LastPictureMs();
     if (result >= 0 && later) {
       if (item.kind == Kind::Picture) {
-        result = encoder_->EncodePicture(item.pixels.data(), std::ptrdiff_t{width_} * 4,
-                                         item.timeMs);
+        result =
+            encoder_->EncodePicture(item.pixels.data(), std::ptrdiff_t{width_} * 4, item.timeMs);
       } else if (encoder_->HasPicture() &&
                  (item.kind == Kind::RepeatAlways || encoder_->KeyFrameDue(item.timeMs))) {
         result = encoder_->EncodeAgain(item.timeMs, item.kind == Kind::Repeat);
@@ -176,6 +198,7 @@ class FfmpegWebMovieFile : public WebMovieFile {
   }
 
   // True (last error ENOENT) when the file was deleted while being written.
+  // The descriptor is also the one a file cut by a failure is trimmed with.
   bool Deleted() const {
     struct stat st {};
     if (!watch_.Valid() || fstat(watch_.Get(), &st) != 0 || st.st_nlink > 0) return false;
@@ -207,9 +230,9 @@ std::int32_t FfmpegWebMovieLibrary::Open(const WebMovieSetup& setup,
     if (failure != nullptr) *failure = why;
     return kWriterFail;
   }
-  UniqueFd watch(::open(setup.Path.c_str(), O_RDONLY | O_CLOEXEC));
-  auto made = std::make_unique<FfmpegWebMovieFile>(std::move(encoder), setup.Path,
-                                                   std::move(watch), setup.Width, setup.Height);
+  UniqueFd watch(::open(setup.Path.c_str(), O_RDWR | O_CLOEXEC));
+  auto made = std::make_unique<FfmpegWebMovieFile>(std::move(encoder), setup.Path, std::move(watch),
+                                                   setup.Width, setup.Height);
   if (made->Start() != kWriterOk) {
     if (failure != nullptr) *failure = "The writer's thread could not be started.";
     return kWriterFail;

@@ -82,14 +82,17 @@ std::unique_ptr<LiveEncoder> LiveEncoder::Open(const LiveEncoderSettings& settin
 
   if ((output->oformat->flags & AVFMT_NOFILE) == 0) {
     Dictionary io(settings.IoOptions);
-    result = avio_open2(&output->pb, settings.Target.c_str(), AVIO_FLAG_WRITE, nullptr,
-                        &io.entries);
-    if (result < 0) return fail(result, "Cannot open " + settings.Target + ": " + ErrorText(result));
+    result =
+        avio_open2(&output->pb, settings.Target.c_str(), AVIO_FLAG_WRITE, nullptr, &io.entries);
+    if (result < 0)
+      return fail(result, "Cannot open " + settings.Target + ": " + ErrorText(result));
   }
   Dictionary muxer(settings.MuxerOptions);
   result = avformat_write_header(output, &muxer.entries);
   if (result < 0) return fail(result, "Cannot write the header: " + ErrorText(result));
   encoder->headerWritten_ = true;
+  if (output->pb != nullptr) avio_flush(output->pb);
+  encoder->NoteCleanEnd();
   return encoder;
 }
 
@@ -115,9 +118,8 @@ int LiveEncoder::OpenVideo(const LiveEncoderSettings& settings, std::string* fai
   // Key frames are placed by time (see EncodePicture); the encoder's own
   // count of frames is a backstop set to the same stretch at the nominal
   // rate.
-  context->gop_size =
-      static_cast<int>(std::max<std::int64_t>(
-          1, settings.MaxKeyFrameGapMs * std::max(settings.FramesPerSecond, 1) / 1000));
+  context->gop_size = static_cast<int>(std::max<std::int64_t>(
+      1, settings.MaxKeyFrameGapMs * std::max(settings.FramesPerSecond, 1) / 1000));
   context->bit_rate = settings.VideoBitRate;
   // No reordered frames: every packet's decoding time is its picture's, so
   // no stream starts below zero beside the sound, and a picture reaches the
@@ -156,7 +158,8 @@ int LiveEncoder::OpenSound(const LiveEncoderSettings& settings, std::string* fai
   }
   // The encoder's own formats decide between interleaved and planar float.
   AVSampleFormat format = AV_SAMPLE_FMT_NONE;
-  for (const AVSampleFormat* f = codec->sample_fmts; f != nullptr && *f != AV_SAMPLE_FMT_NONE; ++f) {
+  for (const AVSampleFormat* f = codec->sample_fmts; f != nullptr && *f != AV_SAMPLE_FMT_NONE;
+       ++f) {
     if (*f == AV_SAMPLE_FMT_FLT || *f == AV_SAMPLE_FMT_FLTP) {
       format = *f;
       break;
@@ -213,10 +216,10 @@ int LiveEncoder::EncodePicture(const std::uint8_t* top, std::ptrdiff_t stride, s
   // making the frame writable gives it a buffer of its own then.
   const int writable = av_frame_make_writable(picture_.get());
   if (writable < 0) return writable;
-  ConvertBgraToYuv420(top, stride, video_->width, video_->height,
-                      Yuv420Planes{picture_->data[0], picture_->data[1], picture_->data[2],
-                                   picture_->linesize[0], picture_->linesize[1],
-                                   picture_->linesize[2]});
+  ConvertBgraToYuv420(
+      top, stride, video_->width, video_->height,
+      Yuv420Planes{picture_->data[0], picture_->data[1], picture_->data[2], picture_->linesize[0],
+                   picture_->linesize[1], picture_->linesize[2]});
   return SendPicture(timeMs, forceKeyFrame || KeyFrameDue(timeMs));
 }
 
@@ -254,7 +257,8 @@ int LiveEncoder::EncodeSound(const float* samples, std::size_t frames, std::int6
     pendingSound_.insert(pendingSound_.end(),
                          static_cast<std::size_t>(firstSample - nextSample_) * kChannels, 0.0f);
   }
-  pendingSound_.insert(pendingSound_.end(), samples + skip * kChannels, samples + frames * kChannels);
+  pendingSound_.insert(pendingSound_.end(), samples + skip * kChannels,
+                       samples + frames * kChannels);
   nextSample_ = firstSample + static_cast<std::int64_t>(frames - skip);
 
   const int frameSize = soundFrame_->nb_samples;
@@ -278,7 +282,8 @@ int LiveEncoder::EncodeSound(const float* samples, std::size_t frames, std::int6
     used += std::size_t(frameSize) * kChannels;
     pendingStart_ += frameSize;
   }
-  pendingSound_.erase(pendingSound_.begin(), pendingSound_.begin() + static_cast<std::ptrdiff_t>(used));
+  pendingSound_.erase(pendingSound_.begin(),
+                      pendingSound_.begin() + static_cast<std::ptrdiff_t>(used));
   return result;
 }
 
@@ -301,7 +306,20 @@ int LiveEncoder::Drain(AVCodecContext* context, AVStream* stream) {
     if (written < 0) return written;
     // A write the I/O layer failed (a full disk) shows in its error only.
     if (output_->pb != nullptr && output_->pb->error < 0) return output_->pb->error;
+    NoteCleanEnd();
   }
+}
+
+void LiveEncoder::NoteCleanEnd() {
+  // With packets flushed through, the muxers hand a part to the I/O layer
+  // only once it is finished, so what has been written ends with a whole
+  // part.
+  AVIOContext* io = output_ != nullptr ? output_->pb : nullptr;
+  if (io == nullptr || io->error < 0 || cleanEnd_ < 0) {
+    cleanEnd_ = -1;
+    return;
+  }
+  cleanEnd_ = avio_tell(io);
 }
 
 int LiveEncoder::Finish() {
@@ -314,16 +332,17 @@ int LiveEncoder::Finish() {
       pendingSound_.resize(std::size_t(frameSize) * kChannels, 0.0f);
       result = EncodeSound(nullptr, 0, nextSample_);
     }
-    for (auto [context, stream] : {std::pair{video_.get(), videoStream_},
-                                   std::pair{sound_.get(), soundStream_}}) {
+    for (auto [context, stream] :
+         {std::pair{video_.get(), videoStream_}, std::pair{sound_.get(), soundStream_}}) {
       if (context == nullptr) continue;
-      const int flushed = avcodec_send_frame(context, nullptr) < 0 ? AVERROR_BUG
-                                                                   : Drain(context, stream);
+      const int flushed =
+          avcodec_send_frame(context, nullptr) < 0 ? AVERROR_BUG : Drain(context, stream);
       if (result >= 0) result = flushed;
     }
     const int trailer = av_write_trailer(output_.get());
     if (result >= 0) result = trailer;
-    if (result >= 0 && output_->pb != nullptr && output_->pb->error < 0) result = output_->pb->error;
+    if (result >= 0 && output_->pb != nullptr && output_->pb->error < 0)
+      result = output_->pb->error;
   }
   finished_ = true;
   const int closed = CloseOutputFile(output_.get());

@@ -53,7 +53,7 @@ struct LiveEncoderSettings {
   // and not in an I/O buffer.
   bool FlushPackets = true;
 
-  std::string VideoEncoder;  // "libx264", "libvpx-vp9"
+  std::string VideoEncoder;   // "libx264", "libvpx-vp9"
   MediaOptions VideoOptions;  // the encoder's private options ("preset", "crf", ...)
   std::int32_t Width = 0;     // even
   std::int32_t Height = 0;    // even
@@ -102,6 +102,11 @@ class LiveEncoder {
   // after them is filled with silence, so the sound keeps its place.
   int EncodeSound(const float* samples, std::size_t frames, std::int64_t firstSample);
 
+  // Bytes of the output that end with a whole part the muxer finished (a
+  // fragment, a cluster, the header): after a failed write, a file cut back
+  // to this length holds no half-written part.
+  std::int64_t CleanEnd() const { return cleanEnd_; }
+
   // Encodes what the encoders still hold, writes the trailer (an MP4's
   // fragment index, a WebM's cues and duration) and closes the target. The
   // first failure met. Later calls return 0.
@@ -135,6 +140,9 @@ class LiveEncoder {
   std::int64_t pendingStart_ = 0;
   std::int64_t nextSample_ = 0;  // the first sample not taken yet
   bool planarSound_ = false;
+  std::int64_t cleanEnd_ = 0;
+  // Notes the output's length as clean when nothing failed so far.
+  void NoteCleanEnd();
   bool headerWritten_ = false;
   bool finished_ = false;
 };

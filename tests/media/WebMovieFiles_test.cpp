@@ -198,9 +198,10 @@ std::vector<StreamProbe> ProbeStreams(const std::string& path) {
 }
 
 double FileDuration(const std::string& path) {
-  const std::string out = CommandOutput("ffprobe -v error -show_entries format=duration -of "
-                                        "default=nw=1:nk=1 " +
-                                        ShellQuote(path) + " 2>/dev/null");
+  const std::string out = CommandOutput(
+      "ffprobe -v error -show_entries format=duration -of "
+      "default=nw=1:nk=1 " +
+      ShellQuote(path) + " 2>/dev/null");
   try {
     return std::stod(out);
   } catch (...) {
@@ -237,8 +238,8 @@ std::string DecodeErrors(const std::string& path) {
 // The mean level of the sound between two times, decoded by ffmpeg as mono
 // 16-bit samples.
 double SoundLevel(const std::string& path, double from, double to) {
-  const std::string raw = CommandOutput(
-      "ffmpeg -v error -i " + ShellQuote(path) + " -vn -ac 1 -ar 48000 -f s16le - 2>/dev/null");
+  const std::string raw = CommandOutput("ffmpeg -v error -i " + ShellQuote(path) +
+                                        " -vn -ac 1 -ar 48000 -f s16le - 2>/dev/null");
   const std::size_t first = static_cast<std::size_t>(from * 48000) * 2;
   const std::size_t last = std::min(raw.size(), static_cast<std::size_t>(to * 48000) * 2);
   if (first >= last) return 0;
@@ -279,8 +280,7 @@ TEST(WebMovieFiles, CodecsPicturesAndSoundAreWhatBrowsersPlay) {
     EXPECT_EQ(streams[1].codec, type.soundCodec);
     EXPECT_EQ(streams[1].sampleRate, 48000);
     EXPECT_EQ(streams[1].channels, 2);
-    EXPECT_FALSE(std::filesystem::exists(r.settings.ProjectFolder() + "/movie1" +
-                                         type.extension))
+    EXPECT_FALSE(std::filesystem::exists(r.settings.ProjectFolder() + "/movie1" + type.extension))
         << "no separate sound file";
 
     // Twelve slots of 100 ms: the clip lasts 1.2 s, within one period.
