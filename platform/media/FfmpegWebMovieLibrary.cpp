@@ -97,27 +97,35 @@ class FfmpegWebMovieFile : public WebMovieFile {
   ~FfmpegWebMovieFile() override { Finish(); }
 
   std::int32_t Start() {
-    Item prototype;
-    try {
-      prototype.pixels.resize(std::size_t(width_) * std::size_t(height_) * 4);
-    } catch (const std::bad_alloc&) {
-      SetLastError(ENOMEM);
-      return kWriterFail;
-    }
-    return queue_.Start(
-        kQueueDepth, [this](Item& item) { return Consume(item); }, prototype);
+    // Each slot's picture is made the first time the slot is filled.
+    return queue_.Start(kQueueDepth, [this](Item& item) { return Consume(item); });
   }
 
   std::int32_t PutPicture(const MovieFrame& frame, std::int64_t timeMs,
                           std::vector<PlacedSound> sound) override {
     if (frame.Width() != width_ || frame.Height() != height_) return kWriterFail;
     if (Deleted()) return kWriterFail;
-    return queue_.Put([&](Item& item) {
+    // The pixels are converted to 4:2:0 here, straight into the slot, instead
+    // of being copied for the worker: the conversion reads them once, and
+    // writes 12 bits a pixel where a copy would write 32.
+    bool converted = true;
+    const std::int32_t queued = queue_.Put([&](Item& item) {
       item.kind = Kind::Picture;
       item.timeMs = timeMs;
       item.sound = std::move(sound);
-      std::memcpy(item.pixels.data(), frame.Row(0), item.pixels.size());
+      if (item.picture == nullptr) item.picture.reset(MakePicture(), PictureFree());
+      converted = item.picture != nullptr &&
+                  LiveEncoder::ConvertPicture(item.picture.get(),
+                                              reinterpret_cast<const std::uint8_t*>(frame.Row(0)),
+                                              std::ptrdiff_t{width_} * 4) >= 0;
+      // A picture that could not be made leaves the slot a repeat.
+      if (!converted) item.kind = Kind::Repeat;
     });
+    if (queued == kWriterOk && !converted) {
+      SetLastError(ENOMEM);
+      return kWriterFail;
+    }
+    return queued;
   }
 
   std::int32_t PutRepeat(std::int64_t timeMs, bool always,
@@ -162,8 +170,13 @@ class FfmpegWebMovieFile : public WebMovieFile {
 
  private:
   enum class Kind { Picture, Repeat, RepeatAlways };
+  // A picture of the encoder's size, freed with FFmpeg's own call.
+  AVFrame* MakePicture() const { return encoder_->NewPicture().release(); }
+  struct PictureFree {
+    void operator()(AVFrame* picture) const { FfmpegFree()(picture); }
+  };
   struct Item {
-    std::vector<std::uint8_t> pixels;
+    std::shared_ptr<AVFrame> picture;  // made with PictureFree
     Kind kind = Kind::Repeat;
     std::int64_t timeMs = 0;
     std::vector<PlacedSound> sound;
@@ -183,8 +196,7 @@ class FfmpegWebMovieFile : public WebMovieFile {
     const bool later = item.timeMs > encoder_->LastPictureMs();
     if (result >= 0 && later) {
       if (item.kind == Kind::Picture) {
-        result =
-            encoder_->EncodePicture(item.pixels.data(), std::ptrdiff_t{width_} * 4, item.timeMs);
+        result = encoder_->EncodeConverted(*item.picture, item.timeMs);
       } else if (encoder_->HasPicture() &&
                  (item.kind == Kind::RepeatAlways || encoder_->KeyFrameDue(item.timeMs))) {
         result = encoder_->EncodeAgain(item.timeMs, item.kind == Kind::Repeat);

@@ -208,26 +208,63 @@ bool LiveEncoder::KeyFrameDue(std::int64_t timeMs) const {
   return lastKeyMs_ < 0 || timeMs - lastKeyMs_ >= maxKeyGapMs_;
 }
 
+FrameHandle LiveEncoder::NewPicture() const {
+  FrameHandle picture(av_frame_alloc());
+  if (picture == nullptr || video_ == nullptr) return nullptr;
+  picture->format = AV_PIX_FMT_YUV420P;
+  picture->width = video_->width;
+  picture->height = video_->height;
+  if (av_frame_get_buffer(picture.get(), 0) < 0) return nullptr;
+  return picture;
+}
+
+int LiveEncoder::ConvertPicture(AVFrame* picture, const std::uint8_t* top, std::ptrdiff_t stride) {
+  // A buffer the encoder (or the last picture kept for a repeat) still
+  // holds is left to it, and the picture gets a new one: nothing is copied.
+  if (picture->buf[0] == nullptr || !av_frame_is_writable(picture)) {
+    const int format = picture->format, width = picture->width, height = picture->height;
+    av_frame_unref(picture);
+    picture->format = format;
+    picture->width = width;
+    picture->height = height;
+    const int made = av_frame_get_buffer(picture, 0);
+    if (made < 0) return made;
+  }
+  ConvertBgraToYuv420(
+      top, stride, picture->width, picture->height,
+      Yuv420Planes{picture->data[0], picture->data[1], picture->data[2], picture->linesize[0],
+                   picture->linesize[1], picture->linesize[2]});
+  return 0;
+}
+
 int LiveEncoder::EncodePicture(const std::uint8_t* top, std::ptrdiff_t stride, std::int64_t timeMs,
                                bool forceKeyFrame) {
   if (finished_ || video_ == nullptr) return AVERROR(EINVAL);
   if (timeMs <= lastPictureMs_) return AVERROR(EINVAL);
-  // The encoder may still hold the previous picture (B-frames, lookahead):
-  // making the frame writable gives it a buffer of its own then.
-  const int writable = av_frame_make_writable(picture_.get());
-  if (writable < 0) return writable;
-  ConvertBgraToYuv420(
-      top, stride, video_->width, video_->height,
-      Yuv420Planes{picture_->data[0], picture_->data[1], picture_->data[2], picture_->linesize[0],
-                   picture_->linesize[1], picture_->linesize[2]});
+  const int converted = ConvertPicture(picture_.get(), top, stride);
+  if (converted < 0) return converted;
+  return SendPicture(timeMs, forceKeyFrame || KeyFrameDue(timeMs));
+}
+
+int LiveEncoder::EncodeConverted(const AVFrame& picture, std::int64_t timeMs, bool forceKeyFrame) {
+  if (finished_ || video_ == nullptr) return AVERROR(EINVAL);
+  if (timeMs <= lastPictureMs_) return AVERROR(EINVAL);
+  if (picture.width != video_->width || picture.height != video_->height ||
+      picture.format != AV_PIX_FMT_YUV420P) {
+    return AVERROR(EINVAL);
+  }
+  // The encoder's picture refers to the caller's buffer, which stays the
+  // last picture for a repeat until the caller converts into it again.
+  av_frame_unref(picture_.get());
+  const int referred = av_frame_ref(picture_.get(), &picture);
+  if (referred < 0) return referred;
   return SendPicture(timeMs, forceKeyFrame || KeyFrameDue(timeMs));
 }
 
 int LiveEncoder::EncodeAgain(std::int64_t timeMs, bool keyFrame) {
   if (finished_ || video_ == nullptr || lastPictureMs_ < 0) return AVERROR(EINVAL);
   if (timeMs <= lastPictureMs_) return AVERROR(EINVAL);
-  const int writable = av_frame_make_writable(picture_.get());
-  if (writable < 0) return writable;
+  // The picture's pixels are sent again as they are.
   return SendPicture(timeMs, keyFrame || KeyFrameDue(timeMs));
 }
 

@@ -88,6 +88,14 @@ class LiveEncoder {
   // the bytes from one row to the next. Times must increase.
   int EncodePicture(const std::uint8_t* top, std::ptrdiff_t stride, std::int64_t timeMs,
                     bool forceKeyFrame = false);
+  // The same in two steps, so the conversion can run on another thread than
+  // the encoding (and replace a copy of the pixels): NewPicture makes a 4:2:0
+  // picture of the encoder's size, ConvertPicture converts 32-bit BGRX rows
+  // into it on any thread (giving it a new buffer when the encoder still
+  // holds its old one, so nothing is copied), and EncodeConverted encodes it.
+  FrameHandle NewPicture() const;
+  static int ConvertPicture(AVFrame* picture, const std::uint8_t* top, std::ptrdiff_t stride);
+  int EncodeConverted(const AVFrame& picture, std::int64_t timeMs, bool forceKeyFrame = false);
   // The last picture again at `timeMs` (after at least one EncodePicture),
   // as a key frame when `keyFrame`.
   int EncodeAgain(std::int64_t timeMs, bool keyFrame);
