@@ -2,6 +2,7 @@
 
 #include "writers/AviWriter.h"
 #include "writers/JournalingWriter.h"
+#include "writers/MovSampleRecord.h"
 #include "writers/QtMovieWriter.h"
 #include "writers/WmvWriter.h"
 #include "writers/WriterTexts.h"
@@ -24,13 +25,18 @@ std::unique_ptr<MovieWriter> MakeAviWriter(const WriterParts& parts, const Outpu
   return writer;
 }
 
-std::unique_ptr<MovieWriter> MakeQtMovieWriter(const WriterParts& parts,
-                                               const OutputFormat& /*format*/,
+std::unique_ptr<MovieWriter> MakeQtMovieWriter(const WriterParts& parts, const OutputFormat& format,
                                                const std::string& path, std::int32_t timerValue) {
   if (parts.Reports == nullptr) return nullptr;
   auto writer =
       std::make_unique<QtMovieWriter>(*parts.Reports, path, parts.ScreenWidth, parts.ScreenHeight);
   writer->SetFramePeriod(timerValue);
+  if (format.Journalled && parts.Journal != nullptr) {
+    // The samples' durations go beside the journal record: the file alone
+    // does not tell them until its movie is written.
+    writer->SetSampleRecord(MovSampleRecord::PathFor(parts.Journal->Folder(), path));
+    return std::make_unique<JournalingWriter>(std::move(writer), *parts.Journal, path);
+  }
   return writer;
 }
 
@@ -106,6 +112,7 @@ constexpr OutputFormat kFormats[] = {
      .ListText = "MOV - Apple QuickTime Movie (QuickTime player must be installed).",
      .Extension = ".mov",
      .TakesRepeats = true,
+     .Journalled = true,
      .AppendFailure = Names::kQuickTimeAppend,
      .PrepareFailure = Names::kQuickTimePrepare,
      .MakeWriter = &MakeQtMovieWriter},

@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "bridge/Cinelink.h"
+#include "writers/MovSampleRecord.h"
 #include "writers/MovieWriter.h"
 #include "writers/QtRuntimeThread.h"
 
@@ -53,6 +54,10 @@ class QtMovieWriter : public MovieWriter {
 
   // Samples last `milliseconds` (at least 1) at a time scale of 1000.
   void SetFramePeriod(std::int32_t milliseconds);
+  // Keeps the time scale and every sample's duration in a sample record at
+  // `path` (MovSampleRecord) from the first frame on, so that the movie can
+  // be finished after a crash; the record goes when the movie is closed.
+  void SetSampleRecord(std::string path) { sampleRecordPath_ = std::move(path); }
 
   // Creates the movie file, its track and media for frames of `frame`'s
   // size; every frame added must have that size.
@@ -109,6 +114,10 @@ class QtMovieWriter : public MovieWriter {
   // Duration of the compressed sample not yet added to the media; 0: none.
   TimeValue heldDuration_ = 0;
   std::int32_t nextPosition_ = 0;  // frame periods taken by frames and repeats so far
+
+  std::string sampleRecordPath_;
+  // Written on the runtime thread, as samples are added.
+  MovSampleRecord sampleRecord_;
 
   // Set on the runtime thread; the caller reads them only after waiting for
   // that thread.
