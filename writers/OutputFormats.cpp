@@ -12,6 +12,17 @@ namespace {
 
 namespace Names = ClipFailureNames;
 
+// `writer`, recorded in the clip journal while its clip is open when the
+// format's clips are journalled, with the facts a repair of its kind needs.
+std::unique_ptr<MovieWriter> Journalled(std::unique_ptr<MovieWriter> writer,
+                                        const WriterParts& parts, const OutputFormat& format,
+                                        const std::string& path, std::int32_t timerValue) {
+  if (!writer || !format.Journalled || parts.Journal == nullptr) return writer;
+  return std::make_unique<JournalingWriter>(
+      std::move(writer), *parts.Journal,
+      JournalledClipOf(format.Code, format.JournalKind, path, timerValue));
+}
+
 std::unique_ptr<MovieWriter> MakeAviWriter(const WriterParts& parts, const OutputFormat& format,
                                            const std::string& path, std::int32_t timerValue) {
   if (parts.Avi == nullptr || parts.Reports == nullptr) return nullptr;
@@ -19,9 +30,7 @@ std::unique_ptr<MovieWriter> MakeAviWriter(const WriterParts& parts, const Outpu
                                             parts.ScreenHeight);
   writer->SetFramePeriod(timerValue);
   writer->SetCodec(format.Codec);
-  if (format.Journalled && parts.Journal != nullptr)
-    return std::make_unique<JournalingWriter>(std::move(writer), *parts.Journal, path);
-  return writer;
+  return Journalled(std::move(writer), parts, format, path, timerValue);
 }
 
 std::unique_ptr<MovieWriter> MakeQtMovieWriter(const WriterParts& parts,
@@ -40,7 +49,7 @@ std::unique_ptr<MovieWriter> MakeWmvWriter(const WriterParts& parts, const Outpu
   auto writer = std::make_unique<WmvWriter>(*parts.Wmv, *parts.Reports, path, *format.Profile,
                                             parts.ScreenWidth, parts.ScreenHeight);
   writer->SetFrameRate(timerValue);
-  return writer;
+  return Journalled(std::move(writer), parts, format, path, timerValue);
 }
 
 using F = OutputFamily;
@@ -84,6 +93,8 @@ constexpr OutputFormat Wmv(std::int32_t code, const char* text, const WmGuid* pr
           .Profile = profile,
           .Service = S::WmvLibrary,
           .TakesRepeats = true,
+          .Journalled = true,
+          .JournalKind = ClipKind::Asf,
           .AppendFailure = Names::kAviAppend,
           .MakeWriter = &MakeWmvWriter};
 }
@@ -123,12 +134,27 @@ constexpr OutputFormat kFormats[] = {
      .ListText = "WMV - Windows Media Video file - Windows Media 9 Screen encoder (best quality)",
      .Extension = ".wmv",
      .SoundAllowed = true,
-     .Service = S::Encoder},
+     .Service = S::Encoder,
+     .Journalled = true,
+     .JournalKind = ClipKind::Asf},
     // The broadcast has no row in the format list and makes no file.
     {.Code = T::Broadcast, .Family = F::Broadcast, .SoundAllowed = true, .Service = S::Encoder},
 };
 
 }  // namespace
+
+JournalledClip JournalledClipOf(std::int32_t code, ClipKind kind, const std::string& path,
+                                std::int32_t timerValue) {
+  JournalledClip clip;
+  clip.Path = path;
+  clip.Kind = kind;
+  // An AVI record stays the bare path: its repair needs nothing else.
+  if (kind != ClipKind::Avi) {
+    clip.Facts["type"] = std::to_string(code);
+    clip.Facts["period-ms"] = std::to_string(timerValue);
+  }
+  return clip;
+}
 
 std::span<const OutputFormat> OutputFormatTable() { return kFormats; }
 
