@@ -1,12 +1,6 @@
 #include "app/ClipRecovery.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include "base/UniqueFd.h"
-#include "writers/AviRepair.h"
-#include "writers/MovRepair.h"
-#include "writers/MovSampleRecord.h"
+#include "writers/ClipRepair.h"
 
 namespace framory {
 
@@ -41,42 +35,6 @@ void AppendList(std::string& text, const char* one, const char* many,
   for (const std::string& path : paths) text += "\n" + path;
 }
 
-enum class Repair { Repaired, Nothing, Unrepairable, WriteFailed };
-
-template <typename Outcome>
-Repair From(Outcome outcome) {
-  switch (outcome) {
-    case Outcome::Repaired:
-      return Repair::Repaired;
-    case Outcome::WriteFailed:
-      return Repair::WriteFailed;
-    case Outcome::Unrepairable:
-      return Repair::Unrepairable;
-    case Outcome::Complete:
-    case Outcome::NoFile:
-      break;
-  }
-  return Repair::Nothing;
-}
-
-// A QuickTime movie of this program, by its first bytes; anything else is
-// taken for an AVI clip (whose repair refuses what is not one).
-bool IsMovieFile(const std::string& path) {
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-  unsigned char head[12];
-  return fd && ::pread(fd.Get(), head, sizeof head, 0) == static_cast<ssize_t>(sizeof head) &&
-         MovRepair::LooksLikeMovie(head, sizeof head);
-}
-
-Repair RepairClip(const std::string& clip, const std::string& journalFolder) {
-  if (!IsMovieFile(clip)) return From(AviRepair(clip).Run());
-  const std::string record = MovSampleRecord::PathFor(journalFolder, clip);
-  const Repair done = From(MovRepair(clip, record).Run());
-  // Kept only for the next try; otherwise the record has served.
-  if (done != Repair::WriteFailed) ::unlink(record.c_str());
-  return done;
-}
-
 }  // namespace
 
 std::string ClipRecovery::Message(const std::vector<std::string>& repaired,
@@ -91,20 +49,23 @@ std::string ClipRecovery::Message(const std::vector<std::string>& repaired,
 
 int ClipRecovery::Run() {
   std::vector<std::string> repaired, failed, retried;
-  for (const std::string& clip : journal_.TakeAbandoned()) {
-    switch (RepairClip(clip, journal_.Folder())) {
-      case Repair::Repaired:
-        repaired.push_back(clip);
+  for (const JournalledClip& clip : journal_.TakeAbandonedClips()) {
+    const ClipRepairFunction repair = ClipRepairFor(clip.Kind);
+    switch (repair != nullptr ? repair(clip) : ClipRepairOutcome::Unrepairable) {
+      case ClipRepairOutcome::Repaired:
+        repaired.push_back(clip.Path);
         break;
-      case Repair::WriteFailed:
-        // Most likely passing (a full disk): the record stays for next time.
-        retried.push_back(clip);
+      case ClipRepairOutcome::WriteFailed:
+        // Most likely passing (a full disk): the record stays for next time,
+        // with everything the repair needs.
+        retried.push_back(clip.Path);
         journal_.Leave(clip);
         break;
-      case Repair::Unrepairable:
-        failed.push_back(clip);
+      case ClipRepairOutcome::Unrepairable:
+        failed.push_back(clip.Path);
         break;
-      case Repair::Nothing:
+      case ClipRepairOutcome::Complete:
+      case ClipRepairOutcome::NoFile:
         break;
     }
   }

@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "base/UniqueFd.h"
-#include "writers/MovSampleRecord.h"
 
 namespace framory {
 
@@ -490,7 +489,7 @@ MovRepair::Outcome MovRepair::Run() {
   const bool longHeader = Be32(header + 20) == 1 && Be32(header + 24) == Tag("mdat");
   if (!wideHeader && !longHeader) return Outcome::Unrepairable;
 
-  const MovSampleTimes times = MovSampleRecord::Read(sampleRecord_);
+  const MovSampleTimes& times = times_;
 
   // The samples: whole JPEG images of one size, back to back.
   Reader reader(file, size);

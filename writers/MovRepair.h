@@ -10,7 +10,7 @@
 // clip's size, cuts off what follows, and writes what closing the movie would
 // have written for those samples: the movie atom with its one video track,
 // the Photo-JPEG sample description and a sample table whose durations come
-// from the clip's sample record (MovSampleRecord; the frame period for
+// from the clip's journal record (MovSampleNotes; the frame period for
 // samples it does not cover), 64-bit chunk offsets past 4 GB, then the
 // 'mdat' size (a 64-bit size over the 'wide' atom past 4 GB). The movie atom
 // goes in first, the size last, so a repair that is itself cut short is
@@ -24,21 +24,21 @@
 #include <cstdint>
 #include <string>
 
+#include "writers/ClipRepair.h"
+#include "writers/MovSampleNotes.h"
+
 namespace framory {
 
 class MovRepair {
  public:
-  enum class Outcome {
-    Repaired,      // the movie atom was written
-    Complete,      // nothing to do: the movie was finished already
-    NoFile,        // no file at the path, or one that no whole sample reached
-    Unrepairable,  // not a movie file of this program (or its header cut), or no sample record
-    WriteFailed,   // the file could not be changed
-  };
+  // NoFile: no file, or one that no whole sample reached. Unrepairable: not
+  // a movie file of this program (or its header cut), or without the times
+  // of its samples.
+  using Outcome = ClipRepairOutcome;
 
-  // `sampleRecord`: the clip's MovSampleRecord file.
-  MovRepair(std::string path, std::string sampleRecord)
-      : path_(std::move(path)), sampleRecord_(std::move(sampleRecord)) {}
+  // `times`: what the clip's journal record says of its samples.
+  MovRepair(std::string path, MovSampleTimes times)
+      : path_(std::move(path)), times_(std::move(times)) {}
 
   Outcome Run();
 
@@ -51,7 +51,7 @@ class MovRepair {
 
  private:
   std::string path_;
-  std::string sampleRecord_;
+  MovSampleTimes times_;
   std::int64_t samples_ = 0;
 };
 

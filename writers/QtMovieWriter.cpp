@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <limits>
 #include <new>
@@ -14,6 +13,8 @@
 
 #include "base/LastError.h"
 #include "base/MovieFrame.h"
+#include "writers/ClipJournal.h"
+#include "writers/MovSampleNotes.h"
 #include "writers/WriterReports.h"
 
 namespace framory {
@@ -64,12 +65,6 @@ std::string FullPath(const std::string& path) {
 // clear errno before the call.
 void KeepSystemReason(std::uint32_t* reason) {
   if (errno != 0) *reason = static_cast<std::uint32_t>(errno);
-}
-
-// Seconds since 1904-01-01, the QuickTime epoch.
-std::uint32_t MacTimeNow() {
-  constexpr std::uint64_t kUnixFromMac = 2082844800ull;
-  return static_cast<std::uint32_t>(static_cast<std::uint64_t>(std::time(nullptr)) + kUnixFromMac);
 }
 
 std::int16_t ClampToRect(std::int32_t v) {
@@ -196,11 +191,6 @@ std::int32_t QtMovieWriter::StartEditing() {
   imageDescription_ = reinterpret_cast<ImageDescriptionHandle>(NewHandle(4));
   if (imageDescription_ == nullptr) return Fail(kNoDescription);
   if (BeginMediaEdits(media_) != 0) return Fail(kNoEditing);
-  // Made before the first sample goes into the file; without it the clip
-  // still records.
-  if (!sampleRecordPath_.empty()) {
-    sampleRecord_.Open(sampleRecordPath_, timeScale_, frameDuration_, MacTimeNow());
-  }
   state_ = kEditing;
   return kWriterOk;
 }
@@ -260,11 +250,16 @@ std::int32_t QtMovieWriter::RepeatFrameAt(const MovieFrame& frame, std::int32_t 
   return RepeatFrame(frame);
 }
 
+void QtMovieWriter::Note(const std::string& note) {
+  // Without a record the clip records all the same.
+  if (journal_ != nullptr) journal_->Note(note.data(), note.size());
+}
+
 bool QtMovieWriter::AddHeldSample(TimeValue duration, std::uint32_t* reason) {
   if (duration == 0) return true;
-  // The record is never behind the file: the duration is noted first, and
+  // The journal is never behind the file: the duration is noted first, and
   // taken back when the sample did not reach the file.
-  sampleRecord_.Add(duration);
+  Note(MovSampleNotes::Sample(duration));
   errno = 0;
   if (AddMediaSample(media_, compressedData_, 0,
                      static_cast<std::uint32_t>((*imageDescription_)->dataSize), duration,
@@ -273,7 +268,7 @@ bool QtMovieWriter::AddHeldSample(TimeValue duration, std::uint32_t* reason) {
     return true;
   }
   KeepSystemReason(reason);
-  sampleRecord_.TakeBack();
+  Note(MovSampleNotes::TakeBack());
   return false;
 }
 
@@ -286,9 +281,6 @@ std::int32_t QtMovieWriter::RepeatFrame(const MovieFrame&) {
 
 void QtMovieWriter::CleanUp() {
   state_ = kClosed;
-  // The movie is finished, or will never be: either way nothing is left for
-  // a repair to do with the record.
-  sampleRecord_.Close(true);
   if (imageDescription_ != nullptr) {
     DisposeHandle(reinterpret_cast<Handle>(imageDescription_));
     imageDescription_ = nullptr;

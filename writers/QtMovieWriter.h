@@ -32,12 +32,12 @@
 #include <vector>
 
 #include "bridge/Cinelink.h"
-#include "writers/MovSampleRecord.h"
 #include "writers/MovieWriter.h"
 #include "writers/QtRuntimeThread.h"
 
 namespace framory {
 
+class ClipJournal;
 class WriterReports;
 
 class QtMovieWriter : public MovieWriter {
@@ -54,10 +54,9 @@ class QtMovieWriter : public MovieWriter {
 
   // Samples last `milliseconds` (at least 1) at a time scale of 1000.
   void SetFramePeriod(std::int32_t milliseconds);
-  // Keeps the time scale and every sample's duration in a sample record at
-  // `path` (MovSampleRecord) from the first frame on, so that the movie can
-  // be finished after a crash; the record goes when the movie is closed.
-  void SetSampleRecord(std::string path) { sampleRecordPath_ = std::move(path); }
+  // Notes every sample's duration in the open record of `journal`
+  // (MovSampleNotes), so that the movie can be finished after a crash.
+  void SetJournal(ClipJournal* journal) { journal_ = journal; }
 
   // Creates the movie file, its track and media for frames of `frame`'s
   // size; every frame added must have that size.
@@ -98,6 +97,8 @@ class QtMovieWriter : public MovieWriter {
   // failure, with the system's reason (0: none) in `reason`.
   bool AddHeldSample(TimeValue duration, std::uint32_t* reason);
   void CompressFrame();
+  // Appends `note` to the clip's journal record, when there is one.
+  void Note(const std::string& note);
   // Ends the media edits and writes the movie into the file after adding
   // the held sample; true when something could not be finished.
   bool FinishMovie(TimeValue duration, bool lost, std::uint32_t* reason);
@@ -115,9 +116,8 @@ class QtMovieWriter : public MovieWriter {
   TimeValue heldDuration_ = 0;
   std::int32_t nextPosition_ = 0;  // frame periods taken by frames and repeats so far
 
-  std::string sampleRecordPath_;
-  // Written on the runtime thread, as samples are added.
-  MovSampleRecord sampleRecord_;
+  // Noted in on the runtime thread, as samples are added; null: none.
+  ClipJournal* journal_ = nullptr;
 
   // Set on the runtime thread; the caller reads them only after waiting for
   // that thread.

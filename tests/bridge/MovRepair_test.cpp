@@ -34,7 +34,7 @@
 #include "support/TempDir.h"
 #include "writers/ClipJournal.h"
 #include "writers/MovRepair.h"
-#include "writers/MovSampleRecord.h"
+#include "writers/MovSampleNotes.h"
 
 namespace framory {
 namespace {
@@ -222,19 +222,30 @@ void ExpectPlays(const std::string& path, int samples, const std::vector<std::st
 }
 
 // A second run of the repair finds the file finished and leaves every byte.
-void ExpectRepairChangesNothing(const std::string& path, const std::string& record) {
+void ExpectRepairChangesNothing(const std::string& path, const MovSampleTimes& times) {
   const std::string before = ReadWholeFile(path);
-  EXPECT_EQ(MovRepair(path, record).Run(), MovRepair::Outcome::Complete);
+  EXPECT_EQ(MovRepair(path, times).Run(), MovRepair::Outcome::Complete);
   EXPECT_EQ(ReadWholeFile(path), before) << "byte-identical";
 }
 
-std::vector<std::string> SampleRecordsIn(const std::string& folder) {
-  std::vector<std::string> names;
+// The journal records in `folder`.
+int RecordsIn(const std::string& folder) {
+  int records = 0;
   std::error_code error;
   for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-    if (entry.path().extension() == ".samples") names.push_back(entry.path().filename());
+    records += entry.path().extension() == ".journal";
   }
-  return names;
+  return records;
+}
+
+// What the journal record of the one clip killed in `folder` says of its
+// samples (the record is taken).
+MovSampleTimes TakeTimes(const std::string& folder) {
+  const std::vector<JournalledClip> clips = ClipJournal(folder).TakeAbandonedClips();
+  EXPECT_EQ(clips.size(), 1u);
+  if (clips.size() != 1) return {};
+  EXPECT_EQ(clips[0].Kind, ClipKind::QuickTime);
+  return MovSampleNotes::Read(clips[0]);
 }
 
 struct Reference {
@@ -273,12 +284,12 @@ TEST(MovRepairAfterKill, EveryKillPointLeavesAClipThatIsRepairedWhole) {
 
     // Until repaired, no player opens the clip.
     EXPECT_FALSE(ProbeVideo(killed.clip).Ok);
-    ASSERT_EQ(SampleRecordsIn(journalFolder).size(), 1u);
+    ASSERT_EQ(RecordsIn(journalFolder), 1);
 
     ClipJournal journal(journalFolder);
     FakeBoxes boxes;
     const int repaired = ClipRecovery(journal, boxes).Run();
-    EXPECT_TRUE(SampleRecordsIn(journalFolder).empty()) << "the record has served";
+    EXPECT_EQ(RecordsIn(journalFolder), 0) << "the record has served";
     const testing::VideoProbe probe = ProbeVideo(killed.clip);
     const int samples = probe.Ok ? static_cast<int>(probe.FrameCount) : 0;
     EXPECT_GE(samples, killed.delivered - 1) << "at most the last frame is missing";
@@ -294,7 +305,7 @@ TEST(MovRepairAfterKill, EveryKillPointLeavesAClipThatIsRepairedWhole) {
     EXPECT_EQ(boxes.shown[0].caption, kClipRepairCaption);
     EXPECT_EQ(boxes.shown[0].text, ClipRecovery::Message({killed.clip}, {}));
     ExpectPlays(killed.clip, samples, ref.sums);
-    ExpectRepairChangesNothing(killed.clip, MovSampleRecord::PathFor(journalFolder, killed.clip));
+    ExpectRepairChangesNothing(killed.clip, MovSampleTimes{});
 
     // What a clean end writes for the same samples, byte for byte.
     if (point % 5 == 0) {
@@ -327,16 +338,18 @@ TEST(MovRepairAfterKill, CutCopiesKeepEveryWholeSample) {
   TempDir dir;
   const std::string journalFolder = dir.File("state");
   const Killed killed = RecordAndKill(dir.File("rec"), journalFolder, 12, 0);
-  const std::string recordPath = MovSampleRecord::PathFor(journalFolder, killed.clip);
-  const std::string record = ReadWholeFile(recordPath);
-  ASSERT_FALSE(record.empty());
+  const MovSampleTimes times = TakeTimes(journalFolder);
+  ASSERT_TRUE(times.Ok);
+  EXPECT_EQ(times.TimeScale, 1000);
+  EXPECT_EQ(times.Period, kPeriodMs);
+  ASSERT_GE(times.Durations.size(), 11u) << "a duration for every sample written";
   const std::string original = ReadWholeFile(killed.clip);
   const std::int64_t size = static_cast<std::int64_t>(original.size());
 
   // The samples' places, from a repaired copy's tables.
   const std::string whole = dir.File("whole.mov");
   ASSERT_TRUE(WriteWholeFile(whole, original));
-  ASSERT_EQ(MovRepair(whole, recordPath).Run(), MovRepair::Outcome::Repaired);
+  ASSERT_EQ(MovRepair(whole, times).Run(), MovRepair::Outcome::Repaired);
   const testing::QtAtomWalk walk = testing::WalkQtAtoms(whole);
   const testing::QtAtom* stsz = walk.Find("moov/trak/mdia/minf/stbl/stsz");
   const testing::QtAtom* stco = walk.Find("moov/trak/mdia/minf/stbl/stco");
@@ -367,7 +380,7 @@ TEST(MovRepairAfterKill, CutCopiesKeepEveryWholeSample) {
   for (const std::int64_t cut : cuts) {
     SCOPED_TRACE("cut at " + std::to_string(cut) + " of " + std::to_string(size));
     ASSERT_TRUE(CopyPrefix(killed.clip, work, cut));
-    const MovRepair::Outcome outcome = MovRepair(work, recordPath).Run();
+    const MovRepair::Outcome outcome = MovRepair(work, times).Run();
     int kept = 0;
     while (kept < static_cast<int>(count) && ends[kept] <= cut) ++kept;
     if (cut < 36) {
@@ -381,20 +394,19 @@ TEST(MovRepairAfterKill, CutCopiesKeepEveryWholeSample) {
     }
     ASSERT_EQ(outcome, MovRepair::Outcome::Repaired);
     ExpectPlays(work, kept, ref.sums);
-    ExpectRepairChangesNothing(work, recordPath);
+    ExpectRepairChangesNothing(work, times);
   }
 
-  // The record with its header only: every sample lasts one frame period.
-  const std::string headerOnly = dir.File("header.samples");
-  ASSERT_TRUE(
-      WriteWholeFile(headerOnly, record.substr(0, record.find('\n', record.find("created")) + 1)));
+  // A record without durations: every sample lasts one frame period.
+  MovSampleTimes factsOnly = times;
+  factsOnly.Durations.clear();
   ASSERT_TRUE(WriteWholeFile(work, original));
-  ASSERT_EQ(MovRepair(work, headerOnly).Run(), MovRepair::Outcome::Repaired);
+  ASSERT_EQ(MovRepair(work, factsOnly).Run(), MovRepair::Outcome::Repaired);
   EXPECT_EQ(ProbePacketDurations(work), std::vector<std::int64_t>(count, kPeriodMs));
 
   // No record: the time scale is unknown.
   ASSERT_TRUE(WriteWholeFile(work, original));
-  EXPECT_EQ(MovRepair(work, dir.File("none.samples")).Run(), MovRepair::Outcome::Unrepairable);
+  EXPECT_EQ(MovRepair(work, MovSampleTimes{}).Run(), MovRepair::Outcome::Unrepairable);
   EXPECT_EQ(ReadWholeFile(work), original);
 }
 
@@ -407,10 +419,12 @@ TEST(MovRepairLarge, PastFourGigabytesTheOffsetsAndTheDataSizeAre64Bit) {
   const std::string journalFolder = dir.File("state");
   const Killed killed = RecordAndKill(dir.File("rec"), journalFolder, 3, 0);
   const std::string head = ReadWholeFile(killed.clip);
-  const std::string recordPath = dir.File("big.samples");
-  ASSERT_TRUE(WriteWholeFile(recordPath,
-                             "framory quicktime samples 1\ntimescale 1000\nperiod 40\n"
-                             "created 3000000000\n40\n80\n40\n40\n40\n"));
+  // A record as the writer leaves it, written here by hand.
+  JournalledClip record;
+  record.Kind = ClipKind::QuickTime;
+  record.Facts = {{"timescale", "1000"}, {"period", "40"}, {"created", "3000000000"}};
+  record.Notes = "40\n80\n40\n-\n40\n40\n40\n";
+  const MovSampleTimes times = MovSampleNotes::Read(record);
   const std::size_t eoi = head.find("\xff\xd9", 36);
   const std::size_t sos = head.find("\xff\xda", 36);
   ASSERT_TRUE(eoi != std::string::npos && sos != std::string::npos && sos < eoi);
@@ -448,7 +462,7 @@ TEST(MovRepairLarge, PastFourGigabytesTheOffsetsAndTheDataSizeAre64Bit) {
   ASSERT_GT(offsets.back(), std::int64_t{1} << 32);
   const std::int64_t dataEnd = offsets.back() + sizes.back();
 
-  ASSERT_EQ(MovRepair(big, recordPath).Run(), MovRepair::Outcome::Repaired);
+  ASSERT_EQ(MovRepair(big, times).Run(), MovRepair::Outcome::Repaired);
   std::FILE* f = std::fopen(big.c_str(), "rb");
   ASSERT_NE(f, nullptr);
   std::string header(36, '\0');
@@ -489,7 +503,7 @@ TEST(MovRepairLarge, PastFourGigabytesTheOffsetsAndTheDataSizeAre64Bit) {
   EXPECT_EQ(probe, "0.240000,5\n");
 
   const auto size = std::filesystem::file_size(big);
-  EXPECT_EQ(MovRepair(big, recordPath).Run(), MovRepair::Outcome::Complete);
+  EXPECT_EQ(MovRepair(big, times).Run(), MovRepair::Outcome::Complete);
   EXPECT_EQ(std::filesystem::file_size(big), size);
 }
 
@@ -500,17 +514,17 @@ TEST(MovRepairInput, DamagedAndHostileFilesNeverHangAndStayBounded) {
   TempDir dir;
   const std::string journalFolder = dir.File("state");
   const Killed killed = RecordAndKill(dir.File("rec"), journalFolder, 8, 0);
-  const std::string recordPath = MovSampleRecord::PathFor(journalFolder, killed.clip);
+  const MovSampleTimes times = TakeTimes(journalFolder);
   const std::string original = ReadWholeFile(killed.clip);
   ASSERT_GT(original.size(), 36u);
 
-  EXPECT_EQ(MovRepair(dir.File("missing.mov"), recordPath).Run(), MovRepair::Outcome::NoFile);
+  EXPECT_EQ(MovRepair(dir.File("missing.mov"), times).Run(), MovRepair::Outcome::NoFile);
   ASSERT_TRUE(WriteWholeFile(dir.File("empty.mov"), ""));
-  EXPECT_EQ(MovRepair(dir.File("empty.mov"), recordPath).Run(), MovRepair::Outcome::NoFile);
+  EXPECT_EQ(MovRepair(dir.File("empty.mov"), times).Run(), MovRepair::Outcome::NoFile);
   ASSERT_TRUE(WriteWholeFile(dir.File("notes.mov"), "not a movie at all, but long enough to read"));
-  EXPECT_EQ(MovRepair(dir.File("notes.mov"), recordPath).Run(), MovRepair::Outcome::Unrepairable);
+  EXPECT_EQ(MovRepair(dir.File("notes.mov"), times).Run(), MovRepair::Outcome::Unrepairable);
   ASSERT_EQ(mkfifo(dir.File("fifo.mov").c_str(), 0600), 0);
-  EXPECT_EQ(MovRepair(dir.File("fifo.mov"), recordPath).Run(), MovRepair::Outcome::Unrepairable);
+  EXPECT_EQ(MovRepair(dir.File("fifo.mov"), times).Run(), MovRepair::Outcome::Unrepairable);
 
   const std::string work = dir.File("work.mov");
   unsigned seed = 4711;
@@ -528,14 +542,14 @@ TEST(MovRepairInput, DamagedAndHostileFilesNeverHangAndStayBounded) {
     damaged.resize(damaged.size() - next() % 300);
     ASSERT_TRUE(WriteWholeFile(work, damaged));
     SCOPED_TRACE("round " + std::to_string(round) + ", byte " + std::to_string(at));
-    if (MovRepair(work, recordPath).Run() != MovRepair::Outcome::Repaired) {
+    if (MovRepair(work, times).Run() != MovRepair::Outcome::Repaired) {
       EXPECT_EQ(ReadWholeFile(work), damaged) << "left as it was";
       continue;
     }
     ++repaired;
     EXPECT_LE(std::filesystem::file_size(work), damaged.size() + 4096);
     const std::string once = ReadWholeFile(work);
-    EXPECT_EQ(MovRepair(work, recordPath).Run(), MovRepair::Outcome::Complete);
+    EXPECT_EQ(MovRepair(work, times).Run(), MovRepair::Outcome::Complete);
     EXPECT_EQ(ReadWholeFile(work), once);
   }
   EXPECT_GT(repaired, 100) << "most damage leaves whole samples to keep";
