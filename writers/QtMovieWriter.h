@@ -25,6 +25,11 @@
 // before. A frame that cannot be compressed is reported the same way, by
 // the next AddFrame (which then adds nothing) or by CloseResult. Message
 // boxes are shown on the caller's thread.
+//
+// A journalled clip's samples are noted in its journal record, each duration
+// just before the sample's data goes into the file (MovSampleNotes): the
+// file holds no durations until its movie is written, and a movie cut short
+// by a crash is finished from them at the next start (MovRepair).
 #pragma once
 
 #include <cstdint>
