@@ -25,6 +25,7 @@
 
 #include "app/ClipRecovery.h"
 #include "support/BuiltQuickTime.h"
+#include "support/ChildProcess.h"
 #include "support/ClipRecording.h"
 #include "support/ClipSessionFakes.h"
 #include "support/MediaProbe.h"
@@ -322,6 +323,32 @@ TEST(MovRepairAfterKill, EveryKillPointLeavesAClipThatIsRepairedWhole) {
   std::printf(
       "  %d clips compared with clean ones, %d played by VLC, %d killed while recording on\n",
       compared, vlcChecked, lateKills);
+}
+
+// The start-up pass takes every kind in one box: a killed QuickTime clip is
+// repaired and named with the others; an AVI clip's record whose file is no
+// AVI file is named as not repaired, and its file left as it is.
+TEST(MovRepairAfterKill, OneStartUpBoxNamesTheMovieWithTheOtherClips) {
+  TempDir dir;
+  const std::string journalFolder = dir.File("state");
+  const Killed killed = RecordAndKill(dir.File("rec"), journalFolder, 6, 0);
+  const std::string notAvi = dir.File("notes.avi");
+  ASSERT_TRUE(WriteWholeFile(notAvi, "not a movie"));
+  testing::ChildWaitStatus([&] {
+    ClipJournal journal(journalFolder);
+    journal.Begin(notAvi);
+    raise(SIGKILL);
+  });
+  ClipJournal journal(journalFolder);
+  FakeBoxes boxes;
+  EXPECT_EQ(ClipRecovery(journal, boxes).Run(), 1);
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  EXPECT_EQ(boxes.shown[0].caption, kClipRepairCaption);
+  EXPECT_EQ(boxes.shown[0].text, ClipRecovery::Message({killed.clip}, {notAvi}));
+  EXPECT_EQ(boxes.shown[0].flags, MessageBoxFlags::IconWarning);
+  EXPECT_GE(ProbeVideo(killed.clip).FrameCount, killed.delivered - 1);
+  EXPECT_EQ(ReadWholeFile(notAvi), "not a movie");
+  EXPECT_EQ(RecordsIn(journalFolder), 0);
 }
 
 bool CopyPrefix(const std::string& from, const std::string& to, std::int64_t bytes) {
