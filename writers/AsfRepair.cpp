@@ -177,7 +177,14 @@ struct Packet {
   std::vector<Payload> Payloads;
 };
 
-bool ParsePacket(const std::uint8_t* data, std::uint32_t size, Packet* packet) {
+// Reads the packet of `size` bytes at `data`. Of a packet cut off after
+// `available` bytes (less than `size`; the rest zeros), the payloads that
+// lie whole before the cut are read, as far as the packet is laid out as the
+// muxer lays it out (only then can it be written again without the rest).
+bool ParsePacket(const std::uint8_t* data, std::uint32_t size, Packet* packet,
+                 std::uint32_t available) {
+  packet->Payloads.clear();
+  packet->Used = 0;
   FieldReader r(data, size);
   std::uint32_t flags = r.Field(1);
   bool muxerCorrection = false;
@@ -207,11 +214,9 @@ bool ParsePacket(const std::uint8_t* data, std::uint32_t size, Packet* packet) {
     payloadLengthType = payloadFlags >> 6;
     if (count == 0) return false;
   }
-  if (!r.Ok() || padding > size - r.Position()) return false;
+  if (!r.Ok() || padding > size - r.Position() || r.Position() > available) return false;
   packet->MuxerLayout = muxerCorrection && packet->Multiple && (lengthFlags & ~0x19u) == 0 &&
                         propertyFlags == kMuxerPropertyFlags && payloadLengthType == 2;
-  packet->Payloads.clear();
-  packet->Used = 0;
   const std::uint32_t end = size - padding;
   for (std::uint32_t i = 0; i < count; ++i) {
     Payload p;
@@ -240,6 +245,11 @@ bool ParsePacket(const std::uint8_t* data, std::uint32_t size, Packet* packet) {
     if ((p.Stream & 0x7F) == 0 || p.ObjectSize == 0 || length == 0 || p.Offset > p.ObjectSize ||
         length > p.ObjectSize - p.Offset) {
       return false;
+    }
+    if (p.End > available) {
+      // Cut off here: what came before is kept if the packet can be
+      // written again without the rest.
+      return packet->MuxerLayout && !packet->Payloads.empty();
     }
     packet->Used += p.End - p.Begin;
     packet->Payloads.push_back(p);
@@ -418,6 +428,16 @@ class IndexBuilder {
   std::vector<std::pair<std::uint32_t, std::uint16_t>> entries_;
 };
 
+// Reads and parses packet `number` (the last one may be cut off).
+bool ReadPacket(const File& file, std::int64_t first, std::int64_t size, std::uint32_t P,
+                std::int64_t number, std::vector<std::uint8_t>* bytes, Packet* packet) {
+  const std::int64_t pos = first + number * P;
+  const auto available = static_cast<std::uint32_t>(std::min<std::int64_t>(P, size - pos));
+  std::fill(bytes->begin(), bytes->end(), 0);
+  return file.Read(pos, bytes->data(), available) &&
+         ParsePacket(bytes->data(), P, packet, available);
+}
+
 std::int64_t SecondOf(std::uint32_t time) {
   return (static_cast<std::int64_t>(time) * 10000 + kIndexInterval - 1) / kIndexInterval;
 }
@@ -451,8 +471,17 @@ AsfRepair::Outcome AsfRepair::Run() {
   std::vector<Frame> frames;
   std::vector<PacketSummary> packets;
   Packet packet;
-  for (std::int64_t pos = first; pos + P <= size; pos += P) {
-    if (!file.Read(pos, bytes.data(), P) || !ParsePacket(bytes.data(), P, &packet)) break;
+  // A cut last packet: the frames that lie whole in it stay, the packet
+  // written again without the rest.
+  std::int64_t partial = -1;
+  for (std::int64_t pos = first; pos < size && partial < 0; pos += P) {
+    const auto available = static_cast<std::uint32_t>(std::min<std::int64_t>(P, size - pos));
+    std::fill(bytes.begin(), bytes.end(), 0);
+    if (!file.Read(pos, bytes.data(), available) ||
+        !ParsePacket(bytes.data(), P, &packet, available)) {
+      break;
+    }
+    if (available < P) partial = static_cast<std::int64_t>(packets.size());
     const std::int64_t number = static_cast<std::int64_t>(packets.size());
     const std::vector<Frame>::size_type framesBefore = frames.size();
     const Frame lastBefore = frames.empty() ? Frame() : frames.back();
@@ -505,9 +534,8 @@ AsfRepair::Outcome AsfRepair::Run() {
     const Frame f = frames.back();
     frames.pop_back();
     keep = std::min(keep, f.FirstPacket);
-    if (f.FirstPayload > 0 && file.Read(first + f.FirstPacket * P, bytes.data(), P) &&
-        ParsePacket(bytes.data(), P, &packet) && packet.MuxerLayout &&
-        f.FirstPayload < packet.Payloads.size()) {
+    if (f.FirstPayload > 0 && ReadPacket(file, first, size, P, f.FirstPacket, &bytes, &packet) &&
+        packet.MuxerLayout && f.FirstPayload < packet.Payloads.size()) {
       cut = CutPacket(bytes.data(), P, packet, f.FirstPayload);
       cutPacket = f.FirstPacket;
       keep = f.FirstPacket + 1;
@@ -518,8 +546,15 @@ AsfRepair::Outcome AsfRepair::Run() {
     }
   }
   packets.resize(static_cast<std::size_t>(keep));
+  if (cutPacket < 0 && partial >= 0 && partial + 1 == keep &&
+      ReadPacket(file, first, size, P, partial, &bytes, &packet)) {
+    // The cut packet with its whole frames, complete again (cut in its
+    // padding, it is whole already: the padding is zeros).
+    cut = packet.MuxerLayout ? CutPacket(bytes.data(), P, packet, packet.Payloads.size()) : bytes;
+    cutPacket = partial;
+  }
   if (cutPacket >= 0) {
-    if (!ParsePacket(cut.data(), P, &packet)) return Outcome::Unrepairable;
+    if (!ParsePacket(cut.data(), P, &packet, P)) return Outcome::Unrepairable;
     packets.back().Full = P - packet.Used <= kMuxerFullLeft;
     packets.back().LastFrame = static_cast<std::int64_t>(frames.size()) - 1;
   }
@@ -544,7 +579,7 @@ AsfRepair::Outcome AsfRepair::Run() {
     const Frame& f = frames[static_cast<std::size_t>(i)];
     const std::int64_t time =
         static_cast<std::int64_t>(f.Time) - static_cast<std::int64_t>(layout.Preroll);
-    duration = std::max(duration, time * 10000);
+    duration = std::max(duration, (time + frameMilliseconds_) * 10000);
     if (SecondOf(f.Time) > kMaxIndexSeconds) return Outcome::Unrepairable;
     if (f.Stream & 0x80)
       index.KeyFrame(SecondOf(f.Time), packetNumber, flushed[static_cast<std::size_t>(i)]);

@@ -34,7 +34,11 @@ class AsfRepair {
  public:
   using Outcome = ClipRepairOutcome;
 
-  explicit AsfRepair(std::string path) : path_(std::move(path)) {}
+  // `frameMilliseconds`: how long each frame lasts (the clip journal's
+  // "frame-ms"); the muxer counts the last frame's in the clip's duration,
+  // and the file does not tell it.
+  explicit AsfRepair(std::string path, std::int64_t frameMilliseconds = 0)
+      : path_(std::move(path)), frameMilliseconds_(frameMilliseconds) {}
 
   Outcome Run();
 
@@ -45,6 +49,7 @@ class AsfRepair {
 
  private:
   std::string path_;
+  std::int64_t frameMilliseconds_;
   std::int64_t packets_ = 0;
   std::int64_t frames_ = 0;
 };

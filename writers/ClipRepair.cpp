@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <cstdlib>
+
 #include "writers/AsfRepair.h"
 #include "writers/AviRepair.h"
 #include "writers/MovRepair.h"
@@ -33,7 +35,13 @@ ClipRepairFunction ClipRepairFor(ClipKind kind) {
 
 ClipRepairOutcome RepairAviClip(const JournalledClip& clip) { return AviRepair(clip.Path).Run(); }
 
-ClipRepairOutcome RepairAsfClip(const JournalledClip& clip) { return AsfRepair(clip.Path).Run(); }
+ClipRepairOutcome RepairAsfClip(const JournalledClip& clip) {
+  // The journal's frame duration, where it makes sense (no setting comes
+  // near a day).
+  std::int64_t frame = std::atoll(clip.Fact("frame-ms").c_str());
+  if (frame < 0 || frame > 86400000) frame = 0;
+  return AsfRepair(clip.Path, frame).Run();
+}
 
 ClipRepairOutcome RepairQuickTimeClip(const JournalledClip& clip) {
   return MovRepair(clip.Path, MovSampleNotes::Read(clip)).Run();

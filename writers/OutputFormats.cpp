@@ -170,6 +170,10 @@ JournalledClip JournalledClipOf(std::int32_t code, ClipKind kind, const std::str
     clip.Facts["type"] = std::to_string(code);
     clip.Facts["period-ms"] = std::to_string(timerValue);
   }
+  // How long the last frame lasts past its time: the file does not say.
+  if (kind == ClipKind::Asf) {
+    clip.Facts["frame-ms"] = std::to_string(WmvWriter::FrameMilliseconds(timerValue));
+  }
   return clip;
 }
 
