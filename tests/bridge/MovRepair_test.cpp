@@ -351,6 +351,38 @@ TEST(MovRepairAfterKill, OneStartUpBoxNamesTheMovieWithTheOtherClips) {
   EXPECT_EQ(RecordsIn(journalFolder), 0);
 }
 
+// A clip that cannot be written at the start (here a file-size limit, as a
+// full disk would) keeps its record, durations and all, and is repaired
+// with them at the start after.
+TEST(MovRepairAfterKill, AClipThatCannotBeWrittenNowIsRepairedNextTime) {
+  const Reference& ref = CleanReference();
+  TempDir dir;
+  const std::string journalFolder = dir.File("state");
+  const Killed killed = RecordAndKill(dir.File("rec"), journalFolder, 9, 0);
+  ASSERT_GT(std::filesystem::file_size(killed.clip), 2000u);
+  const std::string shown = testing::RunInChild(
+      [&] {
+        ClipJournal journal(journalFolder);
+        FakeBoxes boxes;
+        const int repaired = ClipRecovery(journal, boxes).Run();
+        return std::to_string(repaired) + "|" +
+               (boxes.shown.size() == 1 ? boxes.shown[0].text : std::string("no box"));
+      },
+      // Below the samples: no byte can be added to the file.
+      1000);
+  EXPECT_EQ(shown, "0|" + ClipRecovery::Message({}, {}, {killed.clip}));
+  EXPECT_EQ(RecordsIn(journalFolder), 1) << "the record is left for the next start";
+
+  ClipJournal journal(journalFolder);
+  FakeBoxes boxes;
+  EXPECT_EQ(ClipRecovery(journal, boxes).Run(), 1);
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  EXPECT_EQ(boxes.shown[0].text, ClipRecovery::Message({killed.clip}, {}));
+  const int samples = static_cast<int>(ProbeVideo(killed.clip).FrameCount);
+  EXPECT_GE(samples, killed.delivered - 1);
+  ExpectPlays(killed.clip, samples, ref.sums);
+}
+
 bool CopyPrefix(const std::string& from, const std::string& to, std::int64_t bytes) {
   std::error_code error;
   std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, error);
