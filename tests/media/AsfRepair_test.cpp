@@ -28,6 +28,7 @@
 #include "support/ChildProcess.h"
 #include "support/ClipRecording.h"
 #include "support/HeldChild.h"
+#include "support/MediaProbe.h"
 #include "support/RecorderFakes.h"
 #include "support/ShellCommand.h"
 #include "support/TempDir.h"
@@ -204,31 +205,6 @@ void CheckRepaired(const std::string& clip, long long readable,
   EXPECT_TRUE(ReadWholeFile(clip) == repaired) << "a second repair changes no byte";
 }
 
-// How many frames VLC, a reader independent of FFmpeg, makes of `clip`
-// when it transcodes it; -1 when it cannot. VLC refuses to run as root, so
-// it runs as nobody, on a copy in a folder of its own.
-long long VlcFrames(const std::string& clip) {
-  char folder[] = "/tmp/framory-vlc-XXXXXX";
-  if (mkdtemp(folder) == nullptr) return -1;
-  const std::string dir = folder;
-  std::error_code error;
-  std::filesystem::copy_file(clip, dir + "/clip.wmv", error);
-  chmod(folder, 0777);
-  chmod((dir + "/clip.wmv").c_str(), 0644);
-  const std::string status = CommandOutput(
-      "cd '" + dir + "' && setpriv --reuid=65534 --regid=65534 --clear-groups env HOME='" + dir +
-      "' timeout 120 cvlc -q --intf dummy --no-audio clip.wmv --sout "
-      "'#transcode{vcodec=mp4v}:std{access=file,mux=avi,dst=" +
-      dir + "/out.avi}' vlc://quit >/dev/null 2>&1; echo $?");
-  const std::string count = CommandOutput(
-      "ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames "
-      "-of default=nw=1:nk=1 '" +
-      dir + "/out.avi' 2>/dev/null");
-  std::filesystem::remove_all(dir, error);
-  if (status != "0\n" || count.empty()) return -1;
-  return std::atoll(count.c_str());
-}
-
 class KilledWmvClip : public ::testing::TestWithParam<std::int32_t> {};
 
 // Killed after 1, 2, ... 50 frames: the journal names each clip, and every
@@ -278,7 +254,7 @@ TEST_P(KilledWmvClip, EveryKillPointIsRepairedToTheFramesOnDisk) {
     CheckRepaired(killed, readable, ref.Sums, folder);
     if (frames == kFrames) {
       // VLC plays it too (it leaves out a few frames at the ends of any clip).
-      const long long vlc = VlcFrames(killed);
+      const long long vlc = testing::VlcFrameCount(killed);
       EXPECT_GE(vlc, static_cast<long long>(DecodeClip(killed, folder).Sums.size()) - 5)
           << "VLC reads the repaired clip";
     }
