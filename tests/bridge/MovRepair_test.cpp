@@ -189,7 +189,11 @@ std::string VlcStreamCopy(const std::string& path) {
 // copies a stream).
 void ExpectVlcReadsTheSamples(const std::string& path, int samples) {
   const std::string stream = VlcStreamCopy(path);
-  if (stream == "-") GTEST_SKIP() << "VLC (vlc-bin) and setpriv are needed";
+  // Without VLC the other checks of the clip still count: no skip.
+  if (stream == "-") {
+    ADD_FAILURE() << "VLC (vlc-bin) and setpriv are needed for the second reader";
+    return;
+  }
   const testing::QtAtomWalk walk = testing::WalkQtAtoms(path);
   const testing::QtAtom* stsz = walk.Find("moov/trak/mdia/minf/stbl/stsz");
   ASSERT_NE(stsz, nullptr);
