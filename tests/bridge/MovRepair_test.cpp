@@ -164,31 +164,11 @@ std::string WithoutTimes(const std::string& path) {
   return bytes;
 }
 
-// The video stream as VLC's demuxer reads it from the file, copied out
-// as it is (for Photo-JPEG: the samples one after the other); "-" when VLC
-// cannot be run. VLC refuses to run as root: it runs as nobody, on a copy in
-// a folder of its own.
-std::string VlcStreamCopy(const std::string& path) {
-  if (CommandOutput("command -v cvlc setpriv").empty()) return "-";
-  TempDir vlc;
-  const std::string in = vlc.File("in.mov"), out = vlc.File("out.raw");
-  std::error_code error;
-  std::filesystem::copy_file(path, in, error);
-  if (error) return "-";
-  chmod(vlc.Path().c_str(), 0777);
-  chmod(in.c_str(), 0644);
-  CommandOutput(
-      "setpriv --reuid=65534 --regid=65534 --clear-groups env HOME=" + ShellQuote(vlc.Path()) +
-      " cvlc --intf dummy --play-and-exit " + ShellQuote(in) + " --sout " +
-      ShellQuote("#std{access=file,mux=raw,dst=" + out + "}") + " vlc://quit >/dev/null 2>&1");
-  return ReadWholeFile(out);
-}
-
 // VLC finds the samples where the tables say: what it reads is the data of
 // the samples, whole ones, in order (it leaves out the last one when it
 // copies a stream).
 void ExpectVlcReadsTheSamples(const std::string& path, int samples) {
-  const std::string stream = VlcStreamCopy(path);
+  const std::string stream = testing::VlcStreamCopy(path);
   // Without VLC the other checks of the clip still count: no skip.
   if (stream == "-") {
     ADD_FAILURE() << "VLC (vlc-bin) and setpriv are needed for the second reader";

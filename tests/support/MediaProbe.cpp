@@ -272,4 +272,32 @@ std::int64_t VlcFrameCount(const std::string& path) {
   return std::atoll(count.c_str());
 }
 
+std::string VlcStreamCopy(const std::string& path) {
+  char folder[] = "/tmp/framory-vlc-XXXXXX";
+  if (mkdtemp(folder) == nullptr) return "-";
+  const std::string dir = folder;
+  const std::string copy = dir + "/clip.mov";
+  std::error_code error;
+  if (!std::filesystem::copy_file(path, copy, error)) {
+    std::filesystem::remove_all(dir, error);
+    return "-";
+  }
+  chmod(folder, 0777);
+  chmod(copy.c_str(), 0644);
+  const std::string status = CommandOutput(
+      "cd '" + dir + "' && setpriv --reuid=65534 --regid=65534 --clear-groups env HOME='" + dir +
+      "' timeout 120 cvlc -q --intf dummy --no-audio '" + copy +
+      "' --sout '#std{access=file,mux=raw,dst=" + dir + "/out.raw}' vlc://quit >/dev/null 2>&1; " +
+      "echo $?");
+  std::string stream;
+  if (std::FILE* f = std::fopen((dir + "/out.raw").c_str(), "rb")) {
+    char buffer[65536];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;)
+      stream.append(buffer, n);
+    std::fclose(f);
+  }
+  std::filesystem::remove_all(dir, error);
+  return status == "0\n" ? stream : "-";
+}
+
 }  // namespace framory::testing

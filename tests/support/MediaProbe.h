@@ -94,4 +94,10 @@ std::vector<std::int64_t> ProbePacketDurations(const std::string& path);
 // its own. VLC leaves out a frame or two at the ends of any clip.
 std::int64_t VlcFrameCount(const std::string& path);
 
+// The first video stream as VLC's demuxer reads it from the movie at `path`,
+// copied out unchanged (for Photo-JPEG: the samples one after the other;
+// VLC leaves out the last one); "-" when VLC cannot be run. It runs as
+// nobody, on a copy in a folder of its own, as for VlcFrameCount.
+std::string VlcStreamCopy(const std::string& path);
+
 }  // namespace framory::testing
