@@ -390,16 +390,20 @@ bool Finished(const File& file, std::int64_t size, const Layout& layout) {
 class IndexBuilder {
  public:
   void KeyFrame(std::int64_t second, std::uint32_t packet, std::uint32_t packets) {
+    const auto count = static_cast<std::uint16_t>(packets);  // the muxer keeps 16 bits
     if (second > next_) {
       if (next_ == 0) {
         nextPacket_ = packet;
-        nextCount_ = packets;
+        nextCount_ = count;
       }
-      for (std::int64_t i = next_; i < second; ++i) entries_.push_back({nextPacket_, nextCount_});
+      // Seconds without a key frame of their own repeat the last one: kept
+      // as runs, so that a long quiet clip costs no memory here.
+      runs_.push_back({nextPacket_, nextCount_, second - next_});
+      entries_ += second - next_;
     }
-    maximum_ = std::max(maximum_, packets);
+    maximum_ = std::max(maximum_, count);
     nextPacket_ = packet;
-    nextCount_ = packets;
+    nextCount_ = count;
     next_ = second;
   }
   // The index object's bytes; none without a key frame.
@@ -407,25 +411,39 @@ class IndexBuilder {
     std::vector<std::uint8_t> out;
     if (next_ == 0) return out;
     KeyFrame(lastSecond + 1, 0, 0);
+    out.reserve(static_cast<std::size_t>(56 + 6 * entries_));
     out.insert(out.end(), kSimpleIndexObject, kSimpleIndexObject + 16);
-    PutLe(out, 56 + 6 * entries_.size(), 8);
+    PutLe(out, static_cast<std::uint64_t>(56 + 6 * entries_), 8);
     out.insert(out.end(), fileId, fileId + 16);
     PutLe(out, kIndexInterval, 8);
     PutLe(out, maximum_, 4);
-    PutLe(out, entries_.size(), 4);
-    for (const auto& [packet, count] : entries_) {
-      PutLe(out, packet, 4);
-      PutLe(out, count, 2);
+    PutLe(out, static_cast<std::uint64_t>(entries_), 4);
+    for (const Run& run : runs_) {
+      const std::uint8_t entry[6] = {
+          static_cast<std::uint8_t>(run.Packet),       static_cast<std::uint8_t>(run.Packet >> 8),
+          static_cast<std::uint8_t>(run.Packet >> 16), static_cast<std::uint8_t>(run.Packet >> 24),
+          static_cast<std::uint8_t>(run.Count),        static_cast<std::uint8_t>(run.Count >> 8)};
+      const std::size_t at = out.size();
+      out.resize(at + 6 * static_cast<std::size_t>(run.Seconds));
+      for (std::int64_t i = 0; i < run.Seconds; ++i) {
+        std::memcpy(out.data() + at + 6 * static_cast<std::size_t>(i), entry, 6);
+      }
     }
     return out;
   }
 
  private:
+  struct Run {
+    std::uint32_t Packet;
+    std::uint16_t Count;
+    std::int64_t Seconds;
+  };
   std::int64_t next_ = 0;
   std::uint32_t nextPacket_ = 0;
-  std::uint32_t nextCount_ = 0;
-  std::uint32_t maximum_ = 0;
-  std::vector<std::pair<std::uint32_t, std::uint16_t>> entries_;
+  std::uint16_t nextCount_ = 0;
+  std::uint16_t maximum_ = 0;
+  std::int64_t entries_ = 0;
+  std::vector<Run> runs_;
 };
 
 // Reads and parses packet `number` (the last one may be cut off).

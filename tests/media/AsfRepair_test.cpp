@@ -427,6 +427,12 @@ TEST(AsfRepairInput, RefusesWhatIsNotAnAsfClip) {
   hostile(layout.FileProperties + 92, 0x40000000u, 4);    // packet size
   hostile(layout.FileProperties + 92, 7, 4);              // min and max differ
   hostile(layout.Data, 0, 1);                             // no Data object
+  // A first frame stamped 49 days in: its index would take megabytes.
+  const std::size_t first = layout.First();
+  const unsigned lengthFlags = static_cast<unsigned char>(original[first + 3]);
+  const std::size_t paddingBytes = (lengthFlags >> 3 & 3) == 3 ? 4 : (lengthFlags >> 3 & 3);
+  const std::size_t time = first + 5 + paddingBytes + 6 + (lengthFlags & 1) + 11;
+  hostile(time, 0xFFFFFF00u, 4);
 }
 
 }  // namespace
