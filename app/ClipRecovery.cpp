@@ -1,6 +1,6 @@
 #include "app/ClipRecovery.h"
 
-#include "writers/AviRepair.h"
+#include "writers/ClipRepair.h"
 
 namespace framory {
 
@@ -49,21 +49,23 @@ std::string ClipRecovery::Message(const std::vector<std::string>& repaired,
 
 int ClipRecovery::Run() {
   std::vector<std::string> repaired, failed, retried;
-  for (const std::string& clip : journal_.TakeAbandoned()) {
-    switch (AviRepair(clip).Run()) {
-      case AviRepair::Outcome::Repaired:
-        repaired.push_back(clip);
+  for (const JournalledClip& clip : journal_.TakeAbandonedClips()) {
+    const ClipRepairFunction repair = ClipRepairFor(clip.Kind);
+    switch (repair != nullptr ? repair(clip) : ClipRepairOutcome::Unrepairable) {
+      case ClipRepairOutcome::Repaired:
+        repaired.push_back(clip.Path);
         break;
-      case AviRepair::Outcome::WriteFailed:
-        // Most likely passing (a full disk): the record stays for next time.
-        retried.push_back(clip);
+      case ClipRepairOutcome::WriteFailed:
+        // Most likely passing (a full disk): the record stays for next time,
+        // with everything the repair needs.
+        retried.push_back(clip.Path);
         journal_.Leave(clip);
         break;
-      case AviRepair::Outcome::Unrepairable:
-        failed.push_back(clip);
+      case ClipRepairOutcome::Unrepairable:
+        failed.push_back(clip.Path);
         break;
-      case AviRepair::Outcome::Complete:
-      case AviRepair::Outcome::NoFile:
+      case ClipRepairOutcome::Complete:
+      case ClipRepairOutcome::NoFile:
         break;
     }
   }

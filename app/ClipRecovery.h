@@ -1,8 +1,10 @@
 // At start-up: finds the movie clips that an earlier run left unfinished (a
 // crash, kill -9, a power cut of the session), repairs them and tells the user
-// in one box which files were repaired and which could not be. A clip that
-// cannot be written now (a full disk, a read-only file) is kept in the journal
-// and tried again at the next start. Clips of which no frame reached the
+// in one box which files were repaired and which could not be. Each kind
+// of clip (AVI, ASF, QuickTime...) has its own repair (writers/ClipRepair.h);
+// clips that play as they were cut are only named with the repaired ones. A
+// clip that cannot be written now (a full disk, a read-only file) is kept in
+// the journal and tried again at the next start. Clips of which no frame reached the
 // disk, and clips that turn out to be finished, are dropped silently.
 #pragma once
 

@@ -114,6 +114,7 @@ void ClipSession::DeliverMovieFrame(const Frame* frame, WindowHandle /*source*/,
   if (!clipStarted_ && !StartClip(*format, screenRect)) return;
 
   if (encoder_ && !writer_) {
+    if (EncoderFileFailed()) return;
     encoder_->SetCaptureRect(screenRect);
     return;
   }
@@ -141,7 +142,10 @@ bool ClipSession::StartClip(const OutputFormat& format, const Rect& screenRect) 
     if (format.Extension != nullptr) {
       path = naming_.MovieFileName(format.Extension);
       // No name left: an encoder configured without a file would broadcast.
-      if (!path.empty()) encoder_ = StartEncoder(screenRect, path, false);
+      if (!path.empty()) {
+        JournalEncoderFile(format, path);
+        encoder_ = StartEncoder(screenRect, path, false);
+      }
     } else {
       encoder_ = StartEncoder(screenRect, std::string(), true);
     }
@@ -162,6 +166,7 @@ bool ClipSession::StartClip(const OutputFormat& format, const Rect& screenRect) 
     // The encoder told the user why it cannot run; nothing is recorded, so
     // the recorder must not look active. The next resume tries again.
     encoder_.reset();
+    encoderJournal_.reset();
     clipStarted_ = false;
     PauseAfterEncoderFailure();
     return false;
@@ -209,6 +214,9 @@ void ClipSession::StartSoundTrack(const std::string& videoPath) {
   if (audioPath.empty()) return;
   pendingVideoFile_ = videoPath;
   pendingAudioFile_ = std::move(audioPath);
+  if (const OutputFormat* format = FindOutputFormat(lastClipOutputType_)) {
+    JournalEncoderFile(*format, pendingAudioFile_);
+  }
   sound->SetRecordAudio(true);
   sound->SetRecordVideo(false);
   const bool failed = sound->Configure(pendingAudioFile_) < 0;
@@ -218,10 +226,34 @@ void ClipSession::StartSoundTrack(const std::string& videoPath) {
     // recorder pauses so that the user sees that something is wrong.
     pendingVideoFile_.clear();
     pendingAudioFile_.clear();
+    encoderJournal_.reset();
     PauseAfterEncoderFailure();
     return;
   }
   encoder_ = std::move(sound);
+}
+
+void ClipSession::JournalEncoderFile(const OutputFormat& format, const std::string& path) {
+  ClipJournal* journal = writers_.Journal();
+  if (!format.Journalled || journal == nullptr) return;
+  // A journal of its own beside the file writer's (a WMV clip has both).
+  encoderJournal_ = std::make_unique<ClipJournal>(journal->Folder());
+  encoderJournal_->Begin(
+      JournalledClipOf(format.Code, ClipKind::Asf, path, settings_.TimerValue()));
+}
+
+bool ClipSession::EncoderFileFailed() {
+  std::uint32_t code = 0;
+  if (clipFile_.empty() || !encoder_->FileWriteFailed(&code)) return false;
+  // As a file writer's failed append: pause, finish the file with what it
+  // holds (its room was reserved as it went), and say why; the next resume
+  // starts the next clip. The screen encoder's files are WMV files, whose
+  // failures go by the AVI family's name.
+  host_.TogglePause();
+  FinishClip(false);
+  SetLastError(code);
+  host_.ReportApiFailure(ClipFailureNames::kAviAppend);
+  return true;
 }
 
 void ClipSession::PauseAfterEncoderFailure() {
@@ -290,6 +322,8 @@ void ClipSession::DestroyWriters(bool report) {
     if (lost && report) host_.ReportApiFailure(appendFailure_);
   }
   encoder_.reset();
+  // The encoder's file is finished now.
+  encoderJournal_.reset();
 }
 
 void ClipSession::PauseEncoding() {

@@ -35,6 +35,7 @@
 #include "capture/OutputNaming.h"
 #include "capture/SoundTrackMerge.h"
 #include "capture/WaitCursor.h"
+#include "writers/ClipJournal.h"
 #include "writers/MovieWriter.h"
 #include "writers/MovieWriterFactory.h"
 #include "writers/OutputFormats.h"
@@ -101,6 +102,13 @@ class ClipSession : public MovieFrameSink, public EncoderControl {
   std::unique_ptr<ScreenEncoder> StartEncoder(const Rect& screenRect, const std::string& path,
                                               bool broadcast);
   void StartSoundTrack(const std::string& videoPath);
+  // Records the encoder's file in the clip journal while it is written, when
+  // `format`'s clips are journalled.
+  void JournalEncoderFile(const OutputFormat& format, const std::string& path);
+  // The encoder's file could not be written (a full disk): ends the clip
+  // with what it holds and reports it as a failed append. False when the
+  // file is fine.
+  bool EncoderFileFailed();
   // An encoder session could not be configured (it showed why): pause.
   void PauseAfterEncoderFailure();
   void AppendFrame();
@@ -138,6 +146,9 @@ class ClipSession : public MovieFrameSink, public EncoderControl {
   std::string pendingAudioFile_;
   // The last encoder session started could not be configured.
   bool encoderFailed_ = false;
+  // The record of the encoder's file (the screen encoder's clip, a WMV
+  // clip's sound) while it is written.
+  std::unique_ptr<ClipJournal> encoderJournal_;
   // Declared last: destroyed first, waiting for a running merge.
   SoundTrackMerge merges_;
   // Inside DeliverMovieFrame (see there).

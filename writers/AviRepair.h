@@ -22,17 +22,14 @@
 #include <cstdint>
 #include <string>
 
+#include "writers/ClipRepair.h"
+
 namespace framory {
 
 class AviRepair {
  public:
-  enum class Outcome {
-    Repaired,      // the file was finished
-    Complete,      // nothing to do: the file was finished already
-    NoFile,        // no file at the path, or an empty one (no frame was ever written)
-    Unrepairable,  // not an AVI file of this program, or the header itself is cut off
-    WriteFailed,   // the file could not be changed
-  };
+  // Unrepairable: not an AVI file of this program, or its header is cut off.
+  using Outcome = ClipRepairOutcome;
 
   explicit AviRepair(std::string path) : path_(std::move(path)) {}
 

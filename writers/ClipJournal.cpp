@@ -20,8 +20,23 @@ namespace {
 
 constexpr char kRecordPrefix[] = "clip-";
 constexpr char kRecordSuffix[] = ".journal";
-// A record holds one path; anything longer is not a record of ours.
-constexpr std::size_t kMaxRecordBytes = 8192;
+// The path, kind and facts of a record take a few hundred bytes; anything
+// longer is not a record of ours.
+constexpr std::size_t kMaxHeadBytes = 8192;
+// Notes grow with the clip (a few bytes a frame); a record past this is not
+// ours either.
+constexpr std::size_t kMaxRecordBytes = 64 << 20;
+
+struct KindName {
+  ClipKind Kind;
+  const char* Name;
+};
+constexpr KindName kKindNames[] = {
+    {ClipKind::Avi, "avi"},
+    {ClipKind::Asf, "asf"},
+    {ClipKind::QuickTime, "mov"},
+    {ClipKind::PlaysAsCut, "as-cut"},
+};
 
 bool EndsWith(const std::string& text, const std::string& tail) {
   return text.size() >= tail.size() &&
@@ -50,7 +65,13 @@ bool WriteAll(int fd, const std::string& data) {
 }
 
 std::string ReadRecord(int fd) {
-  std::string text(kMaxRecordBytes + 1, '\0');
+  struct stat st;
+  if (fstat(fd, &st) != 0 || st.st_size < 0 ||
+      static_cast<std::uint64_t>(st.st_size) > kMaxRecordBytes) {
+    return std::string();
+  }
+  // One byte more than the size, to see a record that grew meanwhile.
+  std::string text(static_cast<std::size_t>(st.st_size) + 1, '\0');
   std::size_t done = 0;
   while (done < text.size()) {
     const ssize_t n = ::read(fd, text.data() + done, text.size() - done);
@@ -58,7 +79,7 @@ std::string ReadRecord(int fd) {
     if (n <= 0) break;
     done += static_cast<std::size_t>(n);
   }
-  if (done > kMaxRecordBytes) return std::string();
+  if (done > static_cast<std::size_t>(st.st_size)) return std::string();
   text.resize(done);
   return text;
 }
@@ -79,6 +100,74 @@ UniqueFd ClaimFile(const std::string& path) {
 
 }  // namespace
 
+const char* ClipKindName(ClipKind kind) {
+  for (const KindName& k : kKindNames) {
+    if (k.Kind == kind) return k.Name;
+  }
+  return "avi";
+}
+
+bool ClipKindFromName(const std::string& name, ClipKind* kind) {
+  for (const KindName& k : kKindNames) {
+    if (name == k.Name) {
+      *kind = k.Kind;
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string JournalledClip::Fact(const std::string& name) const {
+  const auto found = Facts.find(name);
+  return found == Facts.end() ? std::string() : found->second;
+}
+
+std::string ClipJournal::Encode(const JournalledClip& clip) {
+  if (clip.Kind == ClipKind::Avi && clip.Facts.empty() && clip.Notes.empty()) return clip.Path;
+  std::string bytes = clip.Path;
+  bytes += '\0';
+  bytes += ClipKindName(clip.Kind);
+  for (const auto& [name, value] : clip.Facts) bytes += "\n" + name + "=" + value;
+  bytes += '\0';
+  bytes += clip.Notes;
+  return bytes;
+}
+
+bool ClipJournal::Decode(const std::string& bytes, JournalledClip* clip) {
+  JournalledClip read;
+  const std::size_t pathEnd = bytes.find('\0');
+  if (pathEnd == std::string::npos) {
+    // A record of the first layout: an AVI clip's path.
+    if (bytes.empty() || bytes.size() > kMaxHeadBytes) return false;
+    read.Path = bytes;
+    *clip = std::move(read);
+    return true;
+  }
+  const std::size_t headEnd = bytes.find('\0', pathEnd + 1);
+  if (pathEnd == 0 || headEnd == std::string::npos || headEnd > kMaxHeadBytes) return false;
+  read.Path = bytes.substr(0, pathEnd);
+  const std::string head = bytes.substr(pathEnd + 1, headEnd - pathEnd - 1);
+  std::size_t line = 0;
+  bool first = true;
+  while (line <= head.size()) {
+    std::size_t end = head.find('\n', line);
+    if (end == std::string::npos) end = head.size();
+    const std::string text = head.substr(line, end - line);
+    if (first) {
+      if (!ClipKindFromName(text, &read.Kind)) return false;
+      first = false;
+    } else {
+      const std::size_t eq = text.find('=');
+      if (eq == std::string::npos || eq == 0) return false;
+      read.Facts[text.substr(0, eq)] = text.substr(eq + 1);
+    }
+    line = end + 1;
+  }
+  read.Notes = bytes.substr(headEnd + 1);
+  *clip = std::move(read);
+  return true;
+}
+
 std::string ClipJournal::DefaultFolder() {
   const char* state = std::getenv("XDG_STATE_HOME");
   if (state != nullptr && state[0] == '/') return std::string(state) + "/framory";
@@ -87,19 +176,40 @@ std::string ClipJournal::DefaultFolder() {
   return std::string(home) + "/.local/state/framory";
 }
 
-bool ClipJournal::Begin(const std::string& clipPath) {
+bool ClipJournal::Begin(const JournalledClip& clip) {
   End();
-  fd_ = MakeRecord(clipPath, &recordPath_);
+  UniqueFd fd = MakeRecord(clip, &recordPath_);
+  std::lock_guard<std::mutex> lock(noteMutex_);
+  fd_ = std::move(fd);
   return fd_.Valid();
 }
 
-bool ClipJournal::Leave(const std::string& clipPath) {
-  std::string record;
-  // Closed (so unlocked) at once: the record is free for the next start to take.
-  return MakeRecord(clipPath, &record).Valid();
+bool ClipJournal::Begin(const std::string& clipPath) {
+  JournalledClip clip;
+  clip.Path = clipPath;
+  return Begin(clip);
 }
 
-UniqueFd ClipJournal::MakeRecord(const std::string& clipPath, std::string* recordPath) {
+bool ClipJournal::Note(const void* data, std::size_t size) {
+  std::lock_guard<std::mutex> lock(noteMutex_);
+  if (!fd_) return false;
+  // The descriptor's offset stays at the record's end: the notes follow.
+  return WriteAll(fd_.Get(), std::string(static_cast<const char*>(data), size));
+}
+
+bool ClipJournal::Leave(const JournalledClip& clip) {
+  std::string record;
+  // Closed (so unlocked) at once: the record is free for the next start to take.
+  return MakeRecord(clip, &record).Valid();
+}
+
+bool ClipJournal::Leave(const std::string& clipPath) {
+  JournalledClip clip;
+  clip.Path = clipPath;
+  return Leave(clip);
+}
+
+UniqueFd ClipJournal::MakeRecord(const JournalledClip& clip, std::string* recordPath) {
   if (folder_.empty() || !MakeFolders(folder_)) {
     std::fprintf(stderr, "framory: cannot make the clip journal folder '%s': %s\n", folder_.c_str(),
                  std::strerror(errno));
@@ -113,7 +223,7 @@ UniqueFd ClipJournal::MakeRecord(const std::string& clipPath, std::string* recor
     return fd;
   }
   const std::string record = temp + kRecordSuffix;
-  if (flock(fd.Get(), LOCK_EX | LOCK_NB) != 0 || !WriteAll(fd.Get(), clipPath) ||
+  if (flock(fd.Get(), LOCK_EX | LOCK_NB) != 0 || !WriteAll(fd.Get(), Encode(clip)) ||
       std::rename(temp.c_str(), record.c_str()) != 0) {
     std::fprintf(stderr, "framory: cannot write to the clip journal '%s': %s\n", folder_.c_str(),
                  std::strerror(errno));
@@ -125,6 +235,7 @@ UniqueFd ClipJournal::MakeRecord(const std::string& clipPath, std::string* recor
 }
 
 void ClipJournal::End() {
+  std::lock_guard<std::mutex> lock(noteMutex_);
   if (!fd_) return;
   // Removed while still locked, so no other process claims it on the way.
   ::unlink(recordPath_.c_str());
@@ -133,7 +244,13 @@ void ClipJournal::End() {
 }
 
 std::vector<std::string> ClipJournal::TakeAbandoned() {
-  std::vector<std::string> clips;
+  std::vector<std::string> paths;
+  for (const JournalledClip& clip : TakeAbandonedClips()) paths.push_back(clip.Path);
+  return paths;
+}
+
+std::vector<JournalledClip> ClipJournal::TakeAbandonedClips() {
+  std::vector<JournalledClip> clips;
   if (folder_.empty()) return clips;
   DIR* dir = opendir(folder_.c_str());
   if (dir == nullptr) return clips;
@@ -151,10 +268,11 @@ std::vector<std::string> ClipJournal::TakeAbandoned() {
     if (path == recordPath_) continue;
     UniqueFd fd = ClaimFile(path);
     if (!fd) continue;
-    const std::string clip = ReadRecord(fd.Get());
+    JournalledClip clip;
+    const bool ours = Decode(ReadRecord(fd.Get()), &clip);
     ::unlink(path.c_str());
     fd.Reset();
-    if (!clip.empty()) clips.push_back(clip);
+    if (ours) clips.push_back(std::move(clip));
   }
   return clips;
 }

@@ -1,23 +1,64 @@
-// A small on-disk record of the movie clip being written, so that a clip left
-// unfinished by a crash or a kill can be found and repaired at the next start,
-// wherever the project was meanwhile.
+// A small on-disk record of the movie clips being written, so that a clip
+// left unfinished by a crash or a kill can be found and repaired at the next
+// start, wherever the project was meanwhile.
 //
 // Each open clip has one record file in the journal folder
-// ($XDG_STATE_HOME/framory, else ~/.local/state/framory) holding the clip's
-// path. The writing process keeps an exclusive lock on it for as long as the
-// clip is open; the kernel drops that lock however the process ends. A
-// record that can be locked therefore belongs to a process that is gone,
-// while the records of another running instance are left alone. A record is
-// made under a temporary name and renamed once locked and written, so that
-// nobody ever claims a half-made one.
+// ($XDG_STATE_HOME/framory, else ~/.local/state/framory). The writing
+// process keeps an exclusive lock on it for as long as the clip is open; the
+// kernel drops that lock however the process ends. A record that can be
+// locked therefore belongs to a process that is gone, while the records of
+// another running instance are left alone. A record is made under a
+// temporary name and renamed once locked and written, so that nobody ever
+// claims a half-made one.
+//
+// A record says what kind of clip it is, because each kind is finished in
+// its own way, and keeps what that repair needs and the file cannot tell:
+// facts fixed when the clip starts ("name=value" lines), and notes the
+// writer appends while it writes (bytes in the kind's own layout). On disk:
+//
+//   path NUL kind "\n" facts-lines NUL notes...
+//
+// A record of an AVI clip without facts or notes is the path alone, which
+// is also how every record looked before kinds were added: a record without
+// a NUL byte is an AVI clip's path.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "base/UniqueFd.h"
 
 namespace framory {
+
+// How a clip cut short is finished at the next start.
+enum class ClipKind : std::int32_t {
+  Avi,         // RIFF AVI: index and counts rebuilt
+  Asf,         // ASF (WMV): header fields, data object and index rebuilt
+  QuickTime,   // QuickTime MOV: the movie atom written from the journal's durations
+  PlaysAsCut,  // needs no repair (fragmented files): named only
+};
+
+// The word a record stores for `kind`, and back; false for an unknown word.
+const char* ClipKindName(ClipKind kind);
+bool ClipKindFromName(const std::string& name, ClipKind* kind);
+
+// One clip as the journal records it.
+struct JournalledClip {
+  std::string Path;
+  ClipKind Kind = ClipKind::Avi;
+  // Set when the record is made; names and values hold no line break, NUL
+  // or '=' in the name.
+  std::map<std::string, std::string> Facts;
+  // Appended while the clip is written (ClipJournal::Note).
+  std::string Notes;
+
+  // The fact `name`, or "" when there is none.
+  std::string Fact(const std::string& name) const;
+};
 
 class ClipJournal {
  public:
@@ -30,31 +71,46 @@ class ClipJournal {
   // not absolute.
   static std::string DefaultFolder();
 
-  // Records that `clipPath` is being written (ending an earlier record of
-  // this journal). False, with a line on stderr, when no record could be
-  // made; recording goes on without one.
+  // Records that `clip` is being written (ending an earlier record of this
+  // journal). False, with a line on stderr, when no record could be made;
+  // recording goes on without one.
+  bool Begin(const JournalledClip& clip);
+  // An AVI clip at `clipPath`.
   bool Begin(const std::string& clipPath);
+  // Appends `size` bytes to the notes of the open record; false when there
+  // is none or the write failed. The bytes reach the file at once (no
+  // buffer in this process), so a kill loses none. One thread at a time.
+  bool Note(const void* data, std::size_t size);
   // The clip is finished: its record goes.
   void End();
-  // Leaves a record of `clipPath` that no process holds, so that the next
-  // start takes it up again (a repair that could not write its file).
+  // Leaves a record of `clip` that no process holds, so that the next start
+  // takes it up again (a repair that could not write its file).
+  bool Leave(const JournalledClip& clip);
   bool Leave(const std::string& clipPath);
   bool Open() const { return fd_.Valid(); }
 
   // The clips of records left by processes that have ended; the records are
   // removed as they are taken, so each clip is handed out once.
+  std::vector<JournalledClip> TakeAbandonedClips();
+  // Their paths alone.
   std::vector<std::string> TakeAbandoned();
 
   const std::string& Folder() const { return folder_; }
 
+  // The bytes of the record of `clip`, and the clip a record's bytes name
+  // (false for bytes that are no record).
+  static std::string Encode(const JournalledClip& clip);
+  static bool Decode(const std::string& bytes, JournalledClip* clip);
+
  private:
   // Makes a record, locked and under its final name `*recordPath`; its
   // descriptor, or none.
-  UniqueFd MakeRecord(const std::string& clipPath, std::string* recordPath);
+  UniqueFd MakeRecord(const JournalledClip& clip, std::string* recordPath);
 
   std::string folder_;
   std::string recordPath_;
   UniqueFd fd_;
+  std::mutex noteMutex_;
 };
 
 }  // namespace framory

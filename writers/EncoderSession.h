@@ -39,6 +39,9 @@ class EncoderSession : public ScreenEncoder {
   std::int32_t Configure(const std::string& outputPath) override;
   void StartEncoding() override;
   void PauseEncoding() override;
+  bool FileWriteFailed(std::uint32_t* error) const override {
+    return encoder_ != nullptr && encoder_->FileWriteFailed(error);
+  }
 
   double FramesPerSecond() const { return framesPerSecond_; }
   bool WholeScreen() const { return wholeScreen_; }

@@ -1,7 +1,8 @@
 // A movie writer that keeps the clip journal up to date around another
-// writer: the clip is recorded just before the first frame creates its file,
-// and the record goes once closing has finished the file. A record left
-// behind thus always names a file that was not finished.
+// writer: the clip is recorded (with its kind and the facts its repair
+// needs) just before the first frame creates its file, and the record goes
+// once closing has finished the file. A record left behind thus always
+// names a file that was not finished.
 #pragma once
 
 #include <memory>
@@ -14,24 +15,17 @@ namespace framory {
 
 class JournalingWriter : public MovieWriter {
  public:
-  JournalingWriter(std::unique_ptr<MovieWriter> writer, ClipJournal& journal, std::string path)
-      : writer_(std::move(writer)), journal_(journal), path_(std::move(path)) {}
+  JournalingWriter(std::unique_ptr<MovieWriter> writer, ClipJournal& journal, JournalledClip clip)
+      : writer_(std::move(writer)), journal_(journal), clip_(std::move(clip)) {}
   ~JournalingWriter() override { Close(); }
 
   std::int32_t Prepare(const MovieFrame& frame) override { return writer_->Prepare(frame); }
   std::int32_t AddFrame(const MovieFrame& frame) override {
-    // Tried once per clip: without a record the clip still records.
-    if (!begun_) {
-      journal_.Begin(path_);
-      begun_ = true;
-    }
+    BeginRecord();
     return writer_->AddFrame(frame);
   }
   std::int32_t AddFrameAt(const MovieFrame& frame, std::int32_t position) override {
-    if (!begun_) {
-      journal_.Begin(path_);
-      begun_ = true;
-    }
+    BeginRecord();
     return writer_->AddFrameAt(frame, position);
   }
   std::int32_t RepeatFrame(const MovieFrame& frame) override { return writer_->RepeatFrame(frame); }
@@ -50,11 +44,20 @@ class JournalingWriter : public MovieWriter {
   }
 
   MovieWriter& Inner() const { return *writer_; }
+  // The journal the clip is recorded in (a writer may append notes to it).
+  ClipJournal& Journal() const { return journal_; }
 
  private:
+  // Tried once per clip: without a record the clip still records.
+  void BeginRecord() {
+    if (begun_) return;
+    journal_.Begin(clip_);
+    begun_ = true;
+  }
+
   std::unique_ptr<MovieWriter> writer_;
   ClipJournal& journal_;
-  std::string path_;
+  JournalledClip clip_;
   bool begun_ = false;
 };
 

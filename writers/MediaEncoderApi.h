@@ -142,6 +142,10 @@ class MediaEncoder {
   virtual HResult Stop() = 0;
   // Why the last PrepareToEncode(true) failed.
   virtual EncoderFailureKind LastFailureKind() const { return EncoderFailureKind::Unknown; }
+  // True once writing the output file has failed (the encoding then stops
+  // taking pictures); `error` gets the system's error number (ENOSPC for a
+  // full disk), 0 when there is none. Safe beside the encoding threads.
+  virtual bool FileWriteFailed(std::uint32_t* /*error*/) const { return false; }
 };
 
 // Joins streams of several files into one output file on a thread of its own.

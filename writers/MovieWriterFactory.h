@@ -46,9 +46,10 @@ class MovieWriterFactory {
   // unavailable.
   void SetEncoderServices(MediaEncoderLibrary* encoders) { encoders_ = encoders; }
 
-  // AVI clips made from now on are recorded in `journal` while they are
+  // Clips of the journalled formats made from now on are recorded in `journal` while they are
   // open, so that a clip cut short can be repaired later. Null: none.
   void SetJournal(ClipJournal* journal) { parts_.Journal = journal; }
+  ClipJournal* Journal() const { return parts_.Journal; }
 
   // Whether a clip of `outputType` can be started.
   virtual bool Supports(std::int32_t outputType) const;

@@ -1,7 +1,10 @@
 #include "writers/OutputFormats.h"
 
+#include <ctime>
+
 #include "writers/AviWriter.h"
 #include "writers/JournalingWriter.h"
+#include "writers/MovSampleNotes.h"
 #include "writers/QtMovieWriter.h"
 #include "writers/WebMovieWriter.h"
 #include "writers/WmvWriter.h"
@@ -13,6 +16,23 @@ namespace {
 
 namespace Names = ClipFailureNames;
 
+// Seconds since 1904-01-01, the QuickTime epoch: when the movie is made.
+std::uint32_t MacTimeNow() {
+  constexpr std::uint64_t kUnixFromMac = 2082844800ull;
+  return static_cast<std::uint32_t>(static_cast<std::uint64_t>(std::time(nullptr)) + kUnixFromMac);
+}
+
+// `writer`, recorded in the clip journal while its clip is open when the
+// format's clips are journalled, with the facts a repair of its kind needs.
+std::unique_ptr<MovieWriter> Journalled(std::unique_ptr<MovieWriter> writer,
+                                        const WriterParts& parts, const OutputFormat& format,
+                                        const std::string& path, std::int32_t timerValue) {
+  if (!writer || !format.Journalled || parts.Journal == nullptr) return writer;
+  return std::make_unique<JournalingWriter>(
+      std::move(writer), *parts.Journal,
+      JournalledClipOf(format.Code, format.JournalKind, path, timerValue));
+}
+
 std::unique_ptr<MovieWriter> MakeAviWriter(const WriterParts& parts, const OutputFormat& format,
                                            const std::string& path, std::int32_t timerValue) {
   if (parts.Avi == nullptr || parts.Reports == nullptr) return nullptr;
@@ -20,19 +40,23 @@ std::unique_ptr<MovieWriter> MakeAviWriter(const WriterParts& parts, const Outpu
                                             parts.ScreenHeight);
   writer->SetFramePeriod(timerValue);
   writer->SetCodec(format.Codec);
-  if (format.Journalled && parts.Journal != nullptr)
-    return std::make_unique<JournalingWriter>(std::move(writer), *parts.Journal, path);
-  return writer;
+  return Journalled(std::move(writer), parts, format, path, timerValue);
 }
 
-std::unique_ptr<MovieWriter> MakeQtMovieWriter(const WriterParts& parts,
-                                               const OutputFormat& /*format*/,
+std::unique_ptr<MovieWriter> MakeQtMovieWriter(const WriterParts& parts, const OutputFormat& format,
                                                const std::string& path, std::int32_t timerValue) {
   if (parts.Reports == nullptr) return nullptr;
   auto writer =
       std::make_unique<QtMovieWriter>(*parts.Reports, path, parts.ScreenWidth, parts.ScreenHeight);
   writer->SetFramePeriod(timerValue);
-  return writer;
+  if (!format.Journalled || parts.Journal == nullptr) return writer;
+  // The file alone does not tell the samples' durations until its movie is
+  // written: the record holds the time scale, and the writer notes each
+  // sample's duration in it.
+  JournalledClip clip = JournalledClipOf(format.Code, format.JournalKind, path, timerValue);
+  MovSampleNotes::SetFacts(clip, writer->TimeScaleValue(), writer->FrameDuration(), MacTimeNow());
+  writer->SetJournal(parts.Journal);
+  return std::make_unique<JournalingWriter>(std::move(writer), *parts.Journal, std::move(clip));
 }
 
 std::unique_ptr<MovieWriter> MakeWmvWriter(const WriterParts& parts, const OutputFormat& format,
@@ -41,7 +65,7 @@ std::unique_ptr<MovieWriter> MakeWmvWriter(const WriterParts& parts, const Outpu
   auto writer = std::make_unique<WmvWriter>(*parts.Wmv, *parts.Reports, path, *format.Profile,
                                             parts.ScreenWidth, parts.ScreenHeight);
   writer->SetFrameRate(timerValue);
-  return writer;
+  return Journalled(std::move(writer), parts, format, path, timerValue);
 }
 
 std::unique_ptr<MovieWriter> MakeWebMovieWriter(const WriterParts& parts,
@@ -58,9 +82,7 @@ std::unique_ptr<MovieWriter> MakeWebMovieWriter(const WriterParts& parts,
                                       ? static_cast<SoundSourceChoice>(source)
                                       : SoundSourceChoice::Microphone);
   }
-  if (format.Journalled && parts.Journal != nullptr)
-    return std::make_unique<JournalingWriter>(std::move(writer), *parts.Journal, path);
-  return writer;
+  return Journalled(std::move(writer), parts, format, path, timerValue);
 }
 
 using F = OutputFamily;
@@ -104,12 +126,16 @@ constexpr OutputFormat Wmv(std::int32_t code, const char* text, const WmGuid* pr
           .Profile = profile,
           .Service = S::WmvLibrary,
           .TakesRepeats = true,
+          .Journalled = true,
+          .JournalKind = ClipKind::Asf,
           .AppendFailure = Names::kAviAppend,
           .MakeWriter = &MakeWmvWriter};
 }
 
 // An MP4 or WebM file with its sound inside. The writer reads the frame's
 // pixels once, as it queues them, so it may read the grabbed ones in place.
+// Its file plays as far as its last whole fragment or cluster however it was
+// cut: the journal only lets the start-up box name a clip a crash cut.
 constexpr OutputFormat WebMovie(std::int32_t code, const char* text, const char* extension,
                                 const char* appendFailure) {
   return {.Code = code,
@@ -120,6 +146,8 @@ constexpr OutputFormat WebMovie(std::int32_t code, const char* text, const char*
           .Service = S::WebMovieLibrary,
           .TakesRepeats = true,
           .LendsGrabbedFrame = true,
+          .Journalled = true,
+          .JournalKind = ClipKind::PlaysAsCut,
           .AppendFailure = appendFailure,
           .MakeWriter = &MakeWebMovieWriter};
 }
@@ -142,6 +170,8 @@ constexpr OutputFormat kFormats[] = {
      .ListText = "MOV - Apple QuickTime Movie (QuickTime player must be installed).",
      .Extension = ".mov",
      .TakesRepeats = true,
+     .Journalled = true,
+     .JournalKind = ClipKind::QuickTime,
      .AppendFailure = Names::kQuickTimeAppend,
      .PrepareFailure = Names::kQuickTimePrepare,
      .MakeWriter = &MakeQtMovieWriter},
@@ -159,17 +189,40 @@ constexpr OutputFormat kFormats[] = {
      .ListText = "WMV - Windows Media Video file - Windows Media 9 Screen encoder (best quality)",
      .Extension = ".wmv",
      .SoundAllowed = true,
+<<<<<<< HEAD
      .Service = S::Encoder},
     WebMovie(T::Mp4,
              "MP4 - H.264 video with AAC sound, plays in every browser and phone (recommended)",
              ".mp4", Names::kMp4Append),
     WebMovie(T::WebM, "WebM - VP9 video with Opus sound, open format for the web", ".webm",
              Names::kWebMAppend),
+=======
+     .Service = S::Encoder,
+     .Journalled = true,
+     .JournalKind = ClipKind::Asf},
+>>>>>>> h/mov
     // The broadcast has no row in the format list and makes no file.
     {.Code = T::Broadcast, .Family = F::Broadcast, .SoundAllowed = true, .Service = S::Encoder},
 };
 
 }  // namespace
+
+JournalledClip JournalledClipOf(std::int32_t code, ClipKind kind, const std::string& path,
+                                std::int32_t timerValue) {
+  JournalledClip clip;
+  clip.Path = path;
+  clip.Kind = kind;
+  // An AVI record stays the bare path: its repair needs nothing else.
+  if (kind != ClipKind::Avi) {
+    clip.Facts["type"] = std::to_string(code);
+    clip.Facts["period-ms"] = std::to_string(timerValue);
+  }
+  // How long the last frame lasts past its time: the file does not say.
+  if (kind == ClipKind::Asf) {
+    clip.Facts["frame-ms"] = std::to_string(WmvWriter::FrameMilliseconds(timerValue));
+  }
+  return clip;
+}
 
 std::span<const OutputFormat> OutputFormatTable() { return kFormats; }
 

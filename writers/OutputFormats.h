@@ -18,6 +18,7 @@
 #include <string>
 
 #include "base/OutputType.h"
+#include "writers/ClipJournal.h"
 #include "writers/MovieWriter.h"
 
 namespace framory {
@@ -26,7 +27,6 @@ class AviFileLibrary;
 class WmFormatLibrary;
 class WebMovieLibrary;
 class ClipSoundSource;
-class ClipJournal;
 class WriterReports;
 struct WmGuid;
 
@@ -103,6 +103,8 @@ struct OutputFormat {
   bool LendsGrabbedFrame = false;
   // Clips are noted in the clip journal while open, for repair after a crash.
   bool Journalled = false;
+  // How such a clip is repaired (or only named, for files that play as cut).
+  ClipKind JournalKind = ClipKind::Avi;
   // The name a failed append is reported with (null: no file writer).
   const char* AppendFailure = nullptr;
   // Non-null for a writer that sets itself up on the clip's buffer
@@ -111,6 +113,11 @@ struct OutputFormat {
   // Null for the families without a file writer (pictures, the encoder).
   MakeFileWriter MakeWriter = nullptr;
 };
+
+// The journal record of a clip of output type `code` and `kind` at `path`:
+// the type and the capture period go with every kind but AVI.
+JournalledClip JournalledClipOf(std::int32_t code, ClipKind kind, const std::string& path,
+                                std::int32_t timerValue);
 
 // Every row, in code order.
 std::span<const OutputFormat> OutputFormatTable();

@@ -13,6 +13,8 @@
 
 #include "base/LastError.h"
 #include "base/MovieFrame.h"
+#include "writers/ClipJournal.h"
+#include "writers/MovSampleNotes.h"
 #include "writers/WriterReports.h"
 
 namespace framory {
@@ -248,8 +250,16 @@ std::int32_t QtMovieWriter::RepeatFrameAt(const MovieFrame& frame, std::int32_t 
   return RepeatFrame(frame);
 }
 
+void QtMovieWriter::Note(const std::string& note) {
+  // Without a record the clip records all the same.
+  if (journal_ != nullptr) journal_->Note(note.data(), note.size());
+}
+
 bool QtMovieWriter::AddHeldSample(TimeValue duration, std::uint32_t* reason) {
   if (duration == 0) return true;
+  // The journal is never behind the file: the duration is noted first, and
+  // taken back when the sample did not reach the file.
+  Note(MovSampleNotes::Sample(duration));
   errno = 0;
   if (AddMediaSample(media_, compressedData_, 0,
                      static_cast<std::uint32_t>((*imageDescription_)->dataSize), duration,
@@ -258,6 +268,7 @@ bool QtMovieWriter::AddHeldSample(TimeValue duration, std::uint32_t* reason) {
     return true;
   }
   KeepSystemReason(reason);
+  Note(MovSampleNotes::TakeBack());
   return false;
 }
 

@@ -25,6 +25,11 @@
 // before. A frame that cannot be compressed is reported the same way, by
 // the next AddFrame (which then adds nothing) or by CloseResult. Message
 // boxes are shown on the caller's thread.
+//
+// A journalled clip's samples are noted in its journal record, each duration
+// just before the sample's data goes into the file (MovSampleNotes): the
+// file holds no durations until its movie is written, and a movie cut short
+// by a crash is finished from them at the next start (MovRepair).
 #pragma once
 
 #include <cstdint>
@@ -37,6 +42,7 @@
 
 namespace framory {
 
+class ClipJournal;
 class WriterReports;
 
 class QtMovieWriter : public MovieWriter {
@@ -53,6 +59,9 @@ class QtMovieWriter : public MovieWriter {
 
   // Samples last `milliseconds` (at least 1) at a time scale of 1000.
   void SetFramePeriod(std::int32_t milliseconds);
+  // Notes every sample's duration in the open record of `journal`
+  // (MovSampleNotes), so that the movie can be finished after a crash.
+  void SetJournal(ClipJournal* journal) { journal_ = journal; }
 
   // Creates the movie file, its track and media for frames of `frame`'s
   // size; every frame added must have that size.
@@ -93,6 +102,8 @@ class QtMovieWriter : public MovieWriter {
   // failure, with the system's reason (0: none) in `reason`.
   bool AddHeldSample(TimeValue duration, std::uint32_t* reason);
   void CompressFrame();
+  // Appends `note` to the clip's journal record, when there is one.
+  void Note(const std::string& note);
   // Ends the media edits and writes the movie into the file after adding
   // the held sample; true when something could not be finished.
   bool FinishMovie(TimeValue duration, bool lost, std::uint32_t* reason);
@@ -109,6 +120,9 @@ class QtMovieWriter : public MovieWriter {
   // Duration of the compressed sample not yet added to the media; 0: none.
   TimeValue heldDuration_ = 0;
   std::int32_t nextPosition_ = 0;  // frame periods taken by frames and repeats so far
+
+  // Noted in on the runtime thread, as samples are added; null: none.
+  ClipJournal* journal_ = nullptr;
 
   // Set on the runtime thread; the caller reads them only after waiting for
   // that thread.

@@ -27,6 +27,9 @@ class ScreenEncoder {
   virtual std::int32_t Configure(const std::string& outputPath) = 0;
   virtual void StartEncoding() = 0;
   virtual void PauseEncoding() = 0;
+  // True once writing the output file failed (a full disk); `error` gets the
+  // system's error number.
+  virtual bool FileWriteFailed(std::uint32_t* /*error*/) const { return false; }
 };
 
 }  // namespace framory

@@ -109,6 +109,17 @@ std::int64_t WmvWriter::SampleTimeOf(std::int32_t frames, double framesPerSecond
   return static_cast<std::int64_t>(time);
 }
 
+std::int64_t WmvWriter::FrameMillisecondsOf(std::int64_t avgTimePerFrame) {
+  return std::max<std::int64_t>(1, std::llround(static_cast<double>(avgTimePerFrame) / 10000.0));
+}
+
+std::int64_t WmvWriter::FrameMilliseconds(std::int32_t timerValue) {
+  // As SetFrameRate and VideoInfoFor derive the average frame time.
+  const double framesPerSecond = timerValue > 0 ? 1000.0 / timerValue : 2.0;
+  return FrameMillisecondsOf(
+      static_cast<std::int64_t>(10000000.0L / static_cast<long double>(framesPerSecond)));
+}
+
 WmBitmapInfoHeader WmvWriter::FormatOf(const MovieFrame& frame) {
   // Bottom-up rows (a positive height), the row order of an RGB video input.
   WmBitmapInfoHeader header;

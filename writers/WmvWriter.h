@@ -64,6 +64,11 @@ class WmvWriter : public MovieWriter {
   // milliseconds, computed in extended precision so that it never runs ahead
   // of the frame period.
   static std::int64_t SampleTimeOf(std::int32_t frames, double framesPerSecond);
+  // The whole milliseconds of one frame of an average frame time (100-ns
+  // units), at least 1: how long each frame lasts in the file. And the same
+  // for a capture period of `timerValue` milliseconds.
+  static std::int64_t FrameMillisecondsOf(std::int64_t avgTimePerFrame);
+  static std::int64_t FrameMilliseconds(std::int32_t timerValue);
 
  private:
   void Construct(const std::string& path, const WmGuid& profileId);

@@ -5,6 +5,8 @@
 // the live sink: viewers only ever see header and packets.
 #include "platform/encoder/AsfOutput.h"
 
+#include "base/LastError.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -16,6 +18,8 @@ namespace framory {
 namespace {
 
 constexpr int kLiveBufferSize = 64 * 1024;
+// The header of a file takes a few kilobytes.
+constexpr std::int64_t kHeaderRoom = 64 * 1024;
 
 std::string ErrorText(int error) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -55,9 +59,18 @@ HResult AsfOutput::WriteHeader(std::string* failure) {
 HResult AsfOutput::OpenFile(const std::string& path, std::string* failure) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (context_ == nullptr || open_) return EncoderResult::Unexpected;
-  const int result = avio_open(&context_->pb, path.c_str(), AVIO_FLAG_WRITE);
+  // "file:" keeps a name with a colon from being taken for a protocol.
+  const int result = avio_open(&context_->pb, ("file:" + path).c_str(), AVIO_FLAG_WRITE);
   if (result < 0) {
     *failure = "cannot create " + path + ": " + ErrorText(result);
+    return EncoderResult::OutputUnavailable;
+  }
+  context_->flush_packets = 1;
+  room_.Open(path);
+  if (!room_.Reserve(0, kHeaderRoom)) {
+    failureError_ = GetLastError();
+    *failure = "no room for " + path;
+    failed_ = true;
     return EncoderResult::OutputUnavailable;
   }
   return WriteHeader(failure);
@@ -103,10 +116,28 @@ bool AsfOutput::Write(AVPacket* packet, int index, AVRational timeBase) {
   if (!open_ || failed_ || finished_) return false;
   av_packet_rescale_ts(packet, timeBase, context_->streams[index]->time_base);
   packet->stream_index = index;
+  if (liveIo_ == nullptr) {
+    // This packet in the muxer's packets, the one being filled, and the
+    // index closing writes (an entry a second).
+    const std::int64_t ms = av_rescale_q(packet->pts != AV_NOPTS_VALUE ? packet->pts : 0,
+                                         context_->streams[index]->time_base, AVRational{1, 1000});
+    const std::int64_t needed =
+        (packet->size / (kAsfPacketSize - 64) + 3) * kAsfPacketSize + 64 + 6 * (ms / 1000 + 8);
+    if (!room_.Reserve(avio_tell(context_->pb), needed)) {
+      failureError_ = GetLastError();
+      failed_ = true;
+      return false;
+    }
+  }
   if (av_interleaved_write_frame(context_.get(), packet) < 0) failed_ = true;
   // Live viewers get every finished packet now, not when a buffer fills.
   if (liveIo_ != nullptr && !failed_) avio_flush(liveIo_.get());
-  if (liveIo_ == nullptr && context_->pb != nullptr && context_->pb->error < 0) failed_ = true;
+  if (liveIo_ == nullptr && context_->pb != nullptr && context_->pb->error < 0) {
+    failed_ = true;
+    const int error = AVUNERROR(context_->pb->error);
+    if (failureError_ == 0 && error > 0 && error < 4096)
+      failureError_ = static_cast<std::uint32_t>(error);
+  }
   return !failed_;
 }
 
@@ -121,12 +152,18 @@ void AsfOutput::Finish() {
   }
   av_write_trailer(context_.get());
   CloseOutputFile(context_.get());
+  room_.GiveBack();
   finished_ = true;
 }
 
 bool AsfOutput::Failed() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return failed_;
+}
+
+std::uint32_t AsfOutput::FailureError() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return failureError_;
 }
 
 }  // namespace framory

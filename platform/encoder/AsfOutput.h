@@ -3,6 +3,11 @@
 // is opened either on a file or on a live sink (the broadcast), which gets
 // the header bytes once and then the fixed-size data packets one by one.
 // Writing is thread-safe: the video and the sound threads share one output.
+//
+// A file gets every data packet as soon as the muxer has made it, so that a
+// crash loses no more than the packet being filled, and disk room for each
+// encoded packet and for closing the file is reserved before it is written:
+// a full disk stops the file before a packet, and its closing still fits.
 #pragma once
 
 #include <cstddef>
@@ -11,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/media/DiskRoom.h"
 #include "platform/media/FfmpegHandles.h"
 #include "writers/MediaEncoderApi.h"
 
@@ -54,6 +60,9 @@ class AsfOutput {
   // Writes the trailer and closes. Safe to call again.
   void Finish();
   bool Failed() const;
+  // The system's error number of a failed file output (ENOSPC for a full
+  // disk), 0 when it has none.
+  std::uint32_t FailureError() const;
 
  private:
   static int WriteLive(void* opaque, std::uint8_t* data, int size);
@@ -66,6 +75,9 @@ class AsfOutput {
   OutputHandle context_;
   AsfLiveSink* sink_ = nullptr;
   std::vector<std::uint8_t> pending_;  // live bytes not yet a whole packet
+  // The file output's room on the disk (see DiskRoom).
+  DiskRoom room_;
+  std::uint32_t failureError_ = 0;
   bool headerSent_ = false;
   bool open_ = false;
   bool failed_ = false;

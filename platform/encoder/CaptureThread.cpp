@@ -51,6 +51,10 @@ bool CaptureThread::Encode(AVFrame* frame) {
       Fail(texts_.EncoderFailed);
       return false;
     }
+    // A picture lasts one frame period (its time base): the file's duration
+    // then reaches to the end of the last one, as a WMV writer's clip does
+    // and as the repair of a clip cut short counts it.
+    if (packet_->duration == 0 && codec_->codec_type == AVMEDIA_TYPE_VIDEO) packet_->duration = 1;
     const bool written = output_->Write(packet_.get(), index_, codec_->time_base);
     av_packet_unref(packet_.get());
     if (!written) {

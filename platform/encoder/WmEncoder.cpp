@@ -190,6 +190,13 @@ void WmEncoder::Release() {
   state_ = State::Idle;
 }
 
+bool WmEncoder::FileWriteFailed(std::uint32_t* error) const {
+  // Only a file output is reported: a broadcast has viewers, not a disk.
+  if (!output_ || server_ || !output_->Failed()) return false;
+  if (error != nullptr) *error = output_->FailureError();
+  return true;
+}
+
 std::uint64_t WmEncoder::FramesEncoded() const {
   return screen_ ? screen_->FramesEncoded() : framesEncoded_;
 }

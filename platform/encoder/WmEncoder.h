@@ -43,6 +43,7 @@ class WmEncoder : public MediaEncoder {
   // Why the last prepare failed, or why a source stopped early.
   const std::string& LastFailure() const { return failure_; }
   EncoderFailureKind LastFailureKind() const override { return failureKind_; }
+  bool FileWriteFailed(std::uint32_t* error) const override;
   std::uint64_t FramesEncoded() const;
   std::uint64_t FramesMissed() const;
 

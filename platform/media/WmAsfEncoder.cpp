@@ -13,12 +13,16 @@ extern "C" {
 }
 
 #include "base/LastError.h"
+#include "platform/media/DiskRoom.h"
+#include "writers/WmvWriter.h"
 
 namespace framory {
 
 namespace {
 
 constexpr AVRational kMilliseconds{1, 1000};
+// The index object's own header; its entries come on top.
+constexpr std::int64_t kIndexBytes = 56;
 constexpr int kMaxKeyFrameInterval = 600;
 
 // A failed write of the file: the thread's last error becomes the system's
@@ -97,6 +101,7 @@ std::int32_t WmAsfEncoder::Setup(const std::string& path, const WmSystemProfileR
   settings.Width = width_;
   settings.Height = height_;
   const double framesPerSecond = 10000000.0 / static_cast<double>(format.AvgTimePerFrame);
+  frameMilliseconds_ = WmvWriter::FrameMillisecondsOf(format.AvgTimePerFrame);
   // The encoder counts frames in periods of the average frame time: its rate
   // control shares the bit rate out by that period. The packets get the
   // samples' own times again on the way to the muxer.
@@ -141,8 +146,12 @@ std::int32_t WmAsfEncoder::Setup(const std::string& path, const WmSystemProfileR
 
   const int opened = avio_open(&output_->pb, url.c_str(), AVIO_FLAG_WRITE);
   if (opened < 0) return OpenFailure(opened);
+  // The header takes a few kilobytes.
+  room_.Open(path);
+  if (!room_.Reserve(0, 64 * 1024)) return WmResult::WriteFault;
   if (avformat_write_header(output_.get(), nullptr) < 0) return WmResult::WriteFault;
   headerWritten_ = true;
+  if (output_->packet_size > 64) packetBytes_ = output_->packet_size;
   avio_flush(output_->pb);
   return OutputResult();
 }
@@ -183,9 +192,24 @@ std::int32_t WmAsfEncoder::WritePackets() {
     if (sampleTimes_.empty()) return WmResult::Fail;
     packet->pts = sampleTimes_.front();
     packet->dts = packet->pts;
-    packet->duration = 0;
+    // Each frame lasts one period: the muxer adds the last one's to the
+    // clip's duration. Set here rather than left to the muxer, so that a
+    // repair of a clip cut short (which reads the period from the clip
+    // journal) writes the duration a finished clip has.
+    packet->duration = frameMilliseconds_;
     sampleTimes_.pop_front();
     packet->stream_index = stream_->index;
+    // Room for this frame's packets, the one the muxer still holds, and
+    // what closing writes (the index: an entry a second, preroll included),
+    // so that a full disk stops the clip before a frame rather than in the
+    // middle of its closing.
+    const std::int64_t seconds = packet->pts / 1000 + 8;
+    const std::int64_t needed =
+        (packet->size / (packetBytes_ - 64) + 3) * packetBytes_ + kIndexBytes + 6 * seconds;
+    if (!room_.Reserve(avio_tell(output_->pb), needed)) {
+      av_packet_unref(packet);
+      return WmResult::WriteFault;
+    }
     av_packet_rescale_ts(packet, kMilliseconds, stream_->time_base);
     const int written = av_write_frame(output_.get(), packet);
     av_packet_unref(packet);
@@ -210,6 +234,7 @@ std::int32_t WmAsfEncoder::Finish() {
     const int closed = CloseOutputFile(output_.get());
     if (closed < 0 && result == WmResult::Ok) result = WriteFailure(closed);
   }
+  room_.GiveBack();
   finishResult_ = result;
   return result;
 }

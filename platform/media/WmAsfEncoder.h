@@ -3,7 +3,9 @@
 // the profile's video bit rate, key-frame interval and buffer window, and
 // written by libavformat's ASF muxer with the samples' times in milliseconds. One frame in,
 // its packet out (no B-frames); every packet goes to the file as it is
-// written, so the frames before a failed write stay in the file.
+// written, so the frames before a failed write stay in the file. Disk room
+// for each frame and for closing the file is reserved before the frame is
+// written (DiskRoom): a full disk refuses a frame, never the file's end.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/media/DiskRoom.h"
 #include "platform/media/FfmpegHandles.h"
 #include "platform/media/WmSystemProfiles.h"
 #include "platform/media/Wmv2Encoder.h"
@@ -62,6 +65,9 @@ class WmAsfEncoder {
   bool bottomUp_ = true;
   std::uint32_t frameBytes_ = 0;
   std::int64_t lastPts_ = -1;
+  std::int64_t frameMilliseconds_ = 1;  // every packet's duration
+  std::int64_t packetBytes_ = 3200;     // the muxer's data packets
+  DiskRoom room_;
   std::int64_t framesSent_ = 0;
   std::deque<std::int64_t> sampleTimes_;  // milliseconds of the frames still in the encoder
   bool headerWritten_ = false;

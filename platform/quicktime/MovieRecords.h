@@ -22,6 +22,9 @@ struct MovieFile {
   // overwrites the partial bytes.
   std::uint64_t dataStart = 0;
   std::uint64_t dataEnd = 0;
+  // Disk space is set aside up to here (beyond the file's size) for the
+  // samples and the movie atom; 0: nothing yet.
+  std::uint64_t reservedEnd = 0;
 };
 
 struct Sample {

@@ -5,10 +5,23 @@
 // with every sample added, and, when AddMovieResource is called, the 'moov'
 // atom after the data. A file closed without a movie atom holds its data but
 // no movie, as a QuickTime file that was never finished does.
+//
+// A full disk or a file-size limit must not leave a movie without its movie
+// atom. Before a sample's data is written, the disk space for it and for the
+// movie atom of every sample so far is set aside beyond the file's end
+// (fallocate, keeping the size; a free-space check where the file system
+// cannot set space aside), and the file-size limit is checked against the
+// same end. A sample that does not fit is refused before a byte of it is
+// written (errno says why), so the movie can always be written with every
+// sample it holds. What was set aside past the end is given back when the
+// movie is written or the file closed.
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -82,6 +95,52 @@ bool WriteAt(int fd, const void* data, std::size_t size, std::uint64_t offset) {
 
 void PutU32(std::uint8_t* p, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
+}
+
+// The most a movie atom of one video track takes: its fixed atoms, each
+// sample description, and per sample a duration run, a size and a 64-bit
+// offset.
+std::uint64_t MovieAtomBound(const MediaRecord& media, std::uint64_t samples) {
+  constexpr std::uint64_t kFixed = 2048, kPerDescription = 128, kPerSample = 20;
+  return kFixed + kPerDescription * (media.descriptions.size() + 1) + kPerSample * samples;
+}
+
+// Sets aside room up to `end` in `file`; false with errno set when there is
+// none (or the file-size limit is below it).
+bool ReserveUpTo(qtrt::MovieFile& file, std::uint64_t end) {
+  rlimit limit;
+  if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+      end > limit.rlim_cur) {
+    errno = EFBIG;
+    return false;
+  }
+  if (end <= file.reservedEnd) return true;
+  const std::uint64_t from = std::max(file.reservedEnd, file.dataEnd);
+  if (fallocate(file.fd, FALLOC_FL_KEEP_SIZE, static_cast<off_t>(from),
+                static_cast<off_t>(end - from)) == 0) {
+    file.reservedEnd = end;
+    return true;
+  }
+  if (errno != EOPNOTSUPP && errno != ENOSYS) return false;
+  // No reservations here: at least see that the room is free.
+  struct statvfs fs;
+  if (fstatvfs(file.fd, &fs) == 0 &&
+      end - from > static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize) {
+    errno = ENOSPC;
+    return false;
+  }
+  return true;
+}
+
+// Gives back the room set aside beyond the file's end.
+void GiveBackReserve(qtrt::MovieFile& file) {
+  if (file.reservedEnd == 0) return;
+  struct stat st;
+  if (fstat(file.fd, &st) == 0) {
+    const int saved = errno;
+    if (ftruncate(file.fd, st.st_size) != 0) errno = saved;
+  }
+  file.reservedEnd = 0;
 }
 
 // Seconds since 1904-01-01, the QuickTime epoch.
@@ -215,6 +274,7 @@ OSErr QtRt_CreateMovieFile(const FSSpec* fileSpec, OSType, ScriptCode, int32_t f
 OSErr QtRt_CloseMovieFile(int16_t resRefNum) {
   qtrt::MovieFile* file = FileOf(resRefNum);
   if (file == nullptr) return qtrt::kBadRefNum;
+  GiveBackReserve(*file);
   const bool closed = close(file->fd) == 0;
   OpenFiles().erase(resRefNum);
   return closed ? qtrt::kNoErr : qtrt::kIoErr;
@@ -292,6 +352,11 @@ OSErr QtRt_AddMediaSample(Media theMedia, Handle dataIn, int32_t inOffset, uint3
     if (theMedia->descriptions[i] == entry) descIndex = static_cast<std::uint32_t>(i + 1);
   }
 
+  const std::uint64_t samplesAfter =
+      theMedia->samples.size() + static_cast<std::uint64_t>(numberOfSamples);
+  if (!ReserveUpTo(*file, file->dataEnd + size + MovieAtomBound(*theMedia, samplesAfter))) {
+    return ErrorOf(errno);
+  }
   if (!WriteAt(file->fd, *dataIn + inOffset, size, file->dataEnd)) return ErrorOf(errno);
 
   if (descIndex == 0) {
@@ -346,10 +411,12 @@ OSErr QtRt_AddMovieResource(Movie theMovie, int16_t resRefNum, int16_t* resId, C
 
   const std::vector<std::uint8_t> moov = qtrt::MovieAtomWriter::MovieAtom(*theMovie);
   if (!WriteAt(file->fd, moov.data(), moov.size(), file->dataEnd)) return ErrorOf(errno);
-  // Bytes of a failed sample write beyond the data are cut off.
+  // Bytes of a failed sample write beyond the data are cut off, and the
+  // room set aside beyond the movie is given back.
   if (ftruncate(file->fd, static_cast<off_t>(file->dataEnd + moov.size())) != 0) {
     return ErrorOf(errno);
   }
+  file->reservedEnd = 0;
 
   const std::uint64_t mdatSize = file->dataEnd - file->dataStart + 8;
   std::uint8_t header[16] = {};

@@ -4,6 +4,7 @@
 // theirs elsewhere: through the machine store value naming its folder.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -16,13 +17,14 @@
 #include <vector>
 
 #include "capture/WriterFailureBoxes.h"
+#include "support/BuiltQuickTime.h"
 #include "support/ChildProcess.h"
 #include "support/ClipRecording.h"
 #include "support/ClipSessionFakes.h"
 #include "support/MediaProbe.h"
 #include "support/QtAtomWalk.h"
 #include "support/RecorderFakes.h"
-#include "support/BuiltQuickTime.h"
+#include "support/SmallTmpfs.h"
 #include "support/TempDir.h"
 #include "writers/QtMovieWriter.h"
 
@@ -466,6 +468,69 @@ TEST(QtMovieFiles, FileSizeLimitHitByTheLastSampleIsReportedWhenTheClipEnds) {
   const MovieAtoms m(movie);
   EXPECT_TRUE(m.Complete()) << m.walk.error;
   EXPECT_EQ(ProbeVideo(movie).FrameCount, 3) << "the frames before the last one stay";
+}
+
+// A real full disk (a small tmpfs, a filler file leaving room for some
+// frames): the sample that does not fit is refused before a byte of it is
+// written, the box names the system's error (ENOSPC, "GetLastError returned
+// 1C"), the clip is finished at once with every sample before it and its
+// duration, the room set aside for its movie atom is given back, and after
+// space is freed the resume records the next clip.
+TEST(QtMovieFiles, FullDiskFinishesThePlayableClipAndTheNextClipRecords) {
+  TempDir dir;
+  const testing::SmallTmpfs small(dir.File("small"), "1m");
+  if (!small.Mounted()) GTEST_SKIP() << "no permission to mount a small tmpfs";
+  const std::string filler = small.Path() + "/filler";
+  ASSERT_TRUE(testing::WriteWholeFile(filler, std::string(700 * 1024, 'f')));
+  constexpr int kAfterResume = 6;
+  const std::string outcome = RunInChild([&] {
+    Recording r(100, small.Path());
+    int appended = 0;
+    for (int i = 0; i < 400 && !r.host.paused; ++i) {
+      r.Shoot(TestPicture::Pattern(160, 120, i % 7));
+      if (!r.host.paused) appended = i + 1;
+    }
+    std::string text = std::to_string(appended) + "|" + (r.host.paused ? "paused" : "running") +
+                       "|" + (r.session.ClipOpen() ? "open" : "ended");
+    for (std::size_t i = 0; i < r.host.reports.size(); ++i) {
+      char code[16];
+      std::snprintf(code, sizeof code, "%X", r.host.codes[i]);
+      text += "|" + r.host.reports[i] + " " + code;
+    }
+    std::remove(filler.c_str());
+    r.host.paused = false;
+    for (int i = 0; i < kAfterResume; ++i) r.Shoot(TestPicture::Pattern(160, 120, i));
+    r.session.EndClip();
+    return text + "|later reports " + std::to_string(r.host.reports.size() - 1);
+  });
+  ASSERT_NE(outcome, testing::kChildFailed);
+  const std::size_t bar = outcome.find('|');
+  const int appended = std::stoi(outcome.substr(0, bar));
+  EXPECT_EQ(outcome.substr(bar),
+            std::string("|paused|ended|") + kAppendFailure + " 1C|later reports 0");
+  EXPECT_GT(appended, 2);
+
+  const std::string movie = small.Path() + "/shots/movie0.mov";
+  const MovieAtoms m(movie);
+  ASSERT_TRUE(m.Complete()) << m.walk.error;
+  ExpectSamplesInsideMediaData(m);
+  // The sample that met the full disk was the frame before the failing
+  // call's: it and the frame of that call are not in the movie.
+  const VideoProbe probe = ProbeVideo(movie);
+  ASSERT_TRUE(probe.Ok);
+  EXPECT_EQ(probe.FrameCount, appended - 1);
+  EXPECT_EQ(ProbePacketDurations(movie), std::vector<std::int64_t>(appended - 1, 100));
+  EXPECT_EQ(ProbeStreamField(movie, "duration"), std::to_string((appended - 1) / 10) + "." +
+                                                     std::to_string((appended - 1) % 10) + "00000");
+  EXPECT_EQ(DecodeFrames(movie, 160, 120).size(), static_cast<std::size_t>(appended - 1));
+  struct stat st;
+  ASSERT_EQ(stat(movie.c_str(), &st), 0);
+  EXPECT_LT(st.st_blocks * 512, st.st_size + 8192) << "the room set aside is given back";
+
+  const std::string next = small.Path() + "/shots/movie1.mov";
+  EXPECT_EQ(ProbeVideo(next).FrameCount, kAfterResume);
+  EXPECT_TRUE(MovieAtoms(next).Complete());
+  EXPECT_FALSE(std::filesystem::exists(small.Path() + "/shots/movie2.mov"));
 }
 
 TEST(QtMovieFiles, RepeatsLengthenTheHeldSampleAndTheClipKeepsItsLength) {

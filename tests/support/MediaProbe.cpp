@@ -1,8 +1,12 @@
 #include "support/MediaProbe.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <sstream>
 #include <stdexcept>
 
@@ -238,6 +242,62 @@ std::vector<std::int64_t> ProbePacketDurations(const std::string& path) {
     if (!line.empty() && line != "N/A") durations.push_back(std::stoll(line));
   }
   return durations;
+}
+
+std::int64_t VlcFrameCount(const std::string& path) {
+  char folder[] = "/tmp/framory-vlc-XXXXXX";
+  if (mkdtemp(folder) == nullptr) return -1;
+  const std::string dir = folder;
+  const std::size_t dot = path.find_last_of('.');
+  const std::string copy =
+      dir + "/clip" + (dot != std::string::npos ? path.substr(dot) : std::string());
+  std::error_code error;
+  if (!std::filesystem::copy_file(path, copy, error)) {
+    std::filesystem::remove_all(dir, error);
+    return -1;
+  }
+  chmod(folder, 0777);
+  chmod(copy.c_str(), 0644);
+  const std::string status = CommandOutput(
+      "cd '" + dir + "' && setpriv --reuid=65534 --regid=65534 --clear-groups env HOME='" + dir +
+      "' timeout 120 cvlc -q --intf dummy --no-audio '" + copy +
+      "' --sout '#transcode{vcodec=mp4v}:std{access=file,mux=avi,dst=" + dir +
+      "/out.avi}' vlc://quit >/dev/null 2>&1; echo $?");
+  const std::string count = CommandOutput(
+      "ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames "
+      "-of default=nw=1:nk=1 '" +
+      dir + "/out.avi' 2>/dev/null");
+  std::filesystem::remove_all(dir, error);
+  if (status != "0\n" || count.empty()) return -1;
+  return std::atoll(count.c_str());
+}
+
+std::string VlcStreamCopy(const std::string& path) {
+  char folder[] = "/tmp/framory-vlc-XXXXXX";
+  if (mkdtemp(folder) == nullptr) return "-";
+  const std::string dir = folder;
+  const std::string copy = dir + "/clip.mov";
+  std::error_code error;
+  if (!std::filesystem::copy_file(path, copy, error)) {
+    std::filesystem::remove_all(dir, error);
+    return "-";
+  }
+  chmod(folder, 0777);
+  chmod(copy.c_str(), 0644);
+  const std::string status = CommandOutput(
+      "cd '" + dir + "' && setpriv --reuid=65534 --regid=65534 --clear-groups env HOME='" + dir +
+      "' timeout 120 cvlc -q --intf dummy --no-audio '" + copy +
+      "' --sout '#std{access=file,mux=raw,dst=" + dir + "/out.raw}' vlc://quit >/dev/null 2>&1; " +
+      "echo $?");
+  std::string stream;
+  if (std::FILE* f = std::fopen((dir + "/out.raw").c_str(), "rb")) {
+    char buffer[65536];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;)
+      stream.append(buffer, n);
+    std::fclose(f);
+  }
+  std::filesystem::remove_all(dir, error);
+  return status == "0\n" ? stream : "-";
 }
 
 }  // namespace framory::testing

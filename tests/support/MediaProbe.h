@@ -88,4 +88,16 @@ std::string ProbeStreamField(const std::string& path, const std::string& field);
 // The duration of every video packet, in the stream's time base, in order.
 std::vector<std::int64_t> ProbePacketDurations(const std::string& path);
 
+// How many frames VLC, a reader independent of FFmpeg, makes of the movie
+// at `path` when it transcodes it (counted by ffprobe); -1 when it cannot.
+// VLC refuses to run as root, so it runs as nobody, on a copy in a folder of
+// its own. VLC leaves out a frame or two at the ends of any clip.
+std::int64_t VlcFrameCount(const std::string& path);
+
+// The first video stream as VLC's demuxer reads it from the movie at `path`,
+// copied out unchanged (for Photo-JPEG: the samples one after the other;
+// VLC leaves out the last one); "-" when VLC cannot be run. It runs as
+// nobody, on a copy in a folder of its own, as for VlcFrameCount.
+std::string VlcStreamCopy(const std::string& path);
+
 }  // namespace framory::testing

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <functional>
@@ -159,6 +160,59 @@ TEST(ClipJournal, RecordsTheOpenClipUntilItIsFinishedAndHandsOutOnlyAbandonedOne
   EXPECT_TRUE(next.TakeAbandoned().empty());
   EXPECT_EQ(Records(folder).size(), 1u);
   journal.End();
+}
+
+// Each record says what kind of clip it is, with the facts and the notes its
+// repair needs; a record written before kinds existed (the bare path) is an
+// AVI clip; notes appended while the clip records survive a kill.
+TEST(ClipJournal, RecordsTheKindFactsAndNotesOfAClipAndReadsOldRecordsAsAvi) {
+  TempDir dir;
+  const std::string folder = dir.File("state");
+  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+  ASSERT_TRUE(WriteWholeFile(folder + "/clip-old.journal", "/clips/movie0.avi"));
+  JournalledClip wmv;
+  wmv.Path = "/clips/movie 1\nwith a line break.wmv";
+  wmv.Kind = ClipKind::Asf;
+  wmv.Facts = {{"type", "16"}, {"period-ms", "100"}};
+  const std::string notes("\0\x01\xff\n=binary", 11);
+  const int status = ChildWaitStatus([&] {
+    ClipJournal dying(folder);
+    if (!dying.Begin(wmv) || !dying.Note(notes.data(), 5) || !dying.Note(notes.data() + 5, 6)) {
+      _exit(1);
+    }
+    raise(SIGKILL);
+  });
+  ASSERT_TRUE(WIFSIGNALED(status));
+  JournalledClip cut;
+  cut.Path = "/clips/movie2.mp4";
+  cut.Kind = ClipKind::PlaysAsCut;
+  ASSERT_TRUE(ClipJournal(folder).Leave(cut));
+
+  std::vector<JournalledClip> taken = ClipJournal(folder).TakeAbandonedClips();
+  ASSERT_EQ(taken.size(), 3u);
+  std::sort(taken.begin(), taken.end(),
+            [](const JournalledClip& a, const JournalledClip& b) { return a.Path < b.Path; });
+  EXPECT_EQ(taken[0].Path, "/clips/movie 1\nwith a line break.wmv");
+  EXPECT_EQ(taken[0].Kind, ClipKind::Asf);
+  EXPECT_EQ(taken[0].Fact("type"), "16");
+  EXPECT_EQ(taken[0].Fact("period-ms"), "100");
+  EXPECT_EQ(taken[0].Fact("missing"), "");
+  EXPECT_EQ(taken[0].Notes, notes);
+  EXPECT_EQ(taken[1].Path, "/clips/movie0.avi");
+  EXPECT_EQ(taken[1].Kind, ClipKind::Avi);
+  EXPECT_TRUE(taken[1].Facts.empty());
+  EXPECT_EQ(taken[2].Path, "/clips/movie2.mp4");
+  EXPECT_EQ(taken[2].Kind, ClipKind::PlaysAsCut);
+
+  // A record of an unknown kind, or a cut-off one, is not ours.
+  ASSERT_TRUE(WriteWholeFile(folder + "/clip-a.journal", std::string("/c/m.xyz\0webm2\0", 16)));
+  ASSERT_TRUE(WriteWholeFile(folder + "/clip-b.journal", std::string("/c/m.wmv\0asf", 12)));
+  ASSERT_TRUE(
+      WriteWholeFile(folder + "/clip-c.journal", std::string("/c/m.wmv\0asf\nnoequals\0", 23)));
+  EXPECT_TRUE(ClipJournal(folder).TakeAbandonedClips().empty());
+  // Without a record open there is nothing to note in.
+  ClipJournal idle(folder);
+  EXPECT_FALSE(idle.Note("x", 1));
 }
 
 TEST(ClipJournal, IgnoresWhatIsNotARecordAndSurvivesAnUnusableFolder) {
