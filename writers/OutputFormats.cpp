@@ -189,18 +189,14 @@ constexpr OutputFormat kFormats[] = {
      .ListText = "WMV - Windows Media Video file - Windows Media 9 Screen encoder (best quality)",
      .Extension = ".wmv",
      .SoundAllowed = true,
-<<<<<<< HEAD
-     .Service = S::Encoder},
+     .Service = S::Encoder,
+     .Journalled = true,
+     .JournalKind = ClipKind::Asf},
     WebMovie(T::Mp4,
              "MP4 - H.264 video with AAC sound, plays in every browser and phone (recommended)",
              ".mp4", Names::kMp4Append),
     WebMovie(T::WebM, "WebM - VP9 video with Opus sound, open format for the web", ".webm",
              Names::kWebMAppend),
-=======
-     .Service = S::Encoder,
-     .Journalled = true,
-     .JournalKind = ClipKind::Asf},
->>>>>>> h/mov
     // The broadcast has no row in the format list and makes no file.
     {.Code = T::Broadcast, .Family = F::Broadcast, .SoundAllowed = true, .Service = S::Encoder},
 };
