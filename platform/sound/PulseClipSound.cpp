@@ -19,6 +19,8 @@ constexpr int kFrameBytes = ClipSound::kChannels * static_cast<int>(sizeof(float
 // enough that the stamps of a stream correct themselves often and a Stop
 // loses little, long enough not to wake the client thread needlessly.
 constexpr pa_usec_t kFragmentUsec = 20'000;
+// How often each stream asks the server for a timing report.
+constexpr std::int64_t kReportNs = 100'000'000;
 
 std::int64_t FramesNs(std::int64_t frames) {
   return frames * 1'000'000'000 / ClipSound::kSampleRate;
@@ -32,6 +34,8 @@ struct PulseClipSound::Server {
     int input = 0;
     pa_stream* handle = nullptr;
     SoundStamps stamps{ClipSound::kSampleRate};
+    std::int64_t position = 0;  // samples read so far
+    std::int64_t reportAskedNs = 0;
   };
 
   explicit Server(PulseClipSound& owner) : owner(owner) {}
@@ -48,6 +52,8 @@ struct PulseClipSound::Server {
                    std::string* failure);
   bool Connect(const std::vector<std::string>& devices, std::string* failure);
   void Read(Stream& stream);
+  void Drain(Stream& stream, std::int64_t now);
+  bool HeardAt(Stream& stream, std::int64_t now, std::int64_t* heard);
 
   static void Signal(void* data) {
     pa_threaded_mainloop_signal(static_cast<Server*>(data)->loop, 0);
@@ -150,8 +156,7 @@ bool PulseClipSound::Server::Open(SoundSourceChoice choice, const Limits& limits
 }
 
 bool PulseClipSound::Server::FindDevices(SoundSourceChoice choice,
-                                         std::vector<std::string>* devices,
-                                         std::string* failure) {
+                                         std::vector<std::string>* devices, std::string* failure) {
   const bool microphone = choice != SoundSourceChoice::Desktop;
   const bool desktop = choice != SoundSourceChoice::Microphone;
   if (!Finish(pa_context_get_server_info(
@@ -225,10 +230,13 @@ bool PulseClipSound::Server::Connect(const std::vector<std::string>& devices,
   pa_buffer_attr attributes{};
   attributes.maxlength = static_cast<std::uint32_t>(-1);
   attributes.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kFragmentUsec, &spec));
-  // The latency is kept up to date by the server and interpolated between
-  // its reports, so each read can tell when its first sample was heard.
-  const auto flags = static_cast<pa_stream_flags_t>(
-      PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
+  // The server reports its side of the latency regularly; the client adds
+  // what it holds unread, so each read can tell when its first sample was
+  // heard. (Interpolating the server's side between reports goes wrong for
+  // the monitor of a sink that renders ahead: the latency then shrinks as
+  // fast as the clock runs.)
+  const auto flags =
+      static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE);
   for (std::size_t i = 0; i < devices.size(); ++i) {
     auto stream = std::make_unique<Stream>();
     stream->server = this;
@@ -241,6 +249,18 @@ bool PulseClipSound::Server::Connect(const std::vector<std::string>& devices,
     }
     pa_stream_set_state_callback(
         stream->handle, [](pa_stream*, void* data) { Signal(static_cast<Stream*>(data)->server); },
+        stream.get());
+    // A timing report just arrived: the one moment the latency is exact.
+    pa_stream_set_latency_update_callback(
+        stream->handle,
+        [](pa_stream*, void* data) {
+          auto* each = static_cast<Stream*>(data);
+          std::int64_t heard = 0;
+          // Before any sound came, the report tells nothing of it.
+          if (each->position > 0 &&
+              each->server->HeardAt(*each, each->server->clock.NowNanoseconds(), &heard))
+            each->stamps.Report(each->position, heard);
+        },
         stream.get());
     pa_stream_set_read_callback(
         stream->handle,
@@ -280,23 +300,44 @@ bool PulseClipSound::Server::Connect(const std::vector<std::string>& devices,
 }
 
 void PulseClipSound::Server::Read(Stream& stream) {
+  const std::int64_t now = clock.NowNanoseconds();
+  if (!mixer) {
+    Drain(stream, now);
+    return;
+  }
+  // Everything every stream holds goes into the mix before it sends, so a
+  // stream whose turn comes just after the other's is not taken for
+  // stalled when the thread wakes late.
+  for (auto& each : streams) Drain(*each, now);
+  std::vector<SoundChunk> mixed;
+  mixer->Send(now, &mixed);
+  for (SoundChunk& each : mixed) owner.Push(std::move(each));
+}
+
+void PulseClipSound::Server::Drain(Stream& stream, std::int64_t now) {
+  if (stream.handle == nullptr || pa_stream_get_state(stream.handle) != PA_STREAM_READY) return;
+  // The library asks for timing reports ever more rarely (seconds apart);
+  // the stamps want one every tenth of a second.
+  if (now - stream.reportAskedNs > kReportNs) {
+    stream.reportAskedNs = now;
+    pa_operation* asked = pa_stream_update_timing_info(stream.handle, nullptr, nullptr);
+    if (asked != nullptr) pa_operation_unref(asked);
+  }
   for (;;) {
     const void* data = nullptr;
     std::size_t bytes = 0;
     if (pa_stream_peek(stream.handle, &data, &bytes) < 0 || bytes == 0) return;
     const std::int64_t frames = static_cast<std::int64_t>(bytes / kFrameBytes);
-    // Asked before the piece is dropped, the latency is the age of its
-    // first sample.
-    const std::int64_t now = clock.NowNanoseconds();
-    pa_usec_t latency = 0;
-    int negative = 0;
+    // Until the server's first timing report, the latency the client
+    // library works out alone places the first piece roughly.
     SoundChunk chunk;
-    if (pa_stream_get_latency(stream.handle, &latency, &negative) == 0) {
-      const std::int64_t age = static_cast<std::int64_t>(latency) * 1000;
-      chunk.FirstSampleNs = stream.stamps.Next(negative != 0 ? now + age : now - age, frames);
-    } else {
-      chunk.FirstSampleNs = stream.stamps.NextUnmeasured(now - FramesNs(frames), frames);
+    if (!stream.stamps.Anchored()) {
+      std::int64_t heard = 0;
+      stream.stamps.Guess(stream.position,
+                          HeardAt(stream, now, &heard) ? heard : now - FramesNs(frames));
     }
+    chunk.FirstSampleNs = stream.stamps.At(stream.position);
+    stream.position += frames;
     if (data != nullptr) {
       const auto* samples = static_cast<const float*>(data);
       chunk.Samples.assign(samples, samples + frames * ClipSound::kChannels);
@@ -307,14 +348,22 @@ void PulseClipSound::Server::Read(Stream& stream) {
     }
     pa_stream_drop(stream.handle);
     if (frames == 0) continue;
-    if (mixer) {
-      std::vector<SoundChunk> mixed;
-      mixer->Add(stream.input, chunk, now, &mixed);
-      for (SoundChunk& each : mixed) owner.Push(std::move(each));
-    } else {
+    if (mixer)
+      mixer->Add(stream.input, chunk, now);
+    else
       owner.Push(std::move(chunk));
-    }
   }
+}
+
+bool PulseClipSound::Server::HeardAt(Stream& stream, std::int64_t now, std::int64_t* heard) {
+  pa_usec_t latency = 0;
+  int negative = 0;
+  if (pa_stream_get_latency(stream.handle, &latency, &negative) != 0) return false;
+  // The latency is the age of the next sample to be read; negative for the
+  // monitor of a sink that renders ahead of what it plays.
+  const std::int64_t age = static_cast<std::int64_t>(latency) * 1000;
+  *heard = negative != 0 ? now + age : now - age;
+  return true;
 }
 
 void PulseClipSound::Server::Close() {
@@ -323,6 +372,7 @@ void PulseClipSound::Server::Close() {
   for (auto& stream : streams) {
     if (stream->handle == nullptr) continue;
     pa_stream_set_read_callback(stream->handle, nullptr, nullptr);
+    pa_stream_set_latency_update_callback(stream->handle, nullptr, nullptr);
     pa_stream_set_state_callback(stream->handle, nullptr, nullptr);
     if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream->handle)))
       pa_stream_disconnect(stream->handle);
@@ -395,7 +445,8 @@ void PulseClipSound::Push(SoundChunk chunk) {
   heldFrames_ += static_cast<std::int64_t>(chunk.Samples.size()) / kChannels;
   queue_.push_back(std::move(chunk));
   while (heldFrames_ > limit && queue_.size() > 1) {
-    const std::int64_t frames = static_cast<std::int64_t>(queue_.front().Samples.size()) / kChannels;
+    const std::int64_t frames =
+        static_cast<std::int64_t>(queue_.front().Samples.size()) / kChannels;
     heldFrames_ -= frames;
     droppedFrames_ += frames;
     queue_.pop_front();

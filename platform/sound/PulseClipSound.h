@@ -28,8 +28,9 @@ class PulseClipSound : public ClipSound {
   struct Limits {
     // Sound held for the writer at most; older pieces are dropped.
     std::int64_t HeldNs = 10'000'000'000;
-    // How long the mix of both sources waits for the slower one.
-    std::int64_t MixWaitNs = 300'000'000;
+    // How long the mix of both sources waits for one that delivers nothing
+    // (a busy machine may hold a source back for some hundreds of ms).
+    std::int64_t MixWaitNs = 1'000'000'000;
     // How long Start waits for the server's answers.
     std::int64_t AnswerNs = 5'000'000'000;
   };

@@ -20,8 +20,7 @@ std::int64_t SoundMixer::StampOf(std::int64_t position) const {
   return originNs_ + std::llround(static_cast<long double>(position) * 1e9L / sampleRate_);
 }
 
-void SoundMixer::Add(int input, const SoundChunk& chunk, std::int64_t nowNs,
-                     std::vector<SoundChunk>* out) {
+void SoundMixer::Add(int input, const SoundChunk& chunk, std::int64_t nowNs) {
   if (!started_) {
     started_ = true;
     startedNs_ = nowNs;
@@ -45,7 +44,10 @@ void SoundMixer::Add(int input, const SoundChunk& chunk, std::int64_t nowNs,
   in.End = in.Delivered ? std::max(in.End, at + frames) : at + frames;
   in.Delivered = true;
   in.ArrivedNs = nowNs;
+}
 
+void SoundMixer::Send(std::int64_t nowNs, std::vector<SoundChunk>* out) {
+  if (!started_) return;
   // Up to where every stream that still delivers has delivered.
   std::int64_t until = std::numeric_limits<std::int64_t>::max();
   for (const Input& each : inputs_) {

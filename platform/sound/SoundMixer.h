@@ -24,9 +24,12 @@ class SoundMixer {
  public:
   SoundMixer(int inputs, int channels, int sampleRate, std::int64_t maxWaitNs);
 
-  // Adds a piece of input `input` that arrived at `nowNs` (steady clock);
-  // appends to `out` what can be sent now.
-  void Add(int input, const SoundChunk& chunk, std::int64_t nowNs, std::vector<SoundChunk>* out);
+  // Adds a piece of input `input` that arrived at `nowNs` (steady clock).
+  void Add(int input, const SoundChunk& chunk, std::int64_t nowNs);
+  // Appends to `out` what can be sent at `nowNs`. Called after adding all
+  // that arrived together, so that a stream read just after another in the
+  // same wake-up does not count as stalled.
+  void Send(std::int64_t nowNs, std::vector<SoundChunk>* out);
   // Sends everything held, the streams that have not delivered so far
   // counting as silent.
   void Flush(std::vector<SoundChunk>* out);

@@ -23,9 +23,10 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <fstream>
+#include <memory>
 #include <numbers>
+#include <sstream>
 #include <thread>
 
 #include "base/MonotonicClock.h"
@@ -82,31 +83,62 @@ double Amplitude(const std::vector<float>& samples, std::size_t from, std::size_
   return 2 * std::sqrt(std::max(0.0, power)) / static_cast<double>(count);
 }
 
-double Amplitude(const Track& track, double hz) {
-  return track.Left.empty() ? 0 : Amplitude(track.Left, 0, track.Left.size(), hz);
+// The amplitudes of the `hz` sine in the 50 ms windows of `track`.
+std::vector<double> WindowAmplitudes(const Track& track, double hz) {
+  constexpr std::size_t kWindow = kRate / 20;
+  std::vector<double> amplitudes;
+  for (std::size_t at = 0; at + kWindow <= track.Left.size(); at += kWindow)
+    amplitudes.push_back(Amplitude(track.Left, at, kWindow, hz));
+  return amplitudes;
 }
 
-// The sample index where the `hz` tone starts: the end of the first 4 ms
-// window in which it has half its loudest amplitude (the same rule for
-// every recording compared, so its own offset cancels); -1 when there is no
-// tone.
-std::int64_t OnsetIndex(const std::vector<float>& samples, double hz) {
+// The share of the windows in which the `hz` tone sounds. (The players of
+// the tones may leave holes on a busy machine; a source that is missing
+// leaves nothing.)
+double ToneShare(const Track& track, double hz) {
+  const std::vector<double> amplitudes = WindowAmplitudes(track, hz);
+  if (amplitudes.empty()) return 0;
+  return static_cast<double>(std::count_if(amplitudes.begin(), amplitudes.end(),
+                                           [](double a) { return a > 0.25; })) /
+         static_cast<double>(amplitudes.size());
+}
+
+// The loudest the `hz` tone is in any window.
+double Loudest(const Track& track, double hz) {
+  const std::vector<double> amplitudes = WindowAmplitudes(track, hz);
+  return amplitudes.empty() ? 0 : *std::max_element(amplitudes.begin(), amplitudes.end());
+}
+
+// The sample indices where the `hz` tone starts: the ends of the 4 ms
+// windows in which it rises past half its loudest amplitude (the same rule
+// for every recording compared, so its own offset cancels). Empty when there
+// is no tone.
+std::vector<std::int64_t> Onsets(const std::vector<float>& samples, double hz) {
   constexpr std::size_t kWindow = 192, kHop = 4;
   std::vector<double> amplitudes;
   for (std::size_t at = 0; at + kWindow <= samples.size(); at += kHop)
     amplitudes.push_back(Amplitude(samples, at, kWindow, hz));
-  if (amplitudes.empty()) return -1;
+  std::vector<std::int64_t> onsets;
+  if (amplitudes.empty()) return onsets;
   const double loudest = *std::max_element(amplitudes.begin(), amplitudes.end());
-  if (loudest < 0.1) return -1;
+  if (loudest < 0.1) return onsets;
+  bool sounding = false;
   for (std::size_t i = 0; i < amplitudes.size(); ++i) {
-    if (amplitudes[i] > loudest / 2) return static_cast<std::int64_t>(i * kHop + kWindow);
+    if (!sounding && amplitudes[i] > loudest / 2) {
+      onsets.push_back(static_cast<std::int64_t>(i * kHop + kWindow));
+      sounding = true;
+    }
+    // It ends a little below half, so that a wobble there is no onset.
+    if (sounding && amplitudes[i] < loudest / 3) sounding = false;
   }
-  return -1;
+  return onsets;
 }
 
-std::int64_t OnsetNs(const Track& track, double hz) {
-  const std::int64_t index = OnsetIndex(track.Left, hz);
-  return index < 0 ? -1 : track.FirstNs + index * 1'000'000'000 / kRate;
+// The onsets of the `hz` tone in `track`, on the steady clock.
+std::vector<std::int64_t> OnsetsNs(const Track& track, double hz) {
+  std::vector<std::int64_t> onsets = Onsets(track.Left, hz);
+  for (std::int64_t& onset : onsets) onset = track.FirstNs + onset * 1'000'000'000 / kRate;
+  return onsets;
 }
 
 // CLOCK_REALTIME less the steady clock, for ffmpeg's wall-clock stamps.
@@ -125,15 +157,17 @@ std::int64_t WallLessSteadyNs() {
   return best;
 }
 
-// Writes `silentMs` of silence and then `toneMs` of a `hz` tone, 48 kHz
-// stereo float, to `path`.
-void WriteTone(const std::string& path, double hz, int silentMs, int toneMs) {
-  std::vector<float> samples(static_cast<std::size_t>((silentMs + toneMs) * kRate / 1000 * 2));
-  for (std::size_t i = static_cast<std::size_t>(silentMs * kRate / 1000); i < samples.size() / 2;
-       ++i) {
-    const float value = static_cast<float>(
-        0.5 * std::sin(2 * std::numbers::pi * hz * static_cast<double>(i) / kRate));
-    samples[2 * i] = samples[2 * i + 1] = value;
+// Writes stretches of silence and of a `hz` tone, in turn, silence first,
+// each `ms` milliseconds long, 48 kHz stereo float, to `path`.
+void WriteTone(const std::string& path, double hz, const std::vector<int>& ms) {
+  std::vector<float> samples;
+  for (std::size_t part = 0; part < ms.size(); ++part) {
+    for (int i = 0; i < ms[part] * kRate / 1000; ++i) {
+      const auto value = static_cast<float>(
+          part % 2 == 0 ? 0.0 : 0.5 * std::sin(2 * std::numbers::pi * hz * i / kRate));
+      samples.push_back(value);
+      samples.push_back(value);
+    }
   }
   std::ofstream(path, std::ios::binary)
       .write(reinterpret_cast<const char*>(samples.data()),
@@ -146,17 +180,18 @@ int SourceOutputs() {
 }
 
 // A program playing `path` (or endless silence when empty) into `sink`
-// with a short latency, until it ends or is stopped.
+// with a latency of `ms` milliseconds, until it ends or is stopped.
 class Player {
  public:
-  Player(const std::string& sink, const std::string& path) {
+  Player(const std::string& sink, const std::string& path, int ms = 100) {
     testing::NoteProgram("pacat");
     pid_ = fork();
     if (pid_ == 0) {
       const std::string input = path.empty() ? "/dev/zero" : path;
       std::freopen(input.c_str(), "r", stdin);
+      const std::string latency = "--latency-msec=" + std::to_string(ms);
       execlp("pacat", "pacat", "--format=float32le", "--rate=48000", "--channels=2",
-             "--latency-msec=20", "-d", sink.c_str(), static_cast<char*>(nullptr));
+             latency.c_str(), "-d", sink.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
   }
@@ -178,8 +213,10 @@ class Player {
 };
 
 // The room and the desktop of the server (see the top of the file). Each
-// sink keeps playing silence: an idle null sink renders seconds ahead, and
-// its monitor then delivers nothing for as long.
+// sink keeps playing silence with a short latency: an idle null sink
+// renders seconds ahead, and its monitor then delivers nothing for as long.
+// (The tones are played with a longer one, so that a busy machine does not
+// leave holes in them.)
 class Devices {
  public:
   Devices() {
@@ -188,8 +225,8 @@ class Devices {
         "pactl load-module module-null-sink sink_name=room rate=48000 && "
         "pactl load-module module-remap-source source_name=microphone master=room.monitor && "
         "pactl set-default-sink desktop && pactl set-default-source microphone");
-    desktop_ = std::make_unique<Player>("desktop", "");
-    room_ = std::make_unique<Player>("room", "");
+    desktop_ = std::make_unique<Player>("desktop", "", 20);
+    room_ = std::make_unique<Player>("room", "", 20);
   }
 
  private:
@@ -224,6 +261,32 @@ std::vector<float> LeftOfFile(const std::string& path) {
   return left;
 }
 
+// The wall-clock time ffmpeg gave sample `index` of the sound in `nut`:
+// the stamp of the piece that holds it, plus its place in the piece.
+std::int64_t FfmpegStamp(const std::string& nut, std::int64_t index) {
+  std::istringstream lines(
+      RunCommand("ffprobe -v error -select_streams a:0 -show_entries "
+                 "packet=pts_time,size -of csv=p=0 " +
+                 ShellQuote(nut)));
+  std::int64_t first = 0;
+  for (std::string line; std::getline(lines, line);) {
+    const std::size_t comma = line.find(',');
+    if (comma == std::string::npos) continue;
+    const std::int64_t frames = std::atoll(line.c_str() + comma + 1) / 8;
+    if (index < first + frames)
+      return std::llround(std::atof(line.c_str()) * 1e9) + (index - first) * 1'000'000'000 / kRate;
+    first += frames;
+  }
+  return -1;
+}
+
+// The one of `onsets` nearest to `target`.
+std::int64_t Nearest(const std::vector<std::int64_t>& onsets, std::int64_t target) {
+  return *std::min_element(onsets.begin(), onsets.end(), [target](std::int64_t a, std::int64_t b) {
+    return std::llabs(a - target) < std::llabs(b - target);
+  });
+}
+
 double Ms(std::int64_t ns) { return static_cast<double>(ns) / 1e6; }
 
 class PulseClipSoundTest : public ::testing::Test {
@@ -246,21 +309,20 @@ TEST_F(PulseClipSoundTest, EachChoiceGivesItsOwnSoundAndNoOther) {
   testing::PulseServer pulse(dir.Path());
   ASSERT_TRUE(pulse.Running());
   Devices devices;
-  WriteTone(dir.File("low.f32"), kMicrophoneHz, 0, 30000);
-  WriteTone(dir.File("high.f32"), kDesktopHz, 0, 30000);
+  WriteTone(dir.File("low.f32"), kMicrophoneHz, {0, 30000});
+  WriteTone(dir.File("high.f32"), kDesktopHz, {0, 30000});
   Player voice("room", dir.File("low.f32"));
   Player music("desktop", dir.File("high.f32"));
-  // A tone of 0.5 reads as 0.5 where it is alone and as 0.5 beside the
-  // other; the other's trace stays far below.
+  // Each tone is played at 0.5; a trace of the other stays far below.
   const Track microphone = Record(SoundSourceChoice::Microphone);
-  EXPECT_GT(Amplitude(microphone, kMicrophoneHz), 0.4);
-  EXPECT_LT(Amplitude(microphone, kDesktopHz), 0.02) << "the desktop's sound in the microphone";
+  EXPECT_GT(ToneShare(microphone, kMicrophoneHz), 0.5) << "no microphone";
+  EXPECT_LT(Loudest(microphone, kDesktopHz), 0.02) << "the desktop's sound in the microphone";
   const Track desktop = Record(SoundSourceChoice::Desktop);
-  EXPECT_GT(Amplitude(desktop, kDesktopHz), 0.4);
-  EXPECT_LT(Amplitude(desktop, kMicrophoneHz), 0.02) << "the microphone in the desktop's sound";
+  EXPECT_GT(ToneShare(desktop, kDesktopHz), 0.5) << "no desktop sound";
+  EXPECT_LT(Loudest(desktop, kMicrophoneHz), 0.02) << "the microphone in the desktop's sound";
   const Track both = Record(SoundSourceChoice::Both);
-  EXPECT_GT(Amplitude(both, kMicrophoneHz), 0.4) << "the microphone missing from the mix";
-  EXPECT_GT(Amplitude(both, kDesktopHz), 0.4) << "the desktop missing from the mix";
+  EXPECT_GT(ToneShare(both, kMicrophoneHz), 0.5) << "the microphone missing from the mix";
+  EXPECT_GT(ToneShare(both, kDesktopHz), 0.5) << "the desktop missing from the mix";
   // Mixed in step, the two tones add up to at most 1 and are never cut.
   float loudest = 0;
   for (float sample : both.Left) loudest = std::max(loudest, std::fabs(sample));
@@ -287,20 +349,23 @@ TEST_F(PulseClipSoundTest, ToneOnsetsAreStampedWhenTheyWereHeard) {
   std::vector<SoundChunk> desktopChunks = TakeAtLeast(desktop, kRate / 10);
   std::vector<SoundChunk> microphoneChunks = TakeAtLeast(microphone, kRate / 10);
   std::vector<SoundChunk> bothChunks = TakeAtLeast(both, kRate / 10);
-  const std::string raw = dir.File("ffmpeg.f32");
+  // ffmpeg keeps the wall-clock stamp of every piece it read (-copyts).
+  const std::string nut = dir.File("ffmpeg.nut"), raw = dir.File("ffmpeg.f32");
   std::string ffmpegLog;
   testing::NoteProgram("ffmpeg");
   const int outputs = SourceOutputs();
   std::thread ffmpeg([&] {
-    ffmpegLog = RunCommand("ffmpeg -hide_banner -nostdin -f pulse -sample_rate 48000 -channels 2 "
-                           "-i desktop.monitor -t 3 -f f32le -ac 2 -ar 48000 -y " +
-                           ShellQuote(raw),
-                           true);
+    ffmpegLog = RunCommand(
+        "ffmpeg -hide_banner -nostdin -f pulse -sample_rate 48000 -channels 2 "
+        "-t 5 -i desktop.monitor -copyts -c:a pcm_f32le -f nut -y " +
+            ShellQuote(nut),
+        true);
   });
   for (int i = 0; i < 200 && SourceOutputs() <= outputs; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  WriteTone(dir.File("high.f32"), kDesktopHz, 800, 1500);
-  WriteTone(dir.File("low.f32"), kMicrophoneHz, 1300, 1000);
+  // The desktop's tone starts twice, 1.2 s apart in what is played.
+  WriteTone(dir.File("high.f32"), kDesktopHz, {800, 700, 500, 700});
+  WriteTone(dir.File("low.f32"), kMicrophoneHz, {1300, 1000});
   {
     Player music("desktop", dir.File("high.f32"));
     Player voice("room", dir.File("low.f32"));
@@ -316,27 +381,49 @@ TEST_F(PulseClipSoundTest, ToneOnsetsAreStampedWhenTheyWereHeard) {
   Append(&microphoneChunks, microphone.TakeChunks());
   Append(&bothChunks, both.TakeChunks());
 
-  const std::size_t at = ffmpegLog.find("start: ");
-  ASSERT_NE(at, std::string::npos) << ffmpegLog;
-  const std::int64_t ffIndex = OnsetIndex(LeftOfFile(raw), kDesktopHz);
-  ASSERT_GE(ffIndex, 0) << "ffmpeg did not hear the tone start";
-  const std::int64_t ffOnset = std::llround(std::atof(ffmpegLog.c_str() + at + 7) * 1e9) -
-                               wallLessSteady + ffIndex * 1'000'000'000 / kRate;
+  RunCommand("ffmpeg -v error -i " + ShellQuote(nut) + " -f f32le -y " + ShellQuote(raw));
+  const std::vector<std::int64_t> ffIndices = Onsets(LeftOfFile(raw), kDesktopHz);
+  ASSERT_EQ(ffIndices.size(), 2u) << "ffmpeg did not hear the tone start twice\n" << ffmpegLog;
+  std::vector<std::int64_t> ffOnsets;
+  for (std::int64_t index : ffIndices) ffOnsets.push_back(FfmpegStamp(nut, index) - wallLessSteady);
   const Track mix = Lay(bothChunks);
-  const std::int64_t desktopOnset = OnsetNs(Lay(desktopChunks), kDesktopHz);
-  const std::int64_t microphoneOnset = OnsetNs(Lay(microphoneChunks), kMicrophoneHz);
-  ASSERT_GT(desktopOnset, 0) << "no tone from the desktop";
-  ASSERT_GT(microphoneOnset, 0) << "no tone from the microphone";
-  std::printf("desktop tone: ffmpeg %+.1f ms, alone %+.1f ms, mixed %+.1f ms\n", 0.0,
-              Ms(desktopOnset - ffOnset), Ms(OnsetNs(mix, kDesktopHz) - ffOnset));
-  std::printf("room tone, after the desktop's: alone %+.1f ms, mixed %+.1f ms\n",
-              Ms(microphoneOnset - desktopOnset), Ms(OnsetNs(mix, kMicrophoneHz) - desktopOnset));
+  std::vector<std::int64_t> desktopOnsets = OnsetsNs(Lay(desktopChunks), kDesktopHz);
+  std::vector<std::int64_t> mixedOnsets = OnsetsNs(mix, kDesktopHz);
+  std::vector<std::int64_t> microphoneOnsets = OnsetsNs(Lay(microphoneChunks), kMicrophoneHz);
+  std::vector<std::int64_t> mixedRoomOnsets = OnsetsNs(mix, kMicrophoneHz);
+  // On a busy machine a player may leave a hole in a tone, which starts it
+  // again; the onsets compared are those nearest to the ones ffmpeg heard.
+  ASSERT_FALSE(desktopOnsets.empty()) << "the desktop's tone not heard";
+  ASSERT_FALSE(mixedOnsets.empty()) << "the desktop's tone not heard in the mix";
+  ASSERT_FALSE(microphoneOnsets.empty()) << "the microphone's tone not heard";
+  ASSERT_FALSE(mixedRoomOnsets.empty()) << "the microphone's tone not heard in the mix";
+  desktopOnsets = {Nearest(desktopOnsets, ffOnsets[0]), Nearest(desktopOnsets, ffOnsets[1])};
+  mixedOnsets = {Nearest(mixedOnsets, ffOnsets[0]), Nearest(mixedOnsets, ffOnsets[1])};
+  microphoneOnsets.resize(1);
+  mixedRoomOnsets = {Nearest(mixedRoomOnsets, microphoneOnsets[0])};
+  std::printf("desktop tone, against ffmpeg: alone %+.1f ms, mixed %+.1f ms\n",
+              Ms(desktopOnsets[0] - ffOnsets[0]), Ms(mixedOnsets[0] - ffOnsets[0]));
+  std::printf("between its onsets: ffmpeg %.1f ms, alone %.1f ms, mixed %.1f ms\n",
+              Ms(ffOnsets[1] - ffOnsets[0]), Ms(desktopOnsets[1] - desktopOnsets[0]),
+              Ms(mixedOnsets[1] - mixedOnsets[0]));
+  std::printf("room tone, against the microphone alone: mixed %+.1f ms\n",
+              Ms(mixedRoomOnsets[0] - microphoneOnsets[0]));
+  // The time between two onsets of one stream is what the stamps say of
+  // the sound between them (a wrong rate, a stamp from a piece's end or its
+  // arrival, a piece lost or counted twice all change it), whatever each
+  // reader's offset from the true clock: it must agree with ffmpeg's.
+  EXPECT_NEAR(Ms(desktopOnsets[1] - desktopOnsets[0]), Ms(ffOnsets[1] - ffOnsets[0]), 5.0);
+  EXPECT_NEAR(Ms(mixedOnsets[1] - mixedOnsets[0]), Ms(ffOnsets[1] - ffOnsets[0]), 5.0);
   // Both readers stamp from the server's own latency reports; what is left
-  // between them is the scheduling of the two reading threads.
-  EXPECT_NEAR(Ms(desktopOnset), Ms(ffOnset), 20.0) << "the desktop's onset against ffmpeg's";
-  EXPECT_NEAR(Ms(OnsetNs(mix, kDesktopHz)), Ms(desktopOnset), 10.0)
-      << "the desktop's onset in the mix";
-  EXPECT_NEAR(Ms(OnsetNs(mix, kMicrophoneHz)), Ms(microphoneOnset), 10.0)
+  // between them is how each copes while its thread is scheduled late (a
+  // few milliseconds on a quiet machine, tens on one running builds beside
+  // the test).
+  EXPECT_NEAR(Ms(desktopOnsets[0]), Ms(ffOnsets[0]), 100.0)
+      << "the desktop's onset against ffmpeg's";
+  // The mix and each source alone read the same sound through streams of
+  // their own.
+  EXPECT_NEAR(Ms(mixedOnsets[0]), Ms(desktopOnsets[0]), 10.0) << "the desktop's onset in the mix";
+  EXPECT_NEAR(Ms(mixedRoomOnsets[0]), Ms(microphoneOnsets[0]), 10.0)
       << "the microphone's onset in the mix";
 }
 
@@ -417,9 +504,11 @@ TEST(SoundMixerTest, MixesBySampleAndWaitsForAStalledStreamOnlySoLong) {
   std::vector<SoundChunk> out;
   // Frame 100 of the first stream and frame 52 of the second (which starts
   // 1 ms = 48 frames later) are the same moment.
-  mixer.Add(0, piece(kOrigin, 960, 100), kOrigin, &out);
+  mixer.Add(0, piece(kOrigin, 960, 100), kOrigin);
+  mixer.Send(kOrigin, &out);
   EXPECT_TRUE(out.empty()) << "sent before the second stream delivered";
-  mixer.Add(1, piece(kOrigin + 1'000'000, 912, 52), kOrigin, &out);
+  mixer.Add(1, piece(kOrigin + 1'000'000, 912, 52), kOrigin);
+  mixer.Send(kOrigin, &out);
   ASSERT_EQ(out.size(), 1u);
   const Track mixed = Lay(out);
   EXPECT_EQ(mixed.FirstNs, kOrigin);
@@ -434,10 +523,13 @@ TEST(SoundMixerTest, MixesBySampleAndWaitsForAStalledStreamOnlySoLong) {
   // time, then goes out alone.
   out.clear();
   const std::int64_t next = kOrigin + 20'000'000;
-  mixer.Add(0, piece(next, 960, 0), kOrigin + 100'000'000, &out);
-  mixer.Add(0, piece(next + 20'000'000, 960, 0), kOrigin + 200'000'000, &out);
+  mixer.Add(0, piece(next, 960, 0), kOrigin + 100'000'000);
+  mixer.Send(kOrigin + 100'000'000, &out);
+  mixer.Add(0, piece(next + 20'000'000, 960, 0), kOrigin + 200'000'000);
+  mixer.Send(kOrigin + 200'000'000, &out);
   EXPECT_TRUE(out.empty()) << "did not wait for the stalled stream";
-  mixer.Add(0, piece(next + 40'000'000, 960, 0), kOrigin + 400'000'000, &out);
+  mixer.Add(0, piece(next + 40'000'000, 960, 0), kOrigin + 400'000'000);
+  mixer.Send(kOrigin + 400'000'000, &out);
   ASSERT_FALSE(out.empty()) << "held back by the stalled stream beyond the wait";
   const Track alone = Lay(out);
   EXPECT_EQ(alone.FirstNs, next);
@@ -447,9 +539,11 @@ TEST(SoundMixerTest, MixesBySampleAndWaitsForAStalledStreamOnlySoLong) {
   // Sound of it for what was sent is late and dropped; what follows is
   // taken again.
   out.clear();
-  mixer.Add(1, piece(next, 3 * 960, 0), kOrigin + 410'000'000, &out);
+  mixer.Add(1, piece(next, 3 * 960, 0), kOrigin + 410'000'000);
+  mixer.Send(kOrigin + 410'000'000, &out);
   EXPECT_TRUE(out.empty()) << "late sound sent again";
-  mixer.Add(1, piece(next + 60'000'000, 960, 5), kOrigin + 420'000'000, &out);
+  mixer.Add(1, piece(next + 60'000'000, 960, 5), kOrigin + 420'000'000);
+  mixer.Send(kOrigin + 420'000'000, &out);
   mixer.Flush(&out);
   ASSERT_EQ(out.size(), 1u);
   EXPECT_EQ(out[0].FirstSampleNs, next + 60'000'000);
