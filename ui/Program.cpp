@@ -29,6 +29,7 @@
 #include "capture/WriterFailureBoxes.h"
 #include "platform/encoder/WmEncoderLibrary.h"
 #include "platform/media/FfmpegAviFileLibrary.h"
+#include "platform/media/FfmpegWebMovieLibrary.h"
 #include "platform/media/MediaLog.h"
 #include "platform/media/WmFfmpegLibrary.h"
 #include "platform/qt/DbusNotifications.h"
@@ -182,6 +183,11 @@ int RunProgram(int argc, char** argv, InstanceServer* instances) {
   WmEncoderLibrary encoders;
   QtWaitCursor waitCursor;
   writers.SetEncoderServices(&encoders);
+  // The MP4 and WebM clips. Their sound comes through a ClipSoundSource
+  // (writers/ClipSound.h) given to SetClipSoundSource; until one is set
+  // here, those clips record pictures only.
+  FfmpegWebMovieLibrary webMovies;
+  writers.SetWebMovieLibrary(&webMovies);
 
   // The tray tip's time and size while recording, and the desktop
   // notification for each saved clip.

@@ -31,6 +31,16 @@ class MovieWriterFactory {
 
   // The Windows Media library for the WMV file types.
   void SetWmvLibrary(WmFormatLibrary* library) { parts_.Wmv = library; }
+  // The MP4 and WebM files' library, and where their sound comes from
+  // (null: clips without sound).
+  void SetWebMovieLibrary(WebMovieLibrary* library) { parts_.WebMovies = library; }
+  void SetClipSoundSource(ClipSoundSource* sound) { parts_.Sound = sound; }
+  // Whether the writers made from now on record sound, and from which
+  // source (a SoundSourceChoice): the settings at the start of each clip.
+  void SetSoundChoice(bool record, std::int32_t source) {
+    parts_.RecordSound = record;
+    parts_.SoundSource = source;
+  }
   // The screen encoder behind the encoder sessions (screen encoder,
   // broadcast, a WMV clip's sound) and the merge; null leaves them
   // unavailable.

@@ -3,6 +3,7 @@
 #include "writers/AviWriter.h"
 #include "writers/JournalingWriter.h"
 #include "writers/QtMovieWriter.h"
+#include "writers/WebMovieWriter.h"
 #include "writers/WmvWriter.h"
 #include "writers/WriterTexts.h"
 
@@ -40,6 +41,25 @@ std::unique_ptr<MovieWriter> MakeWmvWriter(const WriterParts& parts, const Outpu
   auto writer = std::make_unique<WmvWriter>(*parts.Wmv, *parts.Reports, path, *format.Profile,
                                             parts.ScreenWidth, parts.ScreenHeight);
   writer->SetFrameRate(timerValue);
+  return writer;
+}
+
+std::unique_ptr<MovieWriter> MakeWebMovieWriter(const WriterParts& parts,
+                                                const OutputFormat& format,
+                                                const std::string& path, std::int32_t timerValue) {
+  if (parts.WebMovies == nullptr || parts.Reports == nullptr) return nullptr;
+  const WebMovieKind kind = format.Code == OutputTypes::WebM ? WebMovieKind::WebM
+                                                             : WebMovieKind::Mp4;
+  auto writer = std::make_unique<WebMovieWriter>(*parts.WebMovies, *parts.Reports, kind, path);
+  writer->SetFramePeriod(timerValue);
+  if (parts.RecordSound && format.SoundAllowed && parts.Sound != nullptr) {
+    const std::int32_t source = parts.SoundSource;
+    writer->SetSound(parts.Sound, source >= 0 && source <= 2
+                                      ? static_cast<SoundSourceChoice>(source)
+                                      : SoundSourceChoice::Microphone);
+  }
+  if (format.Journalled && parts.Journal != nullptr)
+    return std::make_unique<JournalingWriter>(std::move(writer), *parts.Journal, path);
   return writer;
 }
 
@@ -88,6 +108,22 @@ constexpr OutputFormat Wmv(std::int32_t code, const char* text, const WmGuid* pr
           .MakeWriter = &MakeWmvWriter};
 }
 
+// An MP4 or WebM file with its sound inside. The writer reads the frame's
+// pixels once, as it queues them, so it may read the grabbed ones in place.
+constexpr OutputFormat WebMovie(std::int32_t code, const char* text, const char* extension,
+                                const char* appendFailure) {
+  return {.Code = code,
+          .Family = F::WebMovie,
+          .ListText = text,
+          .Extension = extension,
+          .SoundAllowed = true,
+          .Service = S::WebMovieLibrary,
+          .TakesRepeats = true,
+          .LendsGrabbedFrame = true,
+          .AppendFailure = appendFailure,
+          .MakeWriter = &MakeWebMovieWriter};
+}
+
 // In code order.
 constexpr OutputFormat kFormats[] = {
     Picture(T::Bmp, "BMP - Microsoft Windows bitmap format image", ".bmp", 1),
@@ -124,6 +160,11 @@ constexpr OutputFormat kFormats[] = {
      .Extension = ".wmv",
      .SoundAllowed = true,
      .Service = S::Encoder},
+    WebMovie(T::Mp4,
+             "MP4 - H.264 video with AAC sound, plays in every browser and phone (recommended)",
+             ".mp4", Names::kMp4Append),
+    WebMovie(T::WebM, "WebM - VP9 video with Opus sound, open format for the web", ".webm",
+             Names::kWebMAppend),
     // The broadcast has no row in the format list and makes no file.
     {.Code = T::Broadcast, .Family = F::Broadcast, .SoundAllowed = true, .Service = S::Encoder},
 };

@@ -24,6 +24,8 @@ namespace framory {
 
 class AviFileLibrary;
 class WmFormatLibrary;
+class WebMovieLibrary;
+class ClipSoundSource;
 class ClipJournal;
 class WriterReports;
 struct WmGuid;
@@ -33,6 +35,7 @@ enum class OutputFamily : std::int32_t {
   Avi,            // AVI files written frame by frame
   QuickTime,      // QuickTime movies written frame by frame
   WmvFile,        // Windows Media files written frame by frame
+  WebMovie,       // MP4 and WebM files with their sound inside, written frame by frame
   ScreenEncoder,  // the screen encoder captures into a file itself
   Broadcast,      // the screen encoder serves the screen live
 };
@@ -42,14 +45,27 @@ enum class OutputFamily : std::int32_t {
 struct WriterParts {
   AviFileLibrary* Avi = nullptr;
   WmFormatLibrary* Wmv = nullptr;
+  WebMovieLibrary* WebMovies = nullptr;
   ClipJournal* Journal = nullptr;
   WriterReports* Reports = nullptr;
+  // The sound of the MP4 and WebM clips; null records none. Whether the
+  // next clip records sound, and from where (the settings' RecordSound and
+  // SoundSource, a SoundSourceChoice), set before each clip's writer is made.
+  ClipSoundSource* Sound = nullptr;
+  bool RecordSound = false;
+  std::int32_t SoundSource = 0;
   std::int32_t ScreenWidth = 0;
   std::int32_t ScreenHeight = 0;
 };
 
 // The outside service a format's writer needs.
-enum class WriterService : std::int32_t { NoService, AviLibrary, WmvLibrary, Encoder };
+enum class WriterService : std::int32_t {
+  NoService,
+  AviLibrary,
+  WmvLibrary,
+  Encoder,
+  WebMovieLibrary,
+};
 
 struct OutputFormat;
 // Makes the writer of one clip writing to `path`, its frame period or rate

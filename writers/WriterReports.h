@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace framory {
 
@@ -25,6 +26,9 @@ enum class WriterFailure : std::int32_t {
   EncoderStart,
   // A sound-track merge's inputs were refused (the reason names which).
   MergeRefused,
+  // The sound of an MP4 or WebM clip could not be started; the clip goes on
+  // without it (the detail names the reason).
+  ClipSoundMissing,
 };
 
 class WriterReports {
@@ -33,6 +37,11 @@ class WriterReports {
   // `reason`: the merge check's result for MergeRefused, the encoder's
   // EncoderFailureKind for EncoderMissing; 0 otherwise.
   virtual void Report(WriterFailure failure, std::int32_t reason = 0) = 0;
+  // A failure whose reason is a sentence of its own (a sound server's
+  // answer), added to the box's text.
+  virtual void ReportDetail(WriterFailure failure, const std::string& /*detail*/) {
+    Report(failure);
+  }
 };
 
 }  // namespace framory

@@ -45,6 +45,10 @@ constexpr FailureBoxRow kFailureBoxes[] = {
      {kErrorCaption, "Unable to start using Windows Media Encoder 9.", false,
       WriterBoxKind::Error}},
     {WriterFailure::MergeRefused, {kMergeCaption, nullptr, false, WriterBoxKind::SystemModalError}},
+    // The reason the sound server gave follows the text.
+    {WriterFailure::ClipSoundMissing,
+     {kErrorCaption, "Unable to record sound; the clip goes on without it. ", false,
+      WriterBoxKind::Error}},
 };
 
 struct MergeErrorText {

@@ -17,6 +17,7 @@
 #include "capture/ClipSession.h"
 #include "capture/OutputNaming.h"
 #include "platform/media/FfmpegAviFileLibrary.h"
+#include "platform/media/FfmpegWebMovieLibrary.h"
 #include "platform/media/WmFfmpegLibrary.h"
 #include "support/ClipSessionFakes.h"
 #include "support/FakeDialogServices.h"
@@ -48,6 +49,7 @@ class NotingFactory : public MovieWriterFactory {
  public:
   explicit NotingFactory(WriterReports& reports) : MovieWriterFactory(&avi, &reports, 640, 480) {
     SetWmvLibrary(&wmv);
+    SetWebMovieLibrary(&web);
   }
   bool Supports(std::int32_t type) const override { return IsMovieOutputType(type); }
   std::unique_ptr<MovieWriter> CreateFileWriter(std::int32_t type, const std::string& path,
@@ -63,6 +65,7 @@ class NotingFactory : public MovieWriterFactory {
 
   FfmpegAviFileLibrary avi;
   WmFfmpegLibrary wmv;
+  FfmpegWebMovieLibrary web;
   std::map<std::int32_t, std::string> paths;
   std::map<std::int32_t, bool> made;
   int encoderSessions = 0;
