@@ -66,9 +66,9 @@ int Show(const char* sink) {
   XSetWindowAttributes attributes{};
   attributes.override_redirect = True;
   attributes.background_pixel = BlackPixel(display, screen);
-  const Window window = XCreateWindow(display, RootWindow(display, screen), 0, 0, kSide, kSide, 0,
-                                      CopyFromParent, InputOutput, CopyFromParent,
-                                      CWOverrideRedirect | CWBackPixel, &attributes);
+  const Window window =
+      XCreateWindow(display, RootWindow(display, screen), 0, 0, kSide, kSide, 0, CopyFromParent,
+                    InputOutput, CopyFromParent, CWOverrideRedirect | CWBackPixel, &attributes);
   XMapRaised(display, window);
   const GC gc = XCreateGC(display, window, 0, nullptr);
   auto paint = [&](bool white) {
@@ -90,8 +90,8 @@ int Show(const char* sink) {
   buffer.minreq = static_cast<std::uint32_t>(-1);
   buffer.fragsize = static_cast<std::uint32_t>(-1);
   int error = 0;
-  pa_simple* stream = pa_simple_new(nullptr, "tone_flash", PA_STREAM_PLAYBACK, sink, "flash",
-                                    &spec, nullptr, &buffer, &error);
+  pa_simple* stream = pa_simple_new(nullptr, "tone_flash", PA_STREAM_PLAYBACK, sink, "flash", &spec,
+                                    nullptr, &buffer, &error);
   if (stream == nullptr) {
     std::fprintf(stderr, "tone_flash: %s\n", pa_strerror(error));
     return 1;
@@ -114,8 +114,8 @@ int Show(const char* sink) {
     for (int i = 0; i < kBlockFrames; ++i) {
       float value = 0;
       if (toneLeft > 0) {
-        value = static_cast<float>(0.5 * std::sin(2 * std::numbers::pi * kToneHz *
-                                                  static_cast<double>(phase++) / kRate));
+        value = static_cast<float>(
+            0.5 * std::sin(2 * std::numbers::pi * kToneHz * static_cast<double>(phase++) / kRate));
         if (--toneLeft == 0) paint(false);
       }
       block[2 * i] = block[2 * i + 1] = value;
@@ -142,8 +142,7 @@ double Amplitude(const std::vector<float>& samples, std::size_t from, std::size_
 int Measure(const std::string& file) {
   // Picture times and the square's brightness, picture by picture.
   std::istringstream frames(Run(
-      "ffprobe -v error -f lavfi -i " +
-      Quote("movie=" + file + ",crop=64:64:16:16,signalstats") +
+      "ffprobe -v error -f lavfi -i " + Quote("movie=" + file + ",crop=64:64:16:16,signalstats") +
       " -show_entries frame=pts_time:frame_tags=lavfi.signalstats.YAVG -of csv=p=0 2>/dev/null"));
   std::vector<double> whites;
   bool white = false;
