@@ -20,8 +20,11 @@ class WriterFailureBoxes : public WriterReports {
 
   void SetDownloadAddress(std::string address) { downloadAddress_ = std::move(address); }
   void Report(WriterFailure failure, std::int32_t reason = 0) override;
+  void ReportDetail(WriterFailure failure, const std::string& detail) override;
 
  private:
+  void Show(WriterFailure failure, std::int32_t reason, const std::string& detail);
+
   MessageBoxService& boxes_;
   std::string downloadAddress_;
 };

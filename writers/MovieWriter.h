@@ -14,6 +14,10 @@ class MovieFrame;
 // failure.
 inline constexpr std::int32_t kWriterOk = 0;
 inline constexpr std::int32_t kWriterFail = static_cast<std::int32_t>(0x80004005);  // E_FAIL
+// A failure the writer has already told the user of through its reports
+// (E_ABORT): the clip session pauses the recorder and ends the clip without
+// a box of its own.
+inline constexpr std::int32_t kWriterFailReported = static_cast<std::int32_t>(0x80004004);
 // RepeatFrame's answer when the writer cannot store a repeat (S_FALSE): the
 // caller composes and adds the frame in full instead.
 inline constexpr std::int32_t kWriterRepeatUnsupported = 1;

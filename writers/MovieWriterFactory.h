@@ -36,6 +36,17 @@ class MovieWriterFactory {
   // unavailable.
   void SetEncoderServices(MediaEncoderLibrary* encoders) { encoders_ = encoders; }
 
+  // The broadcast to a streaming server: its connections (null leaves it
+  // unavailable), the tray's view of them, the sound source and the
+  // settings that choose the sound.
+  void SetStreamServices(StreamOutputLibrary* streams, StreamStatus* status, ClipSoundSource* sound,
+                         const Settings* options) {
+    parts_.Streams = streams;
+    parts_.StreamState = status;
+    parts_.Sound = sound;
+    parts_.Options = options;
+  }
+
   // AVI clips made from now on are recorded in `journal` while they are
   // open, so that a clip cut short can be repaired later. Null: none.
   void SetJournal(ClipJournal* journal) { parts_.Journal = journal; }

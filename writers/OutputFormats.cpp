@@ -1,8 +1,10 @@
 #include "writers/OutputFormats.h"
 
+#include "base/Settings.h"
 #include "writers/AviWriter.h"
 #include "writers/JournalingWriter.h"
 #include "writers/QtMovieWriter.h"
+#include "writers/StreamWriter.h"
 #include "writers/WmvWriter.h"
 #include "writers/WriterTexts.h"
 
@@ -41,6 +43,23 @@ std::unique_ptr<MovieWriter> MakeWmvWriter(const WriterParts& parts, const Outpu
                                             parts.ScreenWidth, parts.ScreenHeight);
   writer->SetFrameRate(timerValue);
   return writer;
+}
+
+// `path` is the streaming server's address.
+std::unique_ptr<MovieWriter> MakeStreamWriter(const WriterParts& parts,
+                                              const OutputFormat& /*format*/,
+                                              const std::string& path, std::int32_t timerValue) {
+  if (parts.Streams == nullptr || parts.Reports == nullptr) return nullptr;
+  StreamWriterParts stream;
+  stream.Outputs = parts.Streams;
+  stream.Reports = parts.Reports;
+  stream.Status = parts.StreamState;
+  stream.Sound = parts.Sound;
+  if (parts.Options != nullptr) {
+    stream.RecordSound = parts.Options->RecordSound();
+    stream.SoundChoice = static_cast<SoundSourceChoice>(parts.Options->SoundSource());
+  }
+  return std::make_unique<StreamWriter>(stream, path, timerValue);
 }
 
 using F = OutputFamily;
@@ -126,6 +145,14 @@ constexpr OutputFormat kFormats[] = {
      .Service = S::Encoder},
     // The broadcast has no row in the format list and makes no file.
     {.Code = T::Broadcast, .Family = F::Broadcast, .SoundAllowed = true, .Service = S::Encoder},
+    // The broadcast pushed to a streaming server: frames from the clip
+    // session, like a file's, sent instead of written.
+    {.Code = T::StreamServer,
+     .Family = F::Broadcast,
+     .SoundAllowed = true,
+     .Service = S::StreamServer,
+     .AppendFailure = Names::kStreamAppend,
+     .MakeWriter = &MakeStreamWriter},
 };
 
 }  // namespace
@@ -153,8 +180,7 @@ bool IsMovieOutputType(std::int32_t code) {
 
 bool IsEncoderOutputType(std::int32_t code) {
   const OutputFormat* format = FindOutputFormat(code);
-  return format != nullptr && (format->Family == OutputFamily::ScreenEncoder ||
-                               format->Family == OutputFamily::Broadcast);
+  return format != nullptr && format->Service == WriterService::Encoder;
 }
 
 bool SoundAllowedFor(std::int32_t code) {

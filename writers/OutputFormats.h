@@ -25,6 +25,10 @@ namespace framory {
 class AviFileLibrary;
 class WmFormatLibrary;
 class ClipJournal;
+class ClipSoundSource;
+class Settings;
+class StreamOutputLibrary;
+class StreamStatus;
 class WriterReports;
 struct WmGuid;
 
@@ -34,7 +38,7 @@ enum class OutputFamily : std::int32_t {
   QuickTime,      // QuickTime movies written frame by frame
   WmvFile,        // Windows Media files written frame by frame
   ScreenEncoder,  // the screen encoder captures into a file itself
-  Broadcast,      // the screen encoder serves the screen live
+  Broadcast,      // the screen served live: by the screen encoder, or pushed to a server
 };
 
 // What a file writer is made with; a service left null makes the formats
@@ -46,10 +50,22 @@ struct WriterParts {
   WriterReports* Reports = nullptr;
   std::int32_t ScreenWidth = 0;
   std::int32_t ScreenHeight = 0;
+  // The broadcast to a streaming server: its connections, the tray's view
+  // of them, the sound, and the settings that choose the sound.
+  StreamOutputLibrary* Streams = nullptr;
+  StreamStatus* StreamState = nullptr;
+  ClipSoundSource* Sound = nullptr;
+  const Settings* Options = nullptr;
 };
 
 // The outside service a format's writer needs.
-enum class WriterService : std::int32_t { NoService, AviLibrary, WmvLibrary, Encoder };
+enum class WriterService : std::int32_t {
+  NoService,
+  AviLibrary,
+  WmvLibrary,
+  Encoder,
+  StreamServer,  // the connections to a streaming server
+};
 
 struct OutputFormat;
 // Makes the writer of one clip writing to `path`, its frame period or rate
@@ -107,11 +123,12 @@ bool IsKnownOutputType(std::int32_t code);
 bool IsPictureOutputType(std::int32_t code);
 // A movie of any kind: file, screen encoder or broadcast.
 bool IsMovieOutputType(std::int32_t code);
-// The encoder captures the screen itself (screen encoder, broadcast).
+// The encoder captures the screen itself (screen encoder, live broadcast
+// over HTTP).
 bool IsEncoderOutputType(std::int32_t code);
 // Sound is recorded with it.
 bool SoundAllowedFor(std::int32_t code);
-// Written frame by frame by a file writer.
+// Written frame by frame by a writer (a file's, or the stream to a server).
 bool IsFileMovieOutputType(std::int32_t code);
 
 }  // namespace framory

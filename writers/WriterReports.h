@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace framory {
 
@@ -25,6 +26,10 @@ enum class WriterFailure : std::int32_t {
   EncoderStart,
   // A sound-track merge's inputs were refused (the reason names which).
   MergeRefused,
+  // The streaming server could not be reached at the broadcast's start, or
+  // refused the stream (the detail names the masked address and the
+  // server's answer).
+  StreamRefused,
 };
 
 class WriterReports {
@@ -33,6 +38,11 @@ class WriterReports {
   // `reason`: the merge check's result for MergeRefused, the encoder's
   // EncoderFailureKind for EncoderMissing; 0 otherwise.
   virtual void Report(WriterFailure failure, std::int32_t reason = 0) = 0;
+  // A failure whose box ends with `detail` (a server's answer).
+  virtual void ReportDetail(WriterFailure failure, const std::string& detail) {
+    (void)detail;
+    Report(failure);
+  }
 };
 
 }  // namespace framory
