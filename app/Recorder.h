@@ -13,6 +13,7 @@
 #include "app/RecorderState.h"
 #include "app/RecordingMeter.h"
 #include "app/SavedFileNotices.h"
+#include "writers/StreamStatus.h"
 #include "app/TrayState.h"
 #include "base/LastError.h"
 #include "base/MessageBoxService.h"
@@ -50,6 +51,9 @@ class Recorder : public RecorderControl {
     RecordingMeter* Meter = nullptr;
     // Optional: told of every clip file saved.
     SavedFileNotices* Notices = nullptr;
+    // Optional: a broadcast to a streaming server adds its state to the tip
+    // while recording ("Broadcasting to host").
+    StreamStatus* Stream = nullptr;
   };
 
   // Every service but View and Encoder must be given.
@@ -95,6 +99,9 @@ class Recorder : public RecorderControl {
   void RefreshTip();
 
   const Settings& settings_;
+  // The meter's tip with the stream's state after it.
+  std::string ActiveTip();
+
   Services services_;
   RecorderState state_;
 };

@@ -239,8 +239,10 @@ void ClipSession::AppendFrame() {
                                   : writer_->AddFrame(movieFrame_);
   if (result >= 0) frameWritten_ = true;
   if (result == kWriterFailReported) {
-    // The writer told the user why (the server refused the broadcast).
+    // The writer tells the user why (the server refused the broadcast),
+    // with the recorder already paused.
     host_.TogglePause();
+    writer_->ReportFailure();
     FinishClip(false);
     return;
   }

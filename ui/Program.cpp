@@ -29,6 +29,7 @@
 #include "capture/WriterFailureBoxes.h"
 #include "platform/encoder/WmEncoderLibrary.h"
 #include "platform/media/FfmpegAviFileLibrary.h"
+#include "platform/media/FfmpegStreamOutput.h"
 #include "platform/media/MediaLog.h"
 #include "platform/media/WmFfmpegLibrary.h"
 #include "platform/qt/DbusNotifications.h"
@@ -51,6 +52,7 @@
 #include "ui/UiState.h"
 #include "writers/ClipJournal.h"
 #include "writers/MovieWriterFactory.h"
+#include "writers/StreamStatus.h"
 
 // The icon resources live in a static library; they are registered by hand.
 static void RegisterIconResources() { Q_INIT_RESOURCE(icons); }
@@ -182,6 +184,11 @@ int RunProgram(int argc, char** argv, InstanceServer* instances) {
   WmEncoderLibrary encoders;
   QtWaitCursor waitCursor;
   writers.SetEncoderServices(&encoders);
+  // The broadcast to a streaming server. Its sound comes from a clip sound
+  // source once the program has one; until then it goes out without sound.
+  FfmpegStreamOutputLibrary streams;
+  StreamStatus streamStatus;
+  writers.SetStreamServices(&streams, &streamStatus, nullptr, &settings);
 
   // The tray tip's time and size while recording, and the desktop
   // notification for each saved clip.
@@ -196,6 +203,7 @@ int RunProgram(int argc, char** argv, InstanceServer* instances) {
   Recorder::Services recorderServices;
   recorderServices.Meter = &meter;
   recorderServices.Notices = &notices;
+  recorderServices.Stream = &streamStatus;
   recorderServices.Timers = &timers;
   recorderServices.Tray = &tray;
   recorderServices.Boxes = &boxes;

@@ -30,6 +30,12 @@ StreamWriter::StreamWriter(const StreamWriterParts& parts, const std::string& ad
 
 StreamWriter::~StreamWriter() { Close(); }
 
+void StreamWriter::ReportFailure() {
+  if (failure_.empty() || parts_.Reports == nullptr) return;
+  parts_.Reports->ReportDetail(WriterFailure::StreamRefused, failure_);
+  failure_.clear();
+}
+
 std::int32_t StreamWriter::AddFrame(const MovieFrame& frame) {
   const std::int64_t time = std::max(nextTimeMs_, lastTimeMs_ + 1);
   nextTimeMs_ = time + periodMs_;
@@ -47,21 +53,17 @@ std::int32_t StreamWriter::Offer(const MovieFrame& frame, std::int64_t timeMs) {
   if (reported_) return kWriterFailReported;
   if (!address_) {
     reported_ = true;
-    if (parts_.Reports != nullptr)
-      parts_.Reports->ReportDetail(WriterFailure::StreamRefused,
-                                   maskedAddress_ + ": " + addressProblem_);
+    failure_ = maskedAddress_ + ": " + addressProblem_;
     return kWriterFailReported;
   }
   if (!output_) return kWriterFail;
   std::unique_lock lock(mutex_);
   if (stopped_) {
-    const std::string answer = link_.Answer();
+    failure_ = maskedAddress_ + ": " + link_.Answer();
     lock.unlock();
     // Once: the clip session pauses the recorder and ends this writer.
     reported_ = true;
     SetStatus(StreamStatus::Phase::Off);
-    if (parts_.Reports != nullptr)
-      parts_.Reports->ReportDetail(WriterFailure::StreamRefused, maskedAddress_ + ": " + answer);
     return kWriterFailReported;
   }
   if (!formatKnown_) {

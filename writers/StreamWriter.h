@@ -7,9 +7,9 @@
 //   loss, stalled) the buffers fill and further frames are dropped and
 //   counted; the event loop and the capture never wait on the network.
 // - A wrong address or a refused key stops the sending; the next frame
-//   offered is answered with one box naming the server's answer
-//   (WriterFailure::StreamRefused) and kWriterFailReported, upon which the
-//   clip session pauses the recorder.
+//   offered is answered with kWriterFailReported, upon which the clip
+//   session pauses the recorder and has the writer show one box naming the
+//   server's answer (WriterFailure::StreamRefused).
 // - Time stamps are the clip's positions times its period, so paused time
 //   is left out and a stream reopened after a pause goes on where it was.
 #pragma once
@@ -61,6 +61,7 @@ class StreamWriter : public MovieWriter {
   std::int32_t StartResult() const override { return address_ ? kWriterOk : kWriterFail; }
   std::int32_t AddFrame(const MovieFrame& frame) override;
   std::int32_t AddFrameAt(const MovieFrame& frame, std::int32_t position) override;
+  void ReportFailure() override;
   void Close() override;
 
   // Frames dropped so far: by full buffers and while nothing could be sent.
@@ -93,6 +94,7 @@ class StreamWriter : public MovieWriter {
   std::int64_t nextTimeMs_ = 0;  // of AddFrame without a position
   std::int64_t lastTimeMs_ = -1;
   bool reported_ = false;
+  std::string failure_;  // the box's detail, until ReportFailure
   std::unique_ptr<ClipSound> sound_;
 
   // Shared with the sending thread.

@@ -3,7 +3,7 @@
 # module, on loopback, started in the foreground of this script's caller's
 # choosing. It takes pushed RTMP streams on application "live", writes HLS
 # for viewers, and asks itself (on_publish) whether a stream name may be
-# published: the name "refused" is answered 403, any other is let in.
+# published: a name starting with "bad" is answered 403, any other is let in.
 #
 #   stream-server.sh DIR RTMP_PORT HTTP_PORT
 #
@@ -49,7 +49,7 @@ http {
     listen 127.0.0.1:$http_port;
     location /hls/ { alias $dir/hls/; add_header Cache-Control no-cache; }
     location = /publish {
-      if (\$arg_name = refused) { return 403; }
+      if (\$arg_name ~ ^bad) { return 403; }
       return 204;
     }
   }

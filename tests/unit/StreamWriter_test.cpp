@@ -162,7 +162,10 @@ TEST_F(StreamWriterTest, ARefusedKeyOrAWrongAddressIsOneMaskedReportAndThenPause
     if (result == kWriterOk) std::this_thread::sleep_for(100ms);
   }
   EXPECT_EQ(result, kWriterFailReported) << "the clip session pauses on this answer";
+  EXPECT_TRUE(reports.failures.empty()) << "told once the recorder is paused";
+  writer->ReportFailure();
   EXPECT_EQ(writer->AddFrameAt(frame, 1000), kWriterFailReported);
+  writer->ReportFailure();
   ASSERT_EQ(reports.failures, std::vector<WriterFailure>{WriterFailure::StreamRefused})
       << "one box, however many frames follow";
   const std::string& detail = reports.details[0];
@@ -177,6 +180,7 @@ TEST_F(StreamWriterTest, ARefusedKeyOrAWrongAddressIsOneMaskedReportAndThenPause
   auto wrong = Make("rtmp://example.net/T0PSECRET");
   EXPECT_LT(wrong->StartResult(), 0);
   EXPECT_EQ(wrong->AddFrameAt(frame, 0), kWriterFailReported);
+  wrong->ReportFailure();
   ASSERT_EQ(reports.details.size(), 2u);
   EXPECT_EQ(reports.details[1].find("T0PSECRET"), std::string::npos) << reports.details[1];
   EXPECT_NE(reports.details[1].find("key"), std::string::npos) << reports.details[1];
