@@ -13,7 +13,6 @@
 #include "app/RecorderState.h"
 #include "app/RecordingMeter.h"
 #include "app/SavedFileNotices.h"
-#include "writers/StreamStatus.h"
 #include "app/TrayState.h"
 #include "base/LastError.h"
 #include "base/MessageBoxService.h"
@@ -22,6 +21,7 @@
 #include "capture/EncoderControl.h"
 #include "capture/RecorderControl.h"
 #include "capture/WindowSystem.h"
+#include "writers/StreamStatus.h"
 
 namespace framory {
 
