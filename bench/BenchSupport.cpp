@@ -119,6 +119,7 @@ BenchRecorder::BenchRecorder(const std::string& program)
     : boxes_(program),
       writers_(&aviLibrary_, &writerBoxes_, windows.ScreenWidth(), windows.ScreenHeight()) {
   writers_.SetWmvLibrary(wmLibrary_.get());
+  writers_.SetWebMovieLibrary(&webMovies_);
   Recorder::Services services;
   services.Timers = &timers_;
   services.Tray = &tray_;

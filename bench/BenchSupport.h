@@ -29,6 +29,7 @@
 #include "capture/OutputNaming.h"
 #include "capture/WriterFailureBoxes.h"
 #include "platform/media/FfmpegAviFileLibrary.h"
+#include "platform/media/FfmpegWebMovieLibrary.h"
 #include "platform/qt/QtSocketWatcher.h"
 #include "platform/qt/QtTimerService.h"
 #include "platform/x11/X11ScreenChanges.h"
@@ -117,8 +118,8 @@ struct RecordingCost {
 
 // Framory's capture path wired as the program wires it, outside the
 // program: the recorder's periodic timer, the capture target, FrameGrabber
-// over the X11 grabber, the clip session and the AVI, QuickTime and WMV
-// writers. The caller fills `settings` before Record.
+// over the X11 grabber, the clip session and the AVI, QuickTime, WMV, MP4
+// and WebM writers. The caller fills `settings` before Record.
 class BenchRecorder {
  public:
   explicit BenchRecorder(const std::string& program);
@@ -146,6 +147,7 @@ class BenchRecorder {
   OutputNaming naming_{settings};
   FfmpegAviFileLibrary aviLibrary_;
   std::unique_ptr<WmFormatLibrary> wmLibrary_ = CreateWmFormatLibrary();
+  FfmpegWebMovieLibrary webMovies_;
   MovieWriterFactory writers_;
   std::unique_ptr<Recorder> recorder_;
   std::unique_ptr<BenchClipHost> host_;

@@ -61,7 +61,8 @@ ClipSession::ClipSession(const Settings& settings, OutputNaming& naming,
       naming_(naming),
       writers_(writers),
       host_(host),
-      timeline_(clock != nullptr ? *clock : steadyClock_),
+      clock_(clock != nullptr ? *clock : steadyClock_),
+      timeline_(clock_),
       merges_(writers, writers.Reports()) {
   merges_.SetOnMerged([this](const std::string& merged) { host_.FileSaved(merged); });
 }
@@ -150,6 +151,7 @@ bool ClipSession::StartClip(const OutputFormat& format, const Rect& screenRect) 
     // result file, and is never shown.
     const bool toFile = format.Extension != nullptr;
     path = toFile ? naming_.MovieFileName(format.Extension) : settings_.StreamServerAddress();
+    writers_.SetSoundChoice(settings_.RecordSound(), settings_.SoundSource());
     writer_ = writers_.CreateFileWriter(format.Code, path, period);
     if (!toFile) path.clear();
     appendFailure_ = format.AppendFailure != nullptr ? format.AppendFailure : "";
@@ -176,6 +178,9 @@ bool ClipSession::StartClip(const OutputFormat& format, const Rect& screenRect) 
   clipFile_ = path;
   // The clip's clock starts with its first shot, at the writer's frame period.
   if (writer_ && settings_.TakeShotOnTimer() && period > 0) timeline_.Start(period);
+  // A writer that records sound beside the pictures starts it now, on the
+  // clip's clock.
+  if (writer_) writer_->ClipClockStarted(clock_.NowNanoseconds());
 
   // A writer that failed while being made refuses every frame: sound
   // recorded beside it would have no pictures to join.
@@ -311,8 +316,10 @@ void ClipSession::StartEncoding() {
 void ClipSession::RecorderPauseChanged(bool paused) {
   if (paused) {
     timeline_.Paused();
+    if (writer_) writer_->ClipPaused(clock_.NowNanoseconds());
   } else {
     timeline_.Resumed();
+    if (writer_) writer_->ClipResumed(clock_.NowNanoseconds());
   }
 }
 

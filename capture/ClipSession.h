@@ -117,6 +117,7 @@ class ClipSession : public MovieFrameSink, public EncoderControl {
   MovieWriterFactory& writers_;
   ClipHost& host_;
   SteadyClock steadyClock_;
+  const MonotonicClock& clock_;
   ClipTimeline timeline_;
 
   bool clipStarted_ = false;

@@ -5,7 +5,7 @@
 namespace framory {
 
 void WriterFailureBoxes::Report(WriterFailure failure, std::int32_t reason) {
-  Show(failure, reason, "");
+  Show(failure, reason, std::string());
 }
 
 void WriterFailureBoxes::ReportDetail(WriterFailure failure, const std::string& detail) {

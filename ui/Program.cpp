@@ -30,6 +30,7 @@
 #include "platform/encoder/WmEncoderLibrary.h"
 #include "platform/media/FfmpegAviFileLibrary.h"
 #include "platform/media/FfmpegStreamOutput.h"
+#include "platform/media/FfmpegWebMovieLibrary.h"
 #include "platform/media/MediaLog.h"
 #include "platform/media/WmFfmpegLibrary.h"
 #include "platform/qt/DbusNotifications.h"
@@ -184,11 +185,16 @@ int RunProgram(int argc, char** argv, InstanceServer* instances) {
   WmEncoderLibrary encoders;
   QtWaitCursor waitCursor;
   writers.SetEncoderServices(&encoders);
-  // The broadcast to a streaming server. Its sound comes from a clip sound
-  // source once the program has one; until then it goes out without sound.
+  // The MP4 and WebM clips. Their sound comes through a ClipSoundSource
+  // (writers/ClipSound.h) given to SetClipSoundSource; until one is set
+  // here, those clips record pictures only.
+  FfmpegWebMovieLibrary webMovies;
+  writers.SetWebMovieLibrary(&webMovies);
+  // The broadcast to a streaming server; its sound comes from the same
+  // source as the MP4 and WebM clips' sound.
   FfmpegStreamOutputLibrary streams;
   StreamStatus streamStatus;
-  writers.SetStreamServices(&streams, &streamStatus, nullptr, &settings);
+  writers.SetStreamServices(&streams, &streamStatus);
 
   // The tray tip's time and size while recording, and the desktop
   // notification for each saved clip.

@@ -38,6 +38,9 @@ class JournalingWriter : public MovieWriter {
   std::int32_t RepeatFrameAt(const MovieFrame& frame, std::int32_t position) override {
     return writer_->RepeatFrameAt(frame, position);
   }
+  void ClipClockStarted(std::int64_t ns) override { writer_->ClipClockStarted(ns); }
+  void ClipPaused(std::int64_t ns) override { writer_->ClipPaused(ns); }
+  void ClipResumed(std::int64_t ns) override { writer_->ClipResumed(ns); }
   std::int32_t StartResult() const override { return writer_->StartResult(); }
   std::int32_t CloseResult() const override { return writer_->CloseResult(); }
   void Close() override {

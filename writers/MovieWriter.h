@@ -58,6 +58,13 @@ class MovieWriter {
   // After an answer of kWriterFailReported, with the recorder paused: tells
   // the user of the failure through the writer's reports.
   virtual void ReportFailure() {}
+  // The clip's clock, for a writer that records sound beside the pictures:
+  // the steady clock's time (nanoseconds) of the clip's first shot, and of
+  // each pause and resume of the recorder while the clip is open. Sound
+  // heard during a pause is left out, as the pictures are.
+  virtual void ClipClockStarted(std::int64_t /*ns*/) {}
+  virtual void ClipPaused(std::int64_t /*ns*/) {}
+  virtual void ClipResumed(std::int64_t /*ns*/) {}
   // Finishes the file and frees what the writer holds. Safe to call again.
   virtual void Close() = 0;
   // After Close: below 0 when frames accepted by AddFrame were lost after it

@@ -23,6 +23,8 @@ bool MovieWriterFactory::Supports(std::int32_t outputType) const {
       return parts_.Avi != nullptr && format->MakeWriter != nullptr;
     case WriterService::WmvLibrary:
       return parts_.Wmv != nullptr && format->MakeWriter != nullptr;
+    case WriterService::WebMovieLibrary:
+      return parts_.WebMovies != nullptr && format->MakeWriter != nullptr;
     case WriterService::Encoder:
       return encoders_ != nullptr;
     case WriterService::StreamServer:

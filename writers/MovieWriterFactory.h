@@ -31,20 +31,27 @@ class MovieWriterFactory {
 
   // The Windows Media library for the WMV file types.
   void SetWmvLibrary(WmFormatLibrary* library) { parts_.Wmv = library; }
+  // The MP4 and WebM files' library, and where their sound comes from
+  // (null: clips without sound).
+  void SetWebMovieLibrary(WebMovieLibrary* library) { parts_.WebMovies = library; }
+  void SetClipSoundSource(ClipSoundSource* sound) { parts_.Sound = sound; }
+  // Whether the writers made from now on record sound, and from which
+  // source (a SoundSourceChoice): the settings at the start of each clip.
+  void SetSoundChoice(bool record, std::int32_t source) {
+    parts_.RecordSound = record;
+    parts_.SoundSource = source;
+  }
   // The screen encoder behind the encoder sessions (screen encoder,
   // broadcast, a WMV clip's sound) and the merge; null leaves them
   // unavailable.
   void SetEncoderServices(MediaEncoderLibrary* encoders) { encoders_ = encoders; }
 
   // The broadcast to a streaming server: its connections (null leaves it
-  // unavailable), the tray's view of them, the sound source and the
-  // settings that choose the sound.
-  void SetStreamServices(StreamOutputLibrary* streams, StreamStatus* status, ClipSoundSource* sound,
-                         const Settings* options) {
+  // unavailable) and the tray's view of them. Its sound is the clips'
+  // (SetClipSoundSource, SetSoundChoice).
+  void SetStreamServices(StreamOutputLibrary* streams, StreamStatus* status) {
     parts_.Streams = streams;
     parts_.StreamState = status;
-    parts_.Sound = sound;
-    parts_.Options = options;
   }
 
   // AVI clips made from now on are recorded in `journal` while they are

@@ -1,10 +1,10 @@
 #include "writers/OutputFormats.h"
 
-#include "base/Settings.h"
 #include "writers/AviWriter.h"
 #include "writers/JournalingWriter.h"
 #include "writers/QtMovieWriter.h"
 #include "writers/StreamWriter.h"
+#include "writers/WebMovieWriter.h"
 #include "writers/WmvWriter.h"
 #include "writers/WriterTexts.h"
 
@@ -55,11 +55,30 @@ std::unique_ptr<MovieWriter> MakeStreamWriter(const WriterParts& parts,
   stream.Reports = parts.Reports;
   stream.Status = parts.StreamState;
   stream.Sound = parts.Sound;
-  if (parts.Options != nullptr) {
-    stream.RecordSound = parts.Options->RecordSound();
-    stream.SoundChoice = static_cast<SoundSourceChoice>(parts.Options->SoundSource());
-  }
+  stream.RecordSound = parts.RecordSound;
+  const std::int32_t source = parts.SoundSource;
+  stream.SoundChoice = source >= 0 && source <= 2 ? static_cast<SoundSourceChoice>(source)
+                                                  : SoundSourceChoice::Microphone;
   return std::make_unique<StreamWriter>(stream, path, timerValue);
+}
+
+std::unique_ptr<MovieWriter> MakeWebMovieWriter(const WriterParts& parts,
+                                                const OutputFormat& format,
+                                                const std::string& path, std::int32_t timerValue) {
+  if (parts.WebMovies == nullptr || parts.Reports == nullptr) return nullptr;
+  const WebMovieKind kind = format.Code == OutputTypes::WebM ? WebMovieKind::WebM
+                                                             : WebMovieKind::Mp4;
+  auto writer = std::make_unique<WebMovieWriter>(*parts.WebMovies, *parts.Reports, kind, path);
+  writer->SetFramePeriod(timerValue);
+  if (parts.RecordSound && format.SoundAllowed && parts.Sound != nullptr) {
+    const std::int32_t source = parts.SoundSource;
+    writer->SetSound(parts.Sound, source >= 0 && source <= 2
+                                      ? static_cast<SoundSourceChoice>(source)
+                                      : SoundSourceChoice::Microphone);
+  }
+  if (format.Journalled && parts.Journal != nullptr)
+    return std::make_unique<JournalingWriter>(std::move(writer), *parts.Journal, path);
+  return writer;
 }
 
 using F = OutputFamily;
@@ -107,6 +126,22 @@ constexpr OutputFormat Wmv(std::int32_t code, const char* text, const WmGuid* pr
           .MakeWriter = &MakeWmvWriter};
 }
 
+// An MP4 or WebM file with its sound inside. The writer reads the frame's
+// pixels once, as it queues them, so it may read the grabbed ones in place.
+constexpr OutputFormat WebMovie(std::int32_t code, const char* text, const char* extension,
+                                const char* appendFailure) {
+  return {.Code = code,
+          .Family = F::WebMovie,
+          .ListText = text,
+          .Extension = extension,
+          .SoundAllowed = true,
+          .Service = S::WebMovieLibrary,
+          .TakesRepeats = true,
+          .LendsGrabbedFrame = true,
+          .AppendFailure = appendFailure,
+          .MakeWriter = &MakeWebMovieWriter};
+}
+
 // In code order.
 constexpr OutputFormat kFormats[] = {
     Picture(T::Bmp, "BMP - Microsoft Windows bitmap format image", ".bmp", 1),
@@ -143,6 +178,11 @@ constexpr OutputFormat kFormats[] = {
      .Extension = ".wmv",
      .SoundAllowed = true,
      .Service = S::Encoder},
+    WebMovie(T::Mp4,
+             "MP4 - H.264 video with AAC sound, plays in every browser and phone (recommended)",
+             ".mp4", Names::kMp4Append),
+    WebMovie(T::WebM, "WebM - VP9 video with Opus sound, open format for the web", ".webm",
+             Names::kWebMAppend),
     // The broadcast has no row in the format list and makes no file.
     {.Code = T::Broadcast, .Family = F::Broadcast, .SoundAllowed = true, .Service = S::Encoder},
     // The broadcast pushed to a streaming server: frames from the clip

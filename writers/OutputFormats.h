@@ -24,9 +24,9 @@ namespace framory {
 
 class AviFileLibrary;
 class WmFormatLibrary;
-class ClipJournal;
+class WebMovieLibrary;
 class ClipSoundSource;
-class Settings;
+class ClipJournal;
 class StreamOutputLibrary;
 class StreamStatus;
 class WriterReports;
@@ -37,6 +37,7 @@ enum class OutputFamily : std::int32_t {
   Avi,            // AVI files written frame by frame
   QuickTime,      // QuickTime movies written frame by frame
   WmvFile,        // Windows Media files written frame by frame
+  WebMovie,       // MP4 and WebM files with their sound inside, written frame by frame
   ScreenEncoder,  // the screen encoder captures into a file itself
   Broadcast,      // the screen served live: by the screen encoder, or pushed to a server
 };
@@ -46,16 +47,21 @@ enum class OutputFamily : std::int32_t {
 struct WriterParts {
   AviFileLibrary* Avi = nullptr;
   WmFormatLibrary* Wmv = nullptr;
+  WebMovieLibrary* WebMovies = nullptr;
   ClipJournal* Journal = nullptr;
   WriterReports* Reports = nullptr;
+  // The sound of the MP4 and WebM clips; null records none. Whether the
+  // next clip records sound, and from where (the settings' RecordSound and
+  // SoundSource, a SoundSourceChoice), set before each clip's writer is made.
+  ClipSoundSource* Sound = nullptr;
+  bool RecordSound = false;
+  std::int32_t SoundSource = 0;
   std::int32_t ScreenWidth = 0;
   std::int32_t ScreenHeight = 0;
-  // The broadcast to a streaming server: its connections, the tray's view
-  // of them, the sound, and the settings that choose the sound.
+  // The broadcast to a streaming server (its sound as the clips' above):
+  // its connections and the tray's view of them.
   StreamOutputLibrary* Streams = nullptr;
   StreamStatus* StreamState = nullptr;
-  ClipSoundSource* Sound = nullptr;
-  const Settings* Options = nullptr;
 };
 
 // The outside service a format's writer needs.
@@ -64,6 +70,7 @@ enum class WriterService : std::int32_t {
   AviLibrary,
   WmvLibrary,
   Encoder,
+  WebMovieLibrary,
   StreamServer,  // the connections to a streaming server
 };
 

@@ -50,6 +50,10 @@ constexpr FailureBoxRow kFailureBoxes[] = {
       "The streaming server did not take the broadcast; the recorder is paused. Check the "
       "address and the stream key under \"Broadcast\" in the options view.\n\n",
       false, WriterBoxKind::Error}},
+    // The reason the sound server gave follows the text.
+    {WriterFailure::ClipSoundMissing,
+     {kErrorCaption, "Unable to record sound; the clip goes on without it. ", false,
+      WriterBoxKind::Error}},
 };
 
 struct MergeErrorText {

@@ -86,12 +86,15 @@ std::unique_ptr<LiveEncoder> LiveEncoder::Open(const LiveEncoderSettings& settin
     Dictionary io(settings.IoOptions);
     result = avio_open2(&output->pb, settings.Target.c_str(), AVIO_FLAG_WRITE,
                         &output->interrupt_callback, &io.entries);
-    if (result < 0) return fail(result, "Cannot open " + settings.Target + ": " + ErrorText(result));
+    if (result < 0)
+      return fail(result, "Cannot open " + settings.Target + ": " + ErrorText(result));
   }
   Dictionary muxer(settings.MuxerOptions);
   result = avformat_write_header(output, &muxer.entries);
   if (result < 0) return fail(result, "Cannot write the header: " + ErrorText(result));
   encoder->headerWritten_ = true;
+  if (output->pb != nullptr) avio_flush(output->pb);
+  encoder->NoteCleanEnd();
   return encoder;
 }
 
@@ -117,9 +120,8 @@ int LiveEncoder::OpenVideo(const LiveEncoderSettings& settings, std::string* fai
   // Key frames are placed by time (see EncodePicture); the encoder's own
   // count of frames is a backstop set to the same stretch at the nominal
   // rate.
-  context->gop_size =
-      static_cast<int>(std::max<std::int64_t>(
-          1, settings.MaxKeyFrameGapMs * std::max(settings.FramesPerSecond, 1) / 1000));
+  context->gop_size = static_cast<int>(std::max<std::int64_t>(
+      1, settings.MaxKeyFrameGapMs * std::max(settings.FramesPerSecond, 1) / 1000));
   context->bit_rate = settings.VideoBitRate;
   // No reordered frames: every packet's decoding time is its picture's, so
   // no stream starts below zero beside the sound, and a picture reaches the
@@ -158,7 +160,8 @@ int LiveEncoder::OpenSound(const LiveEncoderSettings& settings, std::string* fai
   }
   // The encoder's own formats decide between interleaved and planar float.
   AVSampleFormat format = AV_SAMPLE_FMT_NONE;
-  for (const AVSampleFormat* f = codec->sample_fmts; f != nullptr && *f != AV_SAMPLE_FMT_NONE; ++f) {
+  for (const AVSampleFormat* f = codec->sample_fmts; f != nullptr && *f != AV_SAMPLE_FMT_NONE;
+       ++f) {
     if (*f == AV_SAMPLE_FMT_FLT || *f == AV_SAMPLE_FMT_FLTP) {
       format = *f;
       break;
@@ -207,26 +210,63 @@ bool LiveEncoder::KeyFrameDue(std::int64_t timeMs) const {
   return lastKeyMs_ < 0 || timeMs - lastKeyMs_ >= maxKeyGapMs_;
 }
 
+FrameHandle LiveEncoder::NewPicture() const {
+  FrameHandle picture(av_frame_alloc());
+  if (picture == nullptr || video_ == nullptr) return nullptr;
+  picture->format = AV_PIX_FMT_YUV420P;
+  picture->width = video_->width;
+  picture->height = video_->height;
+  if (av_frame_get_buffer(picture.get(), 0) < 0) return nullptr;
+  return picture;
+}
+
+int LiveEncoder::ConvertPicture(AVFrame* picture, const std::uint8_t* top, std::ptrdiff_t stride) {
+  // A buffer the encoder (or the last picture kept for a repeat) still
+  // holds is left to it, and the picture gets a new one: nothing is copied.
+  if (picture->buf[0] == nullptr || !av_frame_is_writable(picture)) {
+    const int format = picture->format, width = picture->width, height = picture->height;
+    av_frame_unref(picture);
+    picture->format = format;
+    picture->width = width;
+    picture->height = height;
+    const int made = av_frame_get_buffer(picture, 0);
+    if (made < 0) return made;
+  }
+  ConvertBgraToYuv420(
+      top, stride, picture->width, picture->height,
+      Yuv420Planes{picture->data[0], picture->data[1], picture->data[2], picture->linesize[0],
+                   picture->linesize[1], picture->linesize[2]});
+  return 0;
+}
+
 int LiveEncoder::EncodePicture(const std::uint8_t* top, std::ptrdiff_t stride, std::int64_t timeMs,
                                bool forceKeyFrame) {
   if (finished_ || video_ == nullptr) return AVERROR(EINVAL);
   if (timeMs <= lastPictureMs_) return AVERROR(EINVAL);
-  // The encoder may still hold the previous picture (B-frames, lookahead):
-  // making the frame writable gives it a buffer of its own then.
-  const int writable = av_frame_make_writable(picture_.get());
-  if (writable < 0) return writable;
-  ConvertBgraToYuv420(top, stride, video_->width, video_->height,
-                      Yuv420Planes{picture_->data[0], picture_->data[1], picture_->data[2],
-                                   picture_->linesize[0], picture_->linesize[1],
-                                   picture_->linesize[2]});
+  const int converted = ConvertPicture(picture_.get(), top, stride);
+  if (converted < 0) return converted;
+  return SendPicture(timeMs, forceKeyFrame || KeyFrameDue(timeMs));
+}
+
+int LiveEncoder::EncodeConverted(const AVFrame& picture, std::int64_t timeMs, bool forceKeyFrame) {
+  if (finished_ || video_ == nullptr) return AVERROR(EINVAL);
+  if (timeMs <= lastPictureMs_) return AVERROR(EINVAL);
+  if (picture.width != video_->width || picture.height != video_->height ||
+      picture.format != AV_PIX_FMT_YUV420P) {
+    return AVERROR(EINVAL);
+  }
+  // The encoder's picture refers to the caller's buffer, which stays the
+  // last picture for a repeat until the caller converts into it again.
+  av_frame_unref(picture_.get());
+  const int referred = av_frame_ref(picture_.get(), &picture);
+  if (referred < 0) return referred;
   return SendPicture(timeMs, forceKeyFrame || KeyFrameDue(timeMs));
 }
 
 int LiveEncoder::EncodeAgain(std::int64_t timeMs, bool keyFrame) {
   if (finished_ || video_ == nullptr || lastPictureMs_ < 0) return AVERROR(EINVAL);
   if (timeMs <= lastPictureMs_) return AVERROR(EINVAL);
-  const int writable = av_frame_make_writable(picture_.get());
-  if (writable < 0) return writable;
+  // The picture's pixels are sent again as they are.
   return SendPicture(timeMs, keyFrame || KeyFrameDue(timeMs));
 }
 
@@ -256,7 +296,8 @@ int LiveEncoder::EncodeSound(const float* samples, std::size_t frames, std::int6
     pendingSound_.insert(pendingSound_.end(),
                          static_cast<std::size_t>(firstSample - nextSample_) * kChannels, 0.0f);
   }
-  pendingSound_.insert(pendingSound_.end(), samples + skip * kChannels, samples + frames * kChannels);
+  pendingSound_.insert(pendingSound_.end(), samples + skip * kChannels,
+                       samples + frames * kChannels);
   nextSample_ = firstSample + static_cast<std::int64_t>(frames - skip);
 
   const int frameSize = soundFrame_->nb_samples;
@@ -280,7 +321,8 @@ int LiveEncoder::EncodeSound(const float* samples, std::size_t frames, std::int6
     used += std::size_t(frameSize) * kChannels;
     pendingStart_ += frameSize;
   }
-  pendingSound_.erase(pendingSound_.begin(), pendingSound_.begin() + static_cast<std::ptrdiff_t>(used));
+  pendingSound_.erase(pendingSound_.begin(),
+                      pendingSound_.begin() + static_cast<std::ptrdiff_t>(used));
   return result;
 }
 
@@ -303,7 +345,20 @@ int LiveEncoder::Drain(AVCodecContext* context, AVStream* stream) {
     if (written < 0) return written;
     // A write the I/O layer failed (a full disk) shows in its error only.
     if (output_->pb != nullptr && output_->pb->error < 0) return output_->pb->error;
+    NoteCleanEnd();
   }
+}
+
+void LiveEncoder::NoteCleanEnd() {
+  // With packets flushed through, the muxers hand a part to the I/O layer
+  // only once it is finished, so what has been written ends with a whole
+  // part.
+  AVIOContext* io = output_ != nullptr ? output_->pb : nullptr;
+  if (io == nullptr || io->error < 0 || cleanEnd_ < 0) {
+    cleanEnd_ = -1;
+    return;
+  }
+  cleanEnd_ = avio_tell(io);
 }
 
 int LiveEncoder::Finish() {
@@ -316,16 +371,17 @@ int LiveEncoder::Finish() {
       pendingSound_.resize(std::size_t(frameSize) * kChannels, 0.0f);
       result = EncodeSound(nullptr, 0, nextSample_);
     }
-    for (auto [context, stream] : {std::pair{video_.get(), videoStream_},
-                                   std::pair{sound_.get(), soundStream_}}) {
+    for (auto [context, stream] :
+         {std::pair{video_.get(), videoStream_}, std::pair{sound_.get(), soundStream_}}) {
       if (context == nullptr) continue;
-      const int flushed = avcodec_send_frame(context, nullptr) < 0 ? AVERROR_BUG
-                                                                   : Drain(context, stream);
+      const int flushed =
+          avcodec_send_frame(context, nullptr) < 0 ? AVERROR_BUG : Drain(context, stream);
       if (result >= 0) result = flushed;
     }
     const int trailer = av_write_trailer(output_.get());
     if (result >= 0) result = trailer;
-    if (result >= 0 && output_->pb != nullptr && output_->pb->error < 0) result = output_->pb->error;
+    if (result >= 0 && output_->pb != nullptr && output_->pb->error < 0)
+      result = output_->pb->error;
   }
   finished_ = true;
   const int closed = CloseOutputFile(output_.get());

@@ -57,7 +57,7 @@ struct LiveEncoderSettings {
   // and not in an I/O buffer.
   bool FlushPackets = true;
 
-  std::string VideoEncoder;  // "libx264", "libvpx-vp9"
+  std::string VideoEncoder;   // "libx264", "libvpx-vp9"
   MediaOptions VideoOptions;  // the encoder's private options ("preset", "crf", ...)
   std::int32_t Width = 0;     // even
   std::int32_t Height = 0;    // even
@@ -92,6 +92,14 @@ class LiveEncoder {
   // the bytes from one row to the next. Times must increase.
   int EncodePicture(const std::uint8_t* top, std::ptrdiff_t stride, std::int64_t timeMs,
                     bool forceKeyFrame = false);
+  // The same in two steps, so the conversion can run on another thread than
+  // the encoding (and replace a copy of the pixels): NewPicture makes a 4:2:0
+  // picture of the encoder's size, ConvertPicture converts 32-bit BGRX rows
+  // into it on any thread (giving it a new buffer when the encoder still
+  // holds its old one, so nothing is copied), and EncodeConverted encodes it.
+  FrameHandle NewPicture() const;
+  static int ConvertPicture(AVFrame* picture, const std::uint8_t* top, std::ptrdiff_t stride);
+  int EncodeConverted(const AVFrame& picture, std::int64_t timeMs, bool forceKeyFrame = false);
   // The last picture again at `timeMs` (after at least one EncodePicture),
   // as a key frame when `keyFrame`.
   int EncodeAgain(std::int64_t timeMs, bool keyFrame);
@@ -105,6 +113,11 @@ class LiveEncoder {
   // kSampleRate). Samples before the ones already taken are dropped; a gap
   // after them is filled with silence, so the sound keeps its place.
   int EncodeSound(const float* samples, std::size_t frames, std::int64_t firstSample);
+
+  // Bytes of the output that end with a whole part the muxer finished (a
+  // fragment, a cluster, the header): after a failed write, a file cut back
+  // to this length holds no half-written part.
+  std::int64_t CleanEnd() const { return cleanEnd_; }
 
   // Encodes what the encoders still hold, writes the trailer (an MP4's
   // fragment index, a WebM's cues and duration) and closes the target. The
@@ -139,6 +152,9 @@ class LiveEncoder {
   std::int64_t pendingStart_ = 0;
   std::int64_t nextSample_ = 0;  // the first sample not taken yet
   bool planarSound_ = false;
+  std::int64_t cleanEnd_ = 0;
+  // Notes the output's length as clean when nothing failed so far.
+  void NoteCleanEnd();
   bool headerWritten_ = false;
   bool finished_ = false;
 };

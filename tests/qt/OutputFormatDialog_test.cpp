@@ -38,9 +38,11 @@ class FormatDialogTest : public ::testing::Test {
 TEST_F(FormatDialogTest, ListPositionIsCodeMinusFamilyBase) {
   settings.SetOutputType(QuickTimeOutputType);
   OutputFormatDialog movies(settings, services, launchers);
-  ASSERT_EQ(List(movies)->count(), 10);
-  for (int code = 10; code <= 19; ++code) {
-    EXPECT_EQ(List(movies)->item(code - 10)->text(), OutputFormatDialog::ListText(code)) << code;
+  ASSERT_EQ(List(movies)->count(), 12);
+  // Sorted by text: MP4 falls between MOV and the WMV rows, WebM after them.
+  const int rows[12] = {10, 11, 12, 13, 14, 15, 20, 16, 17, 18, 19, 21};
+  for (int row = 0; row < 12; ++row) {
+    EXPECT_EQ(List(movies)->item(row)->text(), OutputFormatDialog::ListText(rows[row])) << row;
   }
   EXPECT_EQ(List(movies)->currentRow(), 5);
   List(movies)->setCurrentRow(2);
@@ -84,7 +86,7 @@ TEST_F(FormatDialogTest, SoundBoxFollowsTheSoundRule) {
   List(dialog)->setCurrentRow(2);
   EXPECT_FALSE(settings.RecordSound()) << "AVI cannot record sound";
   EXPECT_FALSE(Sound(dialog)->isEnabled());
-  List(dialog)->setCurrentRow(6);
+  List(dialog)->setCurrentRow(7);
   EXPECT_TRUE(Sound(dialog)->isEnabled());
   EXPECT_FALSE(Sound(dialog)->isChecked()) << "back to WMV: enabled but unticked";
   Sound(dialog)->click();
@@ -103,7 +105,7 @@ TEST_F(FormatDialogTest, BroadcastShowsTheScreenEncoderEntryDisabled) {
   settings.SetOutputType(BroadcastOutputType);
   settings.SetRecordSound(true);
   OutputFormatDialog dialog(settings, services, launchers);
-  EXPECT_EQ(List(dialog)->currentRow(), 9);
+  EXPECT_EQ(List(dialog)->currentRow(), 10);
   EXPECT_FALSE(List(dialog)->isEnabled());
   EXPECT_TRUE(Sound(dialog)->isEnabled());
   EXPECT_TRUE(Sound(dialog)->isChecked());

@@ -18,6 +18,7 @@
 #include "capture/OutputNaming.h"
 #include "platform/media/FfmpegAviFileLibrary.h"
 #include "platform/media/FfmpegStreamOutput.h"
+#include "platform/media/FfmpegWebMovieLibrary.h"
 #include "platform/media/WmFfmpegLibrary.h"
 #include "support/ClipSessionFakes.h"
 #include "support/FakeDialogServices.h"
@@ -49,7 +50,8 @@ class NotingFactory : public MovieWriterFactory {
  public:
   explicit NotingFactory(WriterReports& reports) : MovieWriterFactory(&avi, &reports, 640, 480) {
     SetWmvLibrary(&wmv);
-    SetStreamServices(&streams, nullptr, nullptr, nullptr);
+    SetStreamServices(&streams, nullptr);
+    SetWebMovieLibrary(&web);
   }
   bool Supports(std::int32_t type) const override { return IsMovieOutputType(type); }
   std::unique_ptr<MovieWriter> CreateFileWriter(std::int32_t type, const std::string& path,
@@ -66,6 +68,7 @@ class NotingFactory : public MovieWriterFactory {
   FfmpegAviFileLibrary avi;
   WmFfmpegLibrary wmv;
   FfmpegStreamOutputLibrary streams;
+  FfmpegWebMovieLibrary web;
   std::map<std::int32_t, std::string> paths;
   std::map<std::int32_t, bool> made;
   int encoderSessions = 0;

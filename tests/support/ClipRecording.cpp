@@ -10,6 +10,7 @@ ClipRecording::ClipRecording(ClipRecordingOptions options)
     : extension(options.extension),
       aviLibrary(std::move(options.aviLibrary)),
       wmvLibrary(std::move(options.wmvLibrary)),
+      webMovieLibrary(std::move(options.webMovieLibrary)),
       factory(aviLibrary.get(), &reports, options.screenWidth, options.screenHeight),
       session(settings, naming, factory, host, options.manualClock ? &clock : nullptr) {
   if (options.folder.empty()) ownFolder.emplace();
@@ -20,6 +21,8 @@ ClipRecording::ClipRecording(ClipRecordingOptions options)
   settings.SetOutputType(options.outputType);
   settings.SetTimerValue(options.timerValue);
   if (wmvLibrary != nullptr) factory.SetWmvLibrary(wmvLibrary.get());
+  if (webMovieLibrary != nullptr) factory.SetWebMovieLibrary(webMovieLibrary.get());
+  factory.SetClipSoundSource(options.soundSource);
   reports.SetDownloadAddress(options.wmvHelpAddress);
 }
 

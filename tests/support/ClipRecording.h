@@ -21,7 +21,9 @@
 #include "support/RecorderFakes.h"
 #include "support/TempDir.h"
 #include "writers/AviFileApi.h"
+#include "writers/ClipSound.h"
 #include "writers/MovieWriterFactory.h"
+#include "writers/WebMovieApi.h"
 #include "writers/WmFormatApi.h"
 
 namespace framory::testing {
@@ -44,6 +46,14 @@ struct ClipRecordingOptions {
   ClipRecordingOptions Wmv(std::shared_ptr<WmFormatLibrary> library, std::string helpAddress) && {
     wmvLibrary = std::move(library);
     wmvHelpAddress = std::move(helpAddress);
+    return std::move(*this);
+  }
+  // The MP4 and WebM files' library, and the sound their clips record
+  // (null: none).
+  ClipRecordingOptions WebMovies(std::shared_ptr<WebMovieLibrary> library,
+                                 ClipSoundSource* sound = nullptr) && {
+    webMovieLibrary = std::move(library);
+    soundSource = sound;
     return std::move(*this);
   }
   // The screen size the factory sizes the AVI buffer by (the frame's if 0).
@@ -70,6 +80,8 @@ struct ClipRecordingOptions {
   std::shared_ptr<AviFileLibrary> aviLibrary;
   std::shared_ptr<WmFormatLibrary> wmvLibrary;
   std::string wmvHelpAddress;
+  std::shared_ptr<WebMovieLibrary> webMovieLibrary;
+  ClipSoundSource* soundSource = nullptr;
   std::int32_t screenWidth = 0;
   std::int32_t screenHeight = 0;
   bool manualClock = false;
@@ -93,6 +105,7 @@ struct ClipRecording {
   ManualClock clock;
   const std::shared_ptr<AviFileLibrary> aviLibrary;
   const std::shared_ptr<WmFormatLibrary> wmvLibrary;
+  const std::shared_ptr<WebMovieLibrary> webMovieLibrary;
   MovieWriterFactory factory;
   ClipSession session;
 };
