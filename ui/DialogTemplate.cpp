@@ -1,6 +1,7 @@
 #include "ui/DialogTemplate.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialog>
 #include <QFile>
 #include <QGroupBox>
@@ -90,6 +91,12 @@ QWidget* CreateControl(QDialog* dialog, const ControlTemplate& control, const Di
       // The scroll bar shows only while the entries do not all fit.
       list->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
       widget = list;
+      break;
+    }
+    case ControlKind::DropDownList: {
+      auto* choices = new QComboBox(dialog);
+      choices->setEditable(false);
+      widget = choices;
       break;
     }
   }

@@ -26,6 +26,7 @@ enum class ControlKind {
   GroupBox,
   Icon,  // the program icon
   ListBox,
+  DropDownList,  // a closed list to choose one entry from, no typing
 };
 
 struct ControlTemplate {

@@ -1,5 +1,6 @@
 // The output format dialog (template 136): the exact format within the output
-// family chosen in the options view, and whether sound is recorded. Modal;
+// family chosen in the options view, whether sound is recorded and where it
+// comes from (the microphone, the desktop's sound or both). Modal;
 // every change goes straight into the settings record. Enter closes it, Esc
 // does nothing.
 #pragma once
@@ -37,6 +38,7 @@ class OutputFormatDialog : public QDialog {
  private:
   void SelectionChanged();
   void SetSoundBox();
+  void SetSourceBox();
 
   Settings& settings_;
   DialogServices& services_;

@@ -40,6 +40,7 @@
 #include "platform/qt/QtSocketWatcher.h"
 #include "platform/qt/QtTimerService.h"
 #include "platform/qt/QtWaitCursor.h"
+#include "platform/sound/PulseClipSound.h"
 #include "platform/x11/X11InputRecorder.h"
 #include "platform/x11/X11ScreenChanges.h"
 #include "platform/x11/X11ScreenGrabber.h"
@@ -185,11 +186,12 @@ int RunProgram(int argc, char** argv, InstanceServer* instances) {
   WmEncoderLibrary encoders;
   QtWaitCursor waitCursor;
   writers.SetEncoderServices(&encoders);
-  // The MP4 and WebM clips. Their sound comes through a ClipSoundSource
-  // (writers/ClipSound.h) given to SetClipSoundSource; until one is set
-  // here, those clips record pictures only.
+  // The MP4 and WebM clips, with their sound read from the sound server
+  // (the microphone, the desktop's sound or both, as "Sound from:" says).
   FfmpegWebMovieLibrary webMovies;
   writers.SetWebMovieLibrary(&webMovies);
+  PulseClipSoundSource clipSound;
+  writers.SetClipSoundSource(&clipSound);
   // The broadcast to a streaming server; its sound comes from the same
   // source as the MP4 and WebM clips' sound.
   FfmpegStreamOutputLibrary streams;

@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QListWidget>
 #include <QPushButton>
 #include <QScrollBar>
@@ -28,6 +29,7 @@ class FormatDialogTest : public ::testing::Test {
 
   QListWidget* List(const QWidget& dialog) { return FindControlAs<QListWidget>(&dialog, 1005); }
   QCheckBox* Sound(const QWidget& dialog) { return FindControlAs<QCheckBox>(&dialog, 1043); }
+  QComboBox* Source(const QWidget& dialog) { return FindControlAs<QComboBox>(&dialog, 1069); }
 
   Settings settings;
   FakeDialogServices services;
@@ -91,6 +93,36 @@ TEST_F(FormatDialogTest, SoundBoxFollowsTheSoundRule) {
   EXPECT_FALSE(Sound(dialog)->isChecked()) << "back to WMV: enabled but unticked";
   Sound(dialog)->click();
   EXPECT_TRUE(settings.RecordSound());
+}
+
+// "Sound from:" shows the stored choice, stores a new one, and can be used
+// exactly while "Record Sound as Well" can be and is ticked.
+TEST_F(FormatDialogTest, SoundSourceIsChosenWhileSoundIsRecorded) {
+  settings.SetOutputType(DefaultMovieOutputType);
+  settings.SetRecordSound(true);
+  settings.SetSoundSource(2);
+  OutputFormatDialog dialog(settings, services, launchers);
+  ASSERT_EQ(Source(dialog)->count(), 3);
+  EXPECT_EQ(Source(dialog)->itemText(0), "Microphone");
+  EXPECT_EQ(Source(dialog)->itemText(1), "Desktop sound");
+  EXPECT_EQ(Source(dialog)->itemText(2), "Both");
+  EXPECT_EQ(Source(dialog)->currentIndex(), 2);
+  EXPECT_TRUE(Source(dialog)->isEnabled());
+  Source(dialog)->setCurrentIndex(1);
+  EXPECT_EQ(settings.SoundSource(), 1);
+  Sound(dialog)->click();
+  EXPECT_FALSE(Source(dialog)->isEnabled()) << "no sound, no source";
+  Sound(dialog)->click();
+  EXPECT_TRUE(Source(dialog)->isEnabled());
+  List(dialog)->setCurrentRow(2);
+  EXPECT_FALSE(Source(dialog)->isEnabled()) << "AVI cannot record sound";
+  EXPECT_EQ(settings.SoundSource(), 1) << "the choice stays for the next format with sound";
+
+  settings.SetOutputType(OutputTypes::Png);
+  settings.SetRecordSound(true);
+  OutputFormatDialog pictures(settings, services, launchers);
+  EXPECT_FALSE(Source(pictures)->isEnabled());
+  EXPECT_EQ(Source(pictures)->currentIndex(), 1);
 }
 
 TEST_F(FormatDialogTest, ImageFamilyShowsSoundOffEvenWhenStoredOn) {
