@@ -4,6 +4,8 @@
 # with its RTMP module on loopback, in the test's own network namespace.
 # - ffmpeg plays the pushed RTMP stream and the server's HLS playlist, and
 #   the picture is the screen (the desktop's colour where no window is);
+# - with "Record Sound as Well" the stream carries the sound server's tone
+#   (a PulseAudio server of the test's own, 440 Hz as the default source);
 # - pausing the recorder sends nothing;
 # - the server killed and restarted mid-broadcast: the stream comes back
 #   (the seconds it took are printed), and while the server is stopped
@@ -77,8 +79,23 @@ seconds_since() { awk -v a="$1" -v b="$(now)" 'BEGIN {printf "%.1f", b - a}'; }
 
 require "the streaming server starts" start_server
 
+pulse_dir="$E2E_ROOT/pulse"
+mkdir -p "$pulse_dir"
+cat >"$pulse_dir/test.pa" <<PA
+load-module module-native-protocol-unix socket=$pulse_dir/native auth-anonymous=1
+load-module module-null-sink sink_name=testsink
+load-module module-sine-source frequency=440 source_name=testtone
+set-default-source testtone
+PA
+export PULSE_SERVER="unix:$pulse_dir/native" PULSE_RUNTIME_PATH="$pulse_dir/runtime"
+export PULSE_STATE_PATH="$pulse_dir/state" PULSE_COOKIE="$pulse_dir/cookie"
+pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no -F "$pulse_dir/test.pa" \
+  >"$pulse_dir/log" 2>&1 &
+E2E_HELPER_PIDS+=($!)
+require "the test's sound server answers" wait_until "$E2E_WAIT" pactl info
+
 seed_project live "OutputType=31" "StreamServerAddress=$rtmp_url" \
-  "RememberStreamServerAddress=1" "RecordSound=0" "TimerValue=100" \
+  "RememberStreamServerAddress=1" "RecordSound=1" "TimerValue=100" \
   "UseDesktopWindow=1" "UseMainAppWindow=0"
 start_and_open_project
 require "Ctrl+Shift starts the broadcast" toggle_recorder_to Active
@@ -91,6 +108,15 @@ check "the stream is the 800x600 screen in H.264 (got '$size')" test "$size" = "
 colour=$(corner_rgb "$rtmp_url")
 check "the stream shows the desktop's colour where no window is (got '$colour', want '$ROOT_RGB')" \
   near_colour "$colour" "$ROOT_RGB"
+
+streams=$(timeout 30 ffprobe -v error -show_entries stream=codec_type,codec_name -of csv=p=0 \
+  "$rtmp_url" 2>/dev/null | sort | tr '\n' ' ')
+check "the stream holds AAC sound beside the H.264 pictures (got '$streams')" \
+  test "$streams" = "aac,audio h264,video "
+volume=$(timeout 30 ffmpeg -hide_banner -nostats -i "$rtmp_url" -t 3 -map 0:a:0 -af volumedetect \
+  -f null - 2>&1 | sed -n 's/.*mean_volume: \(-\?[0-9.]*\) dB.*/\1/p')
+check "the tone is heard in the stream (mean ${volume:-none} dB)" \
+  awk -v v="${volume:--999}" 'BEGIN { exit !(v > -30) }'
 
 require "Ctrl+Shift pauses the broadcast" toggle_recorder_to Paused
 sleep 1
@@ -136,7 +162,10 @@ check "the store holds the remembered address" registry_is StreamServerAddress "
 check "the store is readable by its owner alone" test "$(stat -c %a "$REGISTRY_FILE")" = 600
 check "the key is in no output or file of the program after the exit" key_hidden "$KEY"
 
-# A refused key: one box, and the recorder pauses.
+# A refused key: one box, and the recorder pauses. FFmpeg's messages are let
+# through at their usual level here, so that any that named the address
+# would show in the output.
+export FRAMORY_MEDIA_LOG=1
 seed_project refused "OutputType=31" \
   "StreamServerAddress=rtmp://127.0.0.1:$RTMP_PORT/live/$BAD_KEY" \
   "RememberStreamServerAddress=0" "RecordSound=0" "TimerValue=100" \
@@ -151,6 +180,8 @@ check "the box is dismissed" dismiss_box "$REFUSED_BOX"
 check "the refused key is in no output, title or file" key_hidden "$BAD_KEY"
 exit_with_escape
 check "an address not remembered is not stored" test -z "$(registry_value StreamServerAddress)"
+
+unset FRAMORY_MEDIA_LOG
 
 # SRT: MPEG-TS to ffmpeg listening in SRT mode.
 srt_port=9000
