@@ -6,7 +6,9 @@
 #   the picture is the screen (the desktop's colour where no window is);
 # - with "Record Sound as Well" the stream carries the sound server's tone
 #   (a PulseAudio server of the test's own, 440 Hz as the default source);
-# - pausing the recorder sends nothing;
+# - pausing the recorder sends nothing; after a pause long enough for the
+#   server to drop the idle stream, resuming publishes again with the time
+#   stamps going on;
 # - the server killed and restarted mid-broadcast: the stream comes back
 #   (the seconds it took are printed), and while the server is stopped
 #   (SIGSTOP, a stalled server) the recorder still answers Ctrl+Shift;
@@ -125,8 +127,18 @@ sleep 3
 after=$(sent_bytes)
 check "nothing is sent while paused (${before:-none} then ${after:-none} bytes)" \
   test -n "$before" -a "$before" = "$after"
+# A long pause: the server drops the idle stream (after 8 s); the resume
+# publishes again, and the stream's time goes on from where it was.
+published=$(publishes "$KEY")
+sleep 8
 require "Ctrl+Shift resumes the broadcast" toggle_recorder_to Active
+check "the resume publishes again to the server that dropped the idle stream" \
+  wait_until "$E2E_WAIT" published_more_than "$KEY" "$published"
 check "the stream goes on after the resume" wait_until "$E2E_WAIT" plays "$rtmp_url"
+start=$(timeout 30 ffprobe -v error -select_streams v:0 -show_entries packet=pts_time -of csv=p=0 \
+  -read_intervals '%+#1' "$rtmp_url" 2>/dev/null | head -n 1)
+check "the time stamps go on after the pause (first picture at ${start:-none} s)" \
+  awk -v t="${start:--1}" 'BEGIN { exit !(t >= 3) }'
 
 # A stalled server: stopped, it takes nothing and answers nothing. The
 # recorder must still answer its chord while the server is stopped.

@@ -4,6 +4,7 @@
 # choosing. It takes pushed RTMP streams on application "live", writes HLS
 # for viewers, and asks itself (on_publish) whether a stream name may be
 # published: a name starting with "bad" is answered 403, any other is let in.
+# A publisher idle for 8 s is dropped.
 #
 #   stream-server.sh DIR RTMP_PORT HTTP_PORT
 #
@@ -25,6 +26,9 @@ rtmp {
   server {
     listen 127.0.0.1:$rtmp_port;
     chunk_size 4096;
+    # A publisher that sends nothing for this long is dropped, as services
+    # do with an idle stream.
+    drop_idle_publisher 8s;
     application live {
       live on;
       record off;
