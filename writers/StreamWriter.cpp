@@ -22,9 +22,11 @@ StreamWriter::StreamWriter(const StreamWriterParts& parts, const std::string& ad
   if (address_ && parts_.Outputs != nullptr) output_ = parts_.Outputs->MakeOutput();
   if (address_ && parts_.RecordSound && parts_.Sound != nullptr) {
     sound_ = parts_.Sound->Open(parts_.SoundChoice);
-    // Without a sound server the pictures go out alone.
-    std::string failure;
+    // Without a sound server the pictures go out alone, and the user is told.
+    std::string failure = "The sound source could not be opened.";
     if (sound_ && !sound_->Start(&failure)) sound_.reset();
+    if (!sound_ && parts_.Reports != nullptr)
+      parts_.Reports->ReportDetail(WriterFailure::ClipSoundMissing, failure);
   }
 }
 
