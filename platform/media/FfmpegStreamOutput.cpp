@@ -97,7 +97,12 @@ ConnectOutcome FfmpegStreamOutput::Open(const StreamAddress& address, const Stre
   // The stream goes on from the broadcast's time (a reconnection, a resume
   // after a pause), so viewers and the server's recording see no jump back.
   settings.MuxerOptions = {{"output_ts_offset", std::to_string(startMs) + "ms"}};
-  if (rtmp) settings.MuxerOptions.emplace_back("flvflags", "no_duration_filesize");
+  if (rtmp) {
+    settings.MuxerOptions.emplace_back("flvflags", "no_duration_filesize");
+    // A small send buffer: a server that stalls is noticed within seconds
+    // (the send deadline) instead of after megabytes of buffered stream.
+    settings.IoOptions.emplace_back("send_buffer_size", std::to_string(kSendBufferBytes));
+  }
   settings.VideoEncoder = "libx264";
   settings.VideoOptions = {{"preset", "veryfast"}, {"tune", "zerolatency"}};
   settings.Width = format.Width;

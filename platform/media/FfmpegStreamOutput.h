@@ -25,6 +25,8 @@ class FfmpegStreamOutput : public StreamOutput {
   // Longest waits: for a connection to be set up, for one send.
   static constexpr std::int64_t kConnectTimeoutMs = 8000;
   static constexpr std::int64_t kSendTimeoutMs = 4000;
+  // The socket's send buffer for RTMP, in bytes.
+  static constexpr int kSendBufferBytes = 128 * 1024;
 
   FfmpegStreamOutput();
   ~FfmpegStreamOutput() override;
