@@ -123,8 +123,8 @@ class ToneSource : public ClipSoundSource {
 // by the test's clock, with the tone as its sound.
 struct Recording : testing::ClipRecording {
   explicit Recording(const WebType& type, std::int32_t timerValue = 100,
-                     const std::string& folder = "", bool manualClock = true)
-      : Recording(type, timerValue, folder, manualClock, std::make_unique<ToneSource>(clock)) {}
+                     const std::string& folder = "")
+      : Recording(type, timerValue, folder, std::make_unique<ToneSource>(clock)) {}
 
   // Delivers a shot and lets one period pass.
   void ShootAndWait(const TestPicture& picture) {
@@ -148,18 +148,12 @@ struct Recording : testing::ClipRecording {
 
  private:
   Recording(const WebType& type, std::int32_t timerValue, const std::string& folder,
-            bool manualClock, std::unique_ptr<ToneSource> source)
-      : ClipRecording(MakeOptions(type, timerValue, folder, manualClock, source.get())),
+            std::unique_ptr<ToneSource> source)
+      : ClipRecording(testing::ClipRecordingOptions(type.extension, type.code, timerValue, folder)
+                          .WebMovies(CreateWebMovieLibrary(), source.get())
+                          .ManualClock()),
         tone(std::move(source)) {
     settings.SetTakeShotOnTimer(true);
-  }
-  static testing::ClipRecordingOptions MakeOptions(const WebType& type, std::int32_t timerValue,
-                                                   const std::string& folder, bool manualClock,
-                                                   ClipSoundSource* sound) {
-    testing::ClipRecordingOptions options(type.extension, type.code, timerValue, folder);
-    options = std::move(options).WebMovies(CreateWebMovieLibrary(), sound);
-    if (manualClock) options = std::move(options).ManualClock();
-    return options;
   }
 };
 
