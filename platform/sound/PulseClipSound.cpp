@@ -369,6 +369,9 @@ bool PulseClipSound::Server::HeardAt(Stream& stream, std::int64_t now, std::int6
 void PulseClipSound::Server::Close() {
   if (loop == nullptr) return;
   pa_threaded_mainloop_lock(loop);
+  // What the server already delivered is kept: a clip's last moments.
+  const std::int64_t now = clock.NowNanoseconds();
+  for (auto& stream : streams) Drain(*stream, now);
   for (auto& stream : streams) {
     if (stream->handle == nullptr) continue;
     pa_stream_set_read_callback(stream->handle, nullptr, nullptr);

@@ -32,7 +32,7 @@ class PulseClipSound : public ClipSound {
     // (a busy machine may hold a source back for some hundreds of ms).
     std::int64_t MixWaitNs = 1'000'000'000;
     // How long Start waits for the server's answers.
-    std::int64_t AnswerNs = 5'000'000'000;
+    std::int64_t AnswerNs = 2'000'000'000;
   };
 
   explicit PulseClipSound(SoundSourceChoice choice);

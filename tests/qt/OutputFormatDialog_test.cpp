@@ -117,6 +117,17 @@ TEST_F(FormatDialogTest, SoundSourceIsChosenWhileSoundIsRecorded) {
   List(dialog)->setCurrentRow(2);
   EXPECT_FALSE(Source(dialog)->isEnabled()) << "AVI cannot record sound";
   EXPECT_EQ(settings.SoundSource(), 1) << "the choice stays for the next format with sound";
+  // The MP4 row (sorted among the others by its text): sound allowed, the
+  // box unticked by the AVI row before, so no source yet.
+  for (int row = 0; row < List(dialog)->count(); ++row) {
+    if (List(dialog)->item(row)->data(Qt::UserRole).toInt() == OutputTypes::Mp4)
+      List(dialog)->setCurrentRow(row);
+  }
+  ASSERT_EQ(settings.OutputType(), OutputTypes::Mp4);
+  EXPECT_FALSE(Source(dialog)->isEnabled());
+  Sound(dialog)->click();
+  EXPECT_TRUE(Source(dialog)->isEnabled()) << "MP4 records sound from the chosen source";
+  EXPECT_EQ(Source(dialog)->currentIndex(), 1);
 
   settings.SetOutputType(OutputTypes::Png);
   settings.SetRecordSound(true);

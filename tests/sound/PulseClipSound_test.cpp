@@ -383,16 +383,19 @@ TEST_F(PulseClipSoundTest, ToneOnsetsAreStampedWhenTheyWereHeard) {
 
   RunCommand("ffmpeg -v error -i " + ShellQuote(nut) + " -f f32le -y " + ShellQuote(raw));
   const std::vector<std::int64_t> ffIndices = Onsets(LeftOfFile(raw), kDesktopHz);
-  ASSERT_EQ(ffIndices.size(), 2u) << "ffmpeg did not hear the tone start twice\n" << ffmpegLog;
+  ASSERT_GE(ffIndices.size(), 2u) << "ffmpeg did not hear the tone start twice\n" << ffmpegLog;
   std::vector<std::int64_t> ffOnsets;
   for (std::int64_t index : ffIndices) ffOnsets.push_back(FfmpegStamp(nut, index) - wallLessSteady);
+  // On a busy machine a player may leave a hole in a tone, which then
+  // starts again, in every recording of the sink alike; the onsets compared
+  // are the first and the one nearest to where the second was played.
+  ffOnsets = {ffOnsets[0], Nearest(ffOnsets, ffOnsets[0] + 1'200'000'000)};
   const Track mix = Lay(bothChunks);
   std::vector<std::int64_t> desktopOnsets = OnsetsNs(Lay(desktopChunks), kDesktopHz);
   std::vector<std::int64_t> mixedOnsets = OnsetsNs(mix, kDesktopHz);
   std::vector<std::int64_t> microphoneOnsets = OnsetsNs(Lay(microphoneChunks), kMicrophoneHz);
   std::vector<std::int64_t> mixedRoomOnsets = OnsetsNs(mix, kMicrophoneHz);
-  // On a busy machine a player may leave a hole in a tone, which starts it
-  // again; the onsets compared are those nearest to the ones ffmpeg heard.
+  // The same onsets in each of the program's recordings.
   ASSERT_FALSE(desktopOnsets.empty()) << "the desktop's tone not heard";
   ASSERT_FALSE(mixedOnsets.empty()) << "the desktop's tone not heard in the mix";
   ASSERT_FALSE(microphoneOnsets.empty()) << "the microphone's tone not heard";
@@ -416,9 +419,9 @@ TEST_F(PulseClipSoundTest, ToneOnsetsAreStampedWhenTheyWereHeard) {
   EXPECT_NEAR(Ms(mixedOnsets[1] - mixedOnsets[0]), Ms(ffOnsets[1] - ffOnsets[0]), 5.0);
   // Both readers stamp from the server's own latency reports; what is left
   // between them is how each copes while its thread is scheduled late (a
-  // few milliseconds on a quiet machine, tens on one running builds beside
-  // the test).
-  EXPECT_NEAR(Ms(desktopOnsets[0]), Ms(ffOnsets[0]), 100.0)
+  // few milliseconds, on a quiet machine and on one running builds beside
+  // the test alike).
+  EXPECT_NEAR(Ms(desktopOnsets[0]), Ms(ffOnsets[0]), 30.0)
       << "the desktop's onset against ffmpeg's";
   // The mix and each source alone read the same sound through streams of
   // their own.
