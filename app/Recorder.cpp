@@ -56,7 +56,7 @@ void Recorder::TogglePause() {
     tip = kTipRecording;
     if (meter != nullptr) {
       meter->Resumed();
-      tip = meter->Tip(kTipRecording, TrayState::kMaxTipLength);
+      tip = ActiveTip();
       services_.Timers->SetTimer(kTipTimer, kTipPeriodMilliseconds);
     }
     if (state_.MousePosSaved() && settings_.RestoreMouse()) {
@@ -132,8 +132,17 @@ void Recorder::RecordingEnded(const std::string& savedPath) {
 
 void Recorder::RefreshTip() {
   if (services_.Meter == nullptr || state_.Paused()) return;
-  services_.Tray->Modify(kProgramIcon,
-                         services_.Meter->Tip(kTipRecording, TrayState::kMaxTipLength));
+  services_.Tray->Modify(kProgramIcon, ActiveTip());
+}
+
+std::string Recorder::ActiveTip() {
+  std::string tip = services_.Meter->Tip(kTipRecording, TrayState::kMaxTipLength);
+  const std::string stream =
+      services_.Stream != nullptr ? services_.Stream->TipText() : std::string();
+  if (!stream.empty()) tip += " " + stream;
+  // A long host name is cut at the tip's end.
+  if (tip.size() > TrayState::kMaxTipLength) tip.resize(TrayState::kMaxTipLength);
+  return tip;
 }
 
 bool Recorder::OnTimer(std::int32_t id) {

@@ -21,6 +21,7 @@
 #include "capture/EncoderControl.h"
 #include "capture/RecorderControl.h"
 #include "capture/WindowSystem.h"
+#include "writers/StreamStatus.h"
 
 namespace framory {
 
@@ -50,6 +51,9 @@ class Recorder : public RecorderControl {
     RecordingMeter* Meter = nullptr;
     // Optional: told of every clip file saved.
     SavedFileNotices* Notices = nullptr;
+    // Optional: a broadcast to a streaming server adds its state to the tip
+    // while recording ("Broadcasting to host").
+    StreamStatus* Stream = nullptr;
   };
 
   // Every service but View and Encoder must be given.
@@ -95,6 +99,9 @@ class Recorder : public RecorderControl {
   void RefreshTip();
 
   const Settings& settings_;
+  // The meter's tip with the stream's state after it.
+  std::string ActiveTip();
+
   Services services_;
   RecorderState state_;
 };

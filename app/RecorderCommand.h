@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <variant>
 
 #include "base/Settings.h"
@@ -57,13 +58,23 @@ struct EndClipToView {};
 // The first showing of the view after start-up: the triggers of the output
 // family replace the stored ones.
 struct ImposeFamilyTriggers {};
+// Where the broadcast goes, chosen below the broadcast instructions: to
+// viewers on this network (the recorder's own HTTP port), or pushed to the
+// streaming server at `Address`, remembered in the settings file when
+// `Remember` is set.
+struct ChooseBroadcastTarget {
+  bool ToServer = false;
+  std::string Address;
+  bool Remember = false;
+};
 
 }  // namespace Commands
 
 using RecorderCommand =
     std::variant<Commands::SwitchTrigger, Commands::SwitchOption, Commands::ChooseOutputFamily,
                  Commands::ChooseFocus, Commands::OfferAreaMarking, Commands::LeaveView,
-                 Commands::NewClip, Commands::EndClipToView, Commands::ImposeFamilyTriggers>;
+                 Commands::NewClip, Commands::EndClipToView, Commands::ImposeFamilyTriggers,
+                 Commands::ChooseBroadcastTarget>;
 
 // What the view has to do after a command, besides showing the settings as
 // they now are.

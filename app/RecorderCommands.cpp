@@ -3,6 +3,7 @@
 #include <iterator>
 
 #include "writers/OutputFormats.h"
+#include "writers/StreamAddress.h"
 
 namespace framory {
 
@@ -125,7 +126,10 @@ CommandResult RecorderCommands::Run(const Commands::ChooseOutputFamily& command)
       EndClipAndForgetResized();
       settings_.SetTakeShotOnTimer(true);
       settings_.SetTakeShotOnPrintScreen(false);
-      settings_.SetOutputType(BroadcastOutputType);
+      // A broadcast to a streaming server stays one; the choice between
+      // the two is made below the instructions.
+      if (OutputChoiceOf(settings_.OutputType()) != OutputChoice::Broadcast)
+        settings_.SetOutputType(BroadcastOutputType);
       boxes_.Show(kBroadcastInstructions, "Instructions", IconInformation | SystemModal);
       break;
     case OutputChoice::Pictures:
@@ -137,6 +141,35 @@ CommandResult RecorderCommands::Run(const Commands::ChooseOutputFamily& command)
       settings_.SetOutputType(kPicturesOnFamilyChange);
       AlignPause();
       break;
+  }
+  return TitleChanged(true);
+}
+
+CommandResult RecorderCommands::Run(const Commands::ChooseBroadcastTarget& command) {
+  std::int32_t type = BroadcastOutputType;
+  if (command.ToServer) {
+    std::string problem;
+    if (!ParseStreamAddress(command.Address, &problem)) {
+      // The box shows what is wrong, and of the address only what is no
+      // secret.
+      boxes_.Show("Framory cannot send the broadcast to " + MaskedStreamAddress(command.Address) +
+                      ".\n" + problem +
+                      "\nA streaming server's address looks like rtmp://host/app/key or "
+                      "srt://host:port?streamid=key.",
+                  "Streaming Server Address", IconWarning | SystemModal);
+      CommandResult result;
+      result.Declined = true;
+      return result;
+    }
+    type = OutputTypes::StreamServer;
+    settings_.SetStreamServerAddress(command.Address);
+  }
+  settings_.SetRememberStreamServerAddress(command.Remember);
+  if (type != settings_.OutputType() || (command.ToServer && host_.ClipOpen())) {
+    // A new target starts a new broadcast, with the user's Ctrl+Shift.
+    PauseIfActive();
+    EndClipAndForgetResized();
+    settings_.SetOutputType(type);
   }
   return TitleChanged(true);
 }

@@ -25,6 +25,7 @@ class RecorderCommands {
   CommandResult Run(const Commands::SwitchTrigger& command);
   CommandResult Run(const Commands::SwitchOption& command);
   CommandResult Run(const Commands::ChooseOutputFamily& command);
+  CommandResult Run(const Commands::ChooseBroadcastTarget& command);
   CommandResult Run(const Commands::ChooseFocus& command);
   CommandResult Run(const Commands::OfferAreaMarking& command);
   CommandResult Run(const Commands::LeaveView& command);

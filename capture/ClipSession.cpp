@@ -150,9 +150,14 @@ bool ClipSession::StartClip(const OutputFormat& format, const Rect& screenRect) 
       encoder_ = StartEncoder(screenRect, std::string(), true);
     }
   } else {
-    path = naming_.MovieFileName(format.Extension);
+    // A writer that makes no file (the broadcast to a streaming server) is
+    // given the server's address in place of a file name; it is not a
+    // result file, and is never shown.
+    const bool toFile = format.Extension != nullptr;
+    path = toFile ? naming_.MovieFileName(format.Extension) : settings_.StreamServerAddress();
     writers_.SetSoundChoice(settings_.RecordSound(), settings_.SoundSource());
     writer_ = writers_.CreateFileWriter(format.Code, path, period);
+    if (!toFile) path.clear();
     appendFailure_ = format.AppendFailure != nullptr ? format.AppendFailure : "";
     if (writer_ && format.PrepareFailure != nullptr && writer_->Prepare(movieFrame_) < 0) {
       host_.ReportApiFailure(format.PrepareFailure);
@@ -270,6 +275,14 @@ void ClipSession::AppendFrame() {
                                   ? writer_->AddFrameAt(movieFrame_, timeline_.NextPosition())
                                   : writer_->AddFrame(movieFrame_);
   if (result >= 0) frameWritten_ = true;
+  if (result == kWriterFailReported) {
+    // The writer tells the user why (the server refused the broadcast),
+    // with the recorder already paused.
+    host_.TogglePause();
+    writer_->ReportFailure();
+    FinishClip(false);
+    return;
+  }
   if (result < 0) ReportAppendFailure();
 }
 

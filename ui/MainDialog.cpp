@@ -10,6 +10,7 @@
 #include "app/CommandHost.h"
 #include "app/Launchers.h"
 #include "app/RecorderCommands.h"
+#include "ui/BroadcastTargetDialog.h"
 #include "ui/DialogServices.h"
 #include "ui/DialogTemplate.h"
 #include "ui/DialogText.h"
@@ -319,6 +320,9 @@ void MainDialog::ShowResult(const RecorderCommand& command, const CommandResult&
     for (const OptionBox& box : kOptionBoxes) {
       if (box.Which == option->Which) SetChecked(box.Id, OptionOn(settings_, box.Which));
     }
+  } else if (const auto* family = std::get_if<Commands::ChooseOutputFamily>(&command);
+             family != nullptr && family->Family == OutputChoice::Broadcast) {
+    OfferBroadcastTargets();
   } else if (std::holds_alternative<Commands::ChooseFocus>(command)) {
     // The focus click cleared the output row of the one radio group.
     SetFocusButtons();
@@ -365,6 +369,23 @@ void MainDialog::Command(int id) {
     default:
       break;
   }
+}
+
+void MainDialog::OfferBroadcastTargets() {
+  // Modeless, so that the recorder and this view go on while it is open;
+  // one at a time.
+  if (broadcastTargets_ != nullptr) {
+    broadcastTargets_->raise();
+    broadcastTargets_->activateWindow();
+    return;
+  }
+  auto* dialog = new BroadcastTargetDialog(
+      settings_,
+      [this](const Commands::ChooseBroadcastTarget& choice) { return !Run(choice).Declined; },
+      this);
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  broadcastTargets_ = dialog;
+  dialog->show();
 }
 
 void MainDialog::RunOwnedDialog(QDialog* owned) {

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 #include <functional>
 
 #include "app/RecorderCommand.h"
@@ -47,6 +48,9 @@ class MainDialog : public QDialog {
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  // The choice between the two broadcasts, below the instructions.
+  void OfferBroadcastTargets();
+  QPointer<QDialog> broadcastTargets_;
   void Fill();
   void SetOutputButtons();
   void SetFocusButtons();

@@ -29,6 +29,7 @@
 #include "capture/WriterFailureBoxes.h"
 #include "platform/encoder/WmEncoderLibrary.h"
 #include "platform/media/FfmpegAviFileLibrary.h"
+#include "platform/media/FfmpegStreamOutput.h"
 #include "platform/media/FfmpegWebMovieLibrary.h"
 #include "platform/media/MediaLog.h"
 #include "platform/media/WmFfmpegLibrary.h"
@@ -53,6 +54,7 @@
 #include "ui/UiState.h"
 #include "writers/ClipJournal.h"
 #include "writers/MovieWriterFactory.h"
+#include "writers/StreamStatus.h"
 
 // The icon resources live in a static library; they are registered by hand.
 static void RegisterIconResources() { Q_INIT_RESOURCE(icons); }
@@ -190,6 +192,11 @@ int RunProgram(int argc, char** argv, InstanceServer* instances) {
   writers.SetWebMovieLibrary(&webMovies);
   PulseClipSoundSource clipSound;
   writers.SetClipSoundSource(&clipSound);
+  // The broadcast to a streaming server; its sound comes from the same
+  // source as the MP4 and WebM clips' sound.
+  FfmpegStreamOutputLibrary streams;
+  StreamStatus streamStatus;
+  writers.SetStreamServices(&streams, &streamStatus);
 
   // The tray tip's time and size while recording, and the desktop
   // notification for each saved clip.
@@ -204,6 +211,7 @@ int RunProgram(int argc, char** argv, InstanceServer* instances) {
   Recorder::Services recorderServices;
   recorderServices.Meter = &meter;
   recorderServices.Notices = &notices;
+  recorderServices.Stream = &streamStatus;
   recorderServices.Timers = &timers;
   recorderServices.Tray = &tray;
   recorderServices.Boxes = &boxes;

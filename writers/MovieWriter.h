@@ -14,6 +14,10 @@ class MovieFrame;
 // failure.
 inline constexpr std::int32_t kWriterOk = 0;
 inline constexpr std::int32_t kWriterFail = static_cast<std::int32_t>(0x80004005);  // E_FAIL
+// A failure the writer tells the user of itself (E_ABORT): the clip session
+// pauses the recorder, has the writer report it (ReportFailure), and ends the
+// clip without a box of its own.
+inline constexpr std::int32_t kWriterFailReported = static_cast<std::int32_t>(0x80004004);
 // RepeatFrame's answer when the writer cannot store a repeat (S_FALSE): the
 // caller composes and adds the frame in full instead.
 inline constexpr std::int32_t kWriterRepeatUnsupported = 1;
@@ -51,6 +55,9 @@ class MovieWriter {
   virtual std::int32_t RepeatFrameAt(const MovieFrame& frame, std::int32_t /*position*/) {
     return RepeatFrame(frame);
   }
+  // After an answer of kWriterFailReported, with the recorder paused: tells
+  // the user of the failure through the writer's reports.
+  virtual void ReportFailure() {}
   // The clip's clock, for a writer that records sound beside the pictures:
   // the steady clock's time (nanoseconds) of the clip's first shot, and of
   // each pause and resume of the recorder while the clip is open. Sound

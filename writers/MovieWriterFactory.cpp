@@ -27,6 +27,8 @@ bool MovieWriterFactory::Supports(std::int32_t outputType) const {
       return parts_.WebMovies != nullptr && format->MakeWriter != nullptr;
     case WriterService::Encoder:
       return encoders_ != nullptr;
+    case WriterService::StreamServer:
+      return parts_.Streams != nullptr && format->MakeWriter != nullptr;
     case WriterService::NoService:
       // QuickTime is reached through Cinelink, which the program always links.
       return format->MakeWriter != nullptr;

@@ -46,6 +46,14 @@ class MovieWriterFactory {
   // unavailable.
   void SetEncoderServices(MediaEncoderLibrary* encoders) { encoders_ = encoders; }
 
+  // The broadcast to a streaming server: its connections (null leaves it
+  // unavailable) and the tray's view of them. Its sound is the clips'
+  // (SetClipSoundSource, SetSoundChoice).
+  void SetStreamServices(StreamOutputLibrary* streams, StreamStatus* status) {
+    parts_.Streams = streams;
+    parts_.StreamState = status;
+  }
+
   // Clips of the journalled formats made from now on are recorded in `journal` while they are
   // open, so that a clip cut short can be repaired later. Null: none.
   void SetJournal(ClipJournal* journal) { parts_.Journal = journal; }

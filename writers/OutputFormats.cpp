@@ -6,6 +6,7 @@
 #include "writers/JournalingWriter.h"
 #include "writers/MovSampleNotes.h"
 #include "writers/QtMovieWriter.h"
+#include "writers/StreamWriter.h"
 #include "writers/WebMovieWriter.h"
 #include "writers/WmvWriter.h"
 #include "writers/WriterTexts.h"
@@ -66,6 +67,23 @@ std::unique_ptr<MovieWriter> MakeWmvWriter(const WriterParts& parts, const Outpu
                                             parts.ScreenWidth, parts.ScreenHeight);
   writer->SetFrameRate(timerValue);
   return Journalled(std::move(writer), parts, format, path, timerValue);
+}
+
+// `path` is the streaming server's address.
+std::unique_ptr<MovieWriter> MakeStreamWriter(const WriterParts& parts,
+                                              const OutputFormat& /*format*/,
+                                              const std::string& path, std::int32_t timerValue) {
+  if (parts.Streams == nullptr || parts.Reports == nullptr) return nullptr;
+  StreamWriterParts stream;
+  stream.Outputs = parts.Streams;
+  stream.Reports = parts.Reports;
+  stream.Status = parts.StreamState;
+  stream.Sound = parts.Sound;
+  stream.RecordSound = parts.RecordSound;
+  const std::int32_t source = parts.SoundSource;
+  stream.SoundChoice = source >= 0 && source <= 2 ? static_cast<SoundSourceChoice>(source)
+                                                  : SoundSourceChoice::Microphone;
+  return std::make_unique<StreamWriter>(stream, path, timerValue);
 }
 
 std::unique_ptr<MovieWriter> MakeWebMovieWriter(const WriterParts& parts,
@@ -199,6 +217,14 @@ constexpr OutputFormat kFormats[] = {
              Names::kWebMAppend),
     // The broadcast has no row in the format list and makes no file.
     {.Code = T::Broadcast, .Family = F::Broadcast, .SoundAllowed = true, .Service = S::Encoder},
+    // The broadcast pushed to a streaming server: frames from the clip
+    // session, like a file's, sent instead of written.
+    {.Code = T::StreamServer,
+     .Family = F::Broadcast,
+     .SoundAllowed = true,
+     .Service = S::StreamServer,
+     .AppendFailure = Names::kStreamAppend,
+     .MakeWriter = &MakeStreamWriter},
 };
 
 }  // namespace
@@ -243,8 +269,7 @@ bool IsMovieOutputType(std::int32_t code) {
 
 bool IsEncoderOutputType(std::int32_t code) {
   const OutputFormat* format = FindOutputFormat(code);
-  return format != nullptr && (format->Family == OutputFamily::ScreenEncoder ||
-                               format->Family == OutputFamily::Broadcast);
+  return format != nullptr && format->Service == WriterService::Encoder;
 }
 
 bool SoundAllowedFor(std::int32_t code) {

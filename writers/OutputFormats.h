@@ -27,6 +27,8 @@ class AviFileLibrary;
 class WmFormatLibrary;
 class WebMovieLibrary;
 class ClipSoundSource;
+class StreamOutputLibrary;
+class StreamStatus;
 class WriterReports;
 struct WmGuid;
 
@@ -37,7 +39,7 @@ enum class OutputFamily : std::int32_t {
   WmvFile,        // Windows Media files written frame by frame
   WebMovie,       // MP4 and WebM files with their sound inside, written frame by frame
   ScreenEncoder,  // the screen encoder captures into a file itself
-  Broadcast,      // the screen encoder serves the screen live
+  Broadcast,      // the screen served live: by the screen encoder, or pushed to a server
 };
 
 // What a file writer is made with; a service left null makes the formats
@@ -56,6 +58,10 @@ struct WriterParts {
   std::int32_t SoundSource = 0;
   std::int32_t ScreenWidth = 0;
   std::int32_t ScreenHeight = 0;
+  // The broadcast to a streaming server (its sound as the clips' above):
+  // its connections and the tray's view of them.
+  StreamOutputLibrary* Streams = nullptr;
+  StreamStatus* StreamState = nullptr;
 };
 
 // The outside service a format's writer needs.
@@ -65,6 +71,7 @@ enum class WriterService : std::int32_t {
   WmvLibrary,
   Encoder,
   WebMovieLibrary,
+  StreamServer,  // the connections to a streaming server
 };
 
 struct OutputFormat;
@@ -130,11 +137,12 @@ bool IsKnownOutputType(std::int32_t code);
 bool IsPictureOutputType(std::int32_t code);
 // A movie of any kind: file, screen encoder or broadcast.
 bool IsMovieOutputType(std::int32_t code);
-// The encoder captures the screen itself (screen encoder, broadcast).
+// The encoder captures the screen itself (screen encoder, live broadcast
+// over HTTP).
 bool IsEncoderOutputType(std::int32_t code);
 // Sound is recorded with it.
 bool SoundAllowedFor(std::int32_t code);
-// Written frame by frame by a file writer.
+// Written frame by frame by a writer (a file's, or the stream to a server).
 bool IsFileMovieOutputType(std::int32_t code);
 
 }  // namespace framory

@@ -26,6 +26,10 @@ enum class WriterFailure : std::int32_t {
   EncoderStart,
   // A sound-track merge's inputs were refused (the reason names which).
   MergeRefused,
+  // The streaming server could not be reached at the
+  // broadcast's start, or refused the stream (the detail names the masked
+  // address and the server's answer).
+  StreamRefused,
   // The sound of an MP4 or WebM clip could not be started; the clip goes on
   // without it (the detail names the reason).
   ClipSoundMissing,
@@ -37,8 +41,8 @@ class WriterReports {
   // `reason`: the merge check's result for MergeRefused, the encoder's
   // EncoderFailureKind for EncoderMissing; 0 otherwise.
   virtual void Report(WriterFailure failure, std::int32_t reason = 0) = 0;
-  // A failure whose reason is a sentence of its own (a sound server's
-  // answer), added to the box's text.
+  // A failure whose reason is a sentence of its own (a sound server's or a
+  // streaming server's answer), added to the box's text.
   virtual void ReportDetail(WriterFailure failure, const std::string& /*detail*/) {
     Report(failure);
   }

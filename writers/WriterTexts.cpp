@@ -39,12 +39,17 @@ constexpr FailureBoxRow kFailureBoxes[] = {
     // The encoder is part of Framory, so there is nothing to download: the
     // text goes on with the reason in one sentence (EncoderFailureReason).
     {WriterFailure::EncoderMissing,
-     {kErrorCaption, "Unable to use the screen encoder. ", false,
-      WriterBoxKind::SystemModalError}},
+     {kErrorCaption, "Unable to use the screen encoder. ", false, WriterBoxKind::SystemModalError}},
     {WriterFailure::EncoderStart,
      {kErrorCaption, "Unable to start using Windows Media Encoder 9.", false,
       WriterBoxKind::Error}},
     {WriterFailure::MergeRefused, {kMergeCaption, nullptr, false, WriterBoxKind::SystemModalError}},
+    // Followed by the masked address and the server's answer.
+    {WriterFailure::StreamRefused,
+     {"Broadcast Not Taken",
+      "The streaming server did not take the broadcast; the recorder is paused. Check the "
+      "address and the stream key under \"Broadcast\" in the options view.\n\n",
+      false, WriterBoxKind::Error}},
     // The reason the sound server gave follows the text.
     {WriterFailure::ClipSoundMissing,
      {kErrorCaption, "Unable to record sound; the clip goes on without it. ", false,

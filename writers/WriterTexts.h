@@ -44,6 +44,7 @@ inline constexpr char kBitmap[] = "Unable to create bitmap.";
 inline constexpr char kQuickTimePrepare[] = "Unable to initialize Quicktime graphics world.";
 inline constexpr char kAviAppend[] = "AVI file unable to append frame. Pausing recorder.";
 inline constexpr char kQuickTimeAppend[] = "Unable to append frame to quicktime movie.";
+inline constexpr char kStreamAppend[] = "Unable to send the broadcast to the streaming server.";
 inline constexpr char kMp4Append[] = "Unable to append frame to MP4 movie. Pausing recorder.";
 inline constexpr char kWebMAppend[] = "Unable to append frame to WebM movie. Pausing recorder.";
 // The name for a frame larger than the encoders take: a format for the

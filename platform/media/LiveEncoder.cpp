@@ -71,6 +71,8 @@ std::unique_ptr<LiveEncoder> LiveEncoder::Open(const LiveEncoderSettings& settin
   AVFormatContext* output = encoder->output_.get();
   output->max_interleave_delta = kMaxInterleaveMicroseconds;
   if (settings.FlushPackets) output->flags |= AVFMT_FLAG_FLUSH_PACKETS;
+  output->interrupt_callback.callback = settings.Interrupt;
+  output->interrupt_callback.opaque = settings.InterruptOpaque;
 
   std::string why;
   int result = encoder->OpenVideo(settings, &why);
@@ -82,8 +84,8 @@ std::unique_ptr<LiveEncoder> LiveEncoder::Open(const LiveEncoderSettings& settin
 
   if ((output->oformat->flags & AVFMT_NOFILE) == 0) {
     Dictionary io(settings.IoOptions);
-    result =
-        avio_open2(&output->pb, settings.Target.c_str(), AVIO_FLAG_WRITE, nullptr, &io.entries);
+    result = avio_open2(&output->pb, settings.Target.c_str(), AVIO_FLAG_WRITE,
+                        &output->interrupt_callback, &io.entries);
     if (result < 0)
       return fail(result, "Cannot open " + settings.Target + ": " + ErrorText(result));
   }

@@ -48,6 +48,10 @@ struct LiveEncoderSettings {
   std::string Target;     // "file:/path" or a URL
   MediaOptions MuxerOptions;
   MediaOptions IoOptions;  // for opening the target (timeouts of a network target)
+  // Asked by FFmpeg's network layers while they wait (connecting, a stalled
+  // send): a call returns with an error once it answers non-zero. Null: none.
+  int (*Interrupt)(void* opaque) = nullptr;
+  void* InterruptOpaque = nullptr;
   // Write each packet through to the target as soon as the muxer gives it
   // out, so what the muxer has finished (a fragment, a cluster) is on disk
   // and not in an I/O buffer.

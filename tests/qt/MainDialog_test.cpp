@@ -6,17 +6,20 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
+#include <QRadioButton>
 #include <QTest>
 #include <QTimer>
 
 #include "support/FakeDialogServices.h"
 #include "support/QtGTestMain.h"
+#include "ui/BroadcastTargetDialog.h"
 #include "ui/DialogTemplate.h"
 #include "ui/DialogText.h"
 #include "ui/DialogUnits.h"
@@ -463,6 +466,60 @@ TEST_F(MainDialogTest, GroupFramesRunAboveTheControlsTheyHold) {
     }
   }
   EXPECT_GT(checked, 20) << "the controls of the four groups were looked at";
+}
+
+}  // namespace
+}  // namespace framory
+
+namespace framory {
+namespace {
+
+// Below the broadcast instructions the view offers the two broadcasts; the
+// address field does not show the key once left, a mistyped address keeps
+// the choice open, and OK on a good one makes the broadcast go to the server.
+TEST_F(MainDialogTest, BroadcastOffersViewersOrAStreamingServerBelowTheInstructions) {
+  settings.SetOutputType(DefaultMovieOutputType);
+  auto dialog = OpenLater();
+  Click(*dialog, 1042);
+  ASSERT_EQ(services.boxes.size(), 1u) << "the instructions first";
+  auto* targets = dialog->findChild<BroadcastTargetDialog*>();
+  ASSERT_NE(targets, nullptr);
+  EXPECT_TRUE(targets->isVisible());
+  auto button = [&](const char* text) {
+    for (QRadioButton* radio : targets->findChildren<QRadioButton*>()) {
+      if (radio->text() == QString::fromUtf8(text)) return radio;
+    }
+    return static_cast<QRadioButton*>(nullptr);
+  };
+  QRadioButton* viewers = button("To viewers on this network (HTTP port 8080)");
+  QRadioButton* server = button("To a streaming server:");
+  ASSERT_NE(viewers, nullptr);
+  ASSERT_NE(server, nullptr);
+  EXPECT_TRUE(viewers->isChecked()) << "the broadcast chosen is the one on port 8080";
+  auto* address = targets->findChild<QLineEdit*>(QStringLiteral("streamServerAddress"));
+  ASSERT_NE(address, nullptr);
+  EXPECT_FALSE(address->isEnabled());
+  auto* remember = targets->findChild<QCheckBox*>();
+  ASSERT_NE(remember, nullptr);
+  EXPECT_EQ(remember->text(), QStringLiteral("Remember the address"));
+
+  server->click();
+  EXPECT_TRUE(address->isEnabled());
+  EXPECT_NE(address->echoMode(), QLineEdit::Normal) << "the key is not left on the screen";
+  address->setText(QStringLiteral("rtmp://live.example/app"));
+  targets->accept();
+  EXPECT_TRUE(targets->isVisible()) << "an address without a key is not taken";
+  ASSERT_EQ(services.boxes.size(), 2u);
+  EXPECT_EQ(settings.OutputType(), BroadcastOutputType);
+
+  address->setText(QStringLiteral("rtmp://live.example/app/K3Y"));
+  remember->setChecked(true);
+  targets->accept();
+  EXPECT_EQ(settings.OutputType(), OutputTypes::StreamServer);
+  EXPECT_EQ(settings.StreamServerAddress(), "rtmp://live.example/app/K3Y");
+  EXPECT_TRUE(settings.RememberStreamServerAddress());
+  EXPECT_TRUE(Checked(*dialog, 1042)) << "Broadcast stays the family button";
+  EXPECT_FALSE(targets->isVisible());
 }
 
 }  // namespace

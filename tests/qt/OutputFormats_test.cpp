@@ -17,6 +17,7 @@
 #include "capture/ClipSession.h"
 #include "capture/OutputNaming.h"
 #include "platform/media/FfmpegAviFileLibrary.h"
+#include "platform/media/FfmpegStreamOutput.h"
 #include "platform/media/FfmpegWebMovieLibrary.h"
 #include "platform/media/WmFfmpegLibrary.h"
 #include "support/ClipSessionFakes.h"
@@ -49,6 +50,7 @@ class NotingFactory : public MovieWriterFactory {
  public:
   explicit NotingFactory(WriterReports& reports) : MovieWriterFactory(&avi, &reports, 640, 480) {
     SetWmvLibrary(&wmv);
+    SetStreamServices(&streams, nullptr);
     SetWebMovieLibrary(&web);
   }
   bool Supports(std::int32_t type) const override { return IsMovieOutputType(type); }
@@ -65,6 +67,7 @@ class NotingFactory : public MovieWriterFactory {
 
   FfmpegAviFileLibrary avi;
   WmFfmpegLibrary wmv;
+  FfmpegStreamOutputLibrary streams;
   FfmpegWebMovieLibrary web;
   std::map<std::int32_t, std::string> paths;
   std::map<std::int32_t, bool> made;
@@ -119,6 +122,7 @@ TEST(OutputFormatTable, EveryRowIsListedNamedAndWritten) {
     // chooses its type. The
     // broadcast has no row and is shown, greyed, on the screen encoder's.
     settings.SetOutputType(code);
+    settings.SetStreamServerAddress("rtmp://127.0.0.1/live/key");
     const bool pictures = format.Family == OutputFamily::Pictures;
     const std::vector<const OutputFormat*> rows = ExpectedRows(pictures);
     {
@@ -165,15 +169,21 @@ TEST(OutputFormatTable, EveryRowIsListedNamedAndWritten) {
       EXPECT_EQ(factory.paths.count(code), 0u);
     } else {
       ASSERT_EQ(factory.paths.count(code), 1u) << "the clip asks for its writer";
-      ASSERT_NE(format.Extension, nullptr);
-      EXPECT_TRUE(EndsWith(factory.paths[code], format.Extension)) << factory.paths[code];
+      if (code == OutputTypes::StreamServer) {
+        // The stream's writer makes no file: it is given the server's address.
+        EXPECT_EQ(format.Extension, nullptr);
+        EXPECT_EQ(factory.paths[code], settings.StreamServerAddress());
+      } else {
+        ASSERT_NE(format.Extension, nullptr);
+        EXPECT_TRUE(EndsWith(factory.paths[code], format.Extension)) << factory.paths[code];
+      }
       EXPECT_TRUE(factory.made[code]) << "a writer is made for every movie row";
     }
     if (format.Family == OutputFamily::ScreenEncoder) {
       EXPECT_TRUE(EndsWith(naming.LastResult(), format.Extension)) << naming.LastResult();
     }
   }
-  for (std::int32_t code : {-1, 4, 9, 29, 31, 1000}) {
+  for (std::int32_t code : {-1, 4, 9, 29, 32, 1000}) {
     EXPECT_FALSE(IsKnownOutputType(code)) << code;
     EXPECT_TRUE(OutputFormatDialog::ListText(code).isEmpty()) << code;
   }

@@ -83,5 +83,48 @@ TEST(RecordingTip, GrowsWhileRecordingAndStandsStillWhilePaused) {
   EXPECT_EQ(tip(), "Framory Recording 0:00:00, 0 KiB");
 }
 
+// A broadcast to a streaming server adds its state after the time and size,
+// naming the host alone, and a long host name is cut at the tip's end.
+TEST(RecordingTip, TellsWhereTheBroadcastGoesAndWhenItReconnects) {
+  testing::ManualClock clock;
+  RecordingMeter meter(clock);
+  Settings settings;
+  TrayState tray;
+  QtShell shell(tray);
+  ASSERT_TRUE(shell.CreateMainWindow());
+  QtTimerService timers;
+  testing::FakeBoxes boxes;
+  testing::FakePointer pointer;
+  ThreadLastErrorSource lastError;
+  StreamStatus stream;
+  Recorder::Services services =
+      testing::RecorderServices(timers, tray, boxes, pointer, lastError, [] {});
+  services.Meter = &meter;
+  services.Stream = &stream;
+  Recorder recorder(settings, services);
+  timers.SetExpiryHandler([&recorder](std::int32_t id) { recorder.OnTimer(id); });
+  auto tip = [&shell] { return shell.Tray()->toolTip().toStdString(); };
+
+  recorder.TogglePause();  // start-up
+  recorder.TogglePause();
+  EXPECT_EQ(tip(), "Framory Recording 0:00:00, 0 KiB") << "no broadcast yet";
+  stream.Set(StreamStatus::Phase::Broadcasting, "10.0.0.5");
+  clock.AdvanceMilliseconds(2'000);
+  EXPECT_TRUE(testing::PumpUntil([&] {
+    return tip() == "Framory Recording 0:00:02, 0 KiB Broadcasting to 10.0.0.5";
+  })) << tip();
+  stream.Set(StreamStatus::Phase::Reconnecting, "10.0.0.5");
+  EXPECT_TRUE(testing::PumpUntil([&] {
+    return tip() == "Framory Recording 0:00:02, 0 KiB Reconnecting to 10.0.0.5";
+  })) << tip();
+  stream.Set(StreamStatus::Phase::Broadcasting, std::string(80, 'h') + ".example.net");
+  EXPECT_TRUE(testing::PumpUntil([&] {
+    return tip().find("Broadcasting to hhh") != std::string::npos;
+  })) << tip();
+  EXPECT_EQ(tip().size(), TrayState::kMaxTipLength);
+  recorder.TogglePause();
+  EXPECT_EQ(tip(), "Framory Recording Paused");
+}
+
 }  // namespace
 }  // namespace framory

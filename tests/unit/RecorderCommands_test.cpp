@@ -394,3 +394,51 @@ TEST_F(RecorderCommandsTest, FirstShowingImposesTheTriggersOfTheFamily) {
 
 }  // namespace
 }  // namespace framory
+
+namespace framory {
+namespace {
+
+// The choice below the broadcast instructions: a mistyped address is refused
+// with a box that does not repeat the key and changes nothing; a good one
+// makes the broadcast go to the server, starting afresh; the family button
+// keeps a server broadcast a server broadcast.
+TEST_F(RecorderCommandsTest, BroadcastTargetsCheckTheAddressAndKeepTheKeyOutOfTheBox) {
+  settings.SetOutputType(BroadcastOutputType);
+  settings.SetTakeShotOnTimer(true);
+  host.clipOpen = true;
+  if (recorder.Paused()) recorder.TogglePause();
+  log.clear();
+
+  CommandResult result = commands.Apply(Commands::ChooseBroadcastTarget{
+      .ToServer = true, .Address = "rtmp://live.example/app/my S3CRETKEY", .Remember = true});
+  EXPECT_TRUE(result.Declined);
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  EXPECT_EQ(boxes.shown[0].text.find("S3CRETKEY"), std::string::npos) << boxes.shown[0].text;
+  EXPECT_NE(boxes.shown[0].text.find("rtmp://live.example/"), std::string::npos);
+  EXPECT_EQ(settings.OutputType(), BroadcastOutputType) << "nothing changed";
+  EXPECT_TRUE(settings.StreamServerAddress().empty());
+  EXPECT_FALSE(recorder.Paused());
+  EXPECT_EQ(At("EndClip 30"), -1);
+
+  result = commands.Apply(Commands::ChooseBroadcastTarget{
+      .ToServer = true, .Address = "rtmp://live.example/app/S3CRETKEY", .Remember = true});
+  EXPECT_FALSE(result.Declined);
+  EXPECT_EQ(settings.OutputType(), OutputTypes::StreamServer);
+  EXPECT_EQ(settings.StreamServerAddress(), "rtmp://live.example/app/S3CRETKEY");
+  EXPECT_TRUE(settings.RememberStreamServerAddress());
+  EXPECT_TRUE(recorder.Paused()) << "the new broadcast starts with the user's Ctrl+Shift";
+  EXPECT_LT(At(kPause), At("EndClip 30")) << "the old broadcast ends, paused first";
+  EXPECT_EQ(OutputChoiceOf(settings.OutputType()), OutputChoice::Broadcast);
+
+  boxes.shown.clear();
+  commands.Apply(Commands::ChooseOutputFamily{OutputChoice::Broadcast});
+  EXPECT_EQ(settings.OutputType(), OutputTypes::StreamServer) << "the family button keeps it";
+  ASSERT_EQ(boxes.shown.size(), 1u) << "the instructions";
+
+  commands.Apply(Commands::ChooseBroadcastTarget{.ToServer = false, .Remember = false});
+  EXPECT_EQ(settings.OutputType(), BroadcastOutputType);
+  EXPECT_FALSE(settings.RememberStreamServerAddress()) << "the address will not be stored";
+}
+
+}  // namespace
+}  // namespace framory
