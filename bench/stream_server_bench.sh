@@ -90,7 +90,7 @@ PY
 
 # One run of Framory with output type $1 and address $2; prints the CPU per
 # picture with no viewer, then with the 200 viewers of kind $3 at $4.
-run() {
+measure_type() {
   local type=$1 address=$2 kind=$3 url=$4 stream=$5
   seed_project bench "OutputType=$type" "StreamServerAddress=$address" \
     "RememberStreamServerAddress=1" "RecordSound=0" "TimerValue=100" \
@@ -126,6 +126,6 @@ run() {
 }
 
 echo "type 31: push to nginx, viewers on its HLS playlist"
-run 31 "$rtmp_url" hls "$hls_url" "$rtmp_url"
+measure_type 31 "$rtmp_url" hls "$hls_url" "$rtmp_url"
 echo "type 30: viewers pull from Framory's port 8080"
-run 30 "" http "http://127.0.0.1:8080/" "http://127.0.0.1:8080/"
+measure_type 30 "" http "http://127.0.0.1:8080/" "http://127.0.0.1:8080/"

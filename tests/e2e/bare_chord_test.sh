@@ -56,6 +56,6 @@ check "ticked, the bare chord pauses" wait_window "$OPTIONS_PAUSED"
 
 exit_with_escape
 check "the registry keeps BareChordOnly=1 after the other values" registry_is BareChordOnly 1
-check "BareChordOnly is the last value written" \
-  test "$(grep -v '^\[' "$REGISTRY_FILE" | tail -n 1)" = "BareChordOnly=1"
+check "BareChordOnly is written right after the values that came before it" \
+  test "$(grep -v '^\[' "$REGISTRY_FILE" | grep -A1 '^ProjectName=' | tail -n 1)" = "BareChordOnly=1"
 e2e_finish
