@@ -131,7 +131,7 @@ if [ "$FRAMORY_SWAY_PORTAL" = 1 ]; then
   # activated by the bus, whose activation environment lacks it. The
   # front end is activated on the first call, by then with the back end's
   # name on the bus.
-  /usr/libexec/xdg-desktop-portal-wlr -l DEBUG >"$FRAMORY_SWAY_LOGS/portal-wlr.log" 2>&1 &
+  /usr/libexec/xdg-desktop-portal-wlr -l INFO >"$FRAMORY_SWAY_LOGS/portal-wlr.log" 2>&1 &
   pids+=($!)
   wait_for 10 sh -c 'busctl --user list 2>/dev/null | grep -q org.freedesktop.impl.portal.desktop.wlr ||
     dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
