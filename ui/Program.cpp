@@ -6,6 +6,7 @@
 #include <QSessionManager>
 #include <csignal>
 #include <cstdlib>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -26,6 +27,9 @@
 #include "capture/InputWatch.h"
 #include "capture/OutputNaming.h"
 #include "capture/StillImageWriter.h"
+#include "capture/StreamScreen.h"
+#include "capture/StreamSizeCut.h"
+#include "capture/StreamWindowSystem.h"
 #include "capture/WriterFailureBoxes.h"
 #include "platform/encoder/WmEncoderLibrary.h"
 #include "platform/media/FfmpegAviFileLibrary.h"
@@ -38,6 +42,7 @@
 #include "platform/qt/QtSocketWatcher.h"
 #include "platform/qt/QtTimerService.h"
 #include "platform/qt/QtWaitCursor.h"
+#include "platform/wayland/WaylandScreenSource.h"
 #include "platform/x11/X11InputRecorder.h"
 #include "platform/x11/X11ScreenChanges.h"
 #include "platform/x11/X11ScreenGrabber.h"
@@ -192,7 +197,8 @@ int RunProgram(int argc, char** argv, InstanceServer* instances) {
   QtDesktopActions desktop;
   DbusNotifications notices(desktop);
 
-  FrameGrabber* grabber = nullptr;
+  // Every shot goes through here; set once all parts exist.
+  std::function<void()> takeShot;
   Recorder::Services recorderServices;
   recorderServices.Meter = &meter;
   recorderServices.Notices = &notices;
@@ -201,8 +207,8 @@ int RunProgram(int argc, char** argv, InstanceServer* instances) {
   recorderServices.Boxes = &boxes;
   recorderServices.Windows = &windows;
   recorderServices.LastError = &lastError;
-  recorderServices.TakeShot = [&grabber] {
-    if (grabber != nullptr) grabber->TakeShot();
+  recorderServices.TakeShot = [&takeShot] {
+    if (takeShot) takeShot();
   };
   Recorder recorder(settings, recorderServices);
 
@@ -247,7 +253,50 @@ int RunProgram(int argc, char** argv, InstanceServer* instances) {
   std::optional<X11ScreenChanges> screenChanges;
   if (trackChanges) screenChanges.emplace(screen.Connection(), sockets);
   if (screenChanges && screenChanges->Tracking()) frameGrabber.SetChangeWatch(&*screenChanges);
-  grabber = &frameGrabber;
+
+  // In a Wayland session X11 shows only XWayland's windows: the screen comes
+  // from the desktop's ScreenCast portal or the compositor's screen copies
+  // instead, chosen while the program starts. Until the choice is made no
+  // picture is taken; without either, X11 capture goes on for what it sees.
+  const char* waylandDisplay = std::getenv("WAYLAND_DISPLAY");
+  StreamScreen streamScreen;
+  StreamWindowSystem streamWindows(streamScreen);
+  CaptureTarget streamTarget(settings, streamWindows, links);
+  FrameGrabber streamGrabber(settings, streamScreen, streamTarget, links);
+  streamGrabber.SetChangeWatch(&streamScreen);
+  StreamSizeCut sizeCut(streamScreen, clip, [&clip] { clip.EndClip(); });
+  std::optional<WaylandScreenSource> waylandSource;
+  if (waylandDisplay != nullptr && *waylandDisplay != '\0') {
+    waylandSource.emplace(streamScreen, settings);
+    waylandSource->Start([&boxes](WaylandScreenSource::Way way, const std::string&) {
+      if (way == WaylandScreenSource::Way::Unavailable) {
+        boxes.Show(WaylandScreenSource::kNoCaptureText, "Framory", MessageBoxFlags::IconWarning);
+      } else if (way == WaylandScreenSource::Way::Declined) {
+        boxes.Show(WaylandScreenSource::kDeclinedText, "Framory", MessageBoxFlags::IconWarning);
+      }
+    });
+  }
+  bool streamFailureShown = false;
+  takeShot = [&] {
+    const WaylandScreenSource::Way way =
+        waylandSource ? waylandSource->Current() : WaylandScreenSource::Way::Unavailable;
+    if (way == WaylandScreenSource::Way::Asking) return;
+    if (way == WaylandScreenSource::Way::Portal || way == WaylandScreenSource::Way::ScreenCopy) {
+      const std::string failure = waylandSource->Failure();
+      if (!failure.empty()) {
+        if (!streamFailureShown) {
+          streamFailureShown = true;
+          recorder.ReportErrorAndPause(WaylandScreenSource::kStoppedText, failure.c_str());
+        }
+        return;
+      }
+      waylandSource->SetDrawPointer(settings.PutCursorInBitmap());
+      sizeCut.BeforeShot();
+      streamGrabber.TakeShot();
+      return;
+    }
+    frameGrabber.TakeShot();
+  };
 
   const char* searchPath = std::getenv("PATH");
   Launchers launchers(desktop, OwnProgramPath(), searchPath != nullptr ? searchPath : "");
@@ -264,6 +313,7 @@ int RunProgram(int argc, char** argv, InstanceServer* instances) {
   parts.Desktop = &desktop;
   ShellDialogServices services(parts);
   UiState uiState;
+  uiState.WaylandSession = waylandSource.has_value();
   OptionsView view(settings, services, launchers, uiState);
   recorder.SetOptionsView(&view);
   clipHost.SetView(&view);

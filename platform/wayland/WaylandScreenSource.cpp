@@ -54,7 +54,7 @@ void WaylandScreenSource::TryScreenCopies(const std::string& portalAnswer) {
   }
   const std::string why = portalAnswer + "; " + copies_->Error();
   copies_.reset();
-  Choose(Way::None, why);
+  Choose(Way::Unavailable, why);
 }
 
 void WaylandScreenSource::Choose(Way way, const std::string& why) {

@@ -24,14 +24,24 @@ class WlrScreenCopy;
 
 class WaylandScreenSource {
  public:
-  enum class Way { Asking, Portal, ScreenCopy, Declined, None };
+  enum class Way { Asking, Portal, ScreenCopy, Declined, Unavailable };
+
+  // What the user is told when no screen can be had, when the question was
+  // declined, and when the running source stopped (%s: how).
+  static constexpr char kNoCaptureText[] =
+      "This desktop offers no screen capture to programs. Framory can record only the "
+      "windows of X11 programs (XWayland) here.";
+  static constexpr char kDeclinedText[] =
+      "Sharing the screen was declined. Framory records only the windows of X11 programs "
+      "(XWayland) until it is started again.";
+  static constexpr char kStoppedText[] = "The screen stream stopped: %s";
 
   WaylandScreenSource(StreamScreen& screen, Settings& settings);
   ~WaylandScreenSource();
   WaylandScreenSource(const WaylandScreenSource&) = delete;
   WaylandScreenSource& operator=(const WaylandScreenSource&) = delete;
 
-  // Starts choosing. `why` says what the portal answered (and, for None,
+  // Starts choosing. `why` says what the portal answered (and, for Unavailable,
   // why screen copies were not had either).
   void Start(std::function<void(Way way, const std::string& why)> chosen);
   Way Current() const { return way_; }
