@@ -137,6 +137,7 @@ class DialogCommandHost : public CommandHost, public MessageBoxService {
   void EndClip() override { services_.EndClip(); }
   void ForgetResizedWindow() override { services_.ForgetResizedWindow(); }
   void ArmMarking(bool arm) override { services_.ArmMarking(arm); }
+  bool MarksByDragging() const override { return services_.MarksByDragging(); }
   int Show(const std::string& text, const std::string& caption, std::uint32_t flags) override {
     return services_.MessageBox(text, caption, flags);
   }

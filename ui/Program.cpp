@@ -48,6 +48,7 @@
 #include "platform/x11/X11ScreenGrabber.h"
 #include "platform/x11/X11WindowEvents.h"
 #include "platform/x11/X11WindowSystem.h"
+#include "ui/AreaMarker.h"
 #include "ui/CommentWindowHost.h"
 #include "ui/OptionsView.h"
 #include "ui/ProjectDialogRun.h"
@@ -142,6 +143,19 @@ void RegisterOwnWindows(X11WindowEvents& windowEvents) {
   const xcb_setup_t* setup = connection != nullptr ? xcb_get_setup(connection) : nullptr;
   if (setup == nullptr) return;
   windowEvents.AddOwnClient(setup->resource_id_base, setup->resource_id_mask);
+}
+
+// The newest picture of the stream, copied, for marking an area on.
+QImage FrozenPicture(StreamScreen& screen) {
+  Frame frame;
+  const std::int32_t width = screen.Width();
+  const std::int32_t height = screen.Height();
+  if (width <= 0 || height <= 0 ||
+      !screen.Grab(StreamScreen::kStreamWindow, 0, 0, width, height, &frame)) {
+    return {};
+  }
+  return QImage(frame.Pixels, frame.Width, frame.Height, frame.BytesPerLine, QImage::Format_RGB32)
+      .copy();
 }
 
 }  // namespace
@@ -311,6 +325,20 @@ int RunProgram(int argc, char** argv, InstanceServer* instances) {
   parts.Poster = &shell;
   parts.Boxes = &boxes;
   parts.Desktop = &desktop;
+  // On Wayland the area is dragged out over a frozen picture of the stream.
+  if (waylandSource) {
+    parts.MarkByDragging = [&streamScreen, &settings, &shell] {
+      const QImage picture = FrozenPicture(streamScreen);
+      if (picture.isNull()) return;
+      auto* marker = new AreaMarker(picture, [&settings, &shell](const Rect& area) {
+        settings.SetUserArea(area);
+        settings.SetHasMarkUserArea(true);
+        shell.PostMessage(MainWindowMessages::UserAreaDefined);
+      });
+      marker->showFullScreen();
+      marker->activateWindow();
+    };
+  }
   ShellDialogServices services(parts);
   UiState uiState;
   uiState.WaylandSession = waylandSource.has_value();
