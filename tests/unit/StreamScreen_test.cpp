@@ -60,8 +60,8 @@ TEST(StreamScreen, APictureArrivingAfterTheLatchWaitsForTheNextShot) {
                              nullptr));
 
   screen.Latch();
-  ASSERT_TRUE(screen.Publish(
-      StreamPicture{second.data(), 4, 4, 16, StreamPixelOrder::Rgbx, false}, nullptr));
+  ASSERT_TRUE(screen.Publish(StreamPicture{second.data(), 4, 4, 16, StreamPixelOrder::Rgbx, false},
+                             nullptr));
   EXPECT_FALSE(screen.Unchanged(view));
   screen.FrameTaken(view, nullptr);
   Frame frame;
