@@ -52,6 +52,8 @@ class MainDialog : public QDialog {
   void OfferBroadcastTargets();
   QPointer<QDialog> broadcastTargets_;
   void Fill();
+  // Greys out the triggers a Wayland session cannot give and says why.
+  void ShowWaylandLimits();
   void SetOutputButtons();
   void SetFocusButtons();
   void SetChecked(int id, bool checked);
