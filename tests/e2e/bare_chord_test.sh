@@ -56,6 +56,7 @@ check "ticked, the bare chord pauses" wait_window "$OPTIONS_PAUSED"
 
 exit_with_escape
 check "the registry keeps BareChordOnly=1 after the other values" registry_is BareChordOnly 1
-check "BareChordOnly is written right after the values that came before it" \
-  test "$(grep -v '^\[' "$REGISTRY_FILE" | grep -A1 '^ProjectName=' | tail -n 1)" = "BareChordOnly=1"
+check "BareChordOnly is written after the older values and before the newer ones" \
+  test "$(grep -oE '^(ProjectName|BareChordOnly|SoundSource)=' "$REGISTRY_FILE" | tr -d '\n')" \
+  = "ProjectName=BareChordOnly=SoundSource="
 e2e_finish
