@@ -27,6 +27,17 @@ namespace {
 // recorder's answer.
 constexpr int kAnswerMilliseconds = 3000;
 
+// Ends a run that only talked to the running recorder. The D-Bus library's
+// connection thread may still be handling the bus's last messages while the
+// static objects of the toolkit are destroyed, and then warns on standard
+// error about types that are gone; such a run has printed its answer and
+// holds nothing else, so it ends here without those destructors.
+[[noreturn]] void EndTalkingRun(int status) {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  std::_Exit(status);
+}
+
 // Sends one remote command to the recorder of `display` and prints what
 // came of it: --status prints its one line (or "Framory is not running") on
 // standard output, the other commands print nothing when done and their
@@ -81,11 +92,11 @@ int main(int argc, char** argv) {
       return 2;
     case CommandLine::Action::Remote: {
       const char* display = std::getenv("DISPLAY");
-      return RunRemoteCommand(argc, argv,
-                              !command.Display.empty() ? command.Display
-                              : display != nullptr     ? display
-                                                       : "",
-                              command.Command);
+      EndTalkingRun(RunRemoteCommand(argc, argv,
+                                     !command.Display.empty() ? command.Display
+                                     : display != nullptr     ? display
+                                                              : "",
+                                     command.Command));
     }
     case CommandLine::Action::Run:
       break;
@@ -126,7 +137,7 @@ int main(int argc, char** argv) {
                      "nothing was changed\n",
                      display);
       }
-      return 0;
+      EndTalkingRun(0);
     }
     case framory::InstanceClaim::Outcome::Unavailable:
       std::fprintf(stderr, "framory: %s; a second start on this display will not be noticed\n",

@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusReply>
 #include <QDBusVariant>
@@ -51,7 +50,11 @@ RemoteReply DbusInstanceLink::Ask(RemoteCommand command) {
   if (!bus.isConnected()) return reply;
   const QString name = QString::fromStdString(name_);
   // Nobody holds the name, or someone who is not this user.
-  const QDBusReply<uint> owner = bus.interface()->serviceUid(name);
+  QDBusMessage ask = QDBusMessage::createMethodCall(
+      QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+      QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetConnectionUnixUser"));
+  ask << name;
+  const QDBusReply<uint> owner = bus.call(ask, QDBus::Block, answerMilliseconds_);
   if (!owner.isValid() || owner.value() != ::geteuid()) return reply;
 
   const QString path = QString::fromLatin1(kRemoteObjectPath);
