@@ -76,8 +76,13 @@ for option in --status --toggle-recording --toggle-view --shot --quit; do
     check "and nothing on stdout" test ! -s "$E2E_ROOT/out"
   fi
 done
-check "no command started a recorder: no window, no name on the bus" \
-  test "$(count_windows .)" = 0 -a -z "$(busctl --user list 2>/dev/null | grep -F "$NAME")"
+name_owned() {
+  gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
+    --method org.freedesktop.DBus.NameHasOwner "$NAME" | grep -q true
+}
+check "no command started a recorder: no window" test "$(count_windows .)" = 0
+name_free() { ! name_owned; }
+check "and nobody owns $NAME on the bus" name_free
 remote --status
 check "still not running afterwards (status $STATUS)" test "$STATUS" = 1
 
@@ -108,8 +113,9 @@ signals() {
 echo "--- the running recorder, driven through the command line"
 seed_project Remote "OutputType=3" "TimerValue=1000"
 start_and_open_project
-require "the recorder owns $NAME" wait_until "$E2E_WAIT" status_is \
+require "--status reaches the recorder" wait_until "$E2E_WAIT" status_is \
   "paused; output type 3 (PNG pictures); no file yet"
+check "the recorder owns $NAME on the bus" name_owned
 
 remote --toggle-recording
 check "--toggle-recording ends with status 0 (got $STATUS) and prints nothing" \
