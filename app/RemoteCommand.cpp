@@ -3,6 +3,7 @@
 #include <array>
 #include <utility>
 
+#include "app/SingleInstance.h"
 #include "writers/OutputFormats.h"
 
 namespace framory {
@@ -80,6 +81,19 @@ std::string RemoteBusName(const std::string& displayKey) {
     }
   }
   return name;
+}
+
+std::vector<std::string> RemoteBusNames(const std::string& xDisplay,
+                                        const std::string& waylandDisplay) {
+  std::vector<std::string> names;
+  if (!xDisplay.empty()) names.push_back(RemoteBusName(DisplayKey(xDisplay)));
+  if (!waylandDisplay.empty()) names.push_back(RemoteBusName("wayland:" + waylandDisplay));
+  return names;
+}
+
+std::string RemoteBusNameFor(const std::string& xDisplay, const std::string& waylandDisplay) {
+  const std::vector<std::string> names = RemoteBusNames(xDisplay, waylandDisplay);
+  return names.empty() ? std::string() : names.front();
 }
 
 }  // namespace framory

@@ -7,11 +7,14 @@
 // user and display, so two recorders on two displays of one login session
 // (a nested X server, a test display) each answer for their own display, and
 // `framory --status` run on a display asks the recorder of that display.
+// A Wayland display is spelled out after "wayland:" (a name no X display
+// has).
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace framory {
 
@@ -74,6 +77,16 @@ inline constexpr const char* kNotRunningText = "Framory is not running";
 // (letters and digits as they are, other bytes as "_" and two hex digits),
 // so that different displays never share a name.
 std::string RemoteBusName(const std::string& displayKey);
+// The names the recorder of a session owns: its X display's, and in a
+// Wayland session the Wayland display's as well, so that a desktop shortcut
+// of a compositor that gives its commands no X display (sway without
+// XWayland) still reaches it.
+std::vector<std::string> RemoteBusNames(const std::string& xDisplay,
+                                        const std::string& waylandDisplay);
+// The name a command line reaches: its X display's when it has one (given
+// with -display or in DISPLAY), else its Wayland display's; empty with
+// neither.
+std::string RemoteBusNameFor(const std::string& xDisplay, const std::string& waylandDisplay);
 inline constexpr const char* kRemoteObjectPath = "/org/framory/Framory";
 inline constexpr const char* kRemoteInterface = "org.framory.Framory1";
 

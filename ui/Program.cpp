@@ -153,7 +153,8 @@ void RegisterOwnWindows(X11WindowEvents& windowEvents) {
 
 }  // namespace
 
-int RunProgram(int argc, char** argv, InstanceServer* instances, const std::string& busName) {
+int RunProgram(int argc, char** argv, InstanceServer* instances,
+               const std::vector<std::string>& busNames) {
   // A file-size limit (ulimit -f) must not kill the recorder in the middle
   // of a picture or a clip: with SIGXFSZ ignored the write fails with EFBIG,
   // which the writers report like a full disk.
@@ -347,7 +348,7 @@ int RunProgram(int argc, char** argv, InstanceServer* instances, const std::stri
   std::string busProblem;
   // Without a session bus the socket alone serves, which is said nowhere:
   // that is the normal case of a bare X session.
-  if (!busName.empty() && SessionBusConfigured() && !remoteService.Start(busName, &busProblem)) {
+  if (!busNames.empty() && SessionBusConfigured() && !remoteService.Start(busNames, &busProblem)) {
     std::fprintf(stderr, "framory: %s; remote commands reach this recorder through its socket\n",
                  busProblem.c_str());
   }

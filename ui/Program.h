@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace framory {
 
@@ -12,7 +13,8 @@ class InstanceServer;
 // Runs the program; returns its exit code. `instances`, when given, listens
 // for second starts and remote commands on this display (the caller holds
 // the display's lock); the program serves it while it runs, and serves the
-// same commands on the session bus under `busName` (none when empty).
-int RunProgram(int argc, char** argv, InstanceServer* instances, const std::string& busName);
+// same commands on the session bus under `busNames` (none when empty).
+int RunProgram(int argc, char** argv, InstanceServer* instances,
+               const std::vector<std::string>& busNames);
 
 }  // namespace framory

@@ -23,6 +23,11 @@
 
 namespace {
 
+std::string WaylandDisplay() {
+  const char* value = std::getenv("WAYLAND_DISPLAY");
+  return value != nullptr ? value : "";
+}
+
 // How long a second start or a remote command waits for the running
 // recorder's answer.
 constexpr int kAnswerMilliseconds = 3000;
@@ -38,20 +43,23 @@ constexpr int kAnswerMilliseconds = 3000;
   std::_Exit(status);
 }
 
-// Sends one remote command to the recorder of `display` and prints what
-// came of it: --status prints its one line (or "Framory is not running") on
-// standard output, the other commands print nothing when done and their
-// failure on standard error.
+// Sends one remote command to the recorder of `display` (the X display;
+// without one, the recorder of the Wayland display is asked, on the bus
+// alone) and prints what came of it: --status prints its one line (or
+// "Framory is not running") on standard output, the other commands print
+// nothing when done and their failure on standard error.
 int RunRemoteCommand(int argc, char** argv, const std::string& display,
                      framory::RemoteCommand command) {
   using Kind = framory::RemoteReply::Kind;
   framory::RemoteReply reply;
-  if (!display.empty()) {
+  const std::string busName = framory::RemoteBusNameFor(display, WaylandDisplay());
+  if (!busName.empty()) {
     // The bus library wants an application object; it opens no window.
     QCoreApplication application(argc, argv);
-    const std::string folder = framory::InstanceFolder(framory::InstanceEnvironment::FromProcess());
-    framory::SessionInstanceLink link(framory::RemoteBusName(framory::DisplayKey(display)),
-                                      framory::InstanceSocketPath(folder, display),
+    const std::string folder =
+        display.empty() ? std::string()
+                        : framory::InstanceFolder(framory::InstanceEnvironment::FromProcess());
+    framory::SessionInstanceLink link(busName, framory::InstanceSocketPath(folder, display),
                                       kAnswerMilliseconds);
     reply = link.Ask(command);
   }
@@ -129,8 +137,8 @@ int main(int argc, char** argv) {
   switch (claim.What()) {
     case framory::InstanceClaim::Outcome::AlreadyRunning: {
       QCoreApplication application(argc, argv);
-      framory::SessionInstanceLink link(framory::RemoteBusName(framory::DisplayKey(display)),
-                                        claim.SocketPath(), kAnswerMilliseconds);
+      framory::SessionInstanceLink link(framory::RemoteBusNameFor(display, ""), claim.SocketPath(),
+                                        kAnswerMilliseconds);
       if (!link.AskToShow()) {
         std::fprintf(stderr,
                      "framory: Framory already runs on the display \"%s\" but did not answer; "
@@ -143,7 +151,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "framory: %s; a second start on this display will not be noticed\n",
                    (folder.empty() ? folderProblem : claim.Problem()).c_str());
       return framory::RunProgram(argc, argv, nullptr,
-                                 framory::RemoteBusName(framory::DisplayKey(display)));
+                                 framory::RemoteBusNames(display, WaylandDisplay()));
     case framory::InstanceClaim::Outcome::First:
       break;
   }
@@ -156,5 +164,5 @@ int main(int argc, char** argv) {
                  listenProblem.c_str());
   }
   return framory::RunProgram(argc, argv, instances.Listening() ? &instances : nullptr,
-                             framory::RemoteBusName(framory::DisplayKey(display)));
+                             framory::RemoteBusNames(display, WaylandDisplay()));
 }

@@ -73,7 +73,7 @@ DbusRemoteService::DbusRemoteService(RemoteControl& remote, QObject* parent)
 
 DbusRemoteService::~DbusRemoteService() { Stop(); }
 
-bool DbusRemoteService::Start(const std::string& busName, std::string* problem) {
+bool DbusRemoteService::Start(const std::vector<std::string>& busNames, std::string* problem) {
   Stop();
   if (!SessionBusConfigured()) {
     if (problem) *problem = "no session bus";
@@ -81,38 +81,45 @@ bool DbusRemoteService::Start(const std::string& busName, std::string* problem) 
   }
   QDBusConnection bus = QDBusConnection::sessionBus();
   if (!bus.isConnected()) {
-    if (problem)
+    if (problem) {
       *problem = "the session bus cannot be reached: " + bus.lastError().message().toStdString();
+    }
     return false;
   }
   if (!bus.registerVirtualObject(kPath, this)) {
     if (problem) *problem = "the object " + kPath.toStdString() + " is taken on the session bus";
     return false;
   }
-  name_ = QString::fromStdString(busName);
-  const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply =
-      bus.interface()->registerService(name_, QDBusConnectionInterface::DontQueueService,
-                                       QDBusConnectionInterface::DontAllowReplacement);
-  if (!reply.isValid() || reply.value() != QDBusConnectionInterface::ServiceRegistered) {
-    if (problem) {
+  serving_ = true;
+  bool all = true;
+  for (const std::string& busName : busNames) {
+    const QString name = QString::fromStdString(busName);
+    const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply =
+        bus.interface()->registerService(name, QDBusConnectionInterface::DontQueueService,
+                                         QDBusConnectionInterface::DontAllowReplacement);
+    if (reply.isValid() && reply.value() == QDBusConnectionInterface::ServiceRegistered) {
+      names_ << name;
+      continue;
+    }
+    if (problem && all) {
       *problem = "the name " + busName + " cannot be had on the session bus" +
                  (reply.isValid() ? std::string(" (another program holds it)")
                                   : ": " + reply.error().message().toStdString());
     }
-    bus.unregisterObject(kPath);
-    return false;
+    all = false;
   }
-  serving_ = true;
-  return true;
+  if (names_.isEmpty()) Stop();
+  return all && serving_;
 }
 
 void DbusRemoteService::Stop() {
   if (!serving_) return;
   serving_ = false;
   QDBusConnection bus = QDBusConnection::sessionBus();
-  // A call that waits for the bus's answer: the messages sent before it (the
-  // answer to a Quit) have left once it returns.
-  bus.interface()->unregisterService(name_);
+  // Calls that wait for the bus's answer: the messages sent before them (the
+  // answer to a Quit) have left once they return.
+  for (const QString& name : names_) bus.interface()->unregisterService(name);
+  names_.clear();
   bus.unregisterObject(kPath);
 }
 

@@ -21,7 +21,9 @@
 #include <QDBusMessage>
 #include <QDBusVirtualObject>
 #include <QObject>
+#include <QStringList>
 #include <string>
+#include <vector>
 
 #include "app/RemoteControl.h"
 
@@ -39,10 +41,11 @@ class DbusRemoteService : public QDBusVirtualObject {
   explicit DbusRemoteService(RemoteControl& remote, QObject* parent = nullptr);
   ~DbusRemoteService() override;
 
-  // Serves the object on the session bus and takes `busName`; false (with
-  // `problem` set) when there is no bus or the name is taken.
-  bool Start(const std::string& busName, std::string* problem = nullptr);
-  // Gives the name back and stops serving. Answers already sent are on
+  // Serves the object on the session bus and takes `busNames`; false (with
+  // `problem` set) when there is no bus or a name is taken (the others are
+  // kept).
+  bool Start(const std::vector<std::string>& busNames, std::string* problem = nullptr);
+  // Gives the names back and stops serving. Answers already sent are on
   // their way once this returns.
   void Stop();
 
@@ -59,7 +62,7 @@ class DbusRemoteService : public QDBusVirtualObject {
   void Carry(const QDBusMessage& message, const QDBusConnection& connection, bool property);
 
   RemoteControl& remote_;
-  QString name_;
+  QStringList names_;
   bool serving_ = false;
 };
 

@@ -207,6 +207,17 @@ TEST(RemoteControl, EveryDisplayHasAValidBusNameOfItsOwn) {
     names.insert(name);
   }
   EXPECT_EQ(names.size(), std::size(keys)) << "two displays would share one name";
+
+  // A recorder in a Wayland session is found from either display; a
+  // command line with an X display asks by that, without one by Wayland's.
+  const std::vector<std::string> both = RemoteBusNames(":0.0", "wayland-0");
+  ASSERT_EQ(both.size(), 2u);
+  EXPECT_EQ(both[0], "org.framory.Framory.Display0");
+  EXPECT_TRUE(ValidBusName(both[1])) << both[1];
+  EXPECT_EQ(names.count(both[1]), 0u) << "no X display's name";
+  EXPECT_EQ(RemoteBusNameFor(":0", "wayland-0"), both[0]);
+  EXPECT_EQ(RemoteBusNameFor("", "wayland-0"), both[1]);
+  EXPECT_EQ(RemoteBusNameFor("", ""), "");
 }
 
 }  // namespace
