@@ -21,8 +21,12 @@ class CommandHost {
   virtual void EndClip() = 0;
   // Lets the next shot resize a window again.
   virtual void ForgetResizedWindow() = 0;
-  // The next two right clicks mark the user area.
+  // The next two right clicks mark the user area (or, where the program
+  // sees no clicks, the area is dragged out over a picture of the screen).
   virtual void ArmMarking(bool arm) = 0;
+  // Whether the area is marked by dragging over a picture of the screen
+  // rather than by two right clicks.
+  virtual bool MarksByDragging() const { return false; }
 };
 
 }  // namespace framory

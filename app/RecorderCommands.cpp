@@ -158,6 +158,10 @@ CommandResult RecorderCommands::Run(const Commands::OfferAreaMarking&) {
     result.Declined = true;
     return result;
   }
+  if (host_.MarksByDragging()) {
+    host_.ArmMarking(true);
+    return result;
+  }
   boxes_.Show(
       "Right after you close this dialog box, right mouse click\nonce at one corner of the area "
       "(anywhere on the screen)\nand then right mouse click once again at opposite corner of the "

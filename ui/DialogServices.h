@@ -32,6 +32,8 @@ class DialogServices {
   virtual void ForgetResizedWindow() = 0;
   // Input watch: the next two right clicks mark the user area.
   virtual void ArmMarking(bool arm) = 0;
+  // The area is dragged out over a picture of the screen instead.
+  virtual bool MarksByDragging() const { return false; }
   // Path of the last result file; empty when there is none.
   virtual std::string LastResult() const = 0;
 

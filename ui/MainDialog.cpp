@@ -55,6 +55,16 @@ constexpr int kHide = 1;
 constexpr int kRateLabel = 1027;
 constexpr int kCaptureGroup = 1026;
 constexpr int kSizeToMovie = 1067;
+constexpr int kChordHint = 1068;
+constexpr int kViewHint = 1069;
+
+// The Wayland session's lines in place of the chord hints: why the input
+// triggers are unavailable, and what still works.
+constexpr char kWaylandTriggersText[] =
+    "Wayland gives programs no clicks, keys, window events or Print Screen: only the timer "
+    "works.";
+constexpr char kWaylandChordsText[] =
+    "The Ctrl and Shift chords work only while a window of an X11 program has the focus.";
 
 constexpr int kRadioButtons[] = {kRecordMovie, kCaptureBitmaps, kBroadcast,   kDesktop,
                                  kMainWindow,  kForeground,     kInnerWindow, kArea};
@@ -127,6 +137,7 @@ class DialogCommandHost : public CommandHost, public MessageBoxService {
   void EndClip() override { services_.EndClip(); }
   void ForgetResizedWindow() override { services_.ForgetResizedWindow(); }
   void ArmMarking(bool arm) override { services_.ArmMarking(arm); }
+  bool MarksByDragging() const override { return services_.MarksByDragging(); }
   int Show(const std::string& text, const std::string& caption, std::uint32_t flags) override {
     return services_.MessageBox(text, caption, flags);
   }
@@ -181,11 +192,11 @@ MainDialog::MainDialog(Settings& settings, DialogServices& services, Launchers& 
           {kCaptureGroup, K::GroupBox, "Capture On", 7, 68, 303, 41},
           {kNoControlId, K::GroupBox, "Other Options", 7, 112, 303, 39},
           {kNoControlId, K::Static, "by", 243, 123, 9, 8},
-          {kNoControlId, K::StaticCentered,
+          {kChordHint, K::StaticCentered,
            "Hold Ctrl and press Shift to start, pause or resume recording at any time from "
            "anywhere.",
            15, 173, 286, 8},
-          {kNoControlId, K::StaticCentered,
+          {kViewHint, K::StaticCentered,
            "Hold Shift and press Ctrl to show or hide this view. This may also pause recording.",
            27, 181, 263, 8},
           {kNoControlId, K::Static, "Rate:", 77, 79, 19, 8},
@@ -206,7 +217,21 @@ MainDialog::MainDialog(Settings& settings, DialogServices& services, Launchers& 
   }
 
   Fill();
+  if (state_.WaylandSession) ShowWaylandLimits();
   CenterOnScreen(this);
+}
+
+void MainDialog::ShowWaylandLimits() {
+  // The boxes keep their settings, which still apply to X11 windows; they
+  // cannot be changed here, and say why when pointed at.
+  for (const TriggerBox& box : kTriggerBoxes) {
+    if (box.Which == Trigger::Timer) continue;
+    QWidget* control = FindControl(this, box.Id);
+    control->setEnabled(false);
+    control->setToolTip(QString::fromLatin1(kWaylandTriggersText));
+  }
+  FindControlAs<QLabel>(this, kChordHint)->setText(QString::fromLatin1(kWaylandTriggersText));
+  FindControlAs<QLabel>(this, kViewHint)->setText(QString::fromLatin1(kWaylandChordsText));
 }
 
 void MainDialog::SetChecked(int id, bool checked) {

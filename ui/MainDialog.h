@@ -48,6 +48,8 @@ class MainDialog : public QDialog {
 
  private:
   void Fill();
+  // Greys out the triggers a Wayland session cannot give and says why.
+  void ShowWaylandLimits();
   void SetOutputButtons();
   void SetFocusButtons();
   void SetChecked(int id, bool checked);

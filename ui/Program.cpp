@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -29,6 +30,9 @@
 #include "capture/InputWatch.h"
 #include "capture/OutputNaming.h"
 #include "capture/StillImageWriter.h"
+#include "capture/StreamScreen.h"
+#include "capture/StreamSizeCut.h"
+#include "capture/StreamWindowSystem.h"
 #include "capture/WriterFailureBoxes.h"
 #include "platform/encoder/WmEncoderLibrary.h"
 #include "platform/media/FfmpegAviFileLibrary.h"
@@ -42,11 +46,13 @@
 #include "platform/qt/QtSocketWatcher.h"
 #include "platform/qt/QtTimerService.h"
 #include "platform/qt/QtWaitCursor.h"
+#include "platform/wayland/WaylandScreenSource.h"
 #include "platform/x11/X11InputRecorder.h"
 #include "platform/x11/X11ScreenChanges.h"
 #include "platform/x11/X11ScreenGrabber.h"
 #include "platform/x11/X11WindowEvents.h"
 #include "platform/x11/X11WindowSystem.h"
+#include "ui/AreaMarker.h"
 #include "ui/CommentWindowHost.h"
 #include "ui/OptionsView.h"
 #include "ui/ProjectDialogRun.h"
@@ -151,6 +157,19 @@ void RegisterOwnWindows(X11WindowEvents& windowEvents) {
   windowEvents.AddOwnClient(setup->resource_id_base, setup->resource_id_mask);
 }
 
+// The newest picture of the stream, copied, for marking an area on.
+QImage FrozenPicture(StreamScreen& screen) {
+  Frame frame;
+  const std::int32_t width = screen.Width();
+  const std::int32_t height = screen.Height();
+  if (width <= 0 || height <= 0 ||
+      !screen.Grab(StreamScreen::kStreamWindow, 0, 0, width, height, &frame)) {
+    return {};
+  }
+  return QImage(frame.Pixels, frame.Width, frame.Height, frame.BytesPerLine, QImage::Format_RGB32)
+      .copy();
+}
+
 }  // namespace
 
 int RunProgram(int argc, char** argv, InstanceServer* instances,
@@ -203,7 +222,8 @@ int RunProgram(int argc, char** argv, InstanceServer* instances,
   QtDesktopActions desktop;
   DbusNotifications notices(desktop);
 
-  FrameGrabber* grabber = nullptr;
+  // Every shot goes through here; set once all parts exist.
+  std::function<void()> takeShot;
   Recorder::Services recorderServices;
   recorderServices.Meter = &meter;
   recorderServices.Notices = &notices;
@@ -212,8 +232,8 @@ int RunProgram(int argc, char** argv, InstanceServer* instances,
   recorderServices.Boxes = &boxes;
   recorderServices.Windows = &windows;
   recorderServices.LastError = &lastError;
-  recorderServices.TakeShot = [&grabber] {
-    if (grabber != nullptr) grabber->TakeShot();
+  recorderServices.TakeShot = [&takeShot] {
+    if (takeShot) takeShot();
   };
   Recorder recorder(settings, recorderServices);
 
@@ -267,7 +287,50 @@ int RunProgram(int argc, char** argv, InstanceServer* instances,
   std::optional<X11ScreenChanges> screenChanges;
   if (trackChanges) screenChanges.emplace(screen.Connection(), sockets);
   if (screenChanges && screenChanges->Tracking()) frameGrabber.SetChangeWatch(&*screenChanges);
-  grabber = &frameGrabber;
+
+  // In a Wayland session X11 shows only XWayland's windows: the screen comes
+  // from the desktop's ScreenCast portal or the compositor's screen copies
+  // instead, chosen while the program starts. Until the choice is made no
+  // picture is taken; without either, X11 capture goes on for what it sees.
+  const char* waylandDisplay = std::getenv("WAYLAND_DISPLAY");
+  StreamScreen streamScreen;
+  StreamWindowSystem streamWindows(streamScreen);
+  CaptureTarget streamTarget(settings, streamWindows, links);
+  FrameGrabber streamGrabber(settings, streamScreen, streamTarget, links);
+  streamGrabber.SetChangeWatch(&streamScreen);
+  StreamSizeCut sizeCut(streamScreen, clip, [&clip] { clip.EndClip(); });
+  std::optional<WaylandScreenSource> waylandSource;
+  if (waylandDisplay != nullptr && *waylandDisplay != '\0') {
+    waylandSource.emplace(streamScreen, settings);
+    waylandSource->Start([&boxes](WaylandScreenSource::Way way, const std::string&) {
+      if (way == WaylandScreenSource::Way::Unavailable) {
+        boxes.Show(WaylandScreenSource::kNoCaptureText, "Framory", MessageBoxFlags::IconWarning);
+      } else if (way == WaylandScreenSource::Way::Declined) {
+        boxes.Show(WaylandScreenSource::kDeclinedText, "Framory", MessageBoxFlags::IconWarning);
+      }
+    });
+  }
+  bool streamFailureShown = false;
+  takeShot = [&] {
+    const WaylandScreenSource::Way way =
+        waylandSource ? waylandSource->Current() : WaylandScreenSource::Way::Unavailable;
+    if (way == WaylandScreenSource::Way::Asking) return;
+    if (way == WaylandScreenSource::Way::Portal || way == WaylandScreenSource::Way::ScreenCopy) {
+      const std::string failure = waylandSource->Failure();
+      if (!failure.empty()) {
+        if (!streamFailureShown) {
+          streamFailureShown = true;
+          recorder.ReportErrorAndPause(WaylandScreenSource::kStoppedText, failure.c_str());
+        }
+        return;
+      }
+      waylandSource->SetDrawPointer(settings.PutCursorInBitmap());
+      sizeCut.BeforeShot();
+      streamGrabber.TakeShot();
+      return;
+    }
+    frameGrabber.TakeShot();
+  };
 
   const char* searchPath = std::getenv("PATH");
   Launchers launchers(desktop, OwnProgramPath(), searchPath != nullptr ? searchPath : "");
@@ -282,8 +345,23 @@ int RunProgram(int argc, char** argv, InstanceServer* instances,
   parts.Poster = &shell;
   parts.Boxes = &boxes;
   parts.Desktop = &desktop;
+  // On Wayland the area is dragged out over a frozen picture of the stream.
+  if (waylandSource) {
+    parts.MarkByDragging = [&streamScreen, &settings, &shell] {
+      const QImage picture = FrozenPicture(streamScreen);
+      if (picture.isNull()) return;
+      auto* marker = new AreaMarker(picture, [&settings, &shell](const Rect& area) {
+        settings.SetUserArea(area);
+        settings.SetHasMarkUserArea(true);
+        shell.PostMessage(MainWindowMessages::UserAreaDefined);
+      });
+      marker->showFullScreen();
+      marker->activateWindow();
+    };
+  }
   ShellDialogServices services(parts);
   UiState uiState;
+  uiState.WaylandSession = waylandSource.has_value();
   OptionsView view(settings, services, launchers, uiState);
   recorder.SetOptionsView(&view);
   clipHost.SetView(&view);

@@ -20,7 +20,13 @@ void ShellDialogServices::ToggleMainView() { parts_.Control->ToggleMainView(); }
 bool ShellDialogServices::ClipOpen() const { return parts_.Clip->ClipOpen(); }
 void ShellDialogServices::EndClip() { parts_.Clip->EndClip(); }
 void ShellDialogServices::ForgetResizedWindow() { parts_.Target->ForgetResizedWindow(); }
-void ShellDialogServices::ArmMarking(bool arm) { parts_.Input->ArmMarking(arm); }
+void ShellDialogServices::ArmMarking(bool arm) {
+  if (arm && parts_.MarkByDragging) {
+    parts_.MarkByDragging();
+    return;
+  }
+  parts_.Input->ArmMarking(arm);
+}
 std::string ShellDialogServices::LastResult() const { return parts_.Naming->LastResult(); }
 void ShellDialogServices::PostMainMessage(std::uint32_t message) {
   parts_.Poster->PostMessage(message);

@@ -3,6 +3,8 @@
 // window's message queue, the message-box service and the desktop.
 #pragma once
 
+#include <functional>
+
 #include "ui/DialogServices.h"
 
 namespace framory {
@@ -25,6 +27,9 @@ class ShellDialogServices : public DialogServices {
     MessagePoster* Poster = nullptr;
     MessageBoxService* Boxes = nullptr;
     DesktopActions* Desktop = nullptr;
+    // Where the program sees no clicks: opens the window in which the area
+    // is dragged out.
+    std::function<void()> MarkByDragging;
   };
   explicit ShellDialogServices(Parts parts) : parts_(parts) {}
 
@@ -37,6 +42,7 @@ class ShellDialogServices : public DialogServices {
   void EndClip() override;
   void ForgetResizedWindow() override;
   void ArmMarking(bool arm) override;
+  bool MarksByDragging() const override { return static_cast<bool>(parts_.MarkByDragging); }
   std::string LastResult() const override;
   void PostMainMessage(std::uint32_t message) override;
   int MessageBox(const std::string& text, const std::string& caption, std::uint32_t style) override;

@@ -12,6 +12,9 @@ struct UiState {
   bool ExitRequested = false;
   // The default project directory is worked out on the first run only.
   bool FirstProjectRun = true;
+  // The session is Wayland's: the input triggers reach the program only from
+  // X11 windows, and the options view says so.
+  bool WaylandSession = false;
 };
 
 }  // namespace framory

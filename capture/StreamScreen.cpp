@@ -1,0 +1,196 @@
+#include "capture/StreamScreen.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <utility>
+
+namespace framory {
+
+namespace {
+
+// Larger sides than any display has; a producer's garbage size must not
+// make us allocate gigabytes.
+constexpr std::int32_t kMaxSide = 16384;
+
+void ConvertRow(const std::uint8_t* from, std::uint32_t* to, std::int32_t width,
+                StreamPixelOrder order) {
+  if (order == StreamPixelOrder::Bgrx) {
+    for (std::int32_t x = 0; x < width; ++x, from += 4) {
+      to[x] = static_cast<std::uint32_t>(from[0]) | static_cast<std::uint32_t>(from[1]) << 8 |
+              static_cast<std::uint32_t>(from[2]) << 16;
+    }
+  } else {
+    for (std::int32_t x = 0; x < width; ++x, from += 4) {
+      to[x] = static_cast<std::uint32_t>(from[2]) | static_cast<std::uint32_t>(from[1]) << 8 |
+              static_cast<std::uint32_t>(from[0]) << 16;
+    }
+  }
+}
+
+}  // namespace
+
+bool StreamScreen::Publish(const StreamPicture& picture, const std::vector<Rect>* changed) {
+  if (picture.Pixels == nullptr || picture.Width <= 0 || picture.Height <= 0 ||
+      picture.Width > kMaxSide || picture.Height > kMaxSide || picture.Stride < picture.Width * 4) {
+    return false;
+  }
+  const std::size_t count = static_cast<std::size_t>(picture.Width) * picture.Height;
+  filling_.Pixels.resize(count);
+  filling_.Width = picture.Width;
+  filling_.Height = picture.Height;
+  for (std::int32_t y = 0; y < picture.Height; ++y) {
+    const std::int32_t from = picture.BottomUp ? picture.Height - 1 - y : y;
+    ConvertRow(picture.Pixels + static_cast<std::ptrdiff_t>(from) * picture.Stride,
+               filling_.Pixels.data() + static_cast<std::size_t>(y) * picture.Width, picture.Width,
+               picture.Order);
+  }
+
+  std::lock_guard lock(mutex_);
+  const bool resized = newest_.Width != picture.Width || newest_.Height != picture.Height;
+  std::swap(filling_, newest_);
+  fresh_ = true;
+  ++published_;
+  if (changed == nullptr || resized) {
+    reportedChanges_.push_back(Rect{0, 0, picture.Width, picture.Height});
+  } else {
+    for (const Rect& r : *changed) {
+      // A bottom-up picture's rectangles are counted from its bottom row.
+      reportedChanges_.push_back(picture.BottomUp ? Rect{r.left, picture.Height - r.bottom, r.right,
+                                                         picture.Height - r.top}
+                                                  : r);
+    }
+  }
+  // Bounded however long the GUI thread does not look: the log keeps a
+  // bounding box beyond its own limit anyway.
+  if (reportedChanges_.size() > ScreenChangeLog::kMaxRects) {
+    reportedChanges_.assign(1, Rect{0, 0, picture.Width, picture.Height});
+  }
+  return true;
+}
+
+void StreamScreen::PublishPointer(bool visible, Point position) {
+  std::lock_guard lock(mutex_);
+  pointerVisible_ = visible;
+  pointer_ = position;
+}
+
+void StreamScreen::PublishPointerImage(const CursorImage& image) {
+  std::lock_guard lock(mutex_);
+  pointerImage_ = image;
+  pointerImageChanged_ = true;
+}
+
+void StreamScreen::SetPointerEmbedded(bool embedded) {
+  std::lock_guard lock(mutex_);
+  pointerEmbedded_ = embedded;
+}
+
+std::int32_t StreamScreen::Width() const {
+  std::lock_guard lock(mutex_);
+  return fresh_ ? newest_.Width : reading_.Width;
+}
+
+std::int32_t StreamScreen::Height() const {
+  std::lock_guard lock(mutex_);
+  return fresh_ ? newest_.Height : reading_.Height;
+}
+
+Point StreamScreen::PointerPosition() const {
+  std::lock_guard lock(mutex_);
+  if (!pointerVisible_ || pointerEmbedded_) return Point{-1, -1};
+  return pointer_;
+}
+
+std::uint64_t StreamScreen::PicturesPublished() const {
+  std::lock_guard lock(mutex_);
+  return published_;
+}
+
+bool StreamScreen::Grab(WindowHandle source, std::int32_t x, std::int32_t y, std::int32_t width,
+                        std::int32_t height, Frame* frame) {
+  if (frame == nullptr || source != kStreamWindow || width <= 0 || height <= 0 ||
+      width > kMaxSide || height > kMaxSide) {
+    return false;
+  }
+  {
+    std::lock_guard lock(mutex_);
+    if (fresh_) {
+      std::swap(newest_, reading_);
+      fresh_ = false;
+    }
+  }
+  if (reading_.Pixels.empty()) return false;
+
+  frame->Width = width;
+  frame->Height = height;
+  frame->BitsPerPixel = 32;
+  frame->RedMask = 0xFF0000;
+  frame->GreenMask = 0x00FF00;
+  frame->BlueMask = 0x0000FF;
+  frame->Colors = nullptr;
+  const bool inside = x >= 0 && y >= 0 && std::int64_t{x} + width <= reading_.Width &&
+                      std::int64_t{y} + height <= reading_.Height;
+  if (inside) {
+    // A view of the picture itself: no copy.
+    frame->BytesPerLine = reading_.Width * 4;
+    frame->Pixels = reinterpret_cast<std::uint8_t*>(
+        reading_.Pixels.data() + static_cast<std::size_t>(y) * reading_.Width + x);
+    return true;
+  }
+  // A rectangle reaching beyond the picture: the part inside, black around.
+  clipped_.assign(static_cast<std::size_t>(width) * height, 0);
+  const std::int64_t left = std::max<std::int64_t>(x, 0);
+  const std::int64_t right = std::min<std::int64_t>(std::int64_t{x} + width, reading_.Width);
+  const std::int64_t top = std::max<std::int64_t>(y, 0);
+  const std::int64_t bottom = std::min<std::int64_t>(std::int64_t{y} + height, reading_.Height);
+  for (std::int64_t row = top; row < bottom && left < right; ++row) {
+    std::memcpy(clipped_.data() + static_cast<std::size_t>(row - y) * width + (left - x),
+                reading_.Pixels.data() + static_cast<std::size_t>(row) * reading_.Width + left,
+                static_cast<std::size_t>(right - left) * 4);
+  }
+  frame->BytesPerLine = width * 4;
+  frame->Pixels = reinterpret_cast<std::uint8_t*>(clipped_.data());
+  return true;
+}
+
+bool StreamScreen::CurrentCursor(CursorImage* cursor) {
+  if (cursor == nullptr) return false;
+  std::lock_guard lock(mutex_);
+  if (!pointerVisible_ || pointerEmbedded_ || pointerImage_.Width <= 0 ||
+      pointerImage_.Height <= 0) {
+    return false;
+  }
+  *cursor = pointerImage_;
+  return std::any_of(cursor->Argb.begin(), cursor->Argb.end(),
+                     [](std::uint32_t p) { return (p >> 24) != 0; });
+}
+
+void StreamScreen::TakeReports() {
+  std::vector<Rect> changes;
+  bool imageChanged = false;
+  {
+    std::lock_guard lock(mutex_);
+    changes.swap(reportedChanges_);
+    imageChanged = std::exchange(pointerImageChanged_, false);
+  }
+  for (const Rect& r : changes) log_.AddDamage(r);
+  if (imageChanged) log_.CursorImageChanged();
+}
+
+bool StreamScreen::Unchanged(const ShotView& view) {
+  TakeReports();
+  return log_.Unchanged(view);
+}
+
+bool StreamScreen::FrameTaken(const ShotView& view, std::vector<Rect>* /*drawn*/) {
+  TakeReports();
+  log_.FrameTaken(view);
+  // The grab is a view of the newest picture already: nothing to re-read in
+  // parts.
+  return false;
+}
+
+void StreamScreen::Forget() { log_.Forget(); }
+
+}  // namespace framory

@@ -1,0 +1,119 @@
+// The screen as a stream of pictures that some other component produces on a
+// thread of its own (a PipeWire stream, a compositor's screen copies), made
+// to look like a display to the frame grabber. The producer hands over each
+// new picture with what changed in it and the pointer; the GUI thread takes
+// the newest picture when it grabs, and learns from what was handed over
+// whether a shot would show anything new.
+//
+// Three picture buffers: the producer fills one of its own, then swaps it
+// with the newest under a lock held only for the swap; a grab swaps the
+// newest into the one the GUI thread reads. Neither side ever waits for the
+// other's copying, and the frame handed out is a view of the GUI's buffer,
+// which stays put until the next grab.
+//
+// Pictures arrive as 32-bit pixels in one of the two byte orders streams
+// offer (B, G, R, x and R, G, B, x; the fourth byte, alpha or padding, is
+// ignored) and are kept as the frame grabber's usual 0x00RRGGBB words.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "base/Frame.h"
+#include "base/Geometry.h"
+#include "capture/ScreenChangeLog.h"
+#include "capture/ScreenChangeWatch.h"
+#include "capture/ScreenGrabber.h"
+
+namespace framory {
+
+// The byte order of a 32-bit pixel in memory.
+enum class StreamPixelOrder { Bgrx, Rgbx };
+
+// One picture as a producer sees it; the pixels are read during Publish only.
+struct StreamPicture {
+  const std::uint8_t* Pixels = nullptr;
+  std::int32_t Width = 0;
+  std::int32_t Height = 0;
+  std::int32_t Stride = 0;  // bytes from one row to the next
+  StreamPixelOrder Order = StreamPixelOrder::Bgrx;
+  bool BottomUp = false;  // the first row in memory is the bottom one
+};
+
+class StreamScreen : public ScreenGrabber, public ScreenChangeWatch {
+ public:
+  // The one "window" a stream has: the whole picture.
+  static constexpr WindowHandle kStreamWindow = 1;
+
+  // ----- producer side, from any one thread -----
+  // A new picture. `changed` lists the rectangles that differ from the
+  // previous picture (in its pixels, right and bottom exclusive); null when
+  // that is not known, which counts the whole picture as changed. A picture
+  // of another size always counts as changed everywhere. False (and nothing
+  // kept) for a picture without pixels or of an impossible size.
+  bool Publish(const StreamPicture& picture, const std::vector<Rect>* changed);
+  // Where the pointer is in the picture, or that it is hidden or outside.
+  void PublishPointer(bool visible, Point position);
+  // A new pointer image (premultiplied ARGB).
+  void PublishPointerImage(const CursorImage& image);
+  // Whether the producer draws the pointer into the pictures itself; then
+  // no pointer is drawn over them.
+  void SetPointerEmbedded(bool embedded);
+
+  // ----- GUI thread -----
+  // The size of the newest picture, 0 × 0 before the first one.
+  std::int32_t Width() const;
+  std::int32_t Height() const;
+  // The pointer's position in the picture; (-1, -1) while it is hidden,
+  // outside or drawn in by the producer.
+  Point PointerPosition() const;
+  // How many pictures have been published so far.
+  std::uint64_t PicturesPublished() const;
+
+  // Grabs from the newest picture: `source` must be kStreamWindow and the
+  // rectangle is in the picture's pixels; parts outside it are black.
+  bool Grab(WindowHandle source, std::int32_t x, std::int32_t y, std::int32_t width,
+            std::int32_t height, Frame* frame) override;
+  void ReleaseFrame() override {}
+  bool IsPaletteDisplay() override { return false; }
+  bool ReadPalette(WindowHandle, Palette*) override { return false; }
+  bool CurrentCursor(CursorImage* cursor) override;
+
+  bool Unchanged(const ShotView& view) override;
+  bool FrameTaken(const ShotView& view, std::vector<Rect>* drawn) override;
+  void Forget() override;
+
+ private:
+  struct Picture {
+    std::vector<std::uint32_t> Pixels;  // 0x00RRGGBB, rows top-down, no gaps
+    std::int32_t Width = 0;
+    std::int32_t Height = 0;
+  };
+  // Moves what the producer reported into the change log.
+  void TakeReports();
+
+  mutable std::mutex mutex_;
+  // Under mutex_: the newest picture and what was reported since the GUI
+  // last looked.
+  Picture newest_;
+  bool fresh_ = false;
+  std::uint64_t published_ = 0;
+  std::vector<Rect> reportedChanges_;
+  bool pointerImageChanged_ = false;
+  bool pointerVisible_ = false;
+  Point pointer_;
+  CursorImage pointerImage_;
+  bool pointerEmbedded_ = false;
+
+  // The producer's own buffer, filled outside the lock.
+  Picture filling_;
+  // The GUI thread's: the picture the last grab read, and the black-edged
+  // copy of a rectangle that reaches beyond it.
+  Picture reading_;
+  std::vector<std::uint32_t> clipped_;
+  ScreenChangeLog log_;
+};
+
+}  // namespace framory
