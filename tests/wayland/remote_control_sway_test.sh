@@ -1,0 +1,98 @@
+#!/usr/bin/env bash
+# The remote control in a sway session, run the way sway's own key bindings
+# run it: `swaymsg exec` starts `framory --toggle-recording` and the others
+# in sway's environment, which (XWayland being off) has a Wayland display and
+# no X display. The recorder's windows live on an Xvfb beside sway (it still
+# needs X for them); its pictures come from sway's screen. With no recorder
+# the command says "Framory is not running" with status 1; with one, each
+# command changes what it names, --status reports it, a shot holds sway's
+# background colour, and --quit ends the recorder.
+#
+#   with-sway.sh -- env FRAMORY_BIN=... with-xvfb.sh -- remote_control_sway_test.sh
+sway_runtime=$XDG_RUNTIME_DIR
+source "$(dirname "$0")/../e2e/e2e_common.bash"
+# The Wayland display is found in sway's runtime folder; the recorder's
+# instance folder goes there too. with-xvfb.sh hides sway's display from its
+# command; the recorder of a Wayland session has it, so it is given back.
+export XDG_RUNTIME_DIR="$sway_runtime"
+if [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  WAYLAND_DISPLAY=$(basename "$(ls "$XDG_RUNTIME_DIR"/wayland-[0-9] 2>/dev/null | head -n 1)")
+  export WAYLAND_DISPLAY
+fi
+
+# through_sway OPTION: sway runs `framory OPTION` as a binding's exec does;
+# waits for it to end. Output in $E2E_ROOT/out and err, status in STATUS.
+# (A sway command line ends at ";", so the exec runs a script.)
+cat >"$E2E_ROOT/in-sway" <<SCRIPT
+#!/bin/sh
+"$FRAMORY_BIN" "\$1" >"$E2E_ROOT/out" 2>"$E2E_ROOT/err"
+echo \$? >"$E2E_ROOT/status.part"
+mv "$E2E_ROOT/status.part" "$E2E_ROOT/status"
+SCRIPT
+chmod +x "$E2E_ROOT/in-sway"
+through_sway() {
+  rm -f "$E2E_ROOT/status"
+  swaymsg exec "$E2E_ROOT/in-sway $1" >/dev/null
+  STATUS=none
+  wait_until "$E2E_WAIT" test -f "$E2E_ROOT/status" && STATUS=$(cat "$E2E_ROOT/status")
+}
+sway_status_is() {
+  through_sway --status
+  [ "$STATUS" = 0 ] && [ "$(cat "$E2E_ROOT/out")" = "$1" ] && return 0
+  echo "  --status through sway: status $STATUS, '$(cat "$E2E_ROOT/out" "$E2E_ROOT/err")'"
+  return 1
+}
+
+swaymsg exec "env >'$E2E_ROOT/sway.env'" >/dev/null
+wait_until "$E2E_WAIT" test -s "$E2E_ROOT/sway.env"
+check "sway's commands have a Wayland display" grep -q '^WAYLAND_DISPLAY=' "$E2E_ROOT/sway.env"
+check "and no X display" sh -c "! grep -q '^DISPLAY=' '$E2E_ROOT/sway.env'"
+
+echo "--- no Framory running"
+through_sway --status
+check "--status ends with status 1 (got $STATUS)" test "$STATUS" = 1
+check "it prints 'Framory is not running'" test "$(cat "$E2E_ROOT/out")" = "Framory is not running"
+through_sway --toggle-recording
+check "--toggle-recording ends with status 1 (got $STATUS)" test "$STATUS" = 1
+check "it says 'Framory is not running'" test "$(cat "$E2E_ROOT/err")" = "Framory is not running"
+check "and started nothing" test "$(count_windows .)" = 0
+
+echo "--- a recorder driven by sway"
+swaymsg output "$FRAMORY_SWAY_OUTPUT" bg '#FF0000' solid_color >/dev/null
+seed_project SwayRemote "OutputType=3" "TimerValue=1000"
+start_and_open_project
+require "--status through sway reaches it" wait_until "$E2E_WAIT" sway_status_is \
+  "paused; output type 3 (PNG pictures); no file yet"
+through_sway --toggle-recording
+check "--toggle-recording ends with status 0 (got $STATUS)" test "$STATUS" = 0
+check "the recorder records" wait_window "$OPTIONS_ACTIVE"
+check "--status says so" sway_status_is "recording; output type 3 (PNG pictures); no file yet"
+# Until the recorder has chosen its way of reading sway's screen (the
+# portal refuses here, the screen copies take over) a shot takes nothing.
+shot_taken() {
+  through_sway --shot
+  [ "$STATUS" = 0 ] && [ "$(pictures)" -ge 1 ]
+}
+check "--shot through sway takes a picture" wait_until "$E2E_WAIT" shot_taken
+picture="$PROJECT_FOLDER/pic0.png"
+colour=$(convert "$picture" -format '%[pixel:p{20,20}]' info: 2>/dev/null)
+check "the picture shows sway's red background (got '$colour')" \
+  sh -c "[ '$colour' = 'srgb(255,0,0)' ] || [ '$colour' = 'red' ]"
+check "--status names it" \
+  sway_status_is "recording; output type 3 (PNG pictures); file $picture"
+through_sway --toggle-recording
+check "--toggle-recording pauses (status $STATUS)" wait_window "$OPTIONS_PAUSED"
+through_sway --shot
+check "--shot while paused ends with status 1 (got $STATUS)" test "$STATUS" = 1
+through_sway --toggle-view
+check "--toggle-view hides the options view (status $STATUS)" wait_window_gone "$OPTIONS_ANY"
+check "a terminal with the X display reaches the same recorder" \
+  sh -c "'$FRAMORY_BIN' --status | grep -qx 'paused; output type 3 (PNG pictures); file $picture'"
+through_sway --quit
+check "--quit ends with status 0 (got $STATUS)" test "$STATUS" = 0
+require "the recorder ends" wait_framory_exit
+check "with status 0 (got $FRAMORY_STATUS)" test "$FRAMORY_STATUS" = 0
+through_sway --status
+check "afterwards --status says not running (status $STATUS)" \
+  test "$STATUS" = 1 -a "$(cat "$E2E_ROOT/out")" = "Framory is not running"
+e2e_finish
