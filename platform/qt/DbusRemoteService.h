@@ -1,6 +1,7 @@
 // The remote control on the session bus. The recorder of a display owns the
-// name RemoteBusName(display) and serves one object, /org/framory/Framory,
-// with the interface org.framory.Framory1:
+// names RemoteBusNames gives (its X display's, and its Wayland display's in a
+// Wayland session) and serves one object, /org/framory/Framory, with the
+// interface org.framory.Framory1:
 //   methods     ToggleRecording, ToggleOptionsView, ShowOptionsView, TakeShot,
 //               Quit (no arguments, no results; a refusal is the error
 //               org.framory.Framory1.Error.Refused with the reason)
@@ -14,7 +15,8 @@
 // let them in, gives them nothing but the refusal), only the listed members
 // with their exact signatures are served, and anything else is refused with
 // the bus's standard errors. The caller's user is asked of the bus without
-// waiting, so the GUI thread never blocks on a call.
+// waiting, so the GUI thread never blocks on a call; the names are taken and
+// given back with calls that wait, at start-up and at shut-down only.
 #pragma once
 
 #include <QDBusConnection>

@@ -157,11 +157,24 @@ check "the last three say recording, recording (the picture), paused: $last_thre
   test "$last_three" = "Recording=boolean true Recording=boolean true Recording=boolean false "
 
 echo "--- the options view"
+# The view hides on a toggle when it is the window in front (else it is
+# brought forward, as with the chord); a view just shown gets there once the
+# window manager has given it the keyboard.
+options_in_front() {
+  local id
+  id=$(find_window "$OPTIONS_ANY")
+  [ -n "$id" ] || return 1
+  [ "$(xdotool getactivewindow 2>/dev/null)" = "$id" ] && return 0
+  focus_window "$id"
+  [ "$(xdotool getactivewindow 2>/dev/null)" = "$id" ]
+}
+require "the options view is in front" wait_until "$E2E_WAIT" options_in_front
 remote --toggle-view
 check "--toggle-view ends with status 0 (got $STATUS)" test "$STATUS" = 0
 check "--toggle-view hides the options view" wait_window_gone "$OPTIONS_ANY"
 remote --toggle-view
 check "--toggle-view shows it again" wait_window "$OPTIONS_PAUSED"
+require "the options view is in front again" wait_until "$E2E_WAIT" options_in_front
 remote --toggle-view
 require "--toggle-view hides it once more" wait_window_gone "$OPTIONS_ANY"
 "$FRAMORY_BIN" >"$E2E_ROOT/second.out" 2>&1

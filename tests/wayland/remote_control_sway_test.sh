@@ -84,6 +84,18 @@ through_sway --toggle-recording
 check "--toggle-recording pauses (status $STATUS)" wait_window "$OPTIONS_PAUSED"
 through_sway --shot
 check "--shot while paused ends with status 1 (got $STATUS)" test "$STATUS" = 1
+# The view hides on a toggle when it is the window in front (else it is
+# brought forward, as with the chord); a view just shown gets there once the
+# window manager has given it the keyboard.
+options_in_front() {
+  local id
+  id=$(find_window "$OPTIONS_ANY")
+  [ -n "$id" ] || return 1
+  [ "$(xdotool getactivewindow 2>/dev/null)" = "$id" ] && return 0
+  focus_window "$id"
+  [ "$(xdotool getactivewindow 2>/dev/null)" = "$id" ]
+}
+require "the options view is in front" wait_until "$E2E_WAIT" options_in_front
 through_sway --toggle-view
 check "--toggle-view hides the options view (status $STATUS)" wait_window_gone "$OPTIONS_ANY"
 check "a terminal with the X display reaches the same recorder" \
