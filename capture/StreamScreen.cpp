@@ -47,24 +47,28 @@ bool StreamScreen::Publish(const StreamPicture& picture, const std::vector<Rect>
   }
 
   std::lock_guard lock(mutex_);
-  const bool resized = newest_.Width != picture.Width || newest_.Height != picture.Height;
+  const bool resized = publishedWidth_ != picture.Width || publishedHeight_ != picture.Height;
+  publishedWidth_ = picture.Width;
+  publishedHeight_ = picture.Height;
   std::swap(filling_, newest_);
   fresh_ = true;
-  ++published_;
+  newestNumber_ = ++published_;
+  const Rect whole{0, 0, picture.Width, picture.Height};
   if (changed == nullptr || resized) {
-    reportedChanges_.push_back(Rect{0, 0, picture.Width, picture.Height});
+    reportedChanges_.push_back(Report{newestNumber_, whole});
   } else {
     for (const Rect& r : *changed) {
       // A bottom-up picture's rectangles are counted from its bottom row.
-      reportedChanges_.push_back(picture.BottomUp ? Rect{r.left, picture.Height - r.bottom, r.right,
-                                                         picture.Height - r.top}
-                                                  : r);
+      reportedChanges_.push_back(Report{newestNumber_, picture.BottomUp
+                                                           ? Rect{r.left, picture.Height - r.bottom,
+                                                                  r.right, picture.Height - r.top}
+                                                           : r});
     }
   }
   // Bounded however long the GUI thread does not look: the log keeps a
   // bounding box beyond its own limit anyway.
   if (reportedChanges_.size() > ScreenChangeLog::kMaxRects) {
-    reportedChanges_.assign(1, Rect{0, 0, picture.Width, picture.Height});
+    reportedChanges_.assign(1, Report{newestNumber_, whole});
   }
   return true;
 }
@@ -86,14 +90,27 @@ void StreamScreen::SetPointerEmbedded(bool embedded) {
   pointerEmbedded_ = embedded;
 }
 
+void StreamScreen::TakeNewest() {
+  if (!fresh_) return;
+  std::swap(newest_, reading_);
+  readingNumber_ = newestNumber_;
+  fresh_ = false;
+}
+
+void StreamScreen::Latch() {
+  std::lock_guard lock(mutex_);
+  TakeNewest();
+  latched_ = true;
+}
+
 std::int32_t StreamScreen::Width() const {
   std::lock_guard lock(mutex_);
-  return fresh_ ? newest_.Width : reading_.Width;
+  return fresh_ && !latched_ ? newest_.Width : reading_.Width;
 }
 
 std::int32_t StreamScreen::Height() const {
   std::lock_guard lock(mutex_);
-  return fresh_ ? newest_.Height : reading_.Height;
+  return fresh_ && !latched_ ? newest_.Height : reading_.Height;
 }
 
 Point StreamScreen::PointerPosition() const {
@@ -115,10 +132,8 @@ bool StreamScreen::Grab(WindowHandle source, std::int32_t x, std::int32_t y, std
   }
   {
     std::lock_guard lock(mutex_);
-    if (fresh_) {
-      std::swap(newest_, reading_);
-      fresh_ = false;
-    }
+    if (!latched_) TakeNewest();
+    latched_ = false;
   }
   if (reading_.Pixels.empty()) return false;
 
@@ -171,7 +186,12 @@ void StreamScreen::TakeReports() {
   bool imageChanged = false;
   {
     std::lock_guard lock(mutex_);
-    changes.swap(reportedChanges_);
+    const std::uint64_t upTo = latched_ ? readingNumber_ : published_;
+    const auto later =
+        std::stable_partition(reportedChanges_.begin(), reportedChanges_.end(),
+                              [upTo](const Report& report) { return report.Picture <= upTo; });
+    for (auto it = reportedChanges_.begin(); it != later; ++it) changes.push_back(it->Area);
+    reportedChanges_.erase(reportedChanges_.begin(), later);
     imageChanged = std::exchange(pointerImageChanged_, false);
   }
   for (const Rect& r : changes) log_.AddDamage(r);

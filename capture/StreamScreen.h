@@ -63,7 +63,13 @@ class StreamScreen : public ScreenGrabber, public ScreenChangeWatch {
   void SetPointerEmbedded(bool embedded);
 
   // ----- GUI thread -----
-  // The size of the newest picture, 0 × 0 before the first one.
+  // Takes the newest picture for the shot about to be made: its size is
+  // what Width and Height say and what the next Grab reads, however many
+  // pictures arrive meanwhile, and changes reported with later pictures
+  // stay pending for the shots after. Without it each Grab takes the
+  // newest picture there is.
+  void Latch();
+  // The size of the picture the next grab reads, 0 × 0 before the first one.
   std::int32_t Width() const;
   std::int32_t Height() const;
   // The pointer's position in the picture; (-1, -1) while it is hidden,
@@ -91,8 +97,11 @@ class StreamScreen : public ScreenGrabber, public ScreenChangeWatch {
     std::int32_t Width = 0;
     std::int32_t Height = 0;
   };
-  // Moves what the producer reported into the change log.
+  // Moves what the producer reported into the change log: everything, or
+  // while a picture is latched only what came with it and before.
   void TakeReports();
+  // Under mutex_: makes the newest picture the one grabs read.
+  void TakeNewest();
 
   mutable std::mutex mutex_;
   // Under mutex_: the newest picture and what was reported since the GUI
@@ -100,7 +109,19 @@ class StreamScreen : public ScreenGrabber, public ScreenChangeWatch {
   Picture newest_;
   bool fresh_ = false;
   std::uint64_t published_ = 0;
-  std::vector<Rect> reportedChanges_;
+  // The size of the last picture published (newest_ may hold an older one
+  // once a grab has swapped buffers).
+  std::int32_t publishedWidth_ = 0;
+  std::int32_t publishedHeight_ = 0;
+  // Each change with the number of the picture that brought it.
+  struct Report {
+    std::uint64_t Picture;
+    Rect Area;
+  };
+  std::vector<Report> reportedChanges_;
+  std::uint64_t newestNumber_ = 0;
+  std::uint64_t readingNumber_ = 0;
+  bool latched_ = false;
   bool pointerImageChanged_ = false;
   bool pointerVisible_ = false;
   Point pointer_;

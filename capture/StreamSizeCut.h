@@ -14,12 +14,12 @@ namespace framory {
 
 class StreamSizeCut {
  public:
-  StreamSizeCut(const StreamScreen& screen, const MovieFrameSink& clip,
-                std::function<void()> endClip)
+  StreamSizeCut(StreamScreen& screen, const MovieFrameSink& clip, std::function<void()> endClip)
       : screen_(screen), clip_(clip), endClip_(std::move(endClip)) {}
 
-  // Called before every shot.
+  // Called before every shot: takes the picture the shot will show.
   void BeforeShot() {
+    screen_.Latch();
     const std::int32_t width = screen_.Width();
     const std::int32_t height = screen_.Height();
     if (width <= 0 || height <= 0) return;
@@ -31,7 +31,7 @@ class StreamSizeCut {
   }
 
  private:
-  const StreamScreen& screen_;
+  StreamScreen& screen_;
   const MovieFrameSink& clip_;
   std::function<void()> endClip_;
   std::int32_t clipWidth_ = 0;

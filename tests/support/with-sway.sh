@@ -133,10 +133,10 @@ if [ "$FRAMORY_SWAY_PORTAL" = 1 ]; then
   # name on the bus.
   /usr/libexec/xdg-desktop-portal-wlr -l INFO >"$FRAMORY_SWAY_LOGS/portal-wlr.log" 2>&1 &
   pids+=($!)
-  wait_for 10 sh -c 'busctl --user list 2>/dev/null | grep -q org.freedesktop.impl.portal.desktop.wlr ||
-    dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
-      org.freedesktop.DBus.NameHasOwner string:org.freedesktop.impl.portal.desktop.wlr |
-      grep -q "boolean true"' || fail "xdg-desktop-portal-wlr did not start"
+  wait_for 10 sh -c 'dbus-send --session --print-reply --dest=org.freedesktop.DBus \
+      /org/freedesktop/DBus org.freedesktop.DBus.NameHasOwner \
+      string:org.freedesktop.impl.portal.desktop.wlr | grep -q "boolean true"' ||
+    fail "xdg-desktop-portal-wlr did not start"
   /usr/libexec/xdg-desktop-portal >"$FRAMORY_SWAY_LOGS/portal.log" 2>&1 &
   pids+=($!)
   wait_for 10 sh -c 'dbus-send --session --print-reply --dest=org.freedesktop.DBus \

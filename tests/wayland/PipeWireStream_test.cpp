@@ -11,9 +11,13 @@
 //    size ends and one of the new size starts, each holding only its own
 //    pictures (decoded by ffmpeg).
 //
-// pipewiresink sends neither damage nor pointer metadata: every picture
-// counts as changed, and the pointer paths are exercised in the sway tests
-// only as far as a real producer there offers them.
+//  - a producer that sends damage and pointer metadata as a compositor does
+//    (a small PipeWire source the test tells what to send): a change outside
+//    the recorded area is stored as a repeat, one inside as a picture, and
+//    the pointer is drawn where its metadata puts it.
+//
+// pipewiresink sends neither damage nor pointer metadata: each of its
+// pictures counts as changed everywhere.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -225,6 +229,94 @@ TEST(PipeWireStream, ASizeChangeEndsTheClipAndTheNextClipHasTheNewSize) {
     EXPECT_EQ(blue[i][0], 0x0000E6u) << "second clip, picture " << i;
     EXPECT_EQ(blue[i].back(), 0x0000E6u) << "second clip, picture " << i;
   }
+}
+
+// A clip of the top-left quarter of a 160 × 120 stream whose producer
+// reports what changed and where the pointer is: shots of an unchanged area
+// are repeats, whatever changed elsewhere.
+TEST(PipeWireStream, DamageAndPointerMetadataDecideWhatIsStoredAndWhereThePointerIsDrawn) {
+  testing::TempDir dir;
+  Settings settings;
+  settings.SetProjectDirectory(dir.Path() + "/");
+  settings.SetProjectName("clips");
+  std::filesystem::create_directories(settings.ProjectFolder());
+  settings.SetOutputType(OutputTypes::AviUncompressed);
+  settings.SetTimerValue(50);
+  settings.SetTakeShotOnTimer(true);
+  settings.SetPutCursorInBitmap(true);
+  SetCaptureFocus(settings, CaptureFocus::Area);
+  settings.SetHasMarkUserArea(true);
+  settings.SetUserArea(Rect{0, 0, 79, 59});
+  OutputNaming naming{settings};
+  testing::FakeBoxes boxes;
+  WriterFailureBoxes reports{boxes};
+  testing::FakeClipHost host;
+  std::unique_ptr<AviFileLibrary> avi = CreateAviFileLibrary();
+  MovieWriterFactory factory{avi.get(), &reports, 1920, 1080};
+  ClipSession session{settings, naming, factory, host};
+  StreamScreen screen;
+  StreamWindowSystem windows(screen);
+  CaptureLinks links;
+  links.Clip = &session;
+  CaptureTarget target{settings, windows, links};
+  FrameGrabber grabber{settings, screen, target, links};
+  grabber.SetChangeWatch(&screen);
+
+  Background producer({SCRIPTED_SOURCE, "framory-scripted", "160", "120"}, true);
+  ASSERT_TRUE(producer.Started());
+  ASSERT_TRUE(testing::WaitForNode("framory-scripted")) << "the producer did not start";
+  PipeWireScreenStream stream(screen);
+  ASSERT_TRUE(stream.Start(-1, 0, "framory-scripted")) << stream.Error();
+  ASSERT_TRUE(WaitUntil([&] { return screen.PicturesPublished() >= 1 || stream.Failed(); }));
+  ASSERT_FALSE(stream.Failed()) << stream.Error();
+  // The producer repeats its first picture until told something: the
+  // pointer's first place (outside the area) ends that, and once it is
+  // here every repeat sent before it is too.
+  producer.Write("cursor 150 110");
+  ASSERT_TRUE(WaitUntil([&] { return windows.CursorPos() == Point{150, 110}; }));
+  ASSERT_TRUE(stream.PointerMetadata()) << "the producer's pointer metadata was agreed on";
+  const std::uint64_t first = screen.PicturesPublished();
+  const auto shoot = [&](int count) {
+    for (int i = 0; i < count; ++i) grabber.TakeShot();
+  };
+  shoot(5);                                     // slot 0 a picture, 1-4 repeats
+  producer.Write("paint 120 90 20 20 ff0000");  // outside the area
+  ASSERT_TRUE(WaitUntil([&] { return screen.PicturesPublished() == first + 1; }));
+  shoot(5);                                    // repeats: nothing changed in the area
+  producer.Write("paint 10 10 20 20 0000ff");  // inside
+  ASSERT_TRUE(WaitUntil([&] { return screen.PicturesPublished() == first + 2; }));
+  shoot(5);                        // slot 10 a picture
+  producer.Write("cursor 40 30");  // a pointer update, no pixels
+  ASSERT_TRUE(WaitUntil([&] { return windows.CursorPos() == Point{40, 30}; }));
+  EXPECT_EQ(screen.PicturesPublished(), first + 2) << "a buffer without pixels is no picture";
+  shoot(5);  // slot 15 a picture with the pointer
+  session.EndClip();
+  stream.Stop();
+  ASSERT_FALSE(host.paused) << "no writer failure";
+
+  const std::string path = settings.ProjectFolder() + "/movie0.avi";
+  const std::vector<std::uint32_t> chunks = testing::AviIndexChunkSizes(path);
+  ASSERT_EQ(chunks.size(), 20u) << "one slot per shot";
+  std::vector<std::size_t> storedSlots;
+  for (std::size_t i = 0; i < chunks.size(); ++i) {
+    if (chunks[i] > 0) storedSlots.push_back(i);
+  }
+  // The AVI writer ends a clip with a picture, so the last slot is one too.
+  EXPECT_EQ(storedSlots, (std::vector<std::size_t>{0, 10, 15, 19}))
+      << "pictures only where the area or the pointer changed";
+  const auto pictures = testing::DecodeFrames(path, 80, 60);
+  ASSERT_EQ(pictures.size(), storedSlots.size());
+  const auto at = [](const std::vector<std::uint32_t>& p, int x, int y) {
+    return p[static_cast<std::size_t>(y) * 80 + x];
+  };
+  EXPECT_EQ(at(pictures[0], 15, 15), 0x808080u);
+  EXPECT_EQ(at(pictures[1], 15, 15), 0x0000FFu) << "the blue square";
+  EXPECT_EQ(at(pictures[1], 45, 35), 0x808080u) << "no pointer while it is outside the area";
+  EXPECT_EQ(at(pictures[2], 15, 15), 0x0000FFu);
+  EXPECT_EQ(at(pictures[2], 40, 30), 0xFFFFFFu) << "the pointer's hot spot";
+  EXPECT_EQ(at(pictures[2], 55, 45), 0xFFFFFFu) << "the pointer's far corner";
+  EXPECT_EQ(at(pictures[2], 56, 46), 0x808080u) << "beyond the pointer";
+  EXPECT_EQ(at(pictures[2], 39, 29), 0x808080u) << "before the pointer";
 }
 
 }  // namespace

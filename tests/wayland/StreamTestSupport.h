@@ -18,18 +18,30 @@
 
 namespace framory::testing {
 
-// Starts `argv` at once; SIGTERM and reaped when it goes.
+// Starts `argv` at once; SIGTERM and reaped when it goes. With `input` the
+// program reads its standard input from Write.
 class Background {
  public:
-  explicit Background(std::vector<std::string> argv) {
+  explicit Background(std::vector<std::string> argv, bool input = false) {
     NoteProgram(argv.at(0));
+    int pipeFds[2] = {-1, -1};
+    if (input && pipe(pipeFds) != 0) return;
     pid_ = fork();
     if (pid_ == 0) {
+      if (input) {
+        dup2(pipeFds[0], 0);
+        close(pipeFds[0]);
+        close(pipeFds[1]);
+      }
       std::vector<char*> args;
       for (std::string& a : argv) args.push_back(a.data());
       args.push_back(nullptr);
       execvp(args[0], args.data());
       _exit(127);
+    }
+    if (input) {
+      close(pipeFds[0]);
+      input_ = pipeFds[1];
     }
   }
   ~Background() { Stop(); }
@@ -38,7 +50,17 @@ class Background {
   bool Started() const { return pid_ > 0; }
   // True while the program still runs.
   bool Running() const { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
+  // Writes `line` and a line break to the program's standard input.
+  bool Write(const std::string& line) {
+    const std::string text = line + "\n";
+    return input_ >= 0 &&
+           write(input_, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  }
   void Stop() {
+    if (input_ >= 0) {
+      close(input_);
+      input_ = -1;
+    }
     if (pid_ <= 0) return;
     kill(pid_, SIGTERM);
     waitpid(pid_, nullptr, 0);
@@ -47,6 +69,7 @@ class Background {
 
  private:
   pid_t pid_ = -1;
+  int input_ = -1;
 };
 
 // Polls `done` until it holds; false when it still does not after `seconds`

@@ -56,6 +56,8 @@ static void ParamChanged(void *data, uint32_t id, const struct spa_pod *param) {
   pw_stream_update_params(s->stream, params, 1);
   s->width = (int)info.size.width;
   s->height = (int)info.size.height;
+  /* The new colour comes with the new size, so that each size has one. */
+  if (s->changed) s->colour = s->nextColour;
 }
 
 static void Process(void *data) {
@@ -80,7 +82,6 @@ static void Tick(void *data, uint64_t expirations) {
   struct Source *s = data;
   if (!s->changed && s->sent >= s->after) {
     s->changed = 1;
-    s->colour = s->nextColour;
     uint8_t buffer[512];
     struct spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
     const struct spa_pod *params[1] = {FormatParam(&b, s->nextWidth, s->nextHeight)};
