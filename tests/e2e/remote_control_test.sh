@@ -2,8 +2,9 @@
 # The remote control as a desktop shortcut or a script meets it, on a private
 # session bus (its own dbus-daemon, which also lets other users connect, as a
 # badly configured shared bus would): with no Framory running, every command
-# says "Framory is not running" with status 1 and starts nothing; then the
-# real program, driven only through `framory --toggle-recording`, `--shot`,
+# says "Framory is not running" with status 1 and starts nothing; --quit ends
+# a recorder whose welcome dialog waits for an answer; then the real program,
+# driven only through `framory --toggle-recording`, `--shot`,
 # `--toggle-view`, `--status` and `--quit`, changes what each names, the
 # state read back matches, and each change is signalled on the bus once
 # (watched with dbus-monitor). Unknown methods, wrong arguments, writing the
@@ -86,6 +87,15 @@ check "and nobody owns $NAME on the bus" name_free
 remote --status
 check "still not running afterwards (status $STATUS)" test "$STATUS" = 1
 
+echo "--- quit while the welcome dialog waits for an answer"
+seed_project Remote "OutputType=3" "TimerValue=1000"
+start_framory
+require "the welcome dialog appears" wait_window "$WELCOME"
+remote --quit
+check "--quit ends with status 0 (got $STATUS)" test "$STATUS" = 0
+require "the recorder ends from inside the dialog" wait_framory_exit
+check "with status 0 (got $FRAMORY_STATUS)" test "$FRAMORY_STATUS" = 0
+
 # Every StateChanged signal on the bus, one line each.
 dbus-monitor --session "type='signal',interface='org.framory.Framory1'" \
   "type='method_call',interface='org.framory.Framory1'" >"$E2E_ROOT/monitor.log" 2>&1 &
@@ -111,7 +121,6 @@ signals() {
 }
 
 echo "--- the running recorder, driven through the command line"
-seed_project Remote "OutputType=3" "TimerValue=1000"
 start_and_open_project
 require "--status reaches the recorder" wait_until "$E2E_WAIT" status_is \
   "paused; output type 3 (PNG pictures); no file yet"
