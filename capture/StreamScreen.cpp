@@ -103,6 +103,11 @@ void StreamScreen::Latch() {
   latched_ = true;
 }
 
+void StreamScreen::Unlatch() {
+  std::lock_guard lock(mutex_);
+  latched_ = false;
+}
+
 std::int32_t StreamScreen::Width() const {
   std::lock_guard lock(mutex_);
   return fresh_ && !latched_ ? newest_.Width : reading_.Width;

@@ -69,6 +69,8 @@ class StreamScreen : public ScreenGrabber, public ScreenChangeWatch {
   // stay pending for the shots after. Without it each Grab takes the
   // newest picture there is.
   void Latch();
+  // Ends the latch (the shot is over): the newest picture counts again.
+  void Unlatch();
   // The size of the picture the next grab reads, 0 × 0 before the first one.
   std::int32_t Width() const;
   std::int32_t Height() const;

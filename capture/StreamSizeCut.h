@@ -29,6 +29,8 @@ class StreamSizeCut {
     clipWidth_ = width;
     clipHeight_ = height;
   }
+  // Called after every shot.
+  void AfterShot() { screen_.Unlatch(); }
 
  private:
   StreamScreen& screen_;

@@ -327,6 +327,7 @@ int RunProgram(int argc, char** argv, InstanceServer* instances,
       waylandSource->SetDrawPointer(settings.PutCursorInBitmap());
       sizeCut.BeforeShot();
       streamGrabber.TakeShot();
+      sizeCut.AfterShot();
       return;
     }
     frameGrabber.TakeShot();

@@ -43,7 +43,12 @@ const wl_registry_listener kRegistryListener = {Global, GlobalRemoved};
 
 void OutputGeometry(void*, wl_output*, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
                     std::int32_t, const char*, const char*, std::int32_t) {}
-void OutputMode(void*, wl_output*, std::uint32_t, std::int32_t, std::int32_t, std::int32_t) {}
+void OutputMode(void* data, wl_output* output, std::uint32_t flags, std::int32_t width,
+                std::int32_t height, std::int32_t) {
+  if ((flags & WL_OUTPUT_MODE_CURRENT) != 0) {
+    static_cast<WlrScreenCopy*>(data)->OutputModeIs(output, width, height);
+  }
+}
 void OutputDone(void*, wl_output*) {}
 void OutputScale(void*, wl_output*, std::int32_t) {}
 void OutputName(void* data, wl_output* output, const char* name) {
@@ -123,6 +128,17 @@ void WlrScreenCopy::AddGlobal(wl_registry* registry, std::uint32_t name, const c
   }
 }
 
+void WlrScreenCopy::OutputModeIs(wl_output* output, std::int32_t width, std::int32_t height) {
+  auto& mode = modes_[output];
+  if (mode.first == width && mode.second == height) return;
+  const bool changed = mode.first != 0;
+  mode = {width, height};
+  if (output != output_) return;
+  modeWidth_ = width;
+  modeHeight_ = height;
+  if (changed) modeChanged_ = modeSeen_ = true;
+}
+
 void WlrScreenCopy::OutputNamed(wl_output* output, const char* name) {
   if (!wantedOutput_.empty() && name != nullptr && wantedOutput_ == name) output_ = output;
 }
@@ -146,6 +162,9 @@ bool WlrScreenCopy::Open(const std::string& outputName) {
     return false;
   }
   if (output_ == nullptr) output_ = firstOutput_;
+  // The chosen output's current mode (its events came before it was chosen).
+  modeWidth_ = modes_[output_].first;
+  modeHeight_ = modes_[output_].second;
   if (manager_ == nullptr) {
     Fail("the compositor offers no screen copies");
     Close();
@@ -192,6 +211,7 @@ void WlrScreenCopy::Close() {
   if (shm_ != nullptr) wl_shm_destroy(shm_);
   shm_ = nullptr;
   output_ = firstOutput_ = nullptr;  // go with the connection
+  modes_.clear();
   if (registry_ != nullptr) wl_registry_destroy(registry_);
   registry_ = nullptr;
   if (display_ != nullptr) wl_display_disconnect(display_);
@@ -200,8 +220,42 @@ void WlrScreenCopy::Close() {
 
 void WlrScreenCopy::Run() {
   // The first copy is taken at once; each later one waits for a change.
+  // A refused copy (the output changing its mode under it) is taken again
+  // whole; only several refusals in a row stop copying.
+  constexpr int kRefusalsInARow = 3;
+  constexpr int kWholeCopiesAfterModeChange = 30;
   bool withDamage = false;
-  while (CopyOnce(withDamage)) withDamage = managerVersion_ >= 2;
+  int refusals = 0;
+  int wholeCopiesLeft = 0;
+  for (;;) {
+    const CopyResult result = CopyOnce(withDamage);
+    if (result == CopyResult::Stop) return;
+    if (modeSeen_) {
+      modeSeen_ = false;
+      wholeCopiesLeft = kWholeCopiesAfterModeChange;
+    }
+    if (result == CopyResult::Abandoned) {
+      withDamage = false;
+      continue;
+    }
+    refusals = result == CopyResult::Refused ? refusals + 1 : 0;
+    if (refusals >= kRefusalsInARow) {
+      Fail("the compositor could not copy the screen");
+      return;
+    }
+    // Just after a mode change the compositor may still hand out pictures
+    // of the old size: copies are taken whole until one has the new size
+    // (either way round, for a rotated output), or enough were tried.
+    const bool sizeSettled = modeWidth_ <= 0 ||
+                             (copiedWidth_ == modeWidth_ && copiedHeight_ == modeHeight_) ||
+                             (copiedWidth_ == modeHeight_ && copiedHeight_ == modeWidth_);
+    if (sizeSettled) {
+      wholeCopiesLeft = 0;
+    } else if (wholeCopiesLeft > 0) {
+      --wholeCopiesLeft;
+    }
+    withDamage = result == CopyResult::Copied && managerVersion_ >= 2 && wholeCopiesLeft == 0;
+  }
 }
 
 bool WlrScreenCopy::DispatchUntil(const std::function<bool()>& done) {
@@ -233,7 +287,7 @@ bool WlrScreenCopy::DispatchUntil(const std::function<bool()>& done) {
   return true;
 }
 
-bool WlrScreenCopy::CopyOnce(bool withDamage) {
+WlrScreenCopy::CopyResult WlrScreenCopy::CopyOnce(bool withDamage) {
   static const zwlr_screencopy_frame_v1_listener kFrameListener = {
       // buffer
       [](void* data, zwlr_screencopy_frame_v1*, std::uint32_t format, std::uint32_t width,
@@ -276,6 +330,7 @@ bool WlrScreenCopy::CopyOnce(bool withDamage) {
   };
 
   Copy copy;
+  modeChanged_ = false;
   zwlr_screencopy_frame_v1* frame =
       zwlr_screencopy_manager_v1_capture_output(manager_, drawPointer_ ? 1 : 0, output_);
   zwlr_screencopy_frame_v1_add_listener(frame, &kFrameListener, &copy);
@@ -284,32 +339,36 @@ bool WlrScreenCopy::CopyOnce(bool withDamage) {
   if (!DispatchUntil(
           [&] { return copy.finished || (describedByDone ? copy.described : copy.haveFormat); })) {
     zwlr_screencopy_frame_v1_destroy(frame);
-    return false;
+    return CopyResult::Stop;
+  }
+  if (copy.finished && !copy.ready) {
+    zwlr_screencopy_frame_v1_destroy(frame);
+    return CopyResult::Refused;
   }
   if (!copy.haveFormat) {
     zwlr_screencopy_frame_v1_destroy(frame);
     Fail("the compositor offers no 32-bit RGB shared-memory copy");
-    return false;
+    return CopyResult::Stop;
   }
   if (!EnsureBuffer(copy.format, copy.width, copy.height, copy.stride)) {
     zwlr_screencopy_frame_v1_destroy(frame);
     Fail("no shared memory for the screen copy");
-    return false;
+    return CopyResult::Stop;
   }
   if (withDamage) {
     zwlr_screencopy_frame_v1_copy_with_damage(frame, buffer_->buffer);
   } else {
     zwlr_screencopy_frame_v1_copy(frame, buffer_->buffer);
   }
-  const bool running = DispatchUntil([&] { return copy.finished; });
+  // A copy waiting for a change is never answered once the output has a
+  // new mode: it is dropped and the next one taken whole, at the new size.
+  const bool running = DispatchUntil([&] { return copy.finished || modeChanged_; });
   zwlr_screencopy_frame_v1_destroy(frame);
-  if (!running) return false;
-  if (!copy.ready) {
-    // The output went away or changed under the copy: copying stops, with
-    // the reason for the user.
-    Fail("the compositor could not copy the screen");
-    return false;
-  }
+  if (!running) return CopyResult::Stop;
+  if (!copy.finished) return CopyResult::Abandoned;
+  if (!copy.ready) return CopyResult::Refused;
+  copiedWidth_ = copy.width;
+  copiedHeight_ = copy.height;
   StreamPixelOrder order = StreamPixelOrder::Bgrx;
   OrderOf(copy.format, &order);
   StreamPicture picture;
@@ -322,7 +381,7 @@ bool WlrScreenCopy::CopyOnce(bool withDamage) {
   // Damage is reported only for copies with damage; a first copy is new
   // everywhere.
   screen_.Publish(picture, withDamage && !copy.damage.empty() ? &copy.damage : nullptr);
-  return true;
+  return CopyResult::Copied;
 }
 
 bool WlrScreenCopy::EnsureBuffer(std::uint32_t format, std::int32_t width, std::int32_t height,

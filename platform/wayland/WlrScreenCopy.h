@@ -14,9 +14,11 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "capture/StreamScreen.h"
 
@@ -53,12 +55,14 @@ class WlrScreenCopy {
   void AddGlobal(wl_registry* registry, std::uint32_t name, const char* interface,
                  std::uint32_t version);
   void OutputNamed(wl_output* output, const char* name);
+  void OutputModeIs(wl_output* output, std::int32_t width, std::int32_t height);
 
  private:
   struct Copy;
   void Run();
-  // One copy into the buffer; false when copying must stop.
-  bool CopyOnce(bool withDamage);
+  enum class CopyResult { Copied, Refused, Abandoned, Stop };
+  // One copy into the buffer.
+  CopyResult CopyOnce(bool withDamage);
   // Reads and dispatches events until `done` holds; false when stopped or
   // the connection broke.
   bool DispatchUntil(const std::function<bool()>& done);
@@ -77,6 +81,17 @@ class WlrScreenCopy {
   wl_output* output_ = nullptr;
   wl_output* firstOutput_ = nullptr;
   std::string wantedOutput_;
+  // The chosen output's current mode, and whether it changed during a copy.
+  std::int32_t modeWidth_ = 0;
+  std::int32_t modeHeight_ = 0;
+  bool modeChanged_ = false;
+  // A mode change not yet seen by the copying loop.
+  bool modeSeen_ = false;
+  // The current mode of every output, as announced.
+  std::map<wl_output*, std::pair<std::int32_t, std::int32_t>> modes_;
+  // The size of the last copy.
+  std::int32_t copiedWidth_ = 0;
+  std::int32_t copiedHeight_ = 0;
   // The shared-memory buffer copies go into, remade when the size changes.
   struct Buffer;
   Buffer* buffer_ = nullptr;

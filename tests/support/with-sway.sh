@@ -8,7 +8,11 @@
 # and runtime folder of its own in a temporary folder. Everything started is
 # stopped afterwards and the command's exit status is returned.
 #
-#   with-sway.sh [--size WxH] [--no-portal] [--keep] -- command [args...]
+#   with-sway.sh [--size WxH] [--no-portal] [--keep] [--env NAME]... -- command [args...]
+#
+# --env passes the caller's variable NAME on to the command (the session
+# starts from an empty environment); DISPLAY, for instance, lets a program
+# that needs X11 as well (through an Xvfb started beside) run inside.
 #
 # The command finds WAYLAND_DISPLAY, XDG_RUNTIME_DIR, DBUS_SESSION_BUS_ADDRESS,
 # SWAYSOCK (for swaymsg) and PIPEWIRE_RUNTIME_DIR set, HOME pointing at the
@@ -21,8 +25,10 @@ set -u
 size=640x480
 portal=1
 keep=0
+passed=()
 while [ $# -gt 0 ]; do
   case "$1" in
+    --env) [ -n "${!2+x}" ] && passed+=("$2=${!2}"); shift 2 ;;
     --size) size="$2"; shift 2 ;;
     --no-portal) portal=0; shift ;;
     --keep) keep=1; shift ;;
@@ -31,7 +37,7 @@ while [ $# -gt 0 ]; do
   esac
 done
 [ $# -gt 0 ] || {
-  echo "usage: with-sway.sh [--size WxH] [--no-portal] [--keep] -- command" >&2
+  echo "usage: with-sway.sh [--size WxH] [--no-portal] [--keep] [--env NAME]... -- command" >&2
   exit 2
 }
 
@@ -159,4 +165,4 @@ env -i PATH="$PATH" HOME="$home" USER=nobody LANG=C.UTF-8 \
   XDG_CURRENT_DESKTOP=sway XDG_SESSION_TYPE=wayland \
   FRAMORY_SWAY_LOGS="$logs" FRAMORY_SWAY_PORTAL="$portal" \
   ${FRAMORY_TEST_PROGRAM_LOG:+FRAMORY_TEST_PROGRAM_LOG="$FRAMORY_TEST_PROGRAM_LOG"} \
-  "${as_user[@]}" dbus-run-session -- bash -c "$session" with-sway "$@"
+  "${passed[@]}" "${as_user[@]}" dbus-run-session -- bash -c "$session" with-sway "$@"

@@ -197,6 +197,7 @@ TEST(PipeWireStream, ASizeChangeEndsTheClipAndTheNextClipHasTheNewSize) {
       [&] {
         cut.BeforeShot();
         grabber.TakeShot();
+        cut.AfterShot();
         if (screen.Width() == 160) ++shotsAfter;
         return shotsAfter >= 10 || stream.Failed();
       },

@@ -10,7 +10,9 @@
 //  - stills: PNG pictures taken after each change equal the colour;
 //  - a 10 s clip (100 shots, one every 100 ms) over three colours: every
 //    frame slot shows the colour that was on screen when it was shot, and
-//    the still stretches between the changes are stored as repeats.
+//    the still stretches between the changes are stored as repeats;
+//  - the output's mode changed mid-clip (swaymsg): the clip of the old size
+//    ends and the next one has the new size.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -29,6 +31,7 @@
 #include "capture/OutputNaming.h"
 #include "capture/StillImageWriter.h"
 #include "capture/StreamScreen.h"
+#include "capture/StreamSizeCut.h"
 #include "capture/StreamWindowSystem.h"
 #include "capture/WriterFailureBoxes.h"
 #include "platform/wayland/WlrScreenCopy.h"
@@ -214,6 +217,41 @@ TEST_F(SwayScreenTest, ATenSecondClipShowsEachColourFromItsChangeOnAndStoresStil
     EXPECT_EQ(picture[240 * 640 + 320], expected) << "slot " << i;
     EXPECT_EQ(picture.back(), expected) << "slot " << i;
   }
+}
+
+TEST_F(SwayScreenTest, AModeChangeEndsTheClipAndTheNextHasTheNewSize) {
+  settings.SetOutputType(OutputTypes::AviUncompressed);
+  StreamSizeCut cut(screen, session, [this] { session.EndClip(); });
+  const auto shootCut = [&](int count) {
+    for (int i = 0; i < count; ++i) {
+      cut.BeforeShot();
+      grabber.TakeShot();
+      cut.AfterShot();
+    }
+  };
+  Show({200, 30, 40});
+  shootCut(10);
+  testing::RunCommand("swaymsg output " + Output() + " mode 800x600");
+  ASSERT_TRUE(WaitUntil([&] { return screen.Width() == 800 && screen.Height() == 600; }))
+      << "the screen copies never brought the new size";
+  Show({10, 20, 230});
+  shootCut(10);
+  session.EndClip();
+  ASSERT_FALSE(host.paused) << "no writer failure";
+  EXPECT_FALSE(copies.Failed()) << copies.Error();
+
+  const testing::VideoProbe first = testing::ProbeVideo(settings.ProjectFolder() + "/movie0.avi");
+  const testing::VideoProbe second = testing::ProbeVideo(settings.ProjectFolder() + "/movie1.avi");
+  ASSERT_TRUE(first.Ok && second.Ok) << "two clips";
+  EXPECT_EQ(first.Width, 640);
+  EXPECT_EQ(first.Height, 480);
+  EXPECT_EQ(second.Width, 800);
+  EXPECT_EQ(second.Height, 600);
+  EXPECT_EQ(testing::AviIndexChunkSizes(settings.ProjectFolder() + "/movie0.avi").size(), 10u);
+  EXPECT_EQ(testing::AviIndexChunkSizes(settings.ProjectFolder() + "/movie1.avi").size(), 10u);
+  const auto blue = testing::DecodeFrames(settings.ProjectFolder() + "/movie1.avi", 800, 600);
+  ASSERT_FALSE(blue.empty());
+  EXPECT_EQ(blue.front().back(), 0x0A14E6u) << "the new size's whole picture";
 }
 
 }  // namespace

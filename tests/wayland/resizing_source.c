@@ -16,10 +16,10 @@
 #include <string.h>
 
 struct Source {
-  struct pw_main_loop *loop;
-  struct pw_stream *stream;
+  struct pw_main_loop* loop;
+  struct pw_stream* stream;
   struct spa_hook listener;
-  struct spa_source *timer;
+  struct spa_source* timer;
   int width, height;
   unsigned colour;
   int sent, after;
@@ -28,7 +28,7 @@ struct Source {
   int changed;
 };
 
-static const struct spa_pod *FormatParam(struct spa_pod_builder *b, int width, int height) {
+static const struct spa_pod* FormatParam(struct spa_pod_builder* b, int width, int height) {
   struct spa_rectangle size = SPA_RECTANGLE(width, height);
   struct spa_fraction rate = SPA_FRACTION(20, 1);
   return spa_pod_builder_add_object(
@@ -38,20 +38,20 @@ static const struct spa_pod *FormatParam(struct spa_pod_builder *b, int width, i
       SPA_POD_Rectangle(&size), SPA_FORMAT_VIDEO_framerate, SPA_POD_Fraction(&rate));
 }
 
-static void ParamChanged(void *data, uint32_t id, const struct spa_pod *param) {
-  struct Source *s = data;
+static void ParamChanged(void* data, uint32_t id, const struct spa_pod* param) {
+  struct Source* s = data;
   if (id != SPA_PARAM_Format || param == NULL) return;
   struct spa_video_info_raw info;
   if (spa_format_video_raw_parse(param, &info) < 0) return;
   uint8_t buffer[512];
   struct spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
-  const struct spa_pod *params[1];
+  const struct spa_pod* params[1];
   const int stride = (int)info.size.width * 4;
   params[0] = spa_pod_builder_add_object(
       &b, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_buffers,
       SPA_POD_CHOICE_RANGE_Int(4, 2, 8), SPA_PARAM_BUFFERS_blocks, SPA_POD_Int(1),
-      SPA_PARAM_BUFFERS_size, SPA_POD_Int(stride * (int)info.size.height),
-      SPA_PARAM_BUFFERS_stride, SPA_POD_Int(stride), SPA_PARAM_BUFFERS_dataType,
+      SPA_PARAM_BUFFERS_size, SPA_POD_Int(stride * (int)info.size.height), SPA_PARAM_BUFFERS_stride,
+      SPA_POD_Int(stride), SPA_PARAM_BUFFERS_dataType,
       SPA_POD_CHOICE_FLAGS_Int(1 << SPA_DATA_MemFd));
   pw_stream_update_params(s->stream, params, 1);
   s->width = (int)info.size.width;
@@ -60,14 +60,14 @@ static void ParamChanged(void *data, uint32_t id, const struct spa_pod *param) {
   if (s->changed) s->colour = s->nextColour;
 }
 
-static void Process(void *data) {
-  struct Source *s = data;
-  struct pw_buffer *b = pw_stream_dequeue_buffer(s->stream);
+static void Process(void* data) {
+  struct Source* s = data;
+  struct pw_buffer* b = pw_stream_dequeue_buffer(s->stream);
   if (b == NULL) return;
-  struct spa_data *d = &b->buffer->datas[0];
+  struct spa_data* d = &b->buffer->datas[0];
   const int stride = s->width * 4;
   if (d->data != NULL && (uint32_t)(stride * s->height) <= d->maxsize) {
-    uint32_t *pixels = d->data;
+    uint32_t* pixels = d->data;
     for (int i = 0; i < s->width * s->height; ++i) pixels[i] = s->colour;
     d->chunk->offset = 0;
     d->chunk->stride = stride;
@@ -77,14 +77,14 @@ static void Process(void *data) {
   pw_stream_queue_buffer(s->stream, b);
 }
 
-static void Tick(void *data, uint64_t expirations) {
+static void Tick(void* data, uint64_t expirations) {
   (void)expirations;
-  struct Source *s = data;
+  struct Source* s = data;
   if (!s->changed && s->sent >= s->after) {
     s->changed = 1;
     uint8_t buffer[512];
     struct spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
-    const struct spa_pod *params[1] = {FormatParam(&b, s->nextWidth, s->nextHeight)};
+    const struct spa_pod* params[1] = {FormatParam(&b, s->nextWidth, s->nextHeight)};
     pw_stream_update_params(s->stream, params, 1);
     printf("changed\n");
     fflush(stdout);
@@ -92,10 +92,10 @@ static void Tick(void *data, uint64_t expirations) {
   pw_stream_trigger_process(s->stream);
 }
 
-static const struct pw_stream_events kEvents = {
-    PW_VERSION_STREAM_EVENTS, .param_changed = ParamChanged, .process = Process};
+static const struct pw_stream_events kEvents = {PW_VERSION_STREAM_EVENTS,
+                                                .param_changed = ParamChanged, .process = Process};
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
   if (argc != 9) {
     fprintf(stderr, "usage: resizing_source NODE W1 H1 RGB1 COUNT W2 H2 RGB2\n");
     return 2;
@@ -116,7 +116,7 @@ int main(int argc, char **argv) {
       &kEvents, &s);
   uint8_t buffer[512];
   struct spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
-  const struct spa_pod *params[1] = {FormatParam(&b, s.width, s.height)};
+  const struct spa_pod* params[1] = {FormatParam(&b, s.width, s.height)};
   if (pw_stream_connect(s.stream, PW_DIRECTION_OUTPUT, PW_ID_ANY,
                         PW_STREAM_FLAG_DRIVER | PW_STREAM_FLAG_MAP_BUFFERS, params, 1) < 0) {
     fprintf(stderr, "resizing_source: cannot connect\n");

@@ -8,8 +8,8 @@
  *   cursor X Y             the pointer's hot spot moved there; no pixels
  *
  * The picture starts grey (808080) and is sent whole again and again until
- * the first command comes (a consumer just linked may miss the first ones). The pointer's image is a 16 × 16 opaque white square with its hot
- * spot at the top-left corner.
+ * the first command comes (a consumer just linked may miss the first ones). The pointer's image is
+ * a 16 × 16 opaque white square with its hot spot at the top-left corner.
  *
  *   scripted_source NODE W H */
 #include <pipewire/pipewire.h>
@@ -22,14 +22,15 @@
 #include <unistd.h>
 
 #define POINTER_SIDE 16
-#define POINTER_META_SIZE \
-  (sizeof(struct spa_meta_cursor) + sizeof(struct spa_meta_bitmap) + POINTER_SIDE * POINTER_SIDE * 4)
+#define POINTER_META_SIZE                                            \
+  (sizeof(struct spa_meta_cursor) + sizeof(struct spa_meta_bitmap) + \
+   POINTER_SIDE * POINTER_SIDE * 4)
 
 struct Source {
-  struct pw_main_loop *loop;
-  struct pw_stream *stream;
+  struct pw_main_loop* loop;
+  struct pw_stream* stream;
   int width, height;
-  uint32_t *picture;
+  uint32_t* picture;
   int streaming;
   int sentFirst;
   /* What the next buffer carries. */
@@ -41,22 +42,23 @@ struct Source {
   size_t lineLength;
 };
 
-static void ParamChanged(void *data, uint32_t id, const struct spa_pod *param) {
-  struct Source *s = data;
+static void ParamChanged(void* data, uint32_t id, const struct spa_pod* param) {
+  struct Source* s = data;
   if (id != SPA_PARAM_Format || param == NULL) return;
   uint8_t buffer[1024];
   struct spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
-  const struct spa_pod *params[4];
+  const struct spa_pod* params[4];
   const int stride = s->width * 4;
   params[0] = spa_pod_builder_add_object(
       &b, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_buffers,
       SPA_POD_CHOICE_RANGE_Int(4, 2, 8), SPA_PARAM_BUFFERS_blocks, SPA_POD_Int(1),
       SPA_PARAM_BUFFERS_size, SPA_POD_Int(stride * s->height), SPA_PARAM_BUFFERS_stride,
-      SPA_POD_Int(stride), SPA_PARAM_BUFFERS_dataType, SPA_POD_CHOICE_FLAGS_Int(1 << SPA_DATA_MemFd));
-  params[1] = spa_pod_builder_add_object(&b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta,
-                                         SPA_PARAM_META_type, SPA_POD_Id(SPA_META_Header),
-                                         SPA_PARAM_META_size,
-                                         SPA_POD_Int(sizeof(struct spa_meta_header)));
+      SPA_POD_Int(stride), SPA_PARAM_BUFFERS_dataType,
+      SPA_POD_CHOICE_FLAGS_Int(1 << SPA_DATA_MemFd));
+  params[1] =
+      spa_pod_builder_add_object(&b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type,
+                                 SPA_POD_Id(SPA_META_Header), SPA_PARAM_META_size,
+                                 SPA_POD_Int(sizeof(struct spa_meta_header)));
   params[2] = spa_pod_builder_add_object(
       &b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type,
       SPA_POD_Id(SPA_META_VideoDamage), SPA_PARAM_META_size,
@@ -69,11 +71,11 @@ static void ParamChanged(void *data, uint32_t id, const struct spa_pod *param) {
   pw_stream_update_params(s->stream, params, 4);
 }
 
-static void StateChanged(void *data, enum pw_stream_state old, enum pw_stream_state state,
-                         const char *error) {
+static void StateChanged(void* data, enum pw_stream_state old, enum pw_stream_state state,
+                         const char* error) {
   (void)old;
   (void)error;
-  struct Source *s = data;
+  struct Source* s = data;
   s->streaming = state == PW_STREAM_STATE_STREAMING;
   /* The whole first picture as soon as someone watches. */
   if (s->streaming && !s->sentFirst) {
@@ -82,22 +84,22 @@ static void StateChanged(void *data, enum pw_stream_state old, enum pw_stream_st
   }
 }
 
-static void Process(void *data) {
-  struct Source *s = data;
+static void Process(void* data) {
+  struct Source* s = data;
   if (!s->pending) return;
-  struct pw_buffer *b = pw_stream_dequeue_buffer(s->stream);
+  struct pw_buffer* b = pw_stream_dequeue_buffer(s->stream);
   if (b == NULL) return;
   s->pending = 0;
-  struct spa_buffer *buf = b->buffer;
-  struct spa_data *d = &buf->datas[0];
+  struct spa_buffer* buf = b->buffer;
+  struct spa_data* d = &buf->datas[0];
   const int stride = s->width * 4;
-  struct spa_meta_header *header = spa_buffer_find_meta_data(buf, SPA_META_Header, sizeof(*header));
+  struct spa_meta_header* header = spa_buffer_find_meta_data(buf, SPA_META_Header, sizeof(*header));
   if (header != NULL) memset(header, 0, sizeof *header);
 
   int sendPixels = !s->sentFirst || s->paintW > 0;
-  struct spa_meta *damage = spa_buffer_find_meta(buf, SPA_META_VideoDamage);
+  struct spa_meta* damage = spa_buffer_find_meta(buf, SPA_META_VideoDamage);
   if (damage != NULL) {
-    struct spa_meta_region *r = spa_meta_first(damage);
+    struct spa_meta_region* r = spa_meta_first(damage);
     memset(damage->data, 0, damage->size);
     if (!s->sentFirst) {
       r->region = SPA_REGION(0, 0, (uint32_t)s->width, (uint32_t)s->height);
@@ -114,7 +116,7 @@ static void Process(void *data) {
     d->chunk->size = 0;
   }
 
-  struct spa_meta_cursor *cursor = spa_buffer_find_meta_data(buf, SPA_META_Cursor, sizeof(*cursor));
+  struct spa_meta_cursor* cursor = spa_buffer_find_meta_data(buf, SPA_META_Cursor, sizeof(*cursor));
   if (cursor != NULL) {
     if (!s->pointerMoved) {
       cursor->id = 0; /* hidden until the first move */
@@ -129,7 +131,8 @@ static void Process(void *data) {
       if (!s->pointerImageSent) {
         s->pointerImageSent = 1;
         cursor->bitmap_offset = sizeof(struct spa_meta_cursor);
-        struct spa_meta_bitmap *bitmap = SPA_PTROFF(cursor, cursor->bitmap_offset, struct spa_meta_bitmap);
+        struct spa_meta_bitmap* bitmap =
+            SPA_PTROFF(cursor, cursor->bitmap_offset, struct spa_meta_bitmap);
         bitmap->format = SPA_VIDEO_FORMAT_BGRA;
         bitmap->size.width = POINTER_SIDE;
         bitmap->size.height = POINTER_SIDE;
@@ -144,7 +147,7 @@ static void Process(void *data) {
   pw_stream_queue_buffer(s->stream, b);
 }
 
-static void Command(struct Source *s, const char *line) {
+static void Command(struct Source* s, const char* line) {
   int x, y, w, h;
   unsigned colour;
   s->commanded = 1;
@@ -168,9 +171,9 @@ static void Command(struct Source *s, const char *line) {
 }
 
 /* A buffer asked for while none was free goes out on the next tick. */
-static void Tick(void *data, uint64_t expirations) {
+static void Tick(void* data, uint64_t expirations) {
   (void)expirations;
-  struct Source *s = data;
+  struct Source* s = data;
   if (s->streaming && !s->commanded) {
     s->sentFirst = 0;
     s->pending = 1;
@@ -178,8 +181,8 @@ static void Tick(void *data, uint64_t expirations) {
   if (s->pending && s->streaming) pw_stream_trigger_process(s->stream);
 }
 
-static void Input(void *data, int fd, uint32_t mask) {
-  struct Source *s = data;
+static void Input(void* data, int fd, uint32_t mask) {
+  struct Source* s = data;
   (void)mask;
   char c;
   while (read(fd, &c, 1) == 1) {
@@ -196,10 +199,9 @@ static void Input(void *data, int fd, uint32_t mask) {
 
 static const struct pw_stream_events kEvents = {PW_VERSION_STREAM_EVENTS,
                                                 .state_changed = StateChanged,
-                                                .param_changed = ParamChanged,
-                                                .process = Process};
+                                                .param_changed = ParamChanged, .process = Process};
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
   if (argc != 4) {
     fprintf(stderr, "usage: scripted_source NODE W H\n");
     return 2;
@@ -220,7 +222,7 @@ int main(int argc, char **argv) {
   struct spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
   struct spa_rectangle size = SPA_RECTANGLE((uint32_t)s.width, (uint32_t)s.height);
   struct spa_fraction rate = SPA_FRACTION(0, 1);
-  const struct spa_pod *params[1] = {spa_pod_builder_add_object(
+  const struct spa_pod* params[1] = {spa_pod_builder_add_object(
       &b, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType,
       SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype, SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw),
       SPA_FORMAT_VIDEO_format, SPA_POD_Id(SPA_VIDEO_FORMAT_BGRx), SPA_FORMAT_VIDEO_size,
@@ -231,7 +233,7 @@ int main(int argc, char **argv) {
     return 2;
   }
   pw_loop_add_io(pw_main_loop_get_loop(s.loop), 0, SPA_IO_IN, false, Input, &s);
-  struct spa_source *timer = pw_loop_add_timer(pw_main_loop_get_loop(s.loop), Tick, &s);
+  struct spa_source* timer = pw_loop_add_timer(pw_main_loop_get_loop(s.loop), Tick, &s);
   struct timespec period = {0, 50 * 1000 * 1000};
   pw_loop_update_timer(pw_main_loop_get_loop(s.loop), timer, &period, &period, false);
   pw_main_loop_run(s.loop);
