@@ -83,6 +83,13 @@ std::string RemoteBusName(const std::string& displayKey) {
   return name;
 }
 
+std::string WaylandDisplayKey(const std::string& waylandDisplay, const std::string& runtimeDir) {
+  if (waylandDisplay.empty() || waylandDisplay[0] == '/' || runtimeDir.empty()) {
+    return waylandDisplay;
+  }
+  return runtimeDir + (runtimeDir.back() == '/' ? "" : "/") + waylandDisplay;
+}
+
 std::vector<std::string> RemoteBusNames(const std::string& xDisplay,
                                         const std::string& waylandDisplay) {
   std::vector<std::string> names;

@@ -77,10 +77,15 @@ inline constexpr const char* kNotRunningText = "Framory is not running";
 // (letters and digits as they are, other bytes as "_" and two hex digits),
 // so that different displays never share a name.
 std::string RemoteBusName(const std::string& displayKey);
+// The Wayland display as a path: WAYLAND_DISPLAY names the compositor's
+// socket in XDG_RUNTIME_DIR ("wayland-1") or by its full path; both
+// spellings of one socket give the same text. Empty when `waylandDisplay` is.
+std::string WaylandDisplayKey(const std::string& waylandDisplay, const std::string& runtimeDir);
+
 // The names the recorder of a session owns: its X display's, and in a
 // Wayland session the Wayland display's as well, so that a desktop shortcut
 // of a compositor that gives its commands no X display (sway without
-// XWayland) still reaches it.
+// XWayland) still reaches it. `waylandDisplay` as WaylandDisplayKey gives it.
 std::vector<std::string> RemoteBusNames(const std::string& xDisplay,
                                         const std::string& waylandDisplay);
 // The name a command line reaches: its X display's when it has one (given

@@ -23,9 +23,12 @@
 
 namespace {
 
+// The Wayland display, as the path of its socket.
 std::string WaylandDisplay() {
   const char* value = std::getenv("WAYLAND_DISPLAY");
-  return value != nullptr ? value : "";
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  return framory::WaylandDisplayKey(value != nullptr ? value : "",
+                                    runtime != nullptr ? runtime : "");
 }
 
 // How long a second start or a remote command waits for the running

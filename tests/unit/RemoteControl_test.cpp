@@ -213,6 +213,10 @@ TEST(RemoteControl, EveryDisplayHasAValidBusNameOfItsOwn) {
   EXPECT_EQ(RemoteBusNameFor(":0", "wayland-0"), both[0]);
   EXPECT_EQ(RemoteBusNameFor("", "wayland-0"), both[1]);
   EXPECT_EQ(RemoteBusNameFor("", ""), "");
+  // A compositor names its socket relative to the runtime folder, a
+  // launcher may give its full path: one recorder either way.
+  EXPECT_EQ(WaylandDisplayKey("wayland-1", "/run/user/1000"),
+            WaylandDisplayKey("/run/user/1000/wayland-1", "/tmp/elsewhere"));
 }
 
 }  // namespace

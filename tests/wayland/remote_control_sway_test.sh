@@ -2,29 +2,37 @@
 # The remote control in a sway session, run the way sway's own key bindings
 # run it: `swaymsg exec` starts `framory --toggle-recording` and the others
 # in sway's environment, which (XWayland being off) has a Wayland display and
-# no X display. The recorder's windows live on an Xvfb beside sway (it still
-# needs X for them); its pictures come from sway's screen. With no recorder
+# no X display. The recorder's windows live on an Xvfb beside sway, standing
+# in for XWayland; its pictures come from sway's screen. With no recorder
 # the command says "Framory is not running" with status 1; with one, each
 # command changes what it names, --status reports it, a shot holds sway's
 # background colour, and --quit ends the recorder.
 #
-#   with-sway.sh -- env FRAMORY_BIN=... with-xvfb.sh -- remote_control_sway_test.sh
-sway_runtime=$XDG_RUNTIME_DIR
-source "$(dirname "$0")/../e2e/e2e_common.bash"
-# The Wayland display is found in sway's runtime folder; the recorder's
-# instance folder goes there too. with-xvfb.sh hides sway's display from its
-# command; the recorder of a Wayland session has it, so it is given back.
-export XDG_RUNTIME_DIR="$sway_runtime"
-if [ -z "${WAYLAND_DISPLAY:-}" ]; then
-  WAYLAND_DISPLAY=$(basename "$(ls "$XDG_RUNTIME_DIR"/wayland-[0-9] 2>/dev/null | head -n 1)")
-  export WAYLAND_DISPLAY
+# The recorder is given sway's display by the full path of its socket (the
+# common steps give it a runtime folder of its own), while sway's commands
+# name it within sway's runtime folder: both spellings must find the one
+# recorder.
+#
+# Run by CMake as with-xvfb.sh -- with-sway.sh --env ... -- this script.
+if [ -z "${WAYLAND_DISPLAY:-}" ] || [ -z "${SWAYSOCK:-}" ]; then
+  echo "no sway session: run the test through tests/support/with-sway.sh" >&2
+  exit 2
 fi
+case "$WAYLAND_DISPLAY" in
+  /*) ;;
+  *) export WAYLAND_DISPLAY="$XDG_RUNTIME_DIR/$WAYLAND_DISPLAY" ;;
+esac
+source "$(dirname "$0")/../e2e/e2e_common.bash"
 
 # through_sway OPTION: sway runs `framory OPTION` as a binding's exec does;
 # waits for it to end. Output in $E2E_ROOT/out and err, status in STATUS.
-# (A sway command line ends at ";", so the exec runs a script.)
+# (A sway command line ends at ";", so the exec runs a script.) This sway
+# was handed the Xvfb's DISPLAY by the session; a sway without XWayland
+# gives its commands none, so the script drops it.
 cat >"$E2E_ROOT/in-sway" <<SCRIPT
 #!/bin/sh
+unset DISPLAY
+if [ "\$1" = --env ]; then env >"$E2E_ROOT/sway.env"; exit 0; fi
 "$FRAMORY_BIN" "\$1" >"$E2E_ROOT/out" 2>"$E2E_ROOT/err"
 echo \$? >"$E2E_ROOT/status.part"
 mv "$E2E_ROOT/status.part" "$E2E_ROOT/status"
@@ -43,9 +51,10 @@ sway_status_is() {
   return 1
 }
 
-swaymsg exec "env >'$E2E_ROOT/sway.env'" >/dev/null
+swaymsg exec "$E2E_ROOT/in-sway --env" >/dev/null
 wait_until "$E2E_WAIT" test -s "$E2E_ROOT/sway.env"
-check "sway's commands have a Wayland display" grep -q '^WAYLAND_DISPLAY=' "$E2E_ROOT/sway.env"
+check "sway's commands have a Wayland display, named within sway's runtime folder" \
+  grep -q '^WAYLAND_DISPLAY=wayland-' "$E2E_ROOT/sway.env"
 check "and no X display" sh -c "! grep -q '^DISPLAY=' '$E2E_ROOT/sway.env'"
 
 echo "--- no Framory running"
