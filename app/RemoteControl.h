@@ -9,12 +9,15 @@
 //                      automatic trigger records, then show or hide the view
 //   ShowOptionsView    a second start: show the view or bring it forward
 //   TakeShot           one shot now, as Print Screen takes it: only while
-//                      recording (a paused recorder records nothing)
+//                      recording (a paused recorder records nothing), but
+//                      whether "Ctrl-Print Screen" is ticked or not, since
+//                      the command is asked for by name (and on Wayland that
+//                      box cannot be ticked)
 //   Quit               "Stop and Exit"
-// Like the chords, nothing but Quit and ShowOptionsView acts while one of the program's
-// system-modal boxes waits for an answer (an error box that just paused the
-// recorder must not be answered by a resume from elsewhere), nor once the
-// program is ending.
+// Like the chords, nothing but Quit and ShowOptionsView acts while one of
+// the program's system-modal boxes waits for an answer (an error box that
+// just paused the recorder must not be answered by a resume from
+// elsewhere), nor once the program is ending.
 //
 // The state (paused or recording, the output type, the current file) is
 // compared after each round of work of the event loop (Refresh), so every
