@@ -15,10 +15,13 @@ namespace framory {
 
 namespace {
 
-constexpr char kShowRequest[] = "show";
 constexpr char kShownAnswer[] = "shown";
+constexpr char kDoneAnswer[] = "done";
+constexpr char kRefusedAnswer[] = "refused";
 // A request longer than this is not one of ours.
 constexpr std::size_t kMaxRequest = 64;
+// An answer carries at most a status line with a path.
+constexpr std::size_t kMaxAnswer = 16384;
 // Connections kept open at once; a new one beyond this drops the oldest, so
 // clients that connect and never speak cannot shut the door.
 constexpr std::size_t kMaxClients = 8;
@@ -68,46 +71,88 @@ bool SameUser(int fd) {
          credentials.uid == ::geteuid();
 }
 
+// The answer line for a reply: "shown" for a show, "done" with the text of
+// a status, "refused" with the reason.
+std::string AnswerLine(RemoteCommand command, const RemoteReply& reply) {
+  std::string line;
+  if (reply.What == RemoteReply::Kind::Done) {
+    line = command == RemoteCommand::ShowOptionsView ? kShownAnswer : kDoneAnswer;
+  } else {
+    line = kRefusedAnswer;
+  }
+  if (!reply.Text.empty()) line += " " + reply.Text;
+  for (char& c : line) {
+    if (c == '\n') c = '?';
+  }
+  return line + "\n";
+}
+
+RemoteReply ReadAnswer(RemoteCommand command, const std::string& line) {
+  RemoteReply reply;
+  const std::size_t space = line.find(' ');
+  const std::string word = line.substr(0, space);
+  const std::string text = space == std::string::npos ? std::string() : line.substr(space + 1);
+  const bool show = command == RemoteCommand::ShowOptionsView;
+  if ((show && line == kShownAnswer) || (!show && word == kDoneAnswer)) {
+    reply.What = RemoteReply::Kind::Done;
+    reply.Text = text;
+  } else if (!show && word == kRefusedAnswer) {
+    reply.What = RemoteReply::Kind::Refused;
+    reply.Text = text;
+  } else {
+    reply.What = RemoteReply::Kind::NoAnswer;
+  }
+  return reply;
+}
+
 }  // namespace
 
-bool SocketInstanceLink::AskToShow() {
+RemoteReply SocketInstanceLink::Ask(RemoteCommand command) {
+  RemoteReply reply{RemoteReply::Kind::NotRunning, {}};
   const SocketAddress address(path_);
-  if (!address.Valid()) return false;
+  if (!address.Valid()) return reply;
   const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
+  if (fd < 0) return reply;
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(answerMilliseconds_);
-  bool answered = false;
   // A local connect waits while the recorder's backlog is full (many starts
   // at once, or a recorder still starting up); the send timeout bounds that
   // wait, and the request's small send.
   timeval wait{answerMilliseconds_ / 1000, (answerMilliseconds_ % 1000) * 1000};
   ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
-  if (::connect(fd, address.Get(), address.Size()) == 0) {
-    const std::string request = std::string(kShowRequest) + "\n";
-    if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
-        static_cast<ssize_t>(request.size())) {
-      std::string reply;
-      while (reply.find('\n') == std::string::npos) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) break;
-        pollfd readable{fd, POLLIN, 0};
-        const int ready = ::poll(&readable, 1, static_cast<int>(left.count()));
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready <= 0) break;
-        char buffer[64];
-        const ssize_t got = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
-        if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-        if (got <= 0) break;
-        reply.append(buffer, static_cast<std::size_t>(got));
-        if (reply.size() > kMaxRequest) break;
-      }
-      answered = reply == std::string(kShownAnswer) + "\n";
+  if (::connect(fd, address.Get(), address.Size()) != 0) {
+    // No socket, or nobody listening on it (a recorder that crashed left
+    // it): no recorder runs. A full backlog that outlasted the wait is one
+    // that does not answer.
+    if (errno != ENOENT && errno != ECONNREFUSED) reply.What = RemoteReply::Kind::NoAnswer;
+    ::close(fd);
+    return reply;
+  }
+  reply.What = RemoteReply::Kind::NoAnswer;
+  const std::string request = std::string(RemoteRequestWord(command)) + "\n";
+  if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
+      static_cast<ssize_t>(request.size())) {
+    std::string answer;
+    while (answer.find('\n') == std::string::npos) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) break;
+      pollfd readable{fd, POLLIN, 0};
+      const int ready = ::poll(&readable, 1, static_cast<int>(left.count()));
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready <= 0) break;
+      char buffer[256];
+      const ssize_t got = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+      if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+      if (got <= 0) break;
+      answer.append(buffer, static_cast<std::size_t>(got));
+      if (answer.size() > kMaxAnswer) break;
     }
+    const std::size_t end = answer.find('\n');
+    if (end != std::string::npos) reply = ReadAnswer(command, answer.substr(0, end));
   }
   ::close(fd);
-  return answered;
+  return reply;
 }
 
 void InstanceServer::Close() {
@@ -145,11 +190,21 @@ bool InstanceServer::Listen(const std::string& socketPath, std::string* problem)
   return true;
 }
 
-void InstanceServer::Serve(SocketWatch& watch, std::function<void()> onShow) {
+void InstanceServer::Serve(SocketWatch& watch, Handler answer,
+                           std::function<void(RemoteCommand)> carry) {
   if (listenFd_ < 0) return;
   watch_ = &watch;
-  onShow_ = std::move(onShow);
+  handler_ = std::move(answer);
+  carry_ = std::move(carry);
   watch_->Watch(listenFd_, [this] { Accept(); });
+}
+
+void InstanceServer::Serve(SocketWatch& watch, std::function<void()> onShow) {
+  Serve(watch, [onShow = std::move(onShow)](RemoteCommand command) -> std::optional<RemoteReply> {
+    if (command != RemoteCommand::ShowOptionsView) return std::nullopt;
+    if (onShow) onShow();
+    return RemoteReply{RemoteReply::Kind::Done, {}};
+  });
 }
 
 void InstanceServer::Accept() {
@@ -192,13 +247,15 @@ void InstanceServer::Read(int fd) {
     if (pending.size() > kMaxRequest) Drop(fd);
     return;
   }
-  const bool show = pending.compare(0, end, kShowRequest) == 0 && end == sizeof kShowRequest - 1;
-  if (show) {
-    const std::string answer = std::string(kShownAnswer) + "\n";
+  const std::optional<RemoteCommand> command = RemoteCommandOfWord(pending.substr(0, end));
+  std::optional<RemoteReply> reply;
+  if (command && handler_) reply = handler_(*command);
+  if (reply) {
+    const std::string answer = AnswerLine(*command, *reply);
     ::send(fd, answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
   }
   Drop(fd);
-  if (show && onShow_) onShow_();
+  if (reply && reply->What == RemoteReply::Kind::Done && carry_) carry_(*command);
 }
 
 void InstanceServer::Drop(int fd) {

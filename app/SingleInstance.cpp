@@ -137,14 +137,26 @@ std::string InstanceFolder(const InstanceEnvironment& environment, std::string* 
   return "";
 }
 
+namespace {
+
+std::string InstanceStem(const std::string& folder, const std::string& display) {
+  return folder + "/display" + FileNamePart(DisplayKey(display)) + "@" + FileNamePart(HostName());
+}
+
+}  // namespace
+
+std::string InstanceSocketPath(const std::string& folder, const std::string& display) {
+  if (folder.empty()) return "";
+  return InstanceStem(folder, display) + ".socket";
+}
+
 InstanceClaim InstanceClaim::Make(const std::string& folder, const std::string& display) {
   InstanceClaim claim;
   if (folder.empty()) {
     claim.problem_ = "no private folder for the instance lock";
     return claim;
   }
-  const std::string stem =
-      folder + "/display" + FileNamePart(DisplayKey(display)) + "@" + FileNamePart(HostName());
+  const std::string stem = InstanceStem(folder, display);
   const std::string lockPath = stem + ".lock";
   claim.socketPath_ = stem + ".socket";
   claim.lockFd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);

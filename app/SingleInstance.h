@@ -36,6 +36,11 @@ struct InstanceEnvironment {
 // Empty when no such folder can be had; `problem` then says why.
 std::string InstanceFolder(const InstanceEnvironment& environment, std::string* problem = nullptr);
 
+// Where the recorder of `display` listens in `folder` (empty when the folder
+// is): the socket path a claim on that display gives, found without taking
+// the lock, for a command line that only talks to a running recorder.
+std::string InstanceSocketPath(const std::string& folder, const std::string& display);
+
 // This start's claim on its display, held for the life of the object.
 class InstanceClaim {
  public:

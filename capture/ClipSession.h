@@ -73,6 +73,9 @@ class ClipSession : public MovieFrameSink, public EncoderControl {
   std::int32_t MovieHeight() const override { return movieFrame_.Height(); }
 
   bool ClipStarted() const { return clipStarted_; }
+  // The movie file of the open clip; empty when none is open or it makes no
+  // file (a broadcast).
+  const std::string& ClipFile() const { return clipFile_; }
   std::int32_t LastClipOutputType() const { return lastClipOutputType_; }
   const MovieFrame& Buffer() const { return movieFrame_; }
   // The cursor shown while a sound track is merged, and where the end of a

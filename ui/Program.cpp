@@ -2,9 +2,11 @@
 
 #include <xcb/xcb.h>
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QSessionManager>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <optional>
@@ -18,6 +20,7 @@
 #include "app/QuitSignals.h"
 #include "app/Recorder.h"
 #include "app/RecordingMeter.h"
+#include "app/RemoteControl.h"
 #include "app/SettingsStore.h"
 #include "app/TrayState.h"
 #include "base/LastError.h"
@@ -38,6 +41,7 @@
 #include "platform/media/MediaLog.h"
 #include "platform/media/WmFfmpegLibrary.h"
 #include "platform/qt/DbusNotifications.h"
+#include "platform/qt/DbusRemoteService.h"
 #include "platform/qt/QtDesktopActions.h"
 #include "platform/qt/QtMessageBoxService.h"
 #include "platform/qt/QtShell.h"
@@ -103,12 +107,20 @@ class RecorderClipHost : public ClipHost {
     if (view_ != nullptr) view_->RefreshTitle();
   }
   void ClearMousePosSaved() override { recorder_.State().ClearMousePosSaved(); }
-  void ClipEnded(const std::string& savedPath) override { recorder_.RecordingEnded(savedPath); }
-  void FileSaved(const std::string& savedPath) override { recorder_.NoticeSaved(savedPath); }
+  void ClipEnded(const std::string& savedPath) override {
+    recorder_.RecordingEnded(savedPath);
+    if (remote_ != nullptr) remote_->FileWritten(savedPath);
+  }
+  void FileSaved(const std::string& savedPath) override {
+    recorder_.NoticeSaved(savedPath);
+    if (remote_ != nullptr) remote_->FileWritten(savedPath);
+  }
+  void SetRemote(RemoteControl* remote) { remote_ = remote; }
 
  private:
   Recorder& recorder_;
   OptionsView* view_ = nullptr;
+  RemoteControl* remote_ = nullptr;
 };
 
 // The options view as the capture target sees it: its window is never
@@ -164,7 +176,8 @@ QImage FrozenPicture(StreamScreen& screen) {
 
 }  // namespace
 
-int RunProgram(int argc, char** argv, InstanceServer* instances) {
+int RunProgram(int argc, char** argv, InstanceServer* instances,
+               const std::vector<std::string>& busNames) {
   // A file-size limit (ulimit -f) must not kill the recorder in the middle
   // of a picture or a clip: with SIGXFSZ ignored the write fails with EFBIG,
   // which the writers report like a full disk.
@@ -221,8 +234,6 @@ int RunProgram(int argc, char** argv, InstanceServer* instances) {
   // notification for each saved clip.
   SteadyClock meterClock;
   RecordingMeter meter(meterClock);
-  naming.SetNameObserver(
-      [&meter](const std::string& path, bool picture) { meter.FileNamed(path, picture); });
   QtDesktopActions desktop;
   DbusNotifications notices(desktop);
 
@@ -247,6 +258,15 @@ int RunProgram(int argc, char** argv, InstanceServer* instances) {
   ClipSession clip(settings, naming, writers, clipHost);
   clip.SetMergeServices(&waitCursor, &shell);
   recorder.SetEncoder(&clip);
+
+  // The remote control: the chords' commands and the state, for desktop
+  // shortcuts and scripts (framory --toggle-recording, ...).
+  RemoteControl remote(settings, recorder, shell, [&clip] { return clip.ClipFile(); });
+  clipHost.SetRemote(&remote);
+  naming.SetNameObserver([&meter, &remote](const std::string& path, bool picture) {
+    meter.FileNamed(path, picture);
+    if (picture) remote.FileWritten(path);
+  });
 
   X11InputRecorder input(sockets);
   X11WindowEvents windowEvents(sockets);
@@ -378,7 +398,10 @@ int RunProgram(int argc, char** argv, InstanceServer* instances) {
   Application shellLogic(settings, recorder, timers, shell, boxes, shell, std::move(steps));
 
   timers.SetExpiryHandler([&shellLogic](std::int32_t id) { shellLogic.HandleTimer(id); });
-  boxes.SetSysModalHandler([&watch](bool active) { watch.SysModalChanged(active); });
+  boxes.SetSysModalHandler([&watch, &remote](bool active) {
+    watch.SysModalChanged(active);
+    remote.SetModalBox(active);
+  });
   shell.SetMessageHandler([&shellLogic, &clip](std::uint32_t message, std::int32_t lParam) {
     // The end of a sound-track merge, posted from the merge's thread, is
     // the clip session's to finish.
@@ -397,9 +420,11 @@ int RunProgram(int argc, char** argv, InstanceServer* instances) {
   QObject::connect(&application, &QGuiApplication::commitDataRequest, &shell,
                    [&shell](QSessionManager&) { shell.PostMessage(kDestroyWindowMessage); });
 
-  // A second start on this display asks for the options view. Serving starts
-  // before the welcome dialog, so a start made while it is open is answered
-  // too (by bringing the dialog forward); it stops before the shell goes.
+  // A second start on this display asks for the options view, a remote
+  // command for what it names, on the session bus or the instance socket.
+  // Serving starts before the welcome dialog, so a start made while it is
+  // open is answered too (by bringing the dialog forward); it stops before
+  // the shell goes.
   struct StopServing {
     InstanceServer* server;
     ~StopServing() {
@@ -407,8 +432,27 @@ int RunProgram(int argc, char** argv, InstanceServer* instances) {
     }
   } stopServing{instances};
   if (instances != nullptr) {
-    instances->Serve(sockets, [&shell] { shell.PostMessage(MainWindowMessages::ShowMainView); });
+    instances->Serve(
+        sockets,
+        [&remote](RemoteCommand command) -> std::optional<RemoteReply> {
+          return remote.Check(command);
+        },
+        [&remote](RemoteCommand command) { remote.Carry(command); });
   }
+  DbusRemoteService remoteService(remote);
+  std::string busProblem;
+  // Without a session bus the socket alone serves, which is said nowhere:
+  // that is the normal case of a bare X session.
+  if (!busNames.empty() && SessionBusConfigured() && !remoteService.Start(busNames, &busProblem)) {
+    std::fprintf(stderr, "framory: %s; remote commands reach this recorder through its socket\n",
+                 busProblem.c_str());
+  }
+  // The state is compared each time the event loop has done its work and
+  // is about to wait: every change is announced once, whatever made it.
+  remote.SetStateListener(
+      [&remoteService](const RemoteState& state) { remoteService.Announce(state); });
+  QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock,
+                   &remoteService, [&remote] { remote.Refresh(); });
 
   if (!shellLogic.Start()) return 0;
   // When the X server goes away, Qt's X connection ends the process with
@@ -420,6 +464,9 @@ int RunProgram(int argc, char** argv, InstanceServer* instances) {
     clip.FinishFiles();
   });
   const int code = QApplication::exec();
+  // The name goes at once, with the answer to a Quit sent before it; the
+  // settings and the clip are finished after.
+  remoteService.Stop();
   shellLogic.ShutDown();
   // The clip ended at shut-down may still be merging its sound track.
   clip.WaitForMerges();

@@ -1,10 +1,13 @@
 // Entry point of the framory program. The command line is read and the X
 // display checked before the toolkit starts, so --help and --version work
 // without a display and a missing display is one clear line, not a toolkit
-// abort. Then the start claims its display: when a recorder of this user
-// already runs there, it is asked to show its options view and this start
-// ends with status 0 before anything is loaded, saved or repaired.
-// Everything after that happens in RunProgram, on the one GUI thread.
+// abort. A remote-control option only talks to the recorder running on the
+// display and ends; it never starts one. Otherwise the start claims its
+// display: when a recorder of this user already runs there, it is asked to
+// show its options view and this start ends with status 0 before anything
+// is loaded, saved or repaired. Everything after that happens in RunProgram,
+// on the one GUI thread.
+#include <QCoreApplication>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -12,9 +15,77 @@
 
 #include "app/CommandLine.h"
 #include "app/InstanceChannel.h"
+#include "app/RemoteCommand.h"
 #include "app/SingleInstance.h"
+#include "platform/qt/DbusInstanceLink.h"
 #include "platform/x11/X11Connection.h"
 #include "ui/Program.h"
+
+namespace {
+
+// The Wayland display, as the path of its socket.
+std::string WaylandDisplay() {
+  const char* value = std::getenv("WAYLAND_DISPLAY");
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  return framory::WaylandDisplayKey(value != nullptr ? value : "",
+                                    runtime != nullptr ? runtime : "");
+}
+
+// How long a second start or a remote command waits for the running
+// recorder's answer.
+constexpr int kAnswerMilliseconds = 3000;
+
+// Ends a run that only talked to the running recorder. The D-Bus library's
+// connection thread may still be handling the bus's last messages while the
+// static objects of the toolkit are destroyed, and then warns on standard
+// error about types that are gone; such a run has printed its answer and
+// holds nothing else, so it ends here without those destructors.
+[[noreturn]] void EndTalkingRun(int status) {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  std::_Exit(status);
+}
+
+// Sends one remote command to the recorder of `display` (the X display;
+// without one, the recorder of the Wayland display is asked, on the bus
+// alone) and prints what came of it: --status prints its one line (or
+// "Framory is not running") on standard output, the other commands print
+// nothing when done and their failure on standard error.
+int RunRemoteCommand(int argc, char** argv, const std::string& display,
+                     framory::RemoteCommand command) {
+  using Kind = framory::RemoteReply::Kind;
+  framory::RemoteReply reply;
+  const std::string busName = framory::RemoteBusNameFor(display, WaylandDisplay());
+  if (!busName.empty()) {
+    // The bus library wants an application object; it opens no window.
+    QCoreApplication application(argc, argv);
+    const std::string folder =
+        display.empty() ? std::string()
+                        : framory::InstanceFolder(framory::InstanceEnvironment::FromProcess());
+    framory::SessionInstanceLink link(busName, framory::InstanceSocketPath(folder, display),
+                                      kAnswerMilliseconds);
+    reply = link.Ask(command);
+  }
+  const bool status = command == framory::RemoteCommand::GetStatus;
+  switch (reply.What) {
+    case Kind::Done:
+      if (status) std::printf("%s\n", reply.Text.c_str());
+      return 0;
+    case Kind::NotRunning:
+      std::fprintf(status ? stdout : stderr, "%s\n", framory::kNotRunningText);
+      return 1;
+    case Kind::Refused:
+      std::fprintf(stderr, "framory: %s\n", reply.Text.c_str());
+      return 1;
+    case Kind::NoAnswer:
+      std::fprintf(stderr, "framory: Framory runs on the display \"%s\" but did not answer\n",
+                   display.c_str());
+      return 1;
+  }
+  return 1;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   using framory::CommandLine;
@@ -30,6 +101,14 @@ int main(int argc, char** argv) {
     case CommandLine::Action::Error:
       std::fprintf(stderr, "framory: %s (try 'framory --help')\n", command.Error.c_str());
       return 2;
+    case CommandLine::Action::Remote: {
+      const char* display = std::getenv("DISPLAY");
+      EndTalkingRun(RunRemoteCommand(argc, argv,
+                                     !command.Display.empty() ? command.Display
+                                     : display != nullptr     ? display
+                                                              : "",
+                                     command.Command));
+    }
     case CommandLine::Action::Run:
       break;
   }
@@ -54,27 +133,28 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  // How long a second start waits for the running recorder's answer.
-  constexpr int kAnswerMilliseconds = 3000;
   std::string folderProblem;
   const std::string folder =
       framory::InstanceFolder(framory::InstanceEnvironment::FromProcess(), &folderProblem);
   framory::InstanceClaim claim = framory::InstanceClaim::Make(folder, display);
   switch (claim.What()) {
     case framory::InstanceClaim::Outcome::AlreadyRunning: {
-      framory::SocketInstanceLink link(claim.SocketPath(), kAnswerMilliseconds);
+      QCoreApplication application(argc, argv);
+      framory::SessionInstanceLink link(framory::RemoteBusNameFor(display, ""), claim.SocketPath(),
+                                        kAnswerMilliseconds);
       if (!link.AskToShow()) {
         std::fprintf(stderr,
                      "framory: Framory already runs on the display \"%s\" but did not answer; "
                      "nothing was changed\n",
                      display);
       }
-      return 0;
+      EndTalkingRun(0);
     }
     case framory::InstanceClaim::Outcome::Unavailable:
       std::fprintf(stderr, "framory: %s; a second start on this display will not be noticed\n",
                    (folder.empty() ? folderProblem : claim.Problem()).c_str());
-      return framory::RunProgram(argc, argv, nullptr);
+      return framory::RunProgram(argc, argv, nullptr,
+                                 framory::RemoteBusNames(display, WaylandDisplay()));
     case framory::InstanceClaim::Outcome::First:
       break;
   }
@@ -86,5 +166,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "framory: %s; a second start on this display cannot reach this one\n",
                  listenProblem.c_str());
   }
-  return framory::RunProgram(argc, argv, instances.Listening() ? &instances : nullptr);
+  return framory::RunProgram(argc, argv, instances.Listening() ? &instances : nullptr,
+                             framory::RemoteBusNames(display, WaylandDisplay()));
 }

@@ -45,5 +45,27 @@ TEST(CommandLineTest, AnythingElseIsOneLineOfError) {
   EXPECT_NE(Parse({"--frobnicate"}).Error.find("--frobnicate"), std::string::npos);
 }
 
+TEST(CommandLineTest, RemoteOptionsNameOneCommandForTheDisplayGiven) {
+  const CommandLine toggle = Parse({"-display", ":5", "--toggle-recording"});
+  EXPECT_EQ(toggle.What, CommandLine::Action::Remote);
+  EXPECT_EQ(toggle.Command, RemoteCommand::ToggleRecording);
+  EXPECT_EQ(toggle.Display, ":5");
+  EXPECT_EQ(Parse({"--toggle-view"}).Command, RemoteCommand::ToggleOptionsView);
+  EXPECT_EQ(Parse({"--shot"}).Command, RemoteCommand::TakeShot);
+  EXPECT_EQ(Parse({"--quit"}).Command, RemoteCommand::Quit);
+  EXPECT_EQ(Parse({"--status", "--status"}).Command, RemoteCommand::GetStatus);
+  // Two different commands in one call: which one first would be a guess.
+  const CommandLine both = Parse({"--shot", "--quit"});
+  EXPECT_EQ(both.What, CommandLine::Action::Error);
+  EXPECT_NE(both.Error.find("--shot"), std::string::npos);
+  EXPECT_NE(both.Error.find("--quit"), std::string::npos);
+  EXPECT_EQ(Parse({"--status", "--help"}).What, CommandLine::Action::Help);
+  // The help text (and so the manual page) lists every one of them.
+  for (const char* option :
+       {"--toggle-recording", "--toggle-view", "--shot", "--quit", "--status"}) {
+    EXPECT_NE(HelpText().find(option), std::string::npos) << option;
+  }
+}
+
 }  // namespace
 }  // namespace framory

@@ -3,7 +3,8 @@
 // refused), the lock's verdicts, and the socket through which a second start
 // reaches the running recorder, including starts made before it serves,
 // clients that connect and never speak, and folder paths too long for a
-// socket address.
+// socket address; the remote commands on the same socket, answered before
+// they are carried out.
 #include <poll.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -13,10 +14,13 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstring>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -284,6 +288,83 @@ TEST(InstanceChannel, ASocketDeepInALongFolderPathIsReached) {
   SocketInstanceLink link(path, 5000);
   EXPECT_TRUE(AskWhileServing(watch, link));
   EXPECT_EQ(shows, 1);
+}
+
+// A command that shows a box runs a nested event loop until the user
+// answers; its caller must have its answer before that, not time out.
+TEST(InstanceChannel, RemoteCommandsAreAnsweredBeforeTheyAreCarriedOut) {
+  TempDir folder;
+  const std::string path = folder.File("display.socket");
+  LoopSocketWatch watch;
+  InstanceServer server;
+  ASSERT_TRUE(server.Listen(path));
+  const std::string statusText = "paused; output type 3 (PNG pictures); file /a b/pic1.png";
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool answered = false;
+  std::vector<std::string> carried;
+  std::vector<bool> answeredFirst;
+  server.Serve(
+      watch,
+      [&](RemoteCommand command) -> std::optional<RemoteReply> {
+        if (command == RemoteCommand::TakeShot) {
+          return RemoteReply{RemoteReply::Kind::Refused, "Framory is paused; no shot was taken"};
+        }
+        return RemoteReply{RemoteReply::Kind::Done,
+                           command == RemoteCommand::GetStatus ? statusText : ""};
+      },
+      [&](RemoteCommand command) {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait_for(lock, std::chrono::seconds(20), [&] { return answered; });
+        carried.push_back(RemoteRequestWord(command));
+        answeredFirst.push_back(answered);
+      });
+  SocketInstanceLink link(path, 10000);
+  const auto ask = [&](RemoteCommand command) {
+    answered = false;
+    std::atomic<bool> done{false};
+    RemoteReply reply;
+    std::thread asker([&] {
+      reply = link.Ask(command);
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        answered = true;
+      }
+      changed.notify_all();
+      done = true;
+    });
+    watch.ServeUntil(done);
+    asker.join();
+    return reply;
+  };
+
+  const RemoteReply status = ask(RemoteCommand::GetStatus);
+  EXPECT_EQ(status.What, RemoteReply::Kind::Done);
+  EXPECT_EQ(status.Text, statusText) << "the line arrives whole, spaces in the path and all";
+  const RemoteReply toggled = ask(RemoteCommand::ToggleRecording);
+  EXPECT_EQ(toggled.What, RemoteReply::Kind::Done);
+  const RemoteReply shot = ask(RemoteCommand::TakeShot);
+  EXPECT_EQ(shot.What, RemoteReply::Kind::Refused);
+  EXPECT_EQ(shot.Text, "Framory is paused; no shot was taken");
+  EXPECT_EQ(carried, (std::vector<std::string>{"status", "toggle-recording"}))
+      << "a refused command is not carried out";
+  EXPECT_EQ(answeredFirst, (std::vector<bool>{true, true}));
+}
+
+TEST(InstanceChannel, NoRecorderBehindTheSocketIsNotRunningNotSilence) {
+  TempDir folder;
+  EXPECT_EQ(SocketInstanceLink(folder.File("none.socket"), 5000).Ask(RemoteCommand::GetStatus).What,
+            RemoteReply::Kind::NotRunning);
+  // The socket file a killed recorder left: nobody listens on it.
+  const std::string left = folder.File("left.socket");
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, left.c_str(), sizeof address.sun_path - 1);
+  ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  ::close(fd);
+  EXPECT_EQ(SocketInstanceLink(left, 5000).Ask(RemoteCommand::Quit).What,
+            RemoteReply::Kind::NotRunning);
 }
 
 }  // namespace
