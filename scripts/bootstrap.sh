@@ -34,8 +34,9 @@ PACKAGES=(
   help2man dpkg-dev file desktop-file-utils
   # Debian's and the software centres' checks of the package
   lintian appstream
-  # a private session bus and a notification server for the notification test
-  dbus-daemon dunst
+  # a private session bus and a notification server for the notification test;
+  # gdbus calls the remote control's bus interface
+  dbus-daemon dunst libglib2.0-bin
   # a streaming server for the broadcast to a server (RTMP ingest, HLS out)
   nginx libnginx-mod-rtmp
   # a second reader of the movies the program writes and repairs
