@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -176,12 +177,76 @@ std::string ClipJournal::DefaultFolder() {
   return std::string(home) + "/.local/state/framory";
 }
 
+void JournalSyncPace::Noted(std::int64_t now) {
+  if (dirty_) return;
+  dirty_ = true;
+  firstDirtyNs_ = now;
+}
+
+std::int64_t JournalSyncPace::DueAt() const {
+  if (!dirty_) return kNoSync;
+  if (hurry_ || !everSynced_) return firstDirtyNs_;
+  return std::max(firstDirtyNs_, lastSyncNs_ + intervalNs_);
+}
+
+void JournalSyncPace::Syncing(std::int64_t now) {
+  dirty_ = hurry_ = false;
+  everSynced_ = true;
+  lastSyncNs_ = now;
+}
+
+ClipJournal::~ClipJournal() {
+  End();
+  {
+    const std::lock_guard<std::mutex> lock(noteMutex_);
+    closing_ = true;
+  }
+  syncWake_.notify_all();
+  if (syncer_.joinable()) syncer_.join();
+}
+
 bool ClipJournal::Begin(const JournalledClip& clip) {
   End();
   UniqueFd fd = MakeRecord(clip, &recordPath_);
   std::lock_guard<std::mutex> lock(noteMutex_);
   fd_ = std::move(fd);
+  // The notes' syncs run on a thread of their own: the notes are written
+  // from threads (the QuickTime runtime's) the event loop waits for.
+  if (fd_.Valid() && !syncer_.joinable()) syncer_ = std::thread([this] { RunSyncs(); });
   return fd_.Valid();
+}
+
+void ClipJournal::RunSyncs() {
+  std::unique_lock<std::mutex> lock(noteMutex_);
+  while (!closing_) {
+    const std::int64_t due = pace_.DueAt();
+    if (due == JournalSyncPace::kNoSync) {
+      syncWake_.wait(lock);
+      continue;
+    }
+    const std::int64_t now = clock_.NowNanoseconds();
+    if (now < due) {
+      syncWake_.wait_for(lock, std::chrono::nanoseconds(due - now));
+      continue;
+    }
+    pace_.Syncing(now);
+    if (!fd_) continue;
+    // A copy of the descriptor, so that the record can end (and the event
+    // loop go on) while the disk takes its time.
+    UniqueFd copy(::fcntl(fd_.Get(), F_DUPFD_CLOEXEC, 0));
+    lock.unlock();
+    if (copy) ::fdatasync(copy.Get());
+    copy.Reset();
+    lock.lock();
+  }
+}
+
+void ClipJournal::SyncNotes() {
+  {
+    const std::lock_guard<std::mutex> lock(noteMutex_);
+    pace_.Hurry();
+  }
+  syncWake_.notify_all();
 }
 
 bool ClipJournal::Begin(const std::string& clipPath) {
@@ -194,7 +259,11 @@ bool ClipJournal::Note(const void* data, std::size_t size) {
   std::lock_guard<std::mutex> lock(noteMutex_);
   if (!fd_) return false;
   // The descriptor's offset stays at the record's end: the notes follow.
-  return WriteAll(fd_.Get(), std::string(static_cast<const char*>(data), size));
+  if (!WriteAll(fd_.Get(), std::string(static_cast<const char*>(data), size))) return false;
+  const bool wasSynced = pace_.DueAt() == JournalSyncPace::kNoSync;
+  pace_.Noted(clock_.NowNanoseconds());
+  if (wasSynced) syncWake_.notify_all();
+  return true;
 }
 
 bool ClipJournal::Leave(const JournalledClip& clip) {
@@ -241,6 +310,7 @@ void ClipJournal::End() {
   ::unlink(recordPath_.c_str());
   fd_.Reset();
   recordPath_.clear();
+  pace_.Forget();
 }
 
 std::vector<std::string> ClipJournal::TakeAbandoned() {

@@ -23,13 +23,16 @@
 // a NUL byte is an AVI clip's path.
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "base/MonotonicClock.h"
 #include "base/UniqueFd.h"
 
 namespace framory {
@@ -60,10 +63,43 @@ struct JournalledClip {
   std::string Fact(const std::string& name) const;
 };
 
+// When the record of a clip being noted goes to the disk: the notes are
+// written at once, but a power loss keeps only what was synced, and a sync
+// can take long on a busy disk. A note after a quiet spell is synced at
+// once; notes coming faster are synced together, one sync a second (each
+// note reaches the disk within about a second of being written). Times are
+// on a monotonic clock, in nanoseconds.
+class JournalSyncPace {
+ public:
+  static constexpr std::int64_t kNoSync = INT64_MAX;
+
+  explicit JournalSyncPace(std::int64_t intervalNs = 1'000'000'000) : intervalNs_(intervalNs) {}
+
+  // A note was written.
+  void Noted(std::int64_t now);
+  // The notes so far are to be synced at once (the clip is ending).
+  void Hurry() { hurry_ = dirty_; }
+  // When the next sync is due; kNoSync while every note is synced.
+  std::int64_t DueAt() const;
+  // A sync covering every note so far starts at `now`.
+  void Syncing(std::int64_t now);
+  // The record is gone: nothing is left to sync.
+  void Forget() { dirty_ = hurry_ = false; }
+
+ private:
+  std::int64_t intervalNs_;
+  bool dirty_ = false;
+  bool hurry_ = false;
+  bool everSynced_ = false;
+  std::int64_t lastSyncNs_ = 0;
+  std::int64_t firstDirtyNs_ = 0;
+};
+
 class ClipJournal {
  public:
   explicit ClipJournal(std::string folder) : folder_(std::move(folder)) {}
-  ~ClipJournal() { End(); }
+  // Ends the record; waits for a sync under way.
+  ~ClipJournal();
   ClipJournal(const ClipJournal&) = delete;
   ClipJournal& operator=(const ClipJournal&) = delete;
 
@@ -79,8 +115,13 @@ class ClipJournal {
   bool Begin(const std::string& clipPath);
   // Appends `size` bytes to the notes of the open record; false when there
   // is none or the write failed. The bytes reach the file at once (no
-  // buffer in this process), so a kill loses none. One thread at a time.
+  // buffer in this process), so a kill loses none; a thread of the journal
+  // syncs them to the disk as JournalSyncPace says, so a power loss loses
+  // at most the last second's. One thread at a time.
   bool Note(const void* data, std::size_t size);
+  // The notes written so far are synced without waiting for the pace (the
+  // clip's last ones); returns at once.
+  void SyncNotes();
   // The clip is finished: its record goes.
   void End();
   // Leaves a record of `clip` that no process holds, so that the next start
@@ -107,10 +148,18 @@ class ClipJournal {
   // descriptor, or none.
   UniqueFd MakeRecord(const JournalledClip& clip, std::string* recordPath);
 
+  // The syncing thread.
+  void RunSyncs();
+
   std::string folder_;
   std::string recordPath_;
   UniqueFd fd_;
-  std::mutex noteMutex_;
+  std::mutex noteMutex_;  // fd_, recordPath_ and what follows
+  std::condition_variable syncWake_;
+  JournalSyncPace pace_;
+  bool closing_ = false;
+  SteadyClock clock_;
+  std::thread syncer_;  // started with the first record
 };
 
 }  // namespace framory

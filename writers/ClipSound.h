@@ -35,8 +35,12 @@ class ClipSound {
 
   virtual ~ClipSound() = default;
   // Connects to the sound server and starts reading; false with the reason
-  // (no sound server, no such source).
+  // (no sound server, no such source). A sound that starts in the
+  // background returns true at once and tells a failure by StartFailed.
   virtual bool Start(std::string* failure) = 0;
+  // True, with the reason, once a start that went on after Start returned
+  // has failed; the sound then gives nothing.
+  virtual bool StartFailed(std::string* /*failure*/) { return false; }
   // Stops reading. Chunks read before stay to be taken.
   virtual void Stop() = 0;
   // The chunks read since the last call, oldest first.

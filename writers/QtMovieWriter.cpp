@@ -314,6 +314,9 @@ void QtMovieWriter::CleanUp() {
 bool QtMovieWriter::FinishMovie(TimeValue duration, bool lost, std::uint32_t* reason) {
   if (media_ != nullptr) {
     if (!AddHeldSample(duration, reason)) lost = true;
+    // The clip's last notes go to the disk now, not at the next paced sync:
+    // what follows (the movie atom) is the longest write of the clip.
+    if (journal_ != nullptr) journal_->SyncNotes();
     if (EndMediaEdits(media_) != 0) lost = true;
     if (track_ != nullptr &&
         InsertMediaIntoTrack(track_, 0, 0, GetMediaDuration(media_), kNormalRate) != 0) {

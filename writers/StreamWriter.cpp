@@ -23,11 +23,25 @@ StreamWriter::StreamWriter(const StreamWriterParts& parts, const std::string& ad
   if (address_ && parts_.RecordSound && parts_.Sound != nullptr) {
     sound_ = parts_.Sound->Open(parts_.SoundChoice);
     // Without a sound server the pictures go out alone, and the user is told.
+    // The server's sound starts in the background; its failure, if any, is
+    // found as frames come (CheckSound).
     std::string failure = "The sound source could not be opened.";
     if (sound_ && !sound_->Start(&failure)) sound_.reset();
-    if (!sound_ && parts_.Reports != nullptr)
-      parts_.Reports->ReportDetail(WriterFailure::ClipSoundMissing, failure);
+    if (!sound_) ReportSoundMissing(failure);
   }
+}
+
+void StreamWriter::ReportSoundMissing(const std::string& failure) {
+  if (soundReported_) return;
+  soundReported_ = true;
+  if (parts_.Reports != nullptr)
+    parts_.Reports->ReportDetail(WriterFailure::ClipSoundMissing, failure);
+}
+
+void StreamWriter::CheckSound() {
+  std::string failure;
+  // The sound stays: the sending thread takes from it (nothing, now).
+  if (sound_ && !soundReported_ && sound_->StartFailed(&failure)) ReportSoundMissing(failure);
 }
 
 StreamWriter::~StreamWriter() { Close(); }
@@ -53,6 +67,7 @@ std::int32_t StreamWriter::AddFrameAt(const MovieFrame& frame, std::int32_t posi
 
 std::int32_t StreamWriter::Offer(const MovieFrame& frame, std::int64_t timeMs) {
   if (reported_) return kWriterFailReported;
+  CheckSound();
   if (!address_) {
     reported_ = true;
     failure_ = maskedAddress_ + ": " + addressProblem_;

@@ -78,6 +78,9 @@ class StreamWriter : public MovieWriter {
   };
 
   std::int32_t Offer(const MovieFrame& frame, std::int64_t timeMs);
+  // Reports the sound's failure to start, once.
+  void ReportSoundMissing(const std::string& failure);
+  void CheckSound();
   void Run();
   void Connect(std::unique_lock<std::mutex>& lock);
   void SendSound(bool live);
@@ -96,6 +99,7 @@ class StreamWriter : public MovieWriter {
   bool reported_ = false;
   std::string failure_;  // the box's detail, until ReportFailure
   std::unique_ptr<ClipSound> sound_;
+  bool soundReported_ = false;
 
   // Shared with the sending thread.
   mutable std::mutex mutex_;

@@ -35,7 +35,8 @@ void WebMovieWriter::ClipPaused(std::int64_t ns) {
 void WebMovieWriter::ClipResumed(std::int64_t ns) {
   if (!clockStarted_ || !clock_.IsPaused()) return;
   clock_.Resumed(ns);
-  if (withSound_ && state_ != State::Closed) StartSound();
+  CheckSound();
+  if (withSound_ && !soundFailed_ && state_ != State::Closed) StartSound();
 }
 
 void WebMovieWriter::StartSound() {
@@ -47,7 +48,20 @@ void WebMovieWriter::StartSound() {
     sound_.reset();
     if (failure.empty()) failure = "The sound server refused to record.";
   }
-  if (sound_ == nullptr) reports_.ReportDetail(WriterFailure::ClipSoundMissing, failure);
+  if (sound_ == nullptr) SoundFailed(failure);
+}
+
+void WebMovieWriter::CheckSound() {
+  std::string failure;
+  if (sound_ == nullptr || !sound_->StartFailed(&failure)) return;
+  sound_.reset();
+  SoundFailed(failure);
+}
+
+void WebMovieWriter::SoundFailed(const std::string& failure) {
+  if (soundFailed_) return;
+  soundFailed_ = true;
+  reports_.ReportDetail(WriterFailure::ClipSoundMissing, failure);
 }
 
 void WebMovieWriter::StopSound() {
@@ -59,6 +73,7 @@ void WebMovieWriter::StopSound() {
 std::vector<PlacedSound> WebMovieWriter::TakeSound() {
   std::vector<PlacedSound> placed = std::move(heldSound_);
   heldSound_.clear();
+  CheckSound();
   if (sound_ == nullptr) return placed;
   for (const SoundChunk& chunk : sound_->TakeChunks()) {
     for (PlacedSound& part : clock_.Place(chunk)) placed.push_back(std::move(part));
@@ -122,6 +137,7 @@ void WebMovieWriter::Close() {
   if (state_ == State::Closed) return;
   const bool writing = state_ == State::Writing;
   state_ = State::Closed;
+  CheckSound();
   if (sound_ != nullptr) sound_->Stop();
   if (writing) {
     std::vector<PlacedSound> last = TakeSound();

@@ -11,8 +11,11 @@
 // The sound is opened when the clip's clock starts (its first shot), closed
 // for each pause and opened again at the resume; what it read is placed on
 // the clip's clock (ClipSoundClock) and queued with the next picture or
-// repeat. Sound that cannot be started is reported, and the clip goes on
-// without it.
+// repeat. Sound that cannot be started is reported once, and the clip goes
+// on without it. The sound may start in the background (the sound server's
+// sound does, see BackgroundClipSound), so no call here waits for the
+// server; its failure is then found and reported at the next picture. Its
+// stamps place it on the clip's clock however late it starts.
 #pragma once
 
 #include <cstdint>
@@ -64,6 +67,10 @@ class WebMovieWriter : public MovieWriter {
   std::int32_t Open(const MovieFrame& frame);
   // Opens and starts the sound; reports why when it cannot.
   void StartSound();
+  // Drops a sound whose start failed in the background, and reports it.
+  void CheckSound();
+  // The clip goes on without sound; the first failure is reported.
+  void SoundFailed(const std::string& failure);
   void StopSound();
   // The sound read since the last call, placed on the clip's clock.
   std::vector<PlacedSound> TakeSound();
@@ -81,9 +88,11 @@ class WebMovieWriter : public MovieWriter {
   std::vector<PlacedSound> heldSound_;
   ClipSoundClock clock_;
   bool clockStarted_ = false;
-  // The clip asked for sound and it ran at the start: the file gets a sound
-  // stream (silence where a later restart failed).
+  // The clip asked for sound and its start did not fail at once: the file
+  // gets a sound stream (silence where the sound failed later).
   bool withSound_ = false;
+  // A start failed (and was reported): the clip stays without sound.
+  bool soundFailed_ = false;
   std::unique_ptr<WebMovieFile> file_;
   State state_ = State::Ready;
   std::int32_t nextPosition_ = 0;  // the first position not taken yet

@@ -5,6 +5,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <thread>
 
 extern "C" {
 #include <libavutil/error.h>
@@ -54,7 +57,65 @@ std::int64_t VideoBitRate(const StreamFormat& format) {
 
 }  // namespace
 
+struct FfmpegStreamOutput::Lookup {
+  std::mutex lock;
+  std::condition_variable changed;
+  bool done = false;
+  bool abandoned = false;  // interrupted: the waiter left
+  int result = 0;
+};
+
 FfmpegStreamOutput::FfmpegStreamOutput() { InstallMediaLogMask(); }
+
+void FfmpegStreamOutput::Interrupt() {
+  interrupted_ = true;
+  const std::lock_guard hold(lookupLock_);
+  if (!lookup_) return;
+  {
+    const std::lock_guard holdLookup(lookup_->lock);
+    lookup_->abandoned = true;
+  }
+  lookup_->changed.notify_all();
+}
+
+bool FfmpegStreamOutput::Resolve(const std::string& host, int* result) {
+  auto lookup = std::make_shared<Lookup>();
+  {
+    const std::lock_guard hold(lookupLock_);
+    if (interrupted_) return false;
+    lookup_ = lookup;
+  }
+  // The thread owns the look-up's state with the waiter; whichever lets go
+  // last frees it, so a waiter that leaves early leaks nothing once the
+  // resolver gives up.
+  std::thread([lookup, host] {
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const int resolved = getaddrinfo(host.c_str(), nullptr, &hints, &found);
+    if (found != nullptr) freeaddrinfo(found);
+    {
+      const std::lock_guard hold(lookup->lock);
+      lookup->result = resolved;
+      lookup->done = true;
+    }
+    lookup->changed.notify_all();
+  }).detach();
+  bool answered = false;
+  {
+    std::unique_lock hold(lookup->lock);
+    const auto deadline =
+        std::chrono::steady_clock::time_point(std::chrono::nanoseconds(deadlineNs_.load()));
+    // The deadline is on the steady clock, as NowNs.
+    answered = lookup->changed.wait_until(hold, deadline, [&] {
+      return lookup->done || lookup->abandoned;
+    }) && lookup->done;
+    *result = lookup->result;
+  }
+  const std::lock_guard hold(lookupLock_);
+  lookup_.reset();
+  return answered;
+}
 
 FfmpegStreamOutput::~FfmpegStreamOutput() {
   interrupted_ = true;
@@ -80,11 +141,14 @@ ConnectOutcome FfmpegStreamOutput::Open(const StreamAddress& address, const Stre
   failed_ = false;
 
   // A name that does not resolve is told apart from a server that is away.
-  addrinfo hints{};
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  const int resolved = getaddrinfo(BareHost(address.Host).c_str(), nullptr, &hints, &found);
-  if (found != nullptr) freeaddrinfo(found);
+  SetDeadline(kConnectTimeoutMs);
+  int resolved = 0;
+  if (!Resolve(BareHost(address.Host), &resolved)) {
+    RemoveMediaLogSecrets(secrets_);
+    secrets_.clear();
+    *answer = "the server's name could not be looked up in time";
+    return ConnectOutcome::Unreachable;
+  }
   if (resolved != 0) {
     *answer = "no server of that name was found (" + std::string(gai_strerror(resolved)) + ")";
     return ConnectOutcome::NoSuchHost;

@@ -3,7 +3,9 @@
 //
 // No call waits on the network for long: FFmpeg's network layers ask our
 // interrupt callback while they wait, and it answers "stop" once a deadline
-// has passed (connecting, a stalled send) or the writer interrupts. The
+// has passed (connecting, a stalled send) or the writer interrupts; the
+// name of the server is looked up on a thread of its own, which the caller
+// stops waiting for in the same cases. The
 // stream key is registered with the media log for as long as a connection
 // is open, so no message of FFmpeg prints it.
 #pragma once
@@ -11,6 +13,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -37,9 +40,17 @@ class FfmpegStreamOutput : public StreamOutput {
                    bool keyFrame) override;
   bool SendSound(const float* samples, std::size_t frames, std::int64_t firstSample) override;
   void Close() override;
-  void Interrupt() override { interrupted_ = true; }
+  void Interrupt() override;
 
  private:
+  // A look-up of the server's name, on a thread of its own that nobody
+  // joins: the resolver cannot be interrupted, and may take its full time
+  // (tens of seconds) with a name server that does not answer.
+  struct Lookup;
+  // Resolves `host`; false when the writer interrupted or the connection's
+  // deadline passed first (the look-up then ends by itself).
+  bool Resolve(const std::string& host, int* result);
+
   static int OnInterrupt(void* opaque);
   void SetDeadline(std::int64_t fromNowMs);
 
@@ -49,6 +60,8 @@ class FfmpegStreamOutput : public StreamOutput {
   std::atomic<bool> interrupted_{false};
   std::atomic<std::int64_t> deadlineNs_{0};
   bool failed_ = false;
+  std::mutex lookupLock_;
+  std::shared_ptr<Lookup> lookup_;  // the one Open waits for
 };
 
 class FfmpegStreamOutputLibrary : public StreamOutputLibrary {

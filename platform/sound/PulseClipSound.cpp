@@ -9,6 +9,7 @@
 #include "base/MonotonicClock.h"
 #include "platform/sound/SoundMixer.h"
 #include "platform/sound/SoundStamps.h"
+#include "writers/BackgroundClipSound.h"
 
 namespace framory {
 
@@ -457,7 +458,7 @@ void PulseClipSound::Push(SoundChunk chunk) {
 }
 
 std::unique_ptr<ClipSound> PulseClipSoundSource::Open(SoundSourceChoice choice) {
-  return std::make_unique<PulseClipSound>(choice);
+  return std::make_unique<BackgroundClipSound>(std::make_unique<PulseClipSound>(choice, limits_));
 }
 
 }  // namespace framory

@@ -65,9 +65,17 @@ class PulseClipSound : public ClipSound {
   std::int64_t droppedFrames_ = 0;
 };
 
+// Opens the server's sound to start in the background (BackgroundClipSound):
+// the writers call Start on the event loop, which must not wait while the
+// server answers.
 class PulseClipSoundSource : public ClipSoundSource {
  public:
+  PulseClipSoundSource() = default;
+  explicit PulseClipSoundSource(const PulseClipSound::Limits& limits) : limits_(limits) {}
   std::unique_ptr<ClipSound> Open(SoundSourceChoice choice) override;
+
+ private:
+  PulseClipSound::Limits limits_;
 };
 
 }  // namespace framory

@@ -22,6 +22,7 @@
 #include "app/EmergencyExit.h"
 #include "app/QuitSignals.h"
 #include "support/ChildProcess.h"
+#include "support/ManualClock.h"
 #include "support/TempDir.h"
 #include "writers/ClipJournal.h"
 
@@ -234,6 +235,65 @@ TEST(ClipJournal, IgnoresWhatIsNotARecordAndSurvivesAnUnusableFolder) {
   EXPECT_FALSE(blocked.Begin("/clips/movie0.avi"));
   EXPECT_FALSE(blocked.Open());
   EXPECT_TRUE(blocked.TakeAbandoned().empty());
+}
+
+// The notes of a clip reach the disk at once after a quiet spell, then once
+// a second while they keep coming (never later, never more often), notes
+// written while a sync runs wait for the next, and the clip's last notes
+// go at once.
+TEST(ClipJournal, NotesAreSyncedAtOnceThenOnceASecondAndTheLastOnesAtOnce) {
+  constexpr std::int64_t kMs = 1'000'000;
+  testing::ManualClock clock;
+  auto now = [&] { return clock.NowNanoseconds(); };
+  JournalSyncPace pace;
+  EXPECT_EQ(pace.DueAt(), JournalSyncPace::kNoSync) << "nothing noted, nothing to sync";
+
+  pace.Noted(now());
+  EXPECT_EQ(pace.DueAt(), now()) << "the first note is synced at once";
+  const std::int64_t firstSync = now();
+  pace.Syncing(firstSync);
+  EXPECT_EQ(pace.DueAt(), JournalSyncPace::kNoSync);
+
+  // A note every 40 ms (a MOV clip at 25 frames a second): one sync a
+  // second, each covering every note before it.
+  std::int64_t lastSync = firstSync;
+  int syncs = 0;
+  for (int frame = 1; frame <= 125; ++frame) {
+    clock.AdvanceMilliseconds(40);
+    pace.Noted(now());
+    ASSERT_NE(pace.DueAt(), JournalSyncPace::kNoSync) << "frame " << frame;
+    EXPECT_LE(pace.DueAt(), lastSync + 1000 * kMs) << "a note waits past a second";
+    if (pace.DueAt() <= now()) {
+      EXPECT_GE(now() - lastSync, 1000 * kMs) << "synced more than once a second";
+      lastSync = now();
+      pace.Syncing(now());
+      ++syncs;
+    }
+  }
+  EXPECT_EQ(syncs, 5) << "five seconds of notes";
+
+  // A note written while a sync runs is not covered by it.
+  clock.AdvanceMilliseconds(1000);
+  pace.Noted(now());
+  pace.Syncing(now());
+  clock.AdvanceMilliseconds(10);
+  pace.Noted(now());
+  EXPECT_EQ(pace.DueAt(), now() - 10 * kMs + 1000 * kMs);
+
+  // The clip ends: its last notes go now, without waiting for the pace.
+  pace.Hurry();
+  EXPECT_EQ(pace.DueAt(), now());
+  pace.Syncing(now());
+  pace.Hurry();
+  EXPECT_EQ(pace.DueAt(), JournalSyncPace::kNoSync) << "nothing left, nothing to hurry";
+
+  // After a quiet spell the next note goes at once again; an ended record
+  // leaves nothing to sync.
+  clock.AdvanceMilliseconds(5000);
+  pace.Noted(now());
+  EXPECT_EQ(pace.DueAt(), now());
+  pace.Forget();
+  EXPECT_EQ(pace.DueAt(), JournalSyncPace::kNoSync);
 }
 
 TEST(ClipRecovery, TheBoxNamesRepairedAndUnrepairableClipsApart) {
