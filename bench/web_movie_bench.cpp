@@ -19,7 +19,10 @@
 // whole (screen changes not tracked), like x11grab; on the still desktop it
 // tracks them, as the program does.
 //
-//   tests/support/with-xvfb.sh -- build/bench/web_movie_bench [seconds]
+//   tests/support/with-xvfb.sh -- build/bench/web_movie_bench [seconds] [only]
+//
+// With `only` ("mp4-motion", "webm-still", ...) just that case runs, for
+// profiling one of them.
 #include <QCoreApplication>
 
 #include <X11/Xlib.h>
@@ -186,6 +189,7 @@ void PrintRow(const char* who, const Cost& cost) {
 int main(int argc, char** argv) {
   QCoreApplication application(argc, argv);
   const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
+  const std::string only = argc > 2 ? argv[2] : "";
   Display* display = XOpenDisplay(nullptr);
   if (display == nullptr) {
     std::fprintf(stderr, "web_movie_bench: no X display\n");
@@ -207,6 +211,9 @@ int main(int argc, char** argv) {
   bool allOk = true;
   for (const bool motion : {true, false}) {
     for (const Case& c : kCases) {
+      const std::string label = std::string(c.outputType == OutputTypes::Mp4 ? "mp4" : "webm") +
+                                (motion ? "-motion" : "-still");
+      if (!only.empty() && only != label) continue;
       std::printf("%s, %s\n", c.name, motion ? "full motion" : "still desktop");
       const std::string caseFolder =
           folder + "/" + std::to_string(c.outputType) + (motion ? "-motion" : "-still");

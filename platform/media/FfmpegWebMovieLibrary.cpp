@@ -77,6 +77,9 @@ LiveEncoderSettings SettingsFor(const WebMovieSetup& setup) {
                              {"row-mt", "1"},
                              {"lag-in-frames", "0"},
                              {"crf", "32"}};
+    // On a still screen the key frame due every few seconds is a copy of
+    // the last one, not a new encoding of the same picture.
+    settings.RepeatKeyFrames = true;
     if (setup.Sound) settings.SoundEncoder = "libopus";
   }
   return settings;
