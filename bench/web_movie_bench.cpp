@@ -15,7 +15,8 @@
 // recorder ran (wall time; for ffmpeg, whose x11grab falls behind instead of
 // dropping frames, start-up included), the CPU seconds of each recorder (all
 // its threads) and per timer frame, the X server's CPU seconds meanwhile,
-// and the file sizes. In full motion Framory reads and encodes every shot
+// and the file sizes; in full motion also the CPU seconds per picture
+// written. In full motion Framory reads and encodes every shot
 // whole (screen changes not tracked), like x11grab; on the still desktop it
 // tracks them, as the program does.
 //
@@ -231,6 +232,14 @@ int main(int argc, char** argv) {
         const double perFrame = (framory.cpuSeconds / TimerFrames(framory.recordedSeconds)) /
                                 (ffmpeg.cpuSeconds / TimerFrames(ffmpeg.recordedSeconds));
         std::printf("  CPU per timer frame, Framory / ffmpeg: %.3f\n", perFrame);
+        // When one of them reaches fewer of the timer's frames (ffmpeg falls
+        // behind on a busy machine) it also spends less per timer frame; the
+        // cost of each picture written compares the work itself.
+        if (motion && framory.pictures > 0 && ffmpeg.pictures > 0) {
+          std::printf(
+              "  CPU per picture written, Framory / ffmpeg: %.3f\n",
+              (framory.cpuSeconds / framory.pictures) / (ffmpeg.cpuSeconds / ffmpeg.pictures));
+        }
       }
       allOk = allOk && framory.ok && ffmpeg.ok;
       std::filesystem::remove_all(caseFolder);

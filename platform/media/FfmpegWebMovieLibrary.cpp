@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 
@@ -133,6 +134,15 @@ class FfmpegWebMovieFile : public WebMovieFile {
   std::int32_t PutRepeat(std::int64_t timeMs, bool always,
                          std::vector<PlacedSound> sound) override {
     if (Deleted()) return kWriterFail;
+    // A repeat that brings no sound and comes before a key frame is due
+    // writes nothing: it is not queued, so on a still screen the worker
+    // sleeps between key frames. The key frame time seen here may be older
+    // than the worker's (pictures still queued), never newer, so a key frame
+    // due is never missed.
+    const std::int64_t lastKey = lastKeyMs_.load(std::memory_order_acquire);
+    if (!always && sound.empty() && lastKey >= 0 && timeMs - lastKey < encoder_->MaxKeyGapMs()) {
+      return queue_.Check();
+    }
     return queue_.Put([&](Item& item) {
       item.kind = always ? Kind::RepeatAlways : Kind::Repeat;
       item.timeMs = timeMs;
@@ -204,6 +214,7 @@ class FfmpegWebMovieFile : public WebMovieFile {
         result = encoder_->EncodeAgain(item.timeMs, item.kind == Kind::Repeat);
       }
     }
+    lastKeyMs_.store(encoder_->LastKeyMs(), std::memory_order_release);
     if (result < 0) {
       SetLastErrorFrom(result);
       return kWriterFail;
@@ -227,6 +238,8 @@ class FfmpegWebMovieFile : public WebMovieFile {
   std::int32_t height_;
   bool finished_ = false;
   std::int32_t finishResult_ = kWriterOk;
+  // The worker's last key frame time, for PutRepeat.
+  std::atomic<std::int64_t> lastKeyMs_{-1};
   // Last member: destroyed (and its worker stopped) first.
   WorkerQueue<Item> queue_;
 };

@@ -114,6 +114,10 @@ class LiveEncoder {
   // MaxKeyFrameGapMs old or older.
   bool KeyFrameDue(std::int64_t timeMs) const;
   std::int64_t LastPictureMs() const { return lastPictureMs_; }
+  // The time of the last key frame asked for (-1: none yet), and the gap
+  // after which the next one is due. The gap does not change once open.
+  std::int64_t LastKeyMs() const { return lastKeyMs_; }
+  std::int64_t MaxKeyGapMs() const { return maxKeyGapMs_; }
   bool HasPicture() const { return lastPictureMs_ >= 0; }
 
   // Sound heard from sample `firstSample` on (interleaved stereo float at
