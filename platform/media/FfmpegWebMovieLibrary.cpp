@@ -24,9 +24,21 @@ namespace framory {
 
 namespace {
 
-// Pictures waiting for the worker: enough to ride out a slow frame or a disk
-// stall, few enough that a 1920 × 1080 clip keeps about 25 MB queued.
-constexpr std::size_t kQueueDepth = 3;
+// Pictures waiting for the worker: enough for about a quarter of a second
+// of the timer's pictures, so a burst of other work on a busy machine that
+// holds the encoder up for that long costs no picture (the timer's slots go
+// on, and a shot that finds every slot taken waits and misses its slots),
+// and at least three for a slow frame or a disk stall. A 4:2:0 picture of a
+// 1920 × 1080 screen is 3 MB: at most 24 MB queued.
+constexpr std::int32_t kQueuedMs = 250;
+constexpr std::size_t kMinQueueDepth = 3;
+constexpr std::size_t kMaxQueueDepth = 8;
+
+std::size_t QueueDepth(std::int32_t periodMs) {
+  const std::int32_t period = std::max(periodMs, 1);
+  return std::clamp<std::size_t>(static_cast<std::size_t>((kQueuedMs + period - 1) / period),
+                                 kMinQueueDepth, kMaxQueueDepth);
+}
 // The timer asks for more than this many frames a second: the MP4 encoder
 // takes its faster preset.
 constexpr std::int32_t kFastPresetAboveFps = 40;
@@ -99,9 +111,9 @@ class FfmpegWebMovieFile : public WebMovieFile {
                WorkerQueueResults{kWriterOk, kWriterFail, kWriterFail, kWriterFail}) {}
   ~FfmpegWebMovieFile() override { Finish(); }
 
-  std::int32_t Start() {
+  std::int32_t Start(std::size_t depth) {
     // Each slot's picture is made the first time the slot is filled.
-    return queue_.Start(kQueueDepth, [this](Item& item) { return Consume(item); });
+    return queue_.Start(depth, [this](Item& item) { return Consume(item); });
   }
 
   std::int32_t PutPicture(const MovieFrame& frame, std::int64_t timeMs,
@@ -260,7 +272,7 @@ std::int32_t FfmpegWebMovieLibrary::Open(const WebMovieSetup& setup,
   UniqueFd watch(::open(setup.Path.c_str(), O_RDWR | O_CLOEXEC));
   auto made = std::make_unique<FfmpegWebMovieFile>(std::move(encoder), setup.Path, std::move(watch),
                                                    setup.Width, setup.Height);
-  if (made->Start() != kWriterOk) {
+  if (made->Start(QueueDepth(setup.PeriodMs)) != kWriterOk) {
     if (failure != nullptr) *failure = "The writer's thread could not be started.";
     return kWriterFail;
   }
