@@ -15,11 +15,15 @@
 // recorder ran (wall time; for ffmpeg, whose x11grab falls behind instead of
 // dropping frames, start-up included), the CPU seconds of each recorder (all
 // its threads) and per timer frame, the X server's CPU seconds meanwhile,
-// and the file sizes. In full motion Framory reads and encodes every shot
+// and the file sizes; in full motion also the CPU seconds per picture
+// written. In full motion Framory reads and encodes every shot
 // whole (screen changes not tracked), like x11grab; on the still desktop it
 // tracks them, as the program does.
 //
-//   tests/support/with-xvfb.sh -- build/bench/web_movie_bench [seconds]
+//   tests/support/with-xvfb.sh -- build/bench/web_movie_bench [seconds] [only]
+//
+// With `only` ("mp4-motion", "webm-still", ...) just that case runs, for
+// profiling one of them.
 #include <QCoreApplication>
 
 #include <X11/Xlib.h>
@@ -186,6 +190,7 @@ void PrintRow(const char* who, const Cost& cost) {
 int main(int argc, char** argv) {
   QCoreApplication application(argc, argv);
   const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
+  const std::string only = argc > 2 ? argv[2] : "";
   Display* display = XOpenDisplay(nullptr);
   if (display == nullptr) {
     std::fprintf(stderr, "web_movie_bench: no X display\n");
@@ -207,6 +212,9 @@ int main(int argc, char** argv) {
   bool allOk = true;
   for (const bool motion : {true, false}) {
     for (const Case& c : kCases) {
+      const std::string label = std::string(c.outputType == OutputTypes::Mp4 ? "mp4" : "webm") +
+                                (motion ? "-motion" : "-still");
+      if (!only.empty() && only != label) continue;
       std::printf("%s, %s\n", c.name, motion ? "full motion" : "still desktop");
       const std::string caseFolder =
           folder + "/" + std::to_string(c.outputType) + (motion ? "-motion" : "-still");
@@ -224,6 +232,14 @@ int main(int argc, char** argv) {
         const double perFrame = (framory.cpuSeconds / TimerFrames(framory.recordedSeconds)) /
                                 (ffmpeg.cpuSeconds / TimerFrames(ffmpeg.recordedSeconds));
         std::printf("  CPU per timer frame, Framory / ffmpeg: %.3f\n", perFrame);
+        // When one of them reaches fewer of the timer's frames (ffmpeg falls
+        // behind on a busy machine) it also spends less per timer frame; the
+        // cost of each picture written compares the work itself.
+        if (motion && framory.pictures > 0 && ffmpeg.pictures > 0) {
+          std::printf(
+              "  CPU per picture written, Framory / ffmpeg: %.3f\n",
+              (framory.cpuSeconds / framory.pictures) / (ffmpeg.cpuSeconds / ffmpeg.pictures));
+        }
       }
       allOk = allOk && framory.ok && ffmpeg.ok;
       std::filesystem::remove_all(caseFolder);

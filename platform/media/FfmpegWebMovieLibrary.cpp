@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 
@@ -23,9 +24,21 @@ namespace framory {
 
 namespace {
 
-// Pictures waiting for the worker: enough to ride out a slow frame or a disk
-// stall, few enough that a 1920 × 1080 clip keeps about 25 MB queued.
-constexpr std::size_t kQueueDepth = 3;
+// Pictures waiting for the worker: enough for about a quarter of a second
+// of the timer's pictures, so a burst of other work on a busy machine that
+// holds the encoder up for that long costs no picture (the timer's slots go
+// on, and a shot that finds every slot taken waits and misses its slots),
+// and at least three for a slow frame or a disk stall. A 4:2:0 picture of a
+// 1920 × 1080 screen is 3 MB: at most 24 MB queued.
+constexpr std::int32_t kQueuedMs = 250;
+constexpr std::size_t kMinQueueDepth = 3;
+constexpr std::size_t kMaxQueueDepth = 8;
+
+std::size_t QueueDepth(std::int32_t periodMs) {
+  const std::int32_t period = std::max(periodMs, 1);
+  return std::clamp<std::size_t>(static_cast<std::size_t>((kQueuedMs + period - 1) / period),
+                                 kMinQueueDepth, kMaxQueueDepth);
+}
 // The timer asks for more than this many frames a second: the MP4 encoder
 // takes its faster preset.
 constexpr std::int32_t kFastPresetAboveFps = 40;
@@ -77,6 +90,9 @@ LiveEncoderSettings SettingsFor(const WebMovieSetup& setup) {
                              {"row-mt", "1"},
                              {"lag-in-frames", "0"},
                              {"crf", "32"}};
+    // On a still screen the key frame due every few seconds is a copy of
+    // the last one, not a new encoding of the same picture.
+    settings.RepeatKeyFrames = true;
     if (setup.Sound) settings.SoundEncoder = "libopus";
   }
   return settings;
@@ -95,9 +111,9 @@ class FfmpegWebMovieFile : public WebMovieFile {
                WorkerQueueResults{kWriterOk, kWriterFail, kWriterFail, kWriterFail}) {}
   ~FfmpegWebMovieFile() override { Finish(); }
 
-  std::int32_t Start() {
+  std::int32_t Start(std::size_t depth) {
     // Each slot's picture is made the first time the slot is filled.
-    return queue_.Start(kQueueDepth, [this](Item& item) { return Consume(item); });
+    return queue_.Start(depth, [this](Item& item) { return Consume(item); });
   }
 
   std::int32_t PutPicture(const MovieFrame& frame, std::int64_t timeMs,
@@ -130,6 +146,15 @@ class FfmpegWebMovieFile : public WebMovieFile {
   std::int32_t PutRepeat(std::int64_t timeMs, bool always,
                          std::vector<PlacedSound> sound) override {
     if (Deleted()) return kWriterFail;
+    // A repeat that brings no sound and comes before a key frame is due
+    // writes nothing: it is not queued, so on a still screen the worker
+    // sleeps between key frames. The key frame time seen here may be older
+    // than the worker's (pictures still queued), never newer, so a key frame
+    // due is never missed.
+    const std::int64_t lastKey = lastKeyMs_.load(std::memory_order_acquire);
+    if (!always && sound.empty() && lastKey >= 0 && timeMs - lastKey < encoder_->MaxKeyGapMs()) {
+      return queue_.Check();
+    }
     return queue_.Put([&](Item& item) {
       item.kind = always ? Kind::RepeatAlways : Kind::Repeat;
       item.timeMs = timeMs;
@@ -201,6 +226,7 @@ class FfmpegWebMovieFile : public WebMovieFile {
         result = encoder_->EncodeAgain(item.timeMs, item.kind == Kind::Repeat);
       }
     }
+    lastKeyMs_.store(encoder_->LastKeyMs(), std::memory_order_release);
     if (result < 0) {
       SetLastErrorFrom(result);
       return kWriterFail;
@@ -224,6 +250,8 @@ class FfmpegWebMovieFile : public WebMovieFile {
   std::int32_t height_;
   bool finished_ = false;
   std::int32_t finishResult_ = kWriterOk;
+  // The worker's last key frame time, for PutRepeat.
+  std::atomic<std::int64_t> lastKeyMs_{-1};
   // Last member: destroyed (and its worker stopped) first.
   WorkerQueue<Item> queue_;
 };
@@ -244,7 +272,7 @@ std::int32_t FfmpegWebMovieLibrary::Open(const WebMovieSetup& setup,
   UniqueFd watch(::open(setup.Path.c_str(), O_RDWR | O_CLOEXEC));
   auto made = std::make_unique<FfmpegWebMovieFile>(std::move(encoder), setup.Path, std::move(watch),
                                                    setup.Width, setup.Height);
-  if (made->Start() != kWriterOk) {
+  if (made->Start(QueueDepth(setup.PeriodMs)) != kWriterOk) {
     if (failure != nullptr) *failure = "The writer's thread could not be started.";
     return kWriterFail;
   }

@@ -59,9 +59,12 @@ std::unique_ptr<LiveEncoder> LiveEncoder::Open(const LiveEncoderSettings& settin
     return nullptr;
   };
   encoder->maxKeyGapMs_ = std::max<std::int64_t>(settings.MaxKeyFrameGapMs, 1);
+  encoder->repeatKeyFrames_ = settings.RepeatKeyFrames;
   encoder->packet_.reset(av_packet_alloc());
+  encoder->lastKeyPacket_.reset(av_packet_alloc());
   encoder->picture_.reset(av_frame_alloc());
-  if (encoder->packet_ == nullptr || encoder->picture_ == nullptr) {
+  if (encoder->packet_ == nullptr || encoder->lastKeyPacket_ == nullptr ||
+      encoder->picture_ == nullptr) {
     return fail(AVERROR(ENOMEM), "Out of memory.");
   }
   encoder->output_ = NewOutput(settings.Container.c_str(), settings.Target.c_str());
@@ -266,12 +269,33 @@ int LiveEncoder::EncodeConverted(const AVFrame& picture, std::int64_t timeMs, bo
 int LiveEncoder::EncodeAgain(std::int64_t timeMs, bool keyFrame) {
   if (finished_ || video_ == nullptr || lastPictureMs_ < 0) return AVERROR(EINVAL);
   if (timeMs <= lastPictureMs_) return AVERROR(EINVAL);
+  const bool key = keyFrame || KeyFrameDue(timeMs);
+  if (key && repeatKeyFrames_ && lastKeyPacket_->data != nullptr) return RepeatKeyPacket(timeMs);
   // The picture's pixels are sent again as they are.
-  return SendPicture(timeMs, keyFrame || KeyFrameDue(timeMs));
+  return SendPicture(timeMs, key);
+}
+
+int LiveEncoder::RepeatKeyPacket(std::int64_t timeMs) {
+  // The encoder is not asked: its reference is that key frame's picture
+  // already, as is a decoder's after the copy, so the pictures encoded after
+  // it are predicted from the same picture on both sides.
+  const int referred = av_packet_ref(packet_.get(), lastKeyPacket_.get());
+  if (referred < 0) return referred;
+  const std::int64_t at = av_rescale_q(timeMs, kMillisecond, videoStream_->time_base);
+  packet_->pts = at;
+  packet_->dts = at;
+  lastPictureMs_ = timeMs;
+  lastKeyMs_ = timeMs;
+  const int written = WritePacket(videoStream_);
+  // What the muxer keeps of the copy is its own reference; the kept packet
+  // is still whole.
+  return written;
 }
 
 int LiveEncoder::SendPicture(std::int64_t timeMs, bool keyFrame) {
   picture_->pts = timeMs;
+  // Whatever the encoder gives out now follows the kept key frame.
+  av_packet_unref(lastKeyPacket_.get());
   picture_->pict_type = keyFrame ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
   lastPictureMs_ = timeMs;
   if (keyFrame) lastKeyMs_ = timeMs;
@@ -340,13 +364,31 @@ int LiveEncoder::Drain(AVCodecContext* context, AVStream* stream) {
     if (received == AVERROR(EAGAIN) || received == AVERROR_EOF) return 0;
     if (received < 0) return received;
     av_packet_rescale_ts(packet_.get(), context->time_base, stream->time_base);
-    packet_->stream_index = stream->index;
-    const int written = av_interleaved_write_frame(output_.get(), packet_.get());
+    if (repeatKeyFrames_ && stream == videoStream_) {
+      av_packet_unref(lastKeyPacket_.get());
+      // Only the key frame of the picture sent last is kept: the encoder's
+      // picture is still the one it shows.
+      const bool current =
+          (packet_->flags & AV_PKT_FLAG_KEY) != 0 &&
+          av_rescale_q(packet_->pts, stream->time_base, kMillisecond) == lastPictureMs_;
+      if (current) {
+        const int kept = av_packet_ref(lastKeyPacket_.get(), packet_.get());
+        if (kept < 0) return kept;
+      }
+    }
+    const int written = WritePacket(stream);
     if (written < 0) return written;
-    // A write the I/O layer failed (a full disk) shows in its error only.
-    if (output_->pb != nullptr && output_->pb->error < 0) return output_->pb->error;
-    NoteCleanEnd();
   }
+}
+
+int LiveEncoder::WritePacket(AVStream* stream) {
+  packet_->stream_index = stream->index;
+  const int written = av_interleaved_write_frame(output_.get(), packet_.get());
+  if (written < 0) return written;
+  // A write the I/O layer failed (a full disk) shows in its error only.
+  if (output_->pb != nullptr && output_->pb->error < 0) return output_->pb->error;
+  NoteCleanEnd();
+  return 0;
 }
 
 void LiveEncoder::NoteCleanEnd() {

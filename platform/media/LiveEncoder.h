@@ -65,6 +65,13 @@ struct LiveEncoderSettings {
   // ones given with each picture.
   std::int32_t FramesPerSecond = 25;
   std::int64_t MaxKeyFrameGapMs = 2000;
+  // A key frame due while the picture has not changed since the last key
+  // frame, with nothing encoded in between, is written as a copy of that
+  // key frame's packet instead of being encoded again. Only for a format in
+  // which a key frame holds nothing that must differ from the last one
+  // (VP9; not H.264, whose back-to-back IDR pictures must differ in their
+  // idr_pic_id).
+  bool RepeatKeyFrames = false;
   std::int64_t VideoBitRate = 0;  // 0: the encoder's quality setting alone
 
   // Empty: no sound stream.
@@ -107,6 +114,10 @@ class LiveEncoder {
   // MaxKeyFrameGapMs old or older.
   bool KeyFrameDue(std::int64_t timeMs) const;
   std::int64_t LastPictureMs() const { return lastPictureMs_; }
+  // The time of the last key frame asked for (-1: none yet), and the gap
+  // after which the next one is due. The gap does not change once open.
+  std::int64_t LastKeyMs() const { return lastKeyMs_; }
+  std::int64_t MaxKeyGapMs() const { return maxKeyGapMs_; }
   bool HasPicture() const { return lastPictureMs_ >= 0; }
 
   // Sound heard from sample `firstSample` on (interleaved stereo float at
@@ -134,6 +145,8 @@ class LiveEncoder {
   int SendPicture(std::int64_t timeMs, bool keyFrame);
   int SendSoundFrame(int samples);
   int Drain(AVCodecContext* context, AVStream* stream);
+  int WritePacket(AVStream* stream);
+  int RepeatKeyPacket(std::int64_t timeMs);
 
   OutputHandle output_;
   CodecContextHandle video_;
@@ -146,6 +159,11 @@ class LiveEncoder {
   std::int64_t maxKeyGapMs_ = 2000;
   std::int64_t lastPictureMs_ = -1;
   std::int64_t lastKeyMs_ = -1;
+  bool repeatKeyFrames_ = false;
+  // The packet of the last key frame while it is the last video packet
+  // written and the encoder's picture is still the one it shows (empty
+  // otherwise): a due key frame of the same picture is a copy of it.
+  PacketHandle lastKeyPacket_;
   // Sound waiting for a whole encoder frame, interleaved, and the sample
   // index of its first value.
   std::vector<float> pendingSound_;

@@ -93,6 +93,15 @@ class WorkerQueue {
     return results_.Ok;
   }
 
+  // What Put would return without queueing anything: the worker's failure
+  // not reported yet, or Ok. For a caller that has nothing to queue this
+  // time, so the worker is not woken for nothing.
+  std::int32_t Check() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!worker_.joinable() || stopping_) return results_.NotRunning;
+    return failure_ != results_.Ok ? ReportFailure() : results_.Ok;
+  }
+
   // Waits until every queued item is done (or dropped) and stops the
   // worker. Returns the failure not reported yet, Ok when there is none;
   // later calls return Ok under ReportOnce and the failure under Close.

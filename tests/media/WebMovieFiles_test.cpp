@@ -359,6 +359,58 @@ TEST(WebMovieFiles, StillScreenStoresRepeatsAndKeepsKeyFramesTwoSecondsApart) {
   }
 }
 
+// Still stretches long enough for a key frame of the unchanged picture,
+// each ended by a small change that is encoded against that key frame: every
+// picture decodes to the screen of its time, so the key frame written for a
+// still stretch leaves the decoder with the very reference the encoder goes
+// on from.
+TEST(WebMovieFiles, SmallChangesAfterStillStretchesDecodeToTheirScreens) {
+  for (const WebType& type : kTypes) {
+    SCOPED_TRACE(type.extension);
+    Recording r(type, 100);
+    // Screen k is the first one with k bright squares added: each change
+    // is one square, a change the encoder predicts from the picture before.
+    std::vector<TestPicture> screens;
+    screens.reserve(3);
+    for (int k = 0; k < 3; ++k) {
+      screens.push_back(TestPicture::Pattern(64, 48, 5));
+      for (int square = 1; square <= k; ++square) {
+        for (int y = 8; y < 24; ++y) {
+          for (int x = 16 * square; x < 16 * square + 16; ++x) screens.back().At(x, y) = 0xF0F0F0;
+        }
+      }
+    }
+    for (const TestPicture& screen : screens) {
+      r.ShootAndWait(screen);
+      for (int i = 0; i < 24; ++i) r.RepeatAndWait();  // 2.5 s of slots per screen
+    }
+    r.session.EndClip();
+    EXPECT_TRUE(r.host.reports.empty());
+
+    const std::vector<PacketProbe> packets = ProbePackets(r.Movie(0));
+    const auto decoded = DecodeFrames(r.Movie(0), 64, 48);
+    ASSERT_EQ(decoded.size(), packets.size());
+    EXPECT_TRUE(DecodeErrors(r.Movie(0)).empty()) << DecodeErrors(r.Movie(0));
+    int keysInStillStretches = 0;
+    for (std::size_t i = 0; i < decoded.size(); ++i) {
+      const std::size_t shown = std::min<std::size_t>(
+          screens.size() - 1, static_cast<std::size_t>(packets[i].PtsTime / 2.5 + 1e-6));
+      if (packets[i].Key && std::fmod(packets[i].PtsTime, 2.5) > 1e-3) ++keysInStillStretches;
+      const std::vector<std::uint32_t> expected(screens[shown].pixels.begin(),
+                                                screens[shown].pixels.end());
+      const double own = MeanDifference(decoded[i], expected);
+      EXPECT_LT(own, 6.0) << "picture at " << packets[i].PtsTime;
+      for (std::size_t other = 0; other < screens.size(); ++other) {
+        if (other == shown) continue;
+        const std::vector<std::uint32_t> wrong(screens[other].pixels.begin(),
+                                               screens[other].pixels.end());
+        EXPECT_LT(own, MeanDifference(decoded[i], wrong)) << "picture at " << packets[i].PtsTime;
+      }
+    }
+    EXPECT_GE(keysInStillStretches, 3) << "a key frame within each still stretch";
+  }
+}
+
 // A pause of 3 s in the middle of a clip leaves neither a gap in the
 // pictures nor in the sound: both last as long as the recording less the
 // pause, and the sound reopened after the pause is heard.

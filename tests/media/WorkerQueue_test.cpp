@@ -75,6 +75,11 @@ TEST(WorkerQueue, UnderCloseAFailureDropsTheQueueLetsWaitingCallersGoAndStays) {
   EXPECT_EQ(queue.Put([](Sample& s) { s.buffer = std::make_shared<int>(4); }), kWriteFault)
       << "the queue stays closed";
   EXPECT_EQ(GetLastError(), static_cast<std::uint32_t>(ENOSPC));
+  // A writer with nothing to queue (a repeat of a still screen) is told the
+  // same, with the same reason.
+  SetLastError(0);
+  EXPECT_EQ(queue.Check(), kWriteFault);
+  EXPECT_EQ(GetLastError(), static_cast<std::uint32_t>(ENOSPC));
   EXPECT_EQ(queue.Finish(), kWriteFault);
   EXPECT_EQ(queue.Finish(), kWriteFault) << "told again, unlike ReportOnce";
   EXPECT_EQ(seen, std::vector<int>{1}) << "nothing after the failure reaches the worker";
