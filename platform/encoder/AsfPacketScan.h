@@ -12,4 +12,13 @@ namespace framory {
 // False also for a packet whose headers do not parse.
 bool AsfPacketStartsKeyFrame(const std::uint8_t* packet, std::size_t size, int streamNumber);
 
+// For a viewer who begins with this packet: writes it again without the
+// payloads of the stream that come before its key frame (a whole picture,
+// or the tail of one, that the viewer could not decode without the pictures
+// before it), so the first picture the viewer decodes is the key frame. The
+// packet keeps its size, its other payloads and their order; the padding
+// grows. A packet not laid out as the muxer lays packets out is left as it
+// is. False, untouched, when no key frame begins in it.
+bool AsfPacketHideFramesBeforeKey(std::uint8_t* packet, std::size_t size, int streamNumber);
+
 }  // namespace framory

@@ -200,6 +200,14 @@ void BroadcastServer::OnHeader(const std::uint8_t* data, std::size_t size) {
 void BroadcastServer::OnPacket(const std::uint8_t* data, std::size_t size) {
   auto chunk = std::make_shared<const std::vector<std::uint8_t>>(data, data + size);
   const bool start = videoStream_ == 0 || AsfPacketStartsKeyFrame(data, size, videoStream_);
+  // A viewer who begins here gets the packet without the pictures before
+  // its key frame, which it could not decode.
+  Chunk first = chunk;
+  if (start && videoStream_ != 0) {
+    auto hidden = std::make_shared<std::vector<std::uint8_t>>(data, data + size);
+    AsfPacketHideFramesBeforeKey(hidden->data(), hidden->size(), videoStream_);
+    first = std::move(hidden);
+  }
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (start) {
@@ -208,7 +216,7 @@ void BroadcastServer::OnPacket(const std::uint8_t* data, std::size_t size) {
       backlogValid_ = true;
     }
     if (backlogValid_) {
-      backlog_.push_back(chunk);
+      backlog_.push_back(start ? first : chunk);
       backlogBytes_ += size;
       // More than a new viewer may be handed at once: new viewers wait for
       // the next key frame.
@@ -223,6 +231,8 @@ void BroadcastServer::OnPacket(const std::uint8_t* data, std::size_t size) {
       if (viewer->waitingForKey) {
         if (!start) continue;
         viewer->waitingForKey = false;
+        Enqueue(*viewer, first);
+        continue;
       }
       Enqueue(*viewer, chunk);
     }

@@ -104,8 +104,12 @@ TEST(BroadcastServerTest, EveryStartPointFoundInTheStreamDecodes) {
     if (!AsfPacketStartsKeyFrame(packet.data(), packet.size(), AsfOutput::StreamNumber(0)))
       continue;
     ++starts;
+    // The first packet as the server hands it to a viewer who begins there.
+    std::vector<std::uint8_t> begin = packet;
+    ASSERT_TRUE(AsfPacketHideFramesBeforeKey(begin.data(), begin.size(), AsfOutput::StreamNumber(0)));
     std::string bytes(stream.header.begin(), stream.header.end());
-    for (std::size_t i = first; i < stream.packets.size(); ++i)
+    bytes.append(begin.begin(), begin.end());
+    for (std::size_t i = first + 1; i < stream.packets.size(); ++i)
       bytes.append(stream.packets[i].begin(), stream.packets[i].end());
     const std::string path = dir.File("joined" + std::to_string(first) + ".asf");
     ASSERT_TRUE(testing::WriteWholeFile(path, bytes));
@@ -116,6 +120,76 @@ TEST(BroadcastServerTest, EveryStartPointFoundInTheStreamDecodes) {
     EXPECT_EQ(types.find("rror"), std::string::npos) << types;
   }
   EXPECT_EQ(starts, keyFrames) << "one start point for each key frame";
+}
+
+// One data packet as the muxer lays it out: several payloads, each with a
+// one-byte stream field, a one-byte object number, a four-byte offset and
+// eight bytes of replicated data.
+struct PayloadSpec {
+  int stream;
+  bool key;
+  std::uint32_t offset;
+};
+std::vector<std::uint8_t> BuildPacket(const std::vector<PayloadSpec>& payloads) {
+  std::vector<std::uint8_t> packet = {0x82, 0x00, 0x00,  // error correction
+                                      0x09,              // several payloads, byte padding size
+                                      0x5D,              // property flags
+                                      0x00,              // padding
+                                      0, 0, 0, 0, 0, 0,  // send time, duration
+                                      static_cast<std::uint8_t>(0x80 | payloads.size())};
+  std::uint8_t object = 1;
+  for (const PayloadSpec& p : payloads) {
+    packet.push_back(static_cast<std::uint8_t>((p.key ? 0x80 : 0) | p.stream));
+    packet.push_back(object++);
+    for (int i = 0; i < 4; ++i) packet.push_back(static_cast<std::uint8_t>(p.offset >> (8 * i)));
+    packet.push_back(8);
+    for (int i = 0; i < 8; ++i) packet.push_back(0x11);
+    packet.push_back(4);
+    packet.push_back(0);
+    for (int i = 0; i < 4; ++i) packet.push_back(0xAB);
+  }
+  packet.resize(kAsfPacketSize, 0);
+  return packet;
+}
+
+// A viewer beginning at a packet where a key frame begins behind the tail
+// of one picture and the whole of another must not be handed those two:
+// its decoder would start on a picture it cannot decode.
+TEST(BroadcastServerTest, PicturesBeforeTheKeyFrameOfAStartPacketAreHidden) {
+  const int video = AsfOutput::StreamNumber(0);
+  const int audio = video == 1 ? 2 : 1;
+  std::vector<std::uint8_t> packet = BuildPacket({{video, false, 1200},  // tail of a picture
+                                                  {audio, true, 0},
+                                                  {video, false, 0},  // a whole picture
+                                                  {video, true, 0},   // the key frame
+                                                  {video, false, 0}});
+  const std::vector<std::uint8_t> original = packet;
+  ASSERT_TRUE(AsfPacketStartsKeyFrame(packet.data(), packet.size(), video));
+  ASSERT_TRUE(AsfPacketHideFramesBeforeKey(packet.data(), packet.size(), video));
+  // Kept: the sound, the key frame and the picture after it, in order and
+  // byte for byte, behind a header whose padding size grew to two bytes.
+  auto payload = [&](int i) {
+    return std::vector<std::uint8_t>(original.begin() + 13 + 21 * i,
+                                     original.begin() + 13 + 21 * (i + 1));
+  };
+  std::vector<std::uint8_t> expected;
+  for (int i : {1, 3, 4}) {
+    const auto bytes = payload(i);
+    expected.insert(expected.end(), bytes.begin(), bytes.end());
+  }
+  ASSERT_EQ(packet.size(), original.size());
+  EXPECT_EQ(packet[3], 0x11) << "several payloads, two-byte padding size";
+  EXPECT_EQ(packet[13] & 0x3F, 3) << "three payloads left";
+  EXPECT_EQ(std::vector<std::uint8_t>(packet.begin() + 14, packet.begin() + 14 + 63), expected);
+  EXPECT_EQ(packet[5] | packet[6] << 8, 3200 - 14 - 63) << "the padding grew";
+  EXPECT_TRUE(std::all_of(packet.begin() + 14 + 63, packet.end(), [](int b) { return b == 0; }));
+  // The packet still begins the key frame, and one without a key frame is
+  // left as it is.
+  EXPECT_TRUE(AsfPacketStartsKeyFrame(packet.data(), packet.size(), video));
+  std::vector<std::uint8_t> plain = BuildPacket({{video, false, 0}, {video, true, 300}});
+  const std::vector<std::uint8_t> plainCopy = plain;
+  EXPECT_FALSE(AsfPacketHideFramesBeforeKey(plain.data(), plain.size(), video));
+  EXPECT_EQ(plain, plainCopy);
 }
 
 int ConnectTo(int port) {
@@ -575,7 +649,15 @@ TEST(BroadcastServerTest, LateJoinerOfABusyFullHdStreamStartsAtAKeyFrame) {
   ASSERT_NE(from, std::string::npos) << "the viewer got " << received.size() << " bytes";
   EXPECT_EQ(received.compare(0, answer.size(), answer), 0);
   EXPECT_EQ(received.compare(answer.size(), sink.header.size(), sink.header), 0);
-  EXPECT_EQ(received.compare(preamble, std::string::npos, sink.packets, from), 0);
+  // The first packet as a viewer beginning there gets it, then the rest as
+  // they were sent.
+  std::string first = sink.packets.substr(from, kAsfPacketSize);
+  AsfPacketHideFramesBeforeKey(reinterpret_cast<std::uint8_t*>(first.data()), first.size(),
+                               AsfOutput::StreamNumber(0));
+  EXPECT_EQ(received.compare(preamble, kAsfPacketSize, first), 0);
+  EXPECT_EQ(received.compare(preamble + kAsfPacketSize, std::string::npos, sink.packets,
+                             from + kAsfPacketSize),
+            0);
 
   testing::TempDir dir;
   const std::string path = dir.File("joined.asf");
