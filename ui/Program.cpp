@@ -381,6 +381,8 @@ int RunProgram(int argc, char** argv, InstanceServer* instances,
     waylandSource->Start([&](WaylandScreenSource::Way way, const std::string&) {
       if (way == WaylandScreenSource::Way::Portal || way == WaylandScreenSource::Way::ScreenCopy) {
         uiState.WaylandSession = true;
+        // The screen encoder's file and broadcast record the same screen.
+        encoders.SetScreenStream(&streamScreen);
         if (MainDialog* dialog = view.Dialog()) dialog->ShowWaylandLimits();
       } else if (way == WaylandScreenSource::Way::Unavailable) {
         boxes.Show(WaylandScreenSource::kNoCaptureText, "Framory", MessageBoxFlags::IconWarning);
