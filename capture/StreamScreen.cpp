@@ -36,13 +36,14 @@ bool StreamScreen::Publish(const StreamPicture& picture, const std::vector<Rect>
     return false;
   }
   const std::size_t count = static_cast<std::size_t>(picture.Width) * picture.Height;
-  filling_.Pixels.resize(count);
-  filling_.Width = picture.Width;
-  filling_.Height = picture.Height;
+  Picture& filling = *filling_;
+  filling.Pixels.resize(count);
+  filling.Width = picture.Width;
+  filling.Height = picture.Height;
   for (std::int32_t y = 0; y < picture.Height; ++y) {
     const std::int32_t from = picture.BottomUp ? picture.Height - 1 - y : y;
     ConvertRow(picture.Pixels + static_cast<std::ptrdiff_t>(from) * picture.Stride,
-               filling_.Pixels.data() + static_cast<std::size_t>(y) * picture.Width, picture.Width,
+               filling.Pixels.data() + static_cast<std::size_t>(y) * picture.Width, picture.Width,
                picture.Order);
   }
 
@@ -51,6 +52,9 @@ bool StreamScreen::Publish(const StreamPicture& picture, const std::vector<Rect>
   publishedWidth_ = picture.Width;
   publishedHeight_ = picture.Height;
   std::swap(filling_, newest_);
+  // A copy out still reads the picture that came back: the next one goes
+  // into a buffer of its own.
+  if (filling_.use_count() > 1) filling_ = std::make_shared<Picture>();
   fresh_ = true;
   newestNumber_ = ++published_;
   const Rect whole{0, 0, picture.Width, picture.Height};
@@ -110,12 +114,12 @@ void StreamScreen::Unlatch() {
 
 std::int32_t StreamScreen::Width() const {
   std::lock_guard lock(mutex_);
-  return fresh_ && !latched_ ? newest_.Width : reading_.Width;
+  return fresh_ && !latched_ ? newest_->Width : reading_->Width;
 }
 
 std::int32_t StreamScreen::Height() const {
   std::lock_guard lock(mutex_);
-  return fresh_ && !latched_ ? newest_.Height : reading_.Height;
+  return fresh_ && !latched_ ? newest_->Height : reading_->Height;
 }
 
 Point StreamScreen::PointerPosition() const {
@@ -140,7 +144,8 @@ bool StreamScreen::Grab(WindowHandle source, std::int32_t x, std::int32_t y, std
     if (!latched_) TakeNewest();
     latched_ = false;
   }
-  if (reading_.Pixels.empty()) return false;
+  Picture& reading = *reading_;
+  if (reading.Pixels.empty()) return false;
 
   frame->Width = width;
   frame->Height = height;
@@ -149,29 +154,75 @@ bool StreamScreen::Grab(WindowHandle source, std::int32_t x, std::int32_t y, std
   frame->GreenMask = 0x00FF00;
   frame->BlueMask = 0x0000FF;
   frame->Colors = nullptr;
-  const bool inside = x >= 0 && y >= 0 && std::int64_t{x} + width <= reading_.Width &&
-                      std::int64_t{y} + height <= reading_.Height;
+  const bool inside = x >= 0 && y >= 0 && std::int64_t{x} + width <= reading.Width &&
+                      std::int64_t{y} + height <= reading.Height;
   if (inside) {
     // A view of the picture itself: no copy.
-    frame->BytesPerLine = reading_.Width * 4;
+    frame->BytesPerLine = reading.Width * 4;
     frame->Pixels = reinterpret_cast<std::uint8_t*>(
-        reading_.Pixels.data() + static_cast<std::size_t>(y) * reading_.Width + x);
+        reading.Pixels.data() + static_cast<std::size_t>(y) * reading.Width + x);
     return true;
   }
   // A rectangle reaching beyond the picture: the part inside, black around.
   clipped_.assign(static_cast<std::size_t>(width) * height, 0);
   const std::int64_t left = std::max<std::int64_t>(x, 0);
-  const std::int64_t right = std::min<std::int64_t>(std::int64_t{x} + width, reading_.Width);
+  const std::int64_t right = std::min<std::int64_t>(std::int64_t{x} + width, reading.Width);
   const std::int64_t top = std::max<std::int64_t>(y, 0);
-  const std::int64_t bottom = std::min<std::int64_t>(std::int64_t{y} + height, reading_.Height);
+  const std::int64_t bottom = std::min<std::int64_t>(std::int64_t{y} + height, reading.Height);
   for (std::int64_t row = top; row < bottom && left < right; ++row) {
     std::memcpy(clipped_.data() + static_cast<std::size_t>(row - y) * width + (left - x),
-                reading_.Pixels.data() + static_cast<std::size_t>(row) * reading_.Width + left,
+                reading.Pixels.data() + static_cast<std::size_t>(row) * reading.Width + left,
                 static_cast<std::size_t>(right - left) * 4);
   }
   frame->BytesPerLine = width * 4;
   frame->Pixels = reinterpret_cast<std::uint8_t*>(clipped_.data());
   return true;
+}
+
+void StreamScreen::NewestSize(std::int32_t* width, std::int32_t* height) const {
+  std::lock_guard lock(mutex_);
+  *width = publishedWidth_;
+  *height = publishedHeight_;
+}
+
+bool StreamScreen::CopyNewest(std::int32_t x, std::int32_t y, std::int32_t width,
+                              std::int32_t height, std::vector<std::uint32_t>* pixels) const {
+  if (pixels == nullptr || width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide) {
+    return false;
+  }
+  std::shared_ptr<const Picture> held;
+  {
+    std::lock_guard lock(mutex_);
+    held = fresh_ ? newest_ : reading_;
+  }
+  const Picture& picture = *held;
+  bool copied = false;
+  if (!picture.Pixels.empty()) {
+    const std::size_t count = static_cast<std::size_t>(width) * height;
+    const bool inside = x >= 0 && y >= 0 && std::int64_t{x} + width <= picture.Width &&
+                        std::int64_t{y} + height <= picture.Height;
+    // Black only where the rectangle reaches beyond the picture.
+    if (inside) {
+      pixels->resize(count);
+    } else {
+      pixels->assign(count, 0);
+    }
+    const std::int64_t left = std::max<std::int64_t>(x, 0);
+    const std::int64_t right = std::min<std::int64_t>(std::int64_t{x} + width, picture.Width);
+    const std::int64_t top = std::max<std::int64_t>(y, 0);
+    const std::int64_t bottom = std::min<std::int64_t>(std::int64_t{y} + height, picture.Height);
+    for (std::int64_t row = top; row < bottom && left < right; ++row) {
+      std::memcpy(pixels->data() + static_cast<std::size_t>(row - y) * width + (left - x),
+                  picture.Pixels.data() + static_cast<std::size_t>(row) * picture.Width + left,
+                  static_cast<std::size_t>(right - left) * 4);
+    }
+    copied = true;
+  }
+  // Let go under the lock, where the producer looks whether the picture is
+  // still held.
+  std::lock_guard lock(mutex_);
+  held.reset();
+  return copied;
 }
 
 bool StreamScreen::CurrentCursor(CursorImage* cursor) {

@@ -11,12 +11,18 @@
 // other's copying, and the frame handed out is a view of the GUI's buffer,
 // which stays put until the next grab.
 //
+// Another thread (the screen encoder's, which captures at its own pace) may
+// copy out the newest picture too: it takes hold of the picture under the
+// lock and copies outside it. The pictures are shared for that; a producer
+// whose spare buffer is still held by such a copy fills a new one instead.
+//
 // Pictures arrive as 32-bit pixels in one of the two byte orders streams
 // offer (B, G, R, x and R, G, B, x; the fourth byte, alpha or padding, is
 // ignored) and are kept as the frame grabber's usual 0x00RRGGBB words.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -89,6 +95,17 @@ class StreamScreen : public ScreenGrabber, public ScreenChangeWatch {
   bool ReadPalette(WindowHandle, Palette*) override { return false; }
   bool CurrentCursor(CursorImage* cursor) override;
 
+  // ----- any other thread -----
+  // The size of the newest picture, 0 × 0 before the first one.
+  void NewestSize(std::int32_t* width, std::int32_t* height) const;
+  // Copies the rectangle (x, y, width, height) of the newest picture into
+  // `pixels`: width × height 0x00RRGGBB words, rows top-down, black where it
+  // reaches beyond the picture. Neither the producer nor the GUI thread
+  // waits for the copy. False before the first picture or for an
+  // impossible rectangle.
+  bool CopyNewest(std::int32_t x, std::int32_t y, std::int32_t width, std::int32_t height,
+                  std::vector<std::uint32_t>* pixels) const;
+
   bool Unchanged(const ShotView& view) override;
   bool FrameTaken(const ShotView& view, std::vector<Rect>* drawn) override;
   void Forget() override;
@@ -107,8 +124,9 @@ class StreamScreen : public ScreenGrabber, public ScreenChangeWatch {
 
   mutable std::mutex mutex_;
   // Under mutex_: the newest picture and what was reported since the GUI
-  // last looked.
-  Picture newest_;
+  // last looked. newest_ is the newest only while fresh_; otherwise the GUI's
+  // reading_ is.
+  std::shared_ptr<Picture> newest_ = std::make_shared<Picture>();
   bool fresh_ = false;
   std::uint64_t published_ = 0;
   // The size of the last picture published (newest_ may hold an older one
@@ -130,11 +148,14 @@ class StreamScreen : public ScreenGrabber, public ScreenChangeWatch {
   CursorImage pointerImage_;
   bool pointerEmbedded_ = false;
 
-  // The producer's own buffer, filled outside the lock.
-  Picture filling_;
+  // The producer's own buffer, filled outside the lock; swapped with
+  // newest_, and replaced there if a copy still holds what came back.
+  std::shared_ptr<Picture> filling_ = std::make_shared<Picture>();
   // The GUI thread's: the picture the last grab read, and the black-edged
   // copy of a rectangle that reaches beyond it.
-  Picture reading_;
+  // Swapped only under mutex_, and its pixels only read, so a copy may read
+  // it beside the GUI thread.
+  std::shared_ptr<Picture> reading_ = std::make_shared<Picture>();
   std::vector<std::uint32_t> clipped_;
   ScreenChangeLog log_;
 };

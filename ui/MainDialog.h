@@ -38,6 +38,9 @@ class MainDialog : public QDialog {
   void SetCloseHandler(std::function<void()> handler) { closeHandler_ = std::move(handler); }
   // Runs the command of control `id` as a click on it does.
   void Command(int id);
+  // Greys out the triggers a Wayland session cannot give and says why; for
+  // a view already shown when the Wayland screen source comes into use.
+  void ShowWaylandLimits();
 
  protected:
   // Esc acts as "Stop and Exit".
@@ -52,8 +55,6 @@ class MainDialog : public QDialog {
   void OfferBroadcastTargets();
   QPointer<QDialog> broadcastTargets_;
   void Fill();
-  // Greys out the triggers a Wayland session cannot give and says why.
-  void ShowWaylandLimits();
   void SetOutputButtons();
   void SetFocusButtons();
   void SetChecked(int id, bool checked);

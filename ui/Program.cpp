@@ -318,13 +318,6 @@ int RunProgram(int argc, char** argv, InstanceServer* instances,
   std::optional<WaylandScreenSource> waylandSource;
   if (waylandDisplay != nullptr && *waylandDisplay != '\0') {
     waylandSource.emplace(streamScreen, settings);
-    waylandSource->Start([&boxes](WaylandScreenSource::Way way, const std::string&) {
-      if (way == WaylandScreenSource::Way::Unavailable) {
-        boxes.Show(WaylandScreenSource::kNoCaptureText, "Framory", MessageBoxFlags::IconWarning);
-      } else if (way == WaylandScreenSource::Way::Declined) {
-        boxes.Show(WaylandScreenSource::kDeclinedText, "Framory", MessageBoxFlags::IconWarning);
-      }
-    });
   }
   bool streamFailureShown = false;
   takeShot = [&] {
@@ -353,6 +346,7 @@ int RunProgram(int argc, char** argv, InstanceServer* instances,
   Launchers launchers(desktop, OwnProgramPath(), searchPath != nullptr ? searchPath : "");
   launchers.SetLateFailureHandler(
       [&boxes](const FailureBox& box) { boxes.Show(box.Text, box.Caption, box.Style); });
+  UiState uiState;
   ShellDialogServices::Parts parts;
   parts.Control = &recorder;
   parts.Clip = &clip;
@@ -362,8 +356,10 @@ int RunProgram(int argc, char** argv, InstanceServer* instances,
   parts.Poster = &shell;
   parts.Boxes = &boxes;
   parts.Desktop = &desktop;
-  // On Wayland the area is dragged out over a frozen picture of the stream.
+  // On Wayland the area is dragged out over a frozen picture of the stream;
+  // where capture fell back to X11, it is marked there by clicks.
   if (waylandSource) {
+    parts.DraggingMarks = [&uiState] { return uiState.WaylandSession; };
     parts.MarkByDragging = [&streamScreen, &settings, &shell] {
       const QImage picture = FrozenPicture(streamScreen);
       if (picture.isNull()) return;
@@ -377,9 +373,24 @@ int RunProgram(int argc, char** argv, InstanceServer* instances,
     };
   }
   ShellDialogServices services(parts);
-  UiState uiState;
-  uiState.WaylandSession = waylandSource.has_value();
   OptionsView view(settings, services, launchers, uiState);
+  // Started once the options view exists: the choice may come at once (no
+  // portal on the bus) or while the view is shown, and greys its triggers
+  // only when the Wayland source is the one in use.
+  if (waylandSource) {
+    waylandSource->Start([&](WaylandScreenSource::Way way, const std::string&) {
+      if (way == WaylandScreenSource::Way::Portal || way == WaylandScreenSource::Way::ScreenCopy) {
+        uiState.WaylandSession = true;
+        // The screen encoder's file and broadcast record the same screen.
+        encoders.SetScreenStream(&streamScreen);
+        if (MainDialog* dialog = view.Dialog()) dialog->ShowWaylandLimits();
+      } else if (way == WaylandScreenSource::Way::Unavailable) {
+        boxes.Show(WaylandScreenSource::kNoCaptureText, "Framory", MessageBoxFlags::IconWarning);
+      } else if (way == WaylandScreenSource::Way::Declined) {
+        boxes.Show(WaylandScreenSource::kDeclinedText, "Framory", MessageBoxFlags::IconWarning);
+      }
+    });
+  }
   recorder.SetOptionsView(&view);
   clipHost.SetView(&view);
   viewLink.SetView(&view);

@@ -21,7 +21,7 @@ bool ShellDialogServices::ClipOpen() const { return parts_.Clip->ClipOpen(); }
 void ShellDialogServices::EndClip() { parts_.Clip->EndClip(); }
 void ShellDialogServices::ForgetResizedWindow() { parts_.Target->ForgetResizedWindow(); }
 void ShellDialogServices::ArmMarking(bool arm) {
-  if (arm && parts_.MarkByDragging) {
+  if (arm && MarksByDragging()) {
     parts_.MarkByDragging();
     return;
   }

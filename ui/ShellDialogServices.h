@@ -28,8 +28,9 @@ class ShellDialogServices : public DialogServices {
     MessageBoxService* Boxes = nullptr;
     DesktopActions* Desktop = nullptr;
     // Where the program sees no clicks: opens the window in which the area
-    // is dragged out.
+    // is dragged out, while DraggingMarks says so (always when it is unset).
     std::function<void()> MarkByDragging;
+    std::function<bool()> DraggingMarks;
   };
   explicit ShellDialogServices(Parts parts) : parts_(parts) {}
 
@@ -42,7 +43,9 @@ class ShellDialogServices : public DialogServices {
   void EndClip() override;
   void ForgetResizedWindow() override;
   void ArmMarking(bool arm) override;
-  bool MarksByDragging() const override { return static_cast<bool>(parts_.MarkByDragging); }
+  bool MarksByDragging() const override {
+    return parts_.MarkByDragging && (!parts_.DraggingMarks || parts_.DraggingMarks());
+  }
   std::string LastResult() const override;
   void PostMainMessage(std::uint32_t message) override;
   int MessageBox(const std::string& text, const std::string& caption, std::uint32_t style) override;

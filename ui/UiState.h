@@ -12,8 +12,10 @@ struct UiState {
   bool ExitRequested = false;
   // The default project directory is worked out on the first run only.
   bool FirstProjectRun = true;
-  // The session is Wayland's: the input triggers reach the program only from
-  // X11 windows, and the options view says so.
+  // The screen comes from the Wayland source (a portal's stream or the
+  // compositor's screen copies): the input triggers reach the program only
+  // from X11 windows, and the options view says so. Not while capture fell
+  // back to X11, where the triggers work for what is recorded.
   bool WaylandSession = false;
 };
 

@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "base/Frame.h"
+#include "capture/StreamScreen.h"
 #include "platform/media/Wmv2Encoder.h"
 #include "platform/x11/X11Connection.h"
 #include "platform/x11/X11ErrorTrap.h"
@@ -58,15 +59,8 @@ ScreenCaptureThread::~ScreenCaptureThread() {
 
 HResult ScreenCaptureThread::Prepare(const ScreenCaptureSettings& settings, std::string* failure) {
   settings_ = settings;
-  connection_ = std::make_unique<X11Connection>(settings.DisplayName);
-  grabber_ = std::make_unique<X11ScreenGrabber>(settings.DisplayName);
-  if (!connection_->Valid() || !grabber_->Valid()) {
-    *failure = "cannot open the X display for screen capture";
-    return EncoderResult::DeviceUnavailable;
-  }
-  Display* display = connection_->display();
-  const int screenWidth = DisplayWidth(display, connection_->screen());
-  const int screenHeight = DisplayHeight(display, connection_->screen());
+  int screenWidth = 0, screenHeight = 0;
+  if (!OpenScreen(&screenWidth, &screenHeight, failure)) return EncoderResult::DeviceUnavailable;
   int left = 0, top = 0, right = screenWidth, bottom = screenHeight;
   if (!settings.WholeScreen) {
     left = std::clamp(settings.Left, 0, screenWidth);
@@ -111,6 +105,27 @@ HResult ScreenCaptureThread::Prepare(const ScreenCaptureSettings& settings, std:
   return EncoderResult::Ok;
 }
 
+bool ScreenCaptureThread::OpenScreen(int* width, int* height, std::string* failure) {
+  if (settings_.Stream != nullptr) {
+    settings_.FlashRect = false;
+    settings_.Stream->NewestSize(width, height);
+    if (*width <= 0 || *height <= 0) {
+      *failure = "the screen stream has brought no picture yet";
+      return false;
+    }
+    return true;
+  }
+  connection_ = std::make_unique<X11Connection>(settings_.DisplayName);
+  grabber_ = std::make_unique<X11ScreenGrabber>(settings_.DisplayName);
+  if (!connection_->Valid() || !grabber_->Valid()) {
+    *failure = "cannot open the X display for screen capture";
+    return false;
+  }
+  *width = DisplayWidth(connection_->display(), connection_->screen());
+  *height = DisplayHeight(connection_->display(), connection_->screen());
+  return true;
+}
+
 void ScreenCaptureThread::Run() {
   const double fps = settings_.FramesPerSecond;
   std::int64_t next = 0;
@@ -144,10 +159,32 @@ void ScreenCaptureThread::Run() {
   Encode(nullptr);  // drain
 }
 
+bool ScreenCaptureThread::GrabRegion(Frame* frame) {
+  if (settings_.Stream != nullptr) {
+    // The stream's newest picture; one that changed size since is read as
+    // far as it reaches, black beyond.
+    if (!settings_.Stream->CopyNewest(x_, y_, width_, height_, &streamPixels_)) return false;
+    frame->Width = width_;
+    frame->Height = height_;
+    frame->BitsPerPixel = 32;
+    frame->RedMask = 0xFF0000;
+    frame->GreenMask = 0x00FF00;
+    frame->BlueMask = 0x0000FF;
+    frame->BytesPerLine = width_ * 4;
+    frame->Pixels = reinterpret_cast<std::uint8_t*>(streamPixels_.data());
+    return true;
+  }
+  return grabber_->Grab(static_cast<WindowHandle>(connection_->root()), x_, y_, width_, height_,
+                        frame);
+}
+
 bool ScreenCaptureThread::CaptureOne(std::int64_t pts) {
   Frame frame;
-  if (!grabber_->Grab(static_cast<WindowHandle>(connection_->root()), x_, y_, width_, height_,
-                      &frame)) {
+  if (!GrabRegion(&frame)) {
+    if (settings_.Stream != nullptr) {
+      Fail("the screen stream could not be read; screen capture stopped");
+      return false;
+    }
     // Asks the server on our own connection whether it is still there.
     if (connection_->Alive()) {
       X11ErrorTrap trap(connection_->display());
@@ -186,7 +223,7 @@ bool ScreenCaptureThread::CaptureOne(std::int64_t pts) {
 }
 
 void ScreenCaptureThread::ShowFlash() {
-  if (!connection_->Alive()) return;
+  if (!connection_ || !connection_->Alive()) return;
   Display* display = connection_->display();
   const int t = kFlashThickness;
   const int w = width_, h = height_;

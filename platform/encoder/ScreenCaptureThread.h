@@ -6,6 +6,11 @@
 // frames catches up; frames whose time passed longer ago are skipped rather
 // than sent late.
 //
+// In a Wayland session whose screen comes from the desktop's stream (the
+// portal's or the compositor's screen copies) the pictures are copied from
+// that stream instead, and the region is in the stream's pixels; there is
+// no X connection then, and no flash.
+//
 // "FlashRect" marks the region with a frame of four override-redirect
 // windows laid just outside it for about a second: the marks are never
 // inside the grabbed rectangle, so they never reach the recording.
@@ -15,6 +20,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/encoder/CaptureThread.h"
 #include "platform/encoder/EncodingClock.h"
@@ -23,8 +29,10 @@
 
 namespace framory {
 
+class StreamScreen;
 class X11Connection;
 class X11ScreenGrabber;
+struct Frame;
 
 struct ScreenCaptureSettings {
   bool WholeScreen = true;
@@ -35,6 +43,8 @@ struct ScreenCaptureSettings {
   // 0: the captured size.
   std::int32_t Width = 0, Height = 0;
   std::string DisplayName;  // empty: $DISPLAY
+  // Where the pictures come from instead of X11; null: X11.
+  const StreamScreen* Stream = nullptr;
 };
 
 class ScreenCaptureThread : public CaptureThread {
@@ -50,6 +60,10 @@ class ScreenCaptureThread : public CaptureThread {
 
  private:
   void Run() override;
+  // The screen's size, from the stream or the X connection it opens.
+  bool OpenScreen(int* width, int* height, std::string* failure);
+  // One picture of the region into `frame`; false when the screen is gone.
+  bool GrabRegion(Frame* frame);
   bool CaptureOne(std::int64_t pts);
   void ShowFlash();
   void HideFlash();
@@ -57,6 +71,7 @@ class ScreenCaptureThread : public CaptureThread {
   ScreenCaptureSettings settings_;
   std::unique_ptr<X11Connection> connection_;
   std::unique_ptr<X11ScreenGrabber> grabber_;
+  std::vector<std::uint32_t> streamPixels_;  // the region copied from the stream
   int x_ = 0, y_ = 0, width_ = 0, height_ = 0;
   FrameHandle picture_;
   ScaleHandle scale_;

@@ -97,6 +97,7 @@ HResult WmEncoder::Prepare() {
     settings.Quantiser = QuantiserForSharpness(audience.ImageSharpness);
     settings.Width = audience.Width;
     settings.Height = audience.Height;
+    settings.Stream = stream_;
     screen_ = std::make_unique<ScreenCaptureThread>(*clock_);
     const HResult result = screen_->Prepare(settings, &why);
     if (result == EncoderResult::DeviceUnavailable) failureKind_ = EncoderFailureKind::NoDisplay;

@@ -24,6 +24,7 @@ class BroadcastServer;
 class EncodingClock;
 class ScreenCaptureThread;
 class SoundCaptureThread;
+class StreamScreen;
 
 class WmEncoder : public MediaEncoder {
  public:
@@ -39,6 +40,10 @@ class WmEncoder : public MediaEncoder {
   HResult Start() override;
   HResult Pause() override;
   HResult Stop() override;
+
+  // Takes the pictures from `stream` instead of X11 (null: X11 again); read
+  // when the encoding is prepared. The stream must outlive the encoder.
+  void SetScreenStream(const StreamScreen* stream) { stream_ = stream; }
 
   // Why the last prepare failed, or why a source stopped early.
   const std::string& LastFailure() const { return failure_; }
@@ -65,6 +70,7 @@ class WmEncoder : public MediaEncoder {
   HResult Failed(HResult result, const std::string& why);
 
   WmEncoderSourceGroups groups_;
+  const StreamScreen* stream_ = nullptr;
   FileObject file_;
   BroadcastObject broadcast_;
   State state_ = State::Idle;

@@ -8,7 +8,9 @@ namespace framory {
 
 HResult WmEncoderLibrary::CreateEncoder(std::unique_ptr<MediaEncoder>* encoder) {
   if (encoder == nullptr) return EncoderResult::InvalidArg;
-  *encoder = std::make_unique<WmEncoder>();
+  auto made = std::make_unique<WmEncoder>();
+  made->SetScreenStream(stream_);
+  *encoder = std::move(made);
   return EncoderResult::Ok;
 }
 

@@ -304,7 +304,6 @@ void PipeWireScreenStream::HandleProcess() {
   }
   if (newest == nullptr) return;
   spa_buffer* buffer = newest->buffer;
-  ReadPointer(buffer);
 
   const auto* header = static_cast<const spa_meta_header*>(
       spa_buffer_find_meta_data(buffer, SPA_META_Header, sizeof(spa_meta_header)));
@@ -343,6 +342,9 @@ void PipeWireScreenStream::HandleProcess() {
       screen_.Publish(picture, damageKnown ? &changed : nullptr);
     }
   }
+  // The pointer after the picture of the same buffer: whoever sees where the
+  // pointer went also sees the picture that came with it.
+  ReadPointer(buffer);
   pw_stream_queue_buffer(stream_, newest);
 }
 

@@ -150,7 +150,11 @@ static void Process(void* data) {
 static void Command(struct Source* s, const char* line) {
   int x, y, w, h;
   unsigned colour;
+  /* The whole picture has been seen by now (the tests wait for it): a repeat
+   * asked for by the last tick but not yet sent must not go out with this
+   * command's buffer, which carries pixels only for a paint. */
   s->commanded = 1;
+  s->sentFirst = 1;
   if (sscanf(line, "paint %d %d %d %d %x", &x, &y, &w, &h, &colour) == 5) {
     for (int row = y; row < y + h && row < s->height; ++row)
       for (int column = x; column < x + w && column < s->width; ++column)
