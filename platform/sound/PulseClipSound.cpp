@@ -224,13 +224,13 @@ bool PulseClipSound::Server::FindDevices(SoundSourceChoice choice,
 
 bool PulseClipSound::Server::Connect(const std::vector<std::string>& devices,
                                      std::string* failure) {
-  pa_sample_spec spec{};
-  spec.format = PA_SAMPLE_FLOAT32NE;
-  spec.rate = ClipSound::kSampleRate;
-  spec.channels = ClipSound::kChannels;
+  pa_sample_spec sampleFormat{};
+  sampleFormat.format = PA_SAMPLE_FLOAT32NE;
+  sampleFormat.rate = ClipSound::kSampleRate;
+  sampleFormat.channels = ClipSound::kChannels;
   pa_buffer_attr attributes{};
   attributes.maxlength = static_cast<std::uint32_t>(-1);
-  attributes.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kFragmentUsec, &spec));
+  attributes.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kFragmentUsec, &sampleFormat));
   // The server reports its side of the latency regularly; the client adds
   // what it holds unread, so each read can tell when its first sample was
   // heard. (Interpolating the server's side between reports goes wrong for
@@ -242,7 +242,7 @@ bool PulseClipSound::Server::Connect(const std::vector<std::string>& devices,
     auto stream = std::make_unique<Stream>();
     stream->server = this;
     stream->input = static_cast<int>(i);
-    stream->handle = pa_stream_new(context, "Clip sound", &spec, nullptr);
+    stream->handle = pa_stream_new(context, "Clip sound", &sampleFormat, nullptr);
     if (stream->handle == nullptr) {
       *failure = std::string("the sound server refused a recording (") +
                  pa_strerror(pa_context_errno(context)) + ")";

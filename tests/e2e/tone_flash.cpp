@@ -79,18 +79,18 @@ int Show(const char* sink) {
   };
   paint(false);
 
-  pa_sample_spec spec{};
-  spec.format = PA_SAMPLE_FLOAT32NE;
-  spec.rate = kRate;
-  spec.channels = 2;
+  pa_sample_spec sampleFormat{};
+  sampleFormat.format = PA_SAMPLE_FLOAT32NE;
+  sampleFormat.rate = kRate;
+  sampleFormat.channels = 2;
   pa_buffer_attr buffer{};
   buffer.maxlength = static_cast<std::uint32_t>(-1);
-  buffer.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(20'000, &spec));
+  buffer.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(20'000, &sampleFormat));
   buffer.prebuf = static_cast<std::uint32_t>(-1);
   buffer.minreq = static_cast<std::uint32_t>(-1);
   buffer.fragsize = static_cast<std::uint32_t>(-1);
   int error = 0;
-  pa_simple* stream = pa_simple_new(nullptr, "tone_flash", PA_STREAM_PLAYBACK, sink, "flash", &spec,
+  pa_simple* stream = pa_simple_new(nullptr, "tone_flash", PA_STREAM_PLAYBACK, sink, "flash", &sampleFormat,
                                     nullptr, &buffer, &error);
   if (stream == nullptr) {
     std::fprintf(stderr, "tone_flash: %s\n", pa_strerror(error));
