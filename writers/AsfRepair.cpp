@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "base/UniqueFd.h"
+#include "writers/RepairFile.h"
 
 namespace framory {
 
@@ -73,41 +73,14 @@ void PutLe(std::vector<std::uint8_t>& out, std::uint64_t v, int bytes) {
   for (int b = 0; b < bytes; ++b) out.push_back(static_cast<std::uint8_t>(v >> (8 * b)));
 }
 
-class File {
+// The file, with the little-endian fields the header holds.
+class File : public RepairFile {
  public:
-  explicit File(const std::string& path)
-      : fd_(::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY)) {}
-  bool Ok() const { return fd_.Valid(); }
-  std::int64_t Size() const {
-    struct stat st;
-    return fstat(fd_.Get(), &st) == 0 && S_ISREG(st.st_mode) ? st.st_size : -1;
-  }
-  bool Read(std::int64_t at, void* to, std::size_t n) const {
-    std::size_t done = 0;
-    while (done < n) {
-      const ssize_t got = ::pread(fd_.Get(), static_cast<char*>(to) + done, n - done,
-                                  static_cast<off_t>(at + static_cast<std::int64_t>(done)));
-      if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) return false;
-      done += static_cast<std::size_t>(got);
-    }
-    return true;
-  }
+  using RepairFile::RepairFile;
   bool ReadLe(std::int64_t at, int bytes, std::uint64_t* value) const {
     std::uint8_t b[8];
     if (!Read(at, b, static_cast<std::size_t>(bytes))) return false;
     *value = Le(b, bytes);
-    return true;
-  }
-  bool Write(std::int64_t at, const void* from, std::size_t n) {
-    std::size_t done = 0;
-    while (done < n) {
-      const ssize_t put = ::pwrite(fd_.Get(), static_cast<const char*>(from) + done, n - done,
-                                   static_cast<off_t>(at + static_cast<std::int64_t>(done)));
-      if (put < 0 && errno == EINTR) continue;
-      if (put <= 0) return false;
-      done += static_cast<std::size_t>(put);
-    }
     return true;
   }
   bool WriteLe(std::int64_t at, std::uint64_t value, int bytes) {
@@ -115,13 +88,7 @@ class File {
     PutLe(b, value, bytes);
     return Write(at, b.data(), b.size());
   }
-  bool Truncate(std::int64_t size) { return ::ftruncate(fd_.Get(), size) == 0; }
-  bool Sync() { return ::fdatasync(fd_.Get()) == 0; }
-
- private:
-  UniqueFd fd_;
 };
-
 // Reads the fields of one packet, each no further than the packet's end.
 class FieldReader {
  public:
