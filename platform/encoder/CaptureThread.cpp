@@ -1,5 +1,9 @@
 #include "platform/encoder/CaptureThread.h"
 
+#include <pthread.h>
+
+#include <csignal>
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 }
@@ -22,7 +26,16 @@ void CaptureThread::Stop() {
 void CaptureThread::Launch(AsfOutput* output, int index) {
   output_ = output;
   index_ = index;
-  thread_ = std::thread([this] { Run(); });
+  thread_ = std::thread([this] {
+    // The thread writes to a connection of its own (the X server, the sound
+    // server) that may go away under it: a write there must fail with EPIPE,
+    // which the capture reports, not end the whole program with SIGPIPE.
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+    Run();
+  });
 }
 
 void CaptureThread::Join() {
